@@ -1,0 +1,179 @@
+// The system's CRC: tables built at compile time; braided and sliced updates.
+#include <cstring>
+
+#include "base/file_util.h"
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the word-wise CRC loads little-endian words");
+
+namespace qlmr {
+namespace {
+
+constexpr uint32_t kPolynomial = 0xEDB88320u;
+
+constexpr uint32_t StandardEntry(uint32_t n) {
+  uint32_t c = n;
+  for (int bit = 0; bit < 8; ++bit) c = (c & 1u) ? (c >> 1) ^ kPolynomial : c >> 1;
+  return c;
+}
+
+// Entries 64..127 and 128..191 of the standard table exchanged.
+constexpr uint32_t SystemEntry(uint32_t n) {
+  if (n >= 64 && n < 128) return StandardEntry(n + 64);
+  if (n >= 128 && n < 192) return StandardEntry(n - 64);
+  return StandardEntry(n);
+}
+
+// Both fast forms below rest on one fact: the exchanged table is still linear
+// over GF(2) (it only swaps two bits of the index), so the bytes of a word can
+// be looked up separately and their contributions XORed.
+
+// kSlicing[k][n]: the state change of byte n followed by k zero bytes.
+constexpr int kSlices = 8;
+struct SlicingTables {
+  uint32_t t[kSlices][256];
+};
+
+constexpr SlicingTables MakeSlicingTables() {
+  SlicingTables tables{};
+  for (uint32_t n = 0; n < 256; ++n) tables.t[0][n] = SystemEntry(n);
+  for (int k = 1; k < kSlices; ++k) {
+    for (uint32_t n = 0; n < 256; ++n) {
+      uint32_t prev = tables.t[k - 1][n];
+      tables.t[k][n] = (prev >> 8) ^ tables.t[0][prev & 0xFFu];
+    }
+  }
+  return tables;
+}
+
+constexpr SlicingTables kSlicing = MakeSlicingTables();
+
+// Braided form: kLanes independent CRC lanes over interleaved 8-byte words,
+// so that the lookups of different lanes overlap in the processor. A byte at
+// offset k of a lane's word is carried over the rest of the block (the lane's
+// next word starts kLanes * 8 bytes later) and lands, as a 32-bit state, on
+// the first bytes of that next word. kBraid[k][n] is that state for byte n.
+constexpr int kLanes = 5;
+constexpr size_t kBlock = kLanes * 8;
+struct BraidTables {
+  uint32_t t[8][256];
+};
+
+constexpr BraidTables MakeBraidTables() {
+  BraidTables tables{};
+  for (int k = 0; k < 8; ++k) {
+    for (uint32_t n = 0; n < 256; ++n) {
+      uint32_t state = SystemEntry(n);
+      for (size_t zero = 0; zero < kBlock - 1 - k; ++zero) {
+        state = SystemEntry(state & 0xFFu) ^ (state >> 8);
+      }
+      tables.t[k][n] = state;
+    }
+  }
+  return tables;
+}
+
+constexpr BraidTables kBraid = MakeBraidTables();
+
+inline uint32_t Load32(const unsigned char* p) {
+  uint32_t v;
+  memcpy(&v, p, sizeof v);
+  return v;
+}
+
+}  // namespace
+
+const uint32_t CrcTable[256] = {
+#define QLMR_CRC_ROW(i)                                                          \
+  SystemEntry(i), SystemEntry(i + 1), SystemEntry(i + 2), SystemEntry(i + 3),    \
+      SystemEntry(i + 4), SystemEntry(i + 5), SystemEntry(i + 6), SystemEntry(i + 7)
+    QLMR_CRC_ROW(0),   QLMR_CRC_ROW(8),   QLMR_CRC_ROW(16),  QLMR_CRC_ROW(24),
+    QLMR_CRC_ROW(32),  QLMR_CRC_ROW(40),  QLMR_CRC_ROW(48),  QLMR_CRC_ROW(56),
+    QLMR_CRC_ROW(64),  QLMR_CRC_ROW(72),  QLMR_CRC_ROW(80),  QLMR_CRC_ROW(88),
+    QLMR_CRC_ROW(96),  QLMR_CRC_ROW(104), QLMR_CRC_ROW(112), QLMR_CRC_ROW(120),
+    QLMR_CRC_ROW(128), QLMR_CRC_ROW(136), QLMR_CRC_ROW(144), QLMR_CRC_ROW(152),
+    QLMR_CRC_ROW(160), QLMR_CRC_ROW(168), QLMR_CRC_ROW(176), QLMR_CRC_ROW(184),
+    QLMR_CRC_ROW(192), QLMR_CRC_ROW(200), QLMR_CRC_ROW(208), QLMR_CRC_ROW(216),
+    QLMR_CRC_ROW(224), QLMR_CRC_ROW(232), QLMR_CRC_ROW(240), QLMR_CRC_ROW(248),
+#undef QLMR_CRC_ROW
+};
+
+uint32_t CrcUpdateBytewise(uint32_t state, const void* data, size_t length) {
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  for (size_t i = 0; i < length; ++i) {
+    state = CrcTable[(state ^ p[i]) & 0xFFu] ^ (state >> 8);
+  }
+  return state;
+}
+
+namespace {
+
+inline uint64_t Load64(const unsigned char* p) {
+  uint64_t v;
+  memcpy(&v, p, sizeof v);
+  return v;
+}
+
+uint32_t SlicingUpdate(uint32_t state, const unsigned char* p, size_t length) {
+  const auto& t = kSlicing.t;
+  while (length >= 8) {
+    uint32_t w0 = Load32(p) ^ state;
+    uint32_t w1 = Load32(p + 4);
+    state = t[7][w0 & 0xFF] ^ t[6][(w0 >> 8) & 0xFF] ^ t[5][(w0 >> 16) & 0xFF] ^
+            t[4][w0 >> 24] ^ t[3][w1 & 0xFF] ^ t[2][(w1 >> 8) & 0xFF] ^
+            t[1][(w1 >> 16) & 0xFF] ^ t[0][w1 >> 24];
+    p += 8;
+    length -= 8;
+  }
+  return CrcUpdateBytewise(state, p, length);
+}
+
+// The state that a lane's word `w` leaves on the lane's next word. Written
+// out: compilers do not reliably unroll the loop form, and it is the hot path.
+inline uint64_t BraidWord(uint64_t w) {
+  const auto& t = kBraid.t;
+  return t[0][w & 0xFF] ^ t[1][(w >> 8) & 0xFF] ^ t[2][(w >> 16) & 0xFF] ^
+         t[3][(w >> 24) & 0xFF] ^ t[4][(w >> 32) & 0xFF] ^ t[5][(w >> 40) & 0xFF] ^
+         t[6][(w >> 48) & 0xFF] ^ t[7][w >> 56];
+}
+
+}  // namespace
+
+uint32_t CrcUpdate(uint32_t state, const void* data, size_t length) {
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  size_t blocks = length / kBlock;
+  if (blocks < 2) return SlicingUpdate(state, p, length);
+  static_assert(kLanes == 5, "the lanes below are written out");
+  uint64_t lane0 = state, lane1 = 0, lane2 = 0, lane3 = 0, lane4 = 0;
+  for (size_t b = 1; b < blocks; ++b) {
+    uint64_t w0 = lane0 ^ Load64(p);
+    uint64_t w1 = lane1 ^ Load64(p + 8);
+    uint64_t w2 = lane2 ^ Load64(p + 16);
+    uint64_t w3 = lane3 ^ Load64(p + 24);
+    uint64_t w4 = lane4 ^ Load64(p + 32);
+    lane0 = BraidWord(w0);
+    lane1 = BraidWord(w1);
+    lane2 = BraidWord(w2);
+    lane3 = BraidWord(w3);
+    lane4 = BraidWord(w4);
+    p += kBlock;
+  }
+  // The last block joins the lanes: each lane's pending state is XORed onto
+  // its word, and the words are run through in order.
+  const uint64_t lanes[kLanes] = {lane0, lane1, lane2, lane3, lane4};
+  uint32_t joined = 0;
+  for (int i = 0; i < kLanes; ++i) {
+    uint64_t word = Load64(p + 8 * i) ^ lanes[i];
+    joined = SlicingUpdate(joined, reinterpret_cast<const unsigned char*>(&word), 8);
+  }
+  p += kBlock;
+  return SlicingUpdate(joined, p, length - blocks * kBlock);
+}
+
+bool BufferCrc(const void* data, uint32_t length, uint32_t* crc) {
+  if (data == nullptr) return false;
+  *crc = CrcFinish(CrcUpdate(kCrcInit, data, length));
+  return true;
+}
+
+}  // namespace qlmr

@@ -1,0 +1,124 @@
+// The platform seam: the one place that touches the operating system.
+//
+// Names. Inside the system every path is 8-bit text in code page 936 with
+// backslashes between folders (forward slashes are accepted too). Each side
+// maps such a name to the disk:
+//   - POSIX: CP936 becomes UTF-8, backslashes become slashes, and each
+//     component is matched without regard to ASCII case against what already
+//     exists, so an installation copied from Windows works in any case. A name
+//     that does not exist yet is created as given.
+//   - Win32: CP936 becomes UTF-16 explicitly, whatever the ANSI code page is.
+// Paths handed back by this layer (temporary folder, own executable) are in
+// the system's form: CP936 text.
+//
+// Errors. Every call that fails returns false (or an empty result) and leaves
+// the system's error number for LastSystemError(): errno on POSIX,
+// GetLastError() on Win32. Read it right after the failing call; this layer
+// never touches the process-wide error state of base/error.h.
+//
+// Threads. Every function may be called from any thread. A File object is to
+// be used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qlmr {
+
+// The only ways the system opens files.
+enum class FileMode {
+  // Existing file; read access; others may read and write; sequential hint.
+  kRead,
+  // Always created, replacing an existing file; read and write access;
+  // others may read and write; archive attribute.
+  kCreate,
+  // Existing file; read and write access; others may read and write.
+  kReadWrite,
+};
+
+// An open file. Owns its handle and closes it on destruction. Movable.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Opens `path` in `mode`, closing what this object held before.
+  bool Open(const char* path, FileMode mode);
+  bool IsOpen() const { return handle_ != kInvalidHandle; }
+  // Closes the handle; false if the system reported an error (the handle is
+  // gone either way). Closing a closed file succeeds.
+  bool Close();
+
+  // Reads up to `length` bytes at the current position. `*got` receives the
+  // count, which is below `length` only at the end of the file.
+  bool Read(void* buffer, uint32_t length, uint32_t* got);
+  // Writes all `length` bytes at the current position, or fails.
+  bool Write(const void* buffer, uint32_t length);
+  // Positioned forms. They leave the current position unspecified.
+  bool ReadAt(uint64_t position, void* buffer, uint32_t length, uint32_t* got);
+  bool WriteAt(uint64_t position, const void* buffer, uint32_t length);
+
+  // Sets the current position. Positions past the end are allowed, as on
+  // both systems; a following read gives 0 bytes.
+  bool Seek(uint64_t position);
+  // Moves to the end; `*position` (if given) receives the file size.
+  bool SeekToEnd(uint64_t* position);
+  bool Size(uint64_t* size);
+  // Durable flush: returns after the data reached the device.
+  bool Flush();
+
+ private:
+  static constexpr intptr_t kInvalidHandle = -1;
+  intptr_t handle_ = kInvalidHandle;  // fd on POSIX, HANDLE on Win32
+};
+
+// The system's error number of the last failed call on this thread.
+int LastSystemError();
+
+bool PathExists(const char* path);  // a file or a folder
+bool IsFolder(const char* path);
+// Creates one folder; its parent must exist. False if it exists already.
+bool MakeFolder(const char* path);
+// Removes an empty folder.
+bool RemoveEmptyFolder(const char* path);
+// Deletes everything inside `path` (files and folders), keeping the folder.
+// Best effort: continues past failures and returns false if any occurred.
+bool RemoveFolderContents(const char* path);
+bool RemoveFileAt(const char* path);
+// Moves a file, replacing the target; copies across volumes when needed.
+bool MoveFileReplace(const char* from, const char* to);
+// Copies a file, replacing the target.
+bool CopyFileReplace(const char* from, const char* to);
+
+struct FolderEntry {
+  std::string name;  // CP936, no folder part
+  bool is_folder = false;
+};
+// Lists a folder's entries without "." and "..", in no particular order.
+bool ListFolder(const char* path, std::vector<FolderEntry>* entries);
+
+// The folder for temporary files, ending with a separator (as GetTempPathA).
+std::string TempFolderPath();
+// Creates a new empty file named `prefix` + unique hex digits + ".tmp" in
+// `folder` and stores its path in `*path` (as GetTempFileNameA).
+bool CreateUniqueTempFile(const char* folder, const char* prefix,
+                          std::string* path);
+// Full path of the running executable; empty on failure.
+std::string ExecutablePath();
+// The short (8.3) form of an existing path on Win32. On POSIX: the path as it
+// maps to the disk (separators and letter case of existing components as
+// found there). Returns `path` unchanged when there is no such form.
+std::string ShortPathName(const char* path);
+
+// Text conversion between the system's code page 936 and UTF-8. Bytes that
+// do not convert are kept as they are, so the result is never empty for a
+// non-empty input.
+std::string Cp936ToUtf8(const std::string& text);
+std::string Utf8ToCp936(const std::string& text);
+
+}  // namespace qlmr

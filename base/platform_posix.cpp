@@ -1,0 +1,449 @@
+// POSIX side of the platform layer (Linux).
+#include <dirent.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/platform.h"
+#include "base/posix_names.h"
+
+namespace qlmr {
+namespace {
+
+// Thread-local error number of the last failed call, kept apart from errno
+// so that later library calls (formatting, freeing) cannot clobber it.
+thread_local int t_last_error = 0;
+
+bool Fail() {
+  t_last_error = errno;
+  return false;
+}
+
+bool IsAscii(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+// Converts with iconv, copying bytes that do not convert unchanged.
+std::string Convert(const std::string& text, const char* to, const char* from) {
+  if (IsAscii(text)) return text;
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return text;
+  std::string out;
+  out.resize(text.size() * 4 + 8);
+  char* in_ptr = const_cast<char*>(text.data());
+  size_t in_left = text.size();
+  char* out_ptr = &out[0];
+  size_t out_left = out.size();
+  while (in_left > 0) {
+    if (iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left) != static_cast<size_t>(-1)) {
+      break;
+    }
+    if (errno == E2BIG) break;  // cannot happen with 4 bytes per input byte
+    // EILSEQ or EINVAL: keep the offending byte as it is and go on.
+    *out_ptr++ = *in_ptr++;
+    --out_left;
+    --in_left;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  out.resize(out.size() - out_left);
+  iconv_close(cd);
+  return out;
+}
+
+// The entry of `folder` whose name equals `name` ignoring ASCII case.
+bool FindEntryIgnoringCase(const std::string& folder, const std::string& name,
+                           std::string* found) {
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return false;
+  bool matched = false;
+  while (dirent* entry = readdir(dir)) {
+    if (strcasecmp(entry->d_name, name.c_str()) == 0) {
+      *found = entry->d_name;
+      matched = true;
+      break;
+    }
+  }
+  closedir(dir);
+  return matched;
+}
+
+std::string DiskPath(const char* name) { return MapNameToDisk(name); }
+
+bool CopyContents(int from_fd, int to_fd) {
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    ssize_t n = read(from_fd, buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return true;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = write(to_fd, buffer.data() + done, static_cast<size_t>(n - done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      done += w;
+    }
+  }
+}
+
+int ToFd(intptr_t handle) { return static_cast<int>(handle); }
+
+}  // namespace
+
+std::string MapNameToDisk(const char* name) {
+  std::string utf8 = Cp936ToUtf8(name == nullptr ? "" : name);
+  for (char& c : utf8) {
+    if (c == '\\') c = '/';
+  }
+  std::string result;
+  bool absolute = !utf8.empty() && utf8[0] == '/';
+  if (absolute) result = "/";
+  bool still_exists = true;
+  size_t pos = absolute ? 1 : 0;
+  while (pos <= utf8.size()) {
+    size_t slash = utf8.find('/', pos);
+    if (slash == std::string::npos) slash = utf8.size();
+    std::string component = utf8.substr(pos, slash - pos);
+    pos = slash + 1;
+    if (component.empty()) {
+      if (slash == utf8.size() && !result.empty() && result.back() != '/') {
+        result += '/';  // keep a trailing separator
+      }
+      continue;
+    }
+    std::string parent = result;
+    if (!result.empty() && result.back() != '/') result += '/';
+    std::string candidate = result + component;
+    if (still_exists && component != "." && component != "..") {
+      struct stat st;
+      if (lstat(candidate.c_str(), &st) != 0) {
+        std::string found;
+        if (FindEntryIgnoringCase(parent, component, &found)) {
+          candidate = result + found;
+        } else {
+          still_exists = false;
+        }
+      }
+    }
+    result = candidate;
+  }
+  return result;
+}
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = kInvalidHandle;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = kInvalidHandle;
+  }
+  return *this;
+}
+
+bool File::Open(const char* path, FileMode mode) {
+  Close();
+  if (path == nullptr || path[0] == '\0') {
+    t_last_error = ENOENT;
+    return false;
+  }
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case FileMode::kRead:
+      flags |= O_RDONLY;
+      break;
+    case FileMode::kCreate:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
+    case FileMode::kReadWrite:
+      flags |= O_RDWR;
+      break;
+  }
+  std::string disk = DiskPath(path);
+  int fd = open(disk.c_str(), flags, 0666);
+  if (fd < 0) return Fail();
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    t_last_error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    close(fd);
+    return false;
+  }
+  if (mode == FileMode::kRead) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  handle_ = fd;
+  return true;
+}
+
+bool File::Close() {
+  if (handle_ == kInvalidHandle) return true;
+  int fd = ToFd(handle_);
+  handle_ = kInvalidHandle;
+  return close(fd) == 0 ? true : Fail();
+}
+
+bool File::Read(void* buffer, uint32_t length, uint32_t* got) {
+  *got = 0;
+  char* out = static_cast<char*>(buffer);
+  while (*got < length) {
+    ssize_t n = read(ToFd(handle_), out + *got, length - *got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail();
+    }
+    if (n == 0) break;
+    *got += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool File::Write(const void* buffer, uint32_t length) {
+  const char* in = static_cast<const char*>(buffer);
+  uint32_t done = 0;
+  while (done < length) {
+    ssize_t n = write(ToFd(handle_), in + done, length - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail();
+    }
+    done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool File::ReadAt(uint64_t position, void* buffer, uint32_t length,
+                  uint32_t* got) {
+  *got = 0;
+  char* out = static_cast<char*>(buffer);
+  while (*got < length) {
+    ssize_t n = pread(ToFd(handle_), out + *got, length - *got,
+                      static_cast<off_t>(position + *got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail();
+    }
+    if (n == 0) break;
+    *got += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool File::WriteAt(uint64_t position, const void* buffer, uint32_t length) {
+  const char* in = static_cast<const char*>(buffer);
+  uint32_t done = 0;
+  while (done < length) {
+    ssize_t n = pwrite(ToFd(handle_), in + done, length - done,
+                       static_cast<off_t>(position + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Fail();
+    }
+    done += static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool File::Seek(uint64_t position) {
+  if (lseek(ToFd(handle_), static_cast<off_t>(position), SEEK_SET) < 0) {
+    return Fail();
+  }
+  return true;
+}
+
+bool File::SeekToEnd(uint64_t* position) {
+  off_t end = lseek(ToFd(handle_), 0, SEEK_END);
+  if (end < 0) return Fail();
+  if (position != nullptr) *position = static_cast<uint64_t>(end);
+  return true;
+}
+
+bool File::Size(uint64_t* size) {
+  struct stat st;
+  if (fstat(ToFd(handle_), &st) != 0) return Fail();
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool File::Flush() { return fsync(ToFd(handle_)) == 0 ? true : Fail(); }
+
+int LastSystemError() { return t_last_error; }
+
+bool PathExists(const char* path) {
+  struct stat st;
+  return stat(DiskPath(path).c_str(), &st) == 0 ? true : Fail();
+}
+
+bool IsFolder(const char* path) {
+  struct stat st;
+  if (stat(DiskPath(path).c_str(), &st) != 0) return Fail();
+  return S_ISDIR(st.st_mode);
+}
+
+bool MakeFolder(const char* path) {
+  return mkdir(DiskPath(path).c_str(), 0777) == 0 ? true : Fail();
+}
+
+bool RemoveEmptyFolder(const char* path) {
+  return rmdir(DiskPath(path).c_str()) == 0 ? true : Fail();
+}
+
+namespace {
+
+bool RemoveTree(const std::string& disk_folder, bool remove_self) {
+  bool ok = true;
+  DIR* dir = opendir(disk_folder.c_str());
+  if (dir == nullptr) return Fail();
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(dir)) {
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
+      names.push_back(entry->d_name);
+    }
+  }
+  closedir(dir);
+  for (const std::string& name : names) {
+    std::string child = disk_folder + "/" + name;
+    struct stat st;
+    if (lstat(child.c_str(), &st) != 0) {
+      ok = Fail();
+    } else if (S_ISDIR(st.st_mode)) {
+      ok = RemoveTree(child, true) && ok;
+    } else if (unlink(child.c_str()) != 0) {
+      ok = Fail();
+    }
+  }
+  if (remove_self && rmdir(disk_folder.c_str()) != 0) ok = Fail();
+  return ok;
+}
+
+}  // namespace
+
+bool RemoveFolderContents(const char* path) {
+  return RemoveTree(DiskPath(path), false);
+}
+
+bool RemoveFileAt(const char* path) {
+  return unlink(DiskPath(path).c_str()) == 0 ? true : Fail();
+}
+
+bool CopyFileReplace(const char* from, const char* to) {
+  int in = open(DiskPath(from).c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return Fail();
+  int out = open(DiskPath(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (out < 0) {
+    Fail();
+    close(in);
+    return false;
+  }
+  bool ok = CopyContents(in, out) ? true : Fail();
+  close(in);
+  if (close(out) != 0 && ok) ok = Fail();
+  return ok;
+}
+
+bool MoveFileReplace(const char* from, const char* to) {
+  std::string disk_from = DiskPath(from);
+  std::string disk_to = DiskPath(to);
+  if (rename(disk_from.c_str(), disk_to.c_str()) == 0) return true;
+  if (errno != EXDEV) return Fail();
+  if (!CopyFileReplace(from, to)) return false;
+  return unlink(disk_from.c_str()) == 0 ? true : Fail();
+}
+
+bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
+  entries->clear();
+  std::string disk = DiskPath(path);
+  DIR* dir = opendir(disk.c_str());
+  if (dir == nullptr) return Fail();
+  while (dirent* entry = readdir(dir)) {
+    if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) {
+      continue;
+    }
+    FolderEntry item;
+    item.name = Utf8ToCp936(entry->d_name);
+    struct stat st;
+    std::string child = disk + "/" + entry->d_name;
+    item.is_folder = stat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    entries->push_back(item);
+  }
+  closedir(dir);
+  return true;
+}
+
+std::string TempFolderPath() {
+  const char* tmp = getenv("TMPDIR");
+  std::string folder = (tmp != nullptr && tmp[0] != '\0') ? tmp : "/tmp";
+  if (folder.back() != '/') folder += '/';
+  return Utf8ToCp936(folder);
+}
+
+bool CreateUniqueTempFile(const char* folder, const char* prefix,
+                          std::string* path) {
+  std::string base = folder == nullptr ? "" : folder;
+  if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '\\';
+  // Start from a value that differs between processes, then count up, as
+  // GetTempFileNameA does with its 16-bit number.
+  unsigned start = static_cast<unsigned>(getpid()) * 2654435761u;
+  for (unsigned i = 0; i < 0x10000; ++i) {
+    unsigned number = (start + i) & 0xFFFF;
+    if (number == 0) continue;
+    char name[32];
+    snprintf(name, sizeof name, "%.3s%04X.tmp", prefix == nullptr ? "" : prefix,
+             number);
+    std::string candidate = base + name;
+    int fd = open(DiskPath(candidate.c_str()).c_str(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      *path = candidate;
+      return true;
+    }
+    if (errno != EEXIST) return Fail();
+  }
+  t_last_error = EEXIST;
+  return false;
+}
+
+std::string ExecutablePath() {
+  char buffer[4096];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) {
+    Fail();
+    return std::string();
+  }
+  return Utf8ToCp936(std::string(buffer, static_cast<size_t>(n)));
+}
+
+std::string ShortPathName(const char* path) {
+  std::string disk = DiskPath(path);
+  struct stat st;
+  if (stat(disk.c_str(), &st) != 0) return path;
+  return Utf8ToCp936(disk);
+}
+
+std::string Cp936ToUtf8(const std::string& text) {
+  return Convert(text, "UTF-8", "CP936");
+}
+
+std::string Utf8ToCp936(const std::string& text) {
+  return Convert(text, "CP936", "UTF-8");
+}
+
+}  // namespace qlmr

@@ -1,0 +1,4 @@
+# Libraries from the distribution's packages (see scripts/install-deps.sh).
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(ZLIB REQUIRED)

@@ -1,0 +1,70 @@
+#include "base/strings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace qlmr {
+namespace {
+
+struct SplitCase {
+  const char* text;
+  const char* delimiter;
+  bool any_of;
+  bool skip_empty;
+  std::vector<std::string> tokens;
+};
+
+TEST(SplitStringTest, Table) {
+  const SplitCase cases[] = {
+      {"CN.0.551.065", ".", true, true, {"CN", "0", "551", "065"}},
+      {".CN..0.", ".", true, true, {"CN", "0"}},
+      {".CN..0.", ".", true, false, {"", "CN", "", "0", ""}},
+      {"0||a.txt|0|", "|", true, false, {"0", "", "a.txt", "0", ""}},
+      {"a\r\n\r\nb\rc\n", "\r\n", true, true, {"a", "b", "c"}},
+      {"a\r\nb\r\n", "\r\n", false, false, {"a", "b", ""}},
+      {"a\rb\r\nc", "\r\n", false, true, {"a\rb", "c"}},
+      {"no separator", "|", true, false, {"no separator"}},
+      {"\r\n\n\r", "\r\n", true, true, {}},
+      {"", "|", true, false, {}},
+  };
+  for (const SplitCase& c : cases) {
+    std::vector<std::string> tokens = {"stale"};
+    int count = SplitString(c.text, &tokens, c.delimiter, c.any_of, c.skip_empty);
+    EXPECT_EQ(tokens, c.tokens) << "text: " << c.text;
+    EXPECT_EQ(count, static_cast<int>(c.tokens.size()));
+  }
+  std::vector<std::string> tokens = {"stale"};
+  EXPECT_EQ(SplitString(nullptr, &tokens, "|", true, false), 0);
+  EXPECT_TRUE(tokens.empty());
+}
+
+TEST(ParseDecimalTest, BehavesLikeAtoi) {
+  EXPECT_EQ(ParseDecimal("065"), 65);
+  EXPECT_EQ(ParseDecimal("065\n"), 65);
+  EXPECT_EQ(ParseDecimal("  -12x"), -12);
+  EXPECT_EQ(ParseDecimal("+7"), 7);
+  EXPECT_EQ(ParseDecimal("abc"), 0);
+  EXPECT_EQ(ParseDecimal(""), 0);
+  EXPECT_EQ(ParseDecimal("4294967297"), 1);  // wraps, never undefined
+}
+
+TEST(ParseHex8Test, ReadsUpToEightDigitsOfEitherCase) {
+  uint32_t value = 0;
+  EXPECT_TRUE(ParseHex8("00001A2C", &value));
+  EXPECT_EQ(value, 0x1A2Cu);
+  EXPECT_TRUE(ParseHex8("00001a2c", &value));
+  EXPECT_EQ(value, 0x1A2Cu);
+  EXPECT_TRUE(ParseHex8("FFFFFFFF", &value));
+  EXPECT_EQ(value, 0xFFFFFFFFu);
+  EXPECT_TRUE(ParseHex8("123456789", &value));
+  EXPECT_EQ(value, 0x12345678u);
+  value = 5;
+  EXPECT_FALSE(ParseHex8("xyz", &value));
+  EXPECT_FALSE(ParseHex8("", &value));
+  EXPECT_EQ(value, 5u);
+}
+
+}  // namespace
+}  // namespace qlmr

@@ -1,0 +1,64 @@
+#include "tests/support/test_util.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+#include "base/file_util.h"
+#include "base/path.h"
+#include "base/platform.h"
+
+namespace qlmr {
+namespace testing_support {
+
+TempDir::TempDir() {
+  std::string file;
+  if (!CreateUniqueTempFile(TempFolderPath().c_str(), "qlt", &file) ||
+      !RemoveFileAt(file.c_str()) || !MakeFolder(file.c_str())) {
+    fprintf(stderr, "cannot make a temporary folder\n");
+    abort();
+  }
+  path_ = file;
+}
+
+TempDir::~TempDir() {
+  RemoveFolderContents(path_.c_str());
+  RemoveEmptyFolder(path_.c_str());
+}
+
+std::string TempDir::Join(const std::string& name) const { return JoinPath(path_, name); }
+
+void WriteFileOrDie(const std::string& path, const std::string& content) {
+  std::string folder = PathFolder(path);
+  if (!folder.empty()) CreateFolderChain(folder.c_str());
+  File file;
+  if (!file.Open(path.c_str(), FileMode::kCreate) ||
+      !file.Write(content.data(), static_cast<uint32_t>(content.size()))) {
+    fprintf(stderr, "cannot write %s\n", path.c_str());
+    abort();
+  }
+}
+
+std::string ReadFileOrEmpty(const std::string& path, bool* ok) {
+  File file;
+  uint64_t size = 0;
+  std::string content;
+  bool good = file.Open(path.c_str(), FileMode::kRead) && file.Size(&size);
+  if (good) {
+    content.resize(size);
+    uint32_t got = 0;
+    good = file.Read(&content[0], static_cast<uint32_t>(size), &got) && got == size;
+  }
+  if (ok != nullptr) *ok = good;
+  return good ? content : std::string();
+}
+
+std::string RandomBytes(uint32_t seed, size_t length) {
+  std::mt19937 engine(seed);
+  std::string bytes(length, '\0');
+  for (char& c : bytes) c = static_cast<char>(engine() & 0xFF);
+  return bytes;
+}
+
+}  // namespace testing_support
+}  // namespace qlmr
