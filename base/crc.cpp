@@ -84,17 +84,16 @@ inline uint32_t Load32(const unsigned char* p) {
 }  // namespace
 
 const uint32_t CrcTable[256] = {
-#define QLMR_CRC_ROW(i)                                                          \
-  SystemEntry(i), SystemEntry(i + 1), SystemEntry(i + 2), SystemEntry(i + 3),    \
-      SystemEntry(i + 4), SystemEntry(i + 5), SystemEntry(i + 6), SystemEntry(i + 7)
-    QLMR_CRC_ROW(0),   QLMR_CRC_ROW(8),   QLMR_CRC_ROW(16),  QLMR_CRC_ROW(24),
-    QLMR_CRC_ROW(32),  QLMR_CRC_ROW(40),  QLMR_CRC_ROW(48),  QLMR_CRC_ROW(56),
-    QLMR_CRC_ROW(64),  QLMR_CRC_ROW(72),  QLMR_CRC_ROW(80),  QLMR_CRC_ROW(88),
-    QLMR_CRC_ROW(96),  QLMR_CRC_ROW(104), QLMR_CRC_ROW(112), QLMR_CRC_ROW(120),
-    QLMR_CRC_ROW(128), QLMR_CRC_ROW(136), QLMR_CRC_ROW(144), QLMR_CRC_ROW(152),
-    QLMR_CRC_ROW(160), QLMR_CRC_ROW(168), QLMR_CRC_ROW(176), QLMR_CRC_ROW(184),
-    QLMR_CRC_ROW(192), QLMR_CRC_ROW(200), QLMR_CRC_ROW(208), QLMR_CRC_ROW(216),
-    QLMR_CRC_ROW(224), QLMR_CRC_ROW(232), QLMR_CRC_ROW(240), QLMR_CRC_ROW(248),
+#define QLMR_CRC_ROW(i)                                                                           \
+  SystemEntry(i), SystemEntry(i + 1), SystemEntry(i + 2), SystemEntry(i + 3), SystemEntry(i + 4), \
+      SystemEntry(i + 5), SystemEntry(i + 6), SystemEntry(i + 7)
+    QLMR_CRC_ROW(0),   QLMR_CRC_ROW(8),   QLMR_CRC_ROW(16),  QLMR_CRC_ROW(24),  QLMR_CRC_ROW(32),
+    QLMR_CRC_ROW(40),  QLMR_CRC_ROW(48),  QLMR_CRC_ROW(56),  QLMR_CRC_ROW(64),  QLMR_CRC_ROW(72),
+    QLMR_CRC_ROW(80),  QLMR_CRC_ROW(88),  QLMR_CRC_ROW(96),  QLMR_CRC_ROW(104), QLMR_CRC_ROW(112),
+    QLMR_CRC_ROW(120), QLMR_CRC_ROW(128), QLMR_CRC_ROW(136), QLMR_CRC_ROW(144), QLMR_CRC_ROW(152),
+    QLMR_CRC_ROW(160), QLMR_CRC_ROW(168), QLMR_CRC_ROW(176), QLMR_CRC_ROW(184), QLMR_CRC_ROW(192),
+    QLMR_CRC_ROW(200), QLMR_CRC_ROW(208), QLMR_CRC_ROW(216), QLMR_CRC_ROW(224), QLMR_CRC_ROW(232),
+    QLMR_CRC_ROW(240), QLMR_CRC_ROW(248),
 #undef QLMR_CRC_ROW
 };
 
@@ -119,9 +118,8 @@ uint32_t SlicingUpdate(uint32_t state, const unsigned char* p, size_t length) {
   while (length >= 8) {
     uint32_t w0 = Load32(p) ^ state;
     uint32_t w1 = Load32(p + 4);
-    state = t[7][w0 & 0xFF] ^ t[6][(w0 >> 8) & 0xFF] ^ t[5][(w0 >> 16) & 0xFF] ^
-            t[4][w0 >> 24] ^ t[3][w1 & 0xFF] ^ t[2][(w1 >> 8) & 0xFF] ^
-            t[1][(w1 >> 16) & 0xFF] ^ t[0][w1 >> 24];
+    state = t[7][w0 & 0xFF] ^ t[6][(w0 >> 8) & 0xFF] ^ t[5][(w0 >> 16) & 0xFF] ^ t[4][w0 >> 24] ^
+            t[3][w1 & 0xFF] ^ t[2][(w1 >> 8) & 0xFF] ^ t[1][(w1 >> 16) & 0xFF] ^ t[0][w1 >> 24];
     p += 8;
     length -= 8;
   }
@@ -132,9 +130,8 @@ uint32_t SlicingUpdate(uint32_t state, const unsigned char* p, size_t length) {
 // out: compilers do not reliably unroll the loop form, and it is the hot path.
 inline uint64_t BraidWord(uint64_t w) {
   const auto& t = kBraid.t;
-  return t[0][w & 0xFF] ^ t[1][(w >> 8) & 0xFF] ^ t[2][(w >> 16) & 0xFF] ^
-         t[3][(w >> 24) & 0xFF] ^ t[4][(w >> 32) & 0xFF] ^ t[5][(w >> 40) & 0xFF] ^
-         t[6][(w >> 48) & 0xFF] ^ t[7][w >> 56];
+  return t[0][w & 0xFF] ^ t[1][(w >> 8) & 0xFF] ^ t[2][(w >> 16) & 0xFF] ^ t[3][(w >> 24) & 0xFF] ^
+         t[4][(w >> 32) & 0xFF] ^ t[5][(w >> 40) & 0xFF] ^ t[6][(w >> 48) & 0xFF] ^ t[7][w >> 56];
 }
 
 }  // namespace

@@ -22,22 +22,22 @@ namespace qlmr {
 
 enum ErrorCode : int32_t {
   ERR_NONE = 0,
-  ERR_NOT_FOUND = 1,   // a stored file named by the caller is absent
-  ERR_BAD_DATA = 2,    // inconsistent, too short or unexpected data
-  ERR_ACCESS = 3,      // open/create failed, or a read-only archive was asked to change
-  ERR_READ = 4,        // a read failed or was short
-  ERR_WRITE = 5,       // a write or a move failed or was short
-  ERR_SEEK = 6,        // positioning failed or lies outside the file
-  ERR_MODE = 7,        // the archive's open mode or write flag forbids it
-  ERR_NO_MEMORY = 9,   // allocation failed or the caller's buffer is too small
-  ERR_INVALID = 10,    // missing argument, index out of range, failed lookup
-  ERR_TABLE_FULL = 11, // no free slot in a pack archive's hash table
-  ERR_NO_BLOCK = 12,   // no block could be allocated in a pack archive
-  ERR_ZIP = 14,        // the patch's zip container reported an error
-  ERR_VERSION = 16,    // unsupported pack archive format version
-  ERR_DUPLICATE = 17,  // a value is already present
-  ERR_NO_CODEC = 18,   // no codec for a stored file's compression type
-  ERR_CODEC = 19,      // a compression library reported an error
+  ERR_NOT_FOUND = 1,    // a stored file named by the caller is absent
+  ERR_BAD_DATA = 2,     // inconsistent, too short or unexpected data
+  ERR_ACCESS = 3,       // open/create failed, or a read-only archive was asked to change
+  ERR_READ = 4,         // a read failed or was short
+  ERR_WRITE = 5,        // a write or a move failed or was short
+  ERR_SEEK = 6,         // positioning failed or lies outside the file
+  ERR_MODE = 7,         // the archive's open mode or write flag forbids it
+  ERR_NO_MEMORY = 9,    // allocation failed or the caller's buffer is too small
+  ERR_INVALID = 10,     // missing argument, index out of range, failed lookup
+  ERR_TABLE_FULL = 11,  // no free slot in a pack archive's hash table
+  ERR_NO_BLOCK = 12,    // no block could be allocated in a pack archive
+  ERR_ZIP = 14,         // the patch's zip container reported an error
+  ERR_VERSION = 16,     // unsupported pack archive format version
+  ERR_DUPLICATE = 17,   // a value is already present
+  ERR_NO_CODEC = 18,    // no codec for a stored file's compression type
+  ERR_CODEC = 19,       // a compression library reported an error
 };
 
 // Capacity of the message buffer, terminator included.
@@ -46,8 +46,7 @@ constexpr int kErrorMessageCapacity = 1024;
 // Records a failure: stores `code`, then formats the arguments with the
 // printf-style `format` into the message, cutting it at 1023 characters.
 // `format` must be a literal; pass caller-supplied names as "%s" arguments.
-void ReportError(int32_t code, const char* format, ...)
-    QLMR_PRINTF_FORMAT(2, 3);
+void ReportError(int32_t code, const char* format, ...) QLMR_PRINTF_FORMAT(2, 3);
 
 // The code of the last reported failure; 0 before any failure.
 int32_t LastErrorCode();

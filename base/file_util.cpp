@@ -1,8 +1,9 @@
 #include "base/file_util.h"
 
+#include <strings.h>
+
 #include <cstring>
 #include <memory>
-#include <strings.h>
 
 #include "base/error.h"
 #include "base/path.h"
@@ -21,8 +22,7 @@ void StoreLittleEndian32(uint32_t value, uint8_t out[4]) {
 }
 
 uint32_t LoadLittleEndian32(const uint8_t in[4]) {
-  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 |
-         uint32_t{in[3]} << 24;
+  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
 }
 
 }  // namespace
@@ -122,8 +122,7 @@ bool MaskFileInPlace(const char* path, bool excludeTrailer, bool invert) {
   std::string temp_path = TempFolderPath() + PathFileName(path) + ".tmp";
   File temp;
   if (!temp.Open(temp_path.c_str(), FileMode::kCreate)) {
-    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", temp_path.c_str(),
-                LastSystemError());
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", temp_path.c_str(), LastSystemError());
     return false;
   }
   // Every failure from here on closes both files and deletes the copy; the

@@ -83,8 +83,7 @@ int ComparePaths(const char* a, const char* b);
 // bytes of a double-byte character are kept as they are.
 void NormalizeName(char* out, const char* in, bool lower, bool slash);
 // The same for std::string; the key form of names uses both flags.
-std::string NormalizeName(const std::string& in, bool lower = true,
-                          bool slash = true);
+std::string NormalizeName(const std::string& in, bool lower = true, bool slash = true);
 
 // Size of a file (low 32 bits); 0 for an empty path or a file that cannot be
 // opened, without a report.

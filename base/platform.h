@@ -106,8 +106,7 @@ bool ListFolder(const char* path, std::vector<FolderEntry>* entries);
 std::string TempFolderPath();
 // Creates a new empty file named `prefix` + unique hex digits + ".tmp" in
 // `folder` and stores its path in `*path` (as GetTempFileNameA).
-bool CreateUniqueTempFile(const char* folder, const char* prefix,
-                          std::string* path);
+bool CreateUniqueTempFile(const char* folder, const char* prefix, std::string* path);
 // Full path of the running executable; empty on failure.
 std::string ExecutablePath();
 // The short (8.3) form of an existing path on Win32. On POSIX: the path as it

@@ -64,8 +64,7 @@ std::string Convert(const std::string& text, const char* to, const char* from) {
 }
 
 // The entry of `folder` whose name equals `name` ignoring ASCII case.
-bool FindEntryIgnoringCase(const std::string& folder, const std::string& name,
-                           std::string* found) {
+bool FindEntryIgnoringCase(const std::string& folder, const std::string& name, std::string* found) {
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) return false;
   bool matched = false;
@@ -148,9 +147,7 @@ std::string MapNameToDisk(const char* name) {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = kInvalidHandle;
-}
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalidHandle; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -229,13 +226,12 @@ bool File::Write(const void* buffer, uint32_t length) {
   return true;
 }
 
-bool File::ReadAt(uint64_t position, void* buffer, uint32_t length,
-                  uint32_t* got) {
+bool File::ReadAt(uint64_t position, void* buffer, uint32_t length, uint32_t* got) {
   *got = 0;
   char* out = static_cast<char*>(buffer);
   while (*got < length) {
-    ssize_t n = pread(ToFd(handle_), out + *got, length - *got,
-                      static_cast<off_t>(position + *got));
+    ssize_t n =
+        pread(ToFd(handle_), out + *got, length - *got, static_cast<off_t>(position + *got));
     if (n < 0) {
       if (errno == EINTR) continue;
       return Fail();
@@ -250,8 +246,8 @@ bool File::WriteAt(uint64_t position, const void* buffer, uint32_t length) {
   const char* in = static_cast<const char*>(buffer);
   uint32_t done = 0;
   while (done < length) {
-    ssize_t n = pwrite(ToFd(handle_), in + done, length - done,
-                       static_cast<off_t>(position + done));
+    ssize_t n =
+        pwrite(ToFd(handle_), in + done, length - done, static_cast<off_t>(position + done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return Fail();
@@ -335,13 +331,9 @@ bool RemoveTree(const std::string& disk_folder, bool remove_self) {
 
 }  // namespace
 
-bool RemoveFolderContents(const char* path) {
-  return RemoveTree(DiskPath(path), false);
-}
+bool RemoveFolderContents(const char* path) { return RemoveTree(DiskPath(path), false); }
 
-bool RemoveFileAt(const char* path) {
-  return unlink(DiskPath(path).c_str()) == 0 ? true : Fail();
-}
+bool RemoveFileAt(const char* path) { return unlink(DiskPath(path).c_str()) == 0 ? true : Fail(); }
 
 bool CopyFileReplace(const char* from, const char* to) {
   int in = open(DiskPath(from).c_str(), O_RDONLY | O_CLOEXEC);
@@ -394,8 +386,7 @@ std::string TempFolderPath() {
   return Utf8ToCp936(folder);
 }
 
-bool CreateUniqueTempFile(const char* folder, const char* prefix,
-                          std::string* path) {
+bool CreateUniqueTempFile(const char* folder, const char* prefix, std::string* path) {
   std::string base = folder == nullptr ? "" : folder;
   if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '\\';
   // Start from a value that differs between processes, then count up, as
@@ -405,11 +396,10 @@ bool CreateUniqueTempFile(const char* folder, const char* prefix,
     unsigned number = (start + i) & 0xFFFF;
     if (number == 0) continue;
     char name[32];
-    snprintf(name, sizeof name, "%.3s%04X.tmp", prefix == nullptr ? "" : prefix,
-             number);
+    snprintf(name, sizeof name, "%.3s%04X.tmp", prefix == nullptr ? "" : prefix, number);
     std::string candidate = base + name;
-    int fd = open(DiskPath(candidate.c_str()).c_str(),
-                  O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd =
+        open(DiskPath(candidate.c_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       close(fd);
       *path = candidate;
@@ -438,12 +428,8 @@ std::string ShortPathName(const char* path) {
   return Utf8ToCp936(disk);
 }
 
-std::string Cp936ToUtf8(const std::string& text) {
-  return Convert(text, "UTF-8", "CP936");
-}
+std::string Cp936ToUtf8(const std::string& text) { return Convert(text, "UTF-8", "CP936"); }
 
-std::string Utf8ToCp936(const std::string& text) {
-  return Convert(text, "CP936", "UTF-8");
-}
+std::string Utf8ToCp936(const std::string& text) { return Convert(text, "CP936", "UTF-8"); }
 
 }  // namespace qlmr

@@ -6,8 +6,8 @@
 
 namespace qlmr {
 
-int SplitString(const char* text, std::vector<std::string>* tokens,
-                const char* delimiter, bool anyOf, bool skipEmpty) {
+int SplitString(const char* text, std::vector<std::string>* tokens, const char* delimiter,
+                bool anyOf, bool skipEmpty) {
   tokens->clear();
   if (text == nullptr || text[0] == '\0') return 0;
   const char* delim = delimiter == nullptr ? "" : delimiter;

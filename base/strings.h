@@ -13,8 +13,8 @@ namespace qlmr {
 // true, else the whole `delimiter` text. Empty tokens are dropped when
 // `skipEmpty` is true. Returns the number of tokens; 0 for a null or empty
 // text.
-int SplitString(const char* text, std::vector<std::string>* tokens,
-                const char* delimiter, bool anyOf, bool skipEmpty);
+int SplitString(const char* text, std::vector<std::string>* tokens, const char* delimiter,
+                bool anyOf, bool skipEmpty);
 
 // Decimal reading as C's atoi: leading white space, an optional sign, digits
 // up to the first other character; 0 without digits. Values beyond 32 bits

@@ -15,7 +15,7 @@ enum VersionComparison {
   VERSION_OTHER_LANGUAGE = 0,  // languages differ; numbers not compared
   VERSION_OLDER = 1,           // a is older than b
   VERSION_EQUAL = 2,
-  VERSION_NEWER = 3,           // a is newer than b
+  VERSION_NEWER = 3,  // a is newer than b
 };
 
 // Parses any text (even empty) into a VersionInfo: tokens split at '.',

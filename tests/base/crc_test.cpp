@@ -73,9 +73,9 @@ class FileCrcTest : public ::testing::Test {
 
 // Sizes where the 4-byte trailer straddles a 4096- or 65536-byte boundary.
 TEST_F(FileCrcTest, ExcludingTheTrailerEqualsTheCrcOfAllButTheLastFourBytes) {
-  const size_t sizes[] = {0,    1,    3,    4,    5,     8,     4095,  4096,  4097,
-                          4098, 4099, 4100, 4101, 8196,  8197,  65535, 65536, 65537,
-                          65538, 65539, 65540, 65541, 131076, 200003};
+  const size_t sizes[] = {0,     1,     3,     4,     5,     8,     4095,   4096,
+                          4097,  4098,  4099,  4100,  4101,  8196,  8197,   65535,
+                          65536, 65537, 65538, 65539, 65540, 65541, 131076, 200003};
   for (size_t size : sizes) {
     std::string content = RandomBytes(static_cast<uint32_t>(size), size);
     std::string path = dir_.Join("f.bin");

@@ -52,9 +52,7 @@ TEST(PositionalMaskTest, MaskBufferUsesTheMaskOfEachPositionAndIsItsOwnInverse) 
 
 class MaskFileTest : public ::testing::Test {
  protected:
-  std::string TempCopyOf(const std::string& name) {
-    return TempFolderPath() + name + ".tmp";
-  }
+  std::string TempCopyOf(const std::string& name) { return TempFolderPath() + name + ".tmp"; }
   TempDir dir_;
 };
 

@@ -30,7 +30,11 @@ TEST(NormalizeNameTest, Table) {
       // Trail byte 0x5C (a backslash) inside a double-byte character stays.
       {"\x95\x5C\\A", true, true, "\x95\x5C/a"},
       // Trail byte 0x41 ('A') inside a double-byte character stays.
-      {"\x81\x41" "B\\C", true, true, "\x81\x41" "b/c"},
+      {"\x81\x41"
+       "B\\C",
+       true, true,
+       "\x81\x41"
+       "b/c"},
       {"\xB5\xD8\x5C\x41", true, true, "\xB5\xD8/a"},
       // A lead byte at the very end does not run past the terminator.
       {"AB\xB5", true, true, "ab\xB5"},

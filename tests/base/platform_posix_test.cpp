@@ -18,7 +18,7 @@ using testing_support::ReadFileOrEmpty;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
 
-const char kChineseCp936[] = "\xCA\xFD\xBE\xDD";        // 数据
+const char kChineseCp936[] = "\xCA\xFD\xBE\xDD";         // 数据
 const char kChineseUtf8[] = "\xE6\x95\xB0\xE6\x8D\xAE";  // 数据
 
 TEST(PosixNamesTest, Cp936NameIsStoredAsUtf8AndListedAsCp936) {

@@ -1,0 +1,85 @@
+// The compression layer: one-byte compression type ids, the codec interface,
+// and the process-wide registry that maps an id to its codec and encodes or
+// decodes whole files behind a caller's header.
+//
+// Ownership: codecs are objects of static lifetime; the registry holds
+// pointers to them and owns nothing. Codecs keep no state between calls, so
+// after the first GetCodecRegistry() call (made on one thread before others
+// use the layer) encoding and decoding may run on several threads at once.
+// Failures are reported through base/error.h and return false or null.
+#pragma once
+
+#include <cstdint>
+
+namespace qlmr {
+
+// Stored with encoded data (pack archive block entries, the control list).
+enum CompressionType : uint8_t {
+  COMPRESS_NONE = 0,  // stored as is; no codec is looked up
+  COMPRESS_MASK = 1,  // MaskCodec: same length, XORed with PositionalMask
+  COMPRESS_LZO = 2,   // LzoCodec: LZO1X, output masked
+  COMPRESS_LZMA = 3,  // LzmaCodec: LZMA with optional x86 filter, output masked
+};
+
+// A codec. The virtual operations are in the system's fixed slot order.
+class Codec {
+ public:
+  // The codec's CompressionType.
+  virtual uint8_t TypeId() const = 0;
+  // True when any slice of encoded data can be decoded by itself, given the
+  // position of its first byte in the encoded data.
+  virtual bool CanDecodeSlice() const = 0;
+  // The buffer capacity that Encode needs for `n` input bytes.
+  virtual uint32_t MaxEncodedSize(uint32_t n) const = 0;
+  // On entry the first *length bytes of `buffer` are the data; on success
+  // they are replaced by the encoded bytes and *length is set to their count.
+  // On failure the buffer's content is unspecified.
+  virtual bool Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) const = 0;
+  // On entry the first `length` bytes are encoded data starting at offset
+  // `position` of the encoded form; on success the buffer holds the decoded
+  // bytes from its start (the caller knows their count). Decoded bytes never
+  // pass `capacity`. On failure the buffer's content is unspecified.
+  virtual bool Decode(uint8_t* buffer, uint32_t capacity, uint32_t length,
+                      uint32_t position) const = 0;
+
+ protected:
+  ~Codec() = default;  // static lifetime; never deleted through this type
+};
+
+// The registry of codecs, in the system's fixed slot order.
+class CodecRegistry {
+ public:
+  // Appends a codec. Codes: 10 (null codec); 17 "compresType=%d" (its id is
+  // registered already).
+  virtual bool Register(const Codec* codec) = 0;
+  virtual int32_t Count() const = 0;
+  // The codec at `index`, or null with code 10.
+  virtual const Codec* GetAt(int32_t index) const = 0;
+  // The first codec whose TypeId equals `type`, or null with code 10.
+  virtual const Codec* Find(int32_t type) const = 0;
+  // Reads `source` whole, encodes it with `codec` and writes `destination`:
+  // the header's `headerLength` bytes (if given), the encoded bytes, and with
+  // `appendCrc` a CRC trailer over both. `*sourceSize` and `*encodedLength`
+  // receive the sizes (either pointer may be null). Source and destination
+  // may be the same path: the destination replaces the source only when it
+  // was written whole, so a failure never destroys the source.
+  virtual bool EncodeFile(const Codec* codec, const char* source, const char* destination,
+                          uint32_t* sourceSize, const uint8_t* header, uint32_t headerLength,
+                          bool appendCrc, uint32_t* encodedLength) const = 0;
+  // Decodes a file written by EncodeFile with a trailer: skips `dataOffset`
+  // header bytes, decodes everything up to the trailer and writes the first
+  // `decodedSize` decoded bytes to `destination` (same path allowed, with the
+  // same guarantee). Neither the header nor the trailer is checked.
+  virtual bool DecodeFile(const Codec* codec, const char* source, const char* destination,
+                          uint32_t dataOffset, uint32_t decodedSize) const = 0;
+
+ protected:
+  virtual ~CodecRegistry() = default;
+};
+
+// The process's registry, created on first use with MaskCodec (1), LzoCodec
+// (2) and LzmaCodec (3) registered in that order. Call it once on one thread
+// before other threads use the layer.
+CodecRegistry& GetCodecRegistry();
+
+}  // namespace qlmr
