@@ -114,6 +114,9 @@ std::string ExecutablePath();
 // found there). Returns `path` unchanged when there is no such form.
 std::string ShortPathName(const char* path);
 
+// Whether the process's standard error goes to a terminal.
+bool StderrIsTerminal();
+
 // Text conversion between the system's code page 936 and UTF-8. Bytes that
 // do not convert are kept as they are, so the result is never empty for a
 // non-empty input.

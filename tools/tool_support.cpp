@@ -1,0 +1,44 @@
+#include "tools/tool_support.h"
+
+#include <cstdio>
+
+#include "base/error.h"
+#include "base/platform.h"
+
+namespace qlmr {
+namespace tools {
+
+int PrintLastError() {
+  fprintf(stderr, "error %d: %s\n", LastErrorCode(), LastErrorMessage());
+  return kExitFailure;
+}
+
+ProgressBar::ProgressBar(const std::string& label, uint64_t total)
+    : label_(label), total_(total), enabled_(StderrIsTerminal() && total > 0) {
+  Draw();
+}
+
+ProgressBar::~ProgressBar() {
+  if (enabled_ && last_percent_ >= 0) fputc('\n', stderr);
+}
+
+void ProgressBar::Advance(uint64_t steps) {
+  done_ += steps;
+  Draw();
+}
+
+void ProgressBar::Draw() {
+  if (!enabled_) return;
+  int percent = static_cast<int>(done_ >= total_ ? 100 : done_ * 100 / total_);
+  if (percent == last_percent_) return;  // redraw only when the figure changes
+  last_percent_ = percent;
+  constexpr int kWidth = 40;
+  int filled = percent * kWidth / 100;
+  fprintf(stderr, "\r%s [%.*s%*s] %3d%% (%llu/%llu)", label_.c_str(), filled,
+          "########################################", kWidth - filled, "", percent,
+          static_cast<unsigned long long>(done_), static_cast<unsigned long long>(total_));
+  fflush(stderr);
+}
+
+}  // namespace tools
+}  // namespace qlmr

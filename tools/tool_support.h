@@ -1,0 +1,38 @@
+// What the release team's command-line tools share: the exit convention and
+// a progress bar. Exit codes: 0 success, 1 failure (after PrintLastError),
+// 2 usage error (CLI11's own).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qlmr {
+namespace tools {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// Prints "error <code>: <message>" of the process-wide error state to stderr
+// and returns kExitFailure.
+int PrintLastError();
+
+// A one-line progress bar on stderr, drawn only when stderr is a terminal,
+// so that scripts and tests see clean output. Use from one thread.
+class ProgressBar {
+ public:
+  ProgressBar(const std::string& label, uint64_t total);
+  ~ProgressBar();  // ends the line if anything was drawn
+  void Advance(uint64_t steps = 1);
+
+ private:
+  void Draw();
+  std::string label_;
+  uint64_t total_;
+  uint64_t done_ = 0;
+  int last_percent_ = -1;
+  bool enabled_;
+};
+
+}  // namespace tools
+}  // namespace qlmr
