@@ -16,16 +16,14 @@ TEST(ParseKeyTest, TerminalKeysAndInputLines) {
     bool terminal;
     Key key;
   } cases[] = {
-      {"\r", true, Key::kEnter},         {"\n", true, Key::kEnter},
-      {"q", true, Key::kQuit},           {"Q", true, Key::kQuit},
-      {"r", true, Key::kRetry},          {"f", true, Key::kForce},
-      {"\x1b", true, Key::kNone},        // Escape
-      {"\x03", true, Key::kNone},        // Ctrl+C
-      {"\x1b[A", true, Key::kNone},      // an arrow key
-      {"s", true, Key::kNone},           {"", false, Key::kEnter},
-      {"  ", false, Key::kEnter},        {"q", false, Key::kQuit},
-      {" F ", false, Key::kForce},       {"r", false, Key::kRetry},
-      {"quit", false, Key::kNone},       {"\x1b", false, Key::kNone},
+      {"\r", true, Key::kEnter},    {"\n", true, Key::kEnter},   {"q", true, Key::kQuit},
+      {"Q", true, Key::kQuit},      {"r", true, Key::kRetry},    {"f", true, Key::kForce},
+      {"\x1b", true, Key::kNone},    // Escape
+      {"\x03", true, Key::kNone},    // Ctrl+C
+      {"\x1b[A", true, Key::kNone},  // an arrow key
+      {"s", true, Key::kNone},      {"", false, Key::kEnter},    {"  ", false, Key::kEnter},
+      {"q", false, Key::kQuit},     {" F ", false, Key::kForce}, {"r", false, Key::kRetry},
+      {"quit", false, Key::kNone},  {"\x1b", false, Key::kNone},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ParseKey(c.input, c.terminal), c.key) << "[" << c.input << "] " << c.terminal;

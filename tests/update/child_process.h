@@ -25,12 +25,13 @@ class ChildProcess {
     std::vector<std::string> extraEnv;  // "NAME=value" added to ours
     std::string workingFolder;          // empty: ours
     bool pipes = false;                 // stdin and stdout through pipes
+    bool terminal = false;              // stdin and stdout on a new terminal
   };
   bool Start(const Options& options);
 
   pid_t pid() const { return pid_; }
 
-  // Writes to the child's standard input (pipes only).
+  // Writes to the child's standard input (pipes or terminal).
   bool Write(const std::string& text);
   void CloseInput();
 

@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +31,13 @@ bool ChildProcess::Start(const Options& options) {
   if (options.pipes && (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0)) {
     return false;
   }
+  int master = -1;
+  int slave = -1;
+  if (options.terminal) {
+    struct winsize size = {40, 120, 0, 0};
+    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) return false;
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+  }
   std::vector<std::string> args = options.argv;
   if (args.empty()) args.push_back(options.program);
   std::vector<char*> argv;
@@ -48,6 +57,13 @@ bool ChildProcess::Start(const Options& options) {
       dup2(in_pipe[0], STDIN_FILENO);
       dup2(out_pipe[1], STDOUT_FILENO);
     }
+    if (options.terminal) {
+      setsid();
+      ioctl(slave, TIOCSCTTY, 0);
+      dup2(slave, STDIN_FILENO);
+      dup2(slave, STDOUT_FILENO);
+      if (slave > STDERR_FILENO) close(slave);
+    }
     if (!options.workingFolder.empty() && chdir(options.workingFolder.c_str()) != 0) _exit(126);
     execve(options.program.c_str(), argv.data(), env.data());
     _exit(127);
@@ -57,6 +73,11 @@ bool ChildProcess::Start(const Options& options) {
     close(out_pipe[1]);
     toChild_ = in_pipe[1];
     fromChild_ = out_pipe[0];
+  }
+  if (options.terminal) {
+    close(slave);
+    toChild_ = master;
+    fromChild_ = dup(master);
   }
   return true;
 }
