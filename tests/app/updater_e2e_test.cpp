@@ -89,8 +89,7 @@ std::string ListFile(const std::vector<StoredFile>& files) {
 
 // Opens the archive read-only, verifies it against its list file and reads
 // one stored file; empty when absent.
-std::string StoredContent(const std::string& archivePath, const std::string& name,
-                          bool* verified) {
+std::string StoredContent(const std::string& archivePath, const std::string& name, bool* verified) {
   std::unique_ptr<PackArchive> archive = NewPackArchive();
   if (!archive->Open(archivePath.c_str(), true)) return "(cannot open)";
   *verified = archive->Verify(nullptr, nullptr, nullptr, nullptr);
@@ -171,8 +170,8 @@ class UpdaterTest : public ::testing::Test {
   std::string Wrap(const std::string& patch, const std::string& folder) {
     std::string updater = JoinPath(folder, "qlmr-update");
     EXPECT_TRUE(CreateFolderChain(folder.c_str()));
-    EXPECT_TRUE(WriteCarrier(QLMR_UPDATER, kFrom, kTo, patch.c_str(), updater.c_str(),
-                             kCarrierOffset))
+    EXPECT_TRUE(
+        WriteCarrier(QLMR_UPDATER, kFrom, kTo, patch.c_str(), updater.c_str(), kCarrierOffset))
         << LastErrorMessage();
     return updater;
   }
@@ -199,6 +198,16 @@ class UpdaterTest : public ::testing::Test {
     int status = -1;
     ASSERT_TRUE(program.Wait(&status)) << program.output();
     EXPECT_EQ(status, 0);
+  }
+
+  // Starts the update once it is ready, closes the success message box and
+  // leaves.
+  void RunToSuccess() {
+    Expect("[buttons] start(Enter)=on");
+    Press("");
+    Expect("[message]");
+    Press("");
+    Leave();
   }
 
   // The lines of the output that start with `prefix`, without it.
@@ -246,10 +255,10 @@ TEST_F(UpdaterTest, AppliesTheCarriedPatchAndStartsThePatcherAtExit) {
   Leave();
 
   std::vector<std::string> statuses = Lines("[status] ");
-  std::vector<std::string> expected_statuses = {
-      "读取版本信息...", "准备开始升级",    "更新文件(1/9)", "删除文件(2/9)", "更新文件(3/9)",
-      "更新文件(4/9)",   "更新文件(5/9)",   "更新文件(6/9)", "删除文件(7/9)", "更新文件(8/9)",
-      "更新文件(9/9)",   "更新结束"};
+  std::vector<std::string> expected_statuses = {"读取版本信息...", "准备开始升级",  "更新文件(1/9)",
+                                                "删除文件(2/9)",   "更新文件(3/9)", "更新文件(4/9)",
+                                                "更新文件(5/9)",   "更新文件(6/9)", "删除文件(7/9)",
+                                                "更新文件(8/9)",   "更新文件(9/9)", "更新结束"};
   EXPECT_EQ(statuses, expected_statuses);
   std::vector<std::string> bar = {"0", "11", "22", "33", "44", "56", "67", "78", "89", "100"};
   EXPECT_EQ(Lines("[progress] "), bar);
@@ -261,8 +270,7 @@ TEST_F(UpdaterTest, AppliesTheCarriedPatchAndStartsThePatcherAtExit) {
   EXPECT_FALSE(PathExists(JoinPath(install, "bin\\old.dll").c_str()));
   for (const StoredFile& file : kPackAAfter) {
     bool verified = false;
-    EXPECT_EQ(StoredContent(JoinPath(install, "data\\a.pak"), file.name, &verified),
-              file.content)
+    EXPECT_EQ(StoredContent(JoinPath(install, "data\\a.pak"), file.name, &verified), file.content)
         << file.name;
     EXPECT_TRUE(verified) << LastErrorMessage();
   }
@@ -291,11 +299,7 @@ TEST_F(UpdaterTest, AppliesTheCarriedPatchAndStartsThePatcherAtExit) {
 TEST_F(UpdaterTest, WithoutDownloadFolderThePatchStaysInTheTemporaryFolder) {
   MakeInstallation();
   Start(Wrap(MakePatch(), install));
-  Expect("[buttons] start(Enter)=on");
-  Press("");
-  Expect("[message]");
-  Press("");
-  Leave();
+  RunToSuccess();
   EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
   EXPECT_TRUE(PathExists(JoinPath(temp, std::string("~qlmrPatch\\") + kPatchName).c_str()));
   EXPECT_FALSE(PathExists(JoinPath(install, "download").c_str()));
@@ -308,11 +312,7 @@ TEST_F(UpdaterTest, AnotherFolderIsAskedForWhenThePatchDoesNotFitTheOwnOne) {
   Start(Wrap(MakePatch(), elsewhere));
   Expect("[prompt] 请选择《Quelmar》所在的路径");
   Press(MapPath(install));
-  Expect("[buttons] start(Enter)=on");
-  Press("");
-  Expect("[message]");
-  Press("");
-  Leave();
+  RunToSuccess();
   EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
   EXPECT_EQ(ReadFileOrEmpty(JoinPath(elsewhere, ".ver")), "CN.0.551.066\n");
 }
@@ -320,10 +320,10 @@ TEST_F(UpdaterTest, AnotherFolderIsAskedForWhenThePatchDoesNotFitTheOwnOne) {
 TEST_F(UpdaterTest, EachFailureShowsItsTextAndLeavesOnlyTheExitKey) {
   struct Case {
     const char* name;
-    const char* version;     // of the installation the updater sits in
-    const char* answer;      // to the folder prompt; null: no prompt expected
-    bool carrier;            // false: the plain program, nothing appended
-    bool garbagePatch;       // the carried data is no patch
+    const char* version;  // of the installation the updater sits in
+    const char* answer;   // to the folder prompt; null: no prompt expected
+    bool carrier;         // false: the plain program, nothing appended
+    bool garbagePatch;    // the carried data is no patch
     const char* status;
   } cases[] = {
       {"nothing appended", kFrom, nullptr, false, false, "读取升级资源失败，请重新下载!"},

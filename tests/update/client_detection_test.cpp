@@ -65,15 +65,26 @@ std::string Upper(std::string text) {
   return text;
 }
 
-TEST(FindRunningClientsTest, MatchesTheClientOfThisInstallationOnly) {
+// Two installations, each with its client in place.
+class TwoInstallationsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InstallClient(install.Join("qlmr.exe"));
+    InstallClient(other.Join("qlmr.exe"));
+  }
+  static void RunClient(const TempDir& folder, ChildProcess* child) {
+    StartClient(child, folder.path() + "/qlmr.exe", "qlmr.exe");
+  }
+
   TempDir install;
   TempDir other;
-  InstallClient(install.Join("qlmr.exe"));
-  InstallClient(other.Join("qlmr.exe"));
+};
+
+TEST_F(TwoInstallationsTest, FindsTheClientOfThisInstallationOnly) {
   ChildProcess ours;
   ChildProcess theirs;
-  StartClient(&ours, install.path() + "/qlmr.exe", "qlmr.exe");
-  StartClient(&theirs, other.path() + "/qlmr.exe", "qlmr.exe");
+  RunClient(install, &ours);
+  RunClient(other, &theirs);
 
   std::string variants[] = {
       ClientPath(install.path()),
@@ -126,17 +137,13 @@ TEST(FindRunningClientsTest, MatchesAProgramRunByALoaderThroughItsFirstArgument)
   }
 }
 
-TEST(ForceCloseClientsTest, KillsEveryClientOfThisInstallationAndNoOther) {
-  TempDir install;
-  TempDir other;
-  InstallClient(install.Join("qlmr.exe"));
-  InstallClient(other.Join("qlmr.exe"));
+TEST_F(TwoInstallationsTest, ForceCloseKillsEveryClientOfThisInstallationAndNoOther) {
   ChildProcess first;
   ChildProcess second;
   ChildProcess theirs;
-  StartClient(&first, install.path() + "/qlmr.exe", "qlmr.exe");
-  StartClient(&second, install.path() + "/qlmr.exe", "qlmr.exe");
-  StartClient(&theirs, other.path() + "/qlmr.exe", "qlmr.exe");
+  RunClient(install, &first);
+  RunClient(install, &second);
+  RunClient(other, &theirs);
 
   ForceCloseClients(ClientPath(install.path()));
   int status = 0;
