@@ -201,5 +201,57 @@ TEST(CodecRoundTripTest, CodecsRunOnSeveralThreadsAtOnce) {
   for (int t = 0; t < 4; ++t) EXPECT_TRUE(ok[t]) << "thread " << t;
 }
 
+// Bytes that are not a codec's own form (the other codec's output, its own
+// output under the other mask, cut short, or noise) fail with code 9 or 19
+// and never make the decoder write past its capacity.
+TEST(CodecMalformedInputTest, ForeignAndDamagedInputsFailCleanly) {
+  const Codec& lzo = *GetCodecRegistry().Find(COMPRESS_LZO);
+  const Codec& lzma = *GetCodecRegistry().Find(COMPRESS_LZMA);
+  const Codec& mask = *GetCodecRegistry().Find(COMPRESS_MASK);
+  std::string data = TextLike(31, 40000);
+  std::string by_lzo;
+  std::string by_lzma;
+  std::string by_mask;
+  ASSERT_TRUE(EncodeToString(lzo, data, &by_lzo));
+  ASSERT_TRUE(EncodeToString(lzma, data, &by_lzma));
+  ASSERT_TRUE(EncodeToString(mask, data, &by_mask));
+  // Swapping the word mask: XOR with both masks.
+  auto remask = [](std::string bytes) {
+    const uint32_t both = 0x6B2D41C3u ^ 0x2E7F0A95u;
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] ^= static_cast<char>(both >> (8 * (i % 4)));
+    return bytes;
+  };
+  struct Case {
+    const char* what;
+    const Codec* codec;
+    std::string input;
+  } cases[] = {
+      {"LZMA output to LZO", &lzo, by_lzma},
+      {"masked copy to LZO", &lzo, by_mask},
+      {"LZO under the LZMA mask", &lzo, remask(by_lzo)},
+      {"LZO cut after one byte", &lzo, by_lzo.substr(0, 1)},
+      {"noise to LZO", &lzo, RandomBytes(32, 5000)},
+      {"LZO output to LZMA", &lzma, by_lzo},
+      {"masked copy to LZMA", &lzma, by_mask},
+      {"LZMA under the LZO mask", &lzma, remask(by_lzma)},
+      {"LZMA cut inside the header", &lzma, by_lzma.substr(0, 7)},
+      {"LZMA cut after the header", &lzma, by_lzma.substr(0, 15)},
+      {"noise to LZMA", &lzma, RandomBytes(33, 5000)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const uint32_t kGuard = 256;
+    uint32_t capacity = static_cast<uint32_t>(std::max(data.size(), c.input.size()));
+    std::vector<uint8_t> buffer(capacity + kGuard, 0xA5);
+    std::copy(c.input.begin(), c.input.end(), buffer.begin());
+    EXPECT_FALSE(
+        c.codec->Decode(buffer.data(), capacity, static_cast<uint32_t>(c.input.size()), 0));
+    EXPECT_TRUE(LastErrorCode() == ERR_CODEC || LastErrorCode() == ERR_NO_MEMORY)
+        << LastErrorCode() << " " << LastErrorMessage();
+    EXPECT_EQ(std::vector<uint8_t>(buffer.end() - kGuard, buffer.end()),
+              std::vector<uint8_t>(kGuard, 0xA5));
+  }
+}
+
 }  // namespace
 }  // namespace qlmr
