@@ -93,9 +93,15 @@ class ReplacingFile {
   File file_;
 };
 
-// Opens `path` and gets its size; code 4 "winErr=%d" on failure.
-bool OpenSource(const char* path, File* file, uint64_t* size) {
-  if (file->Open(path, FileMode::kRead) && file->Size(size)) return true;
+// Checks the arguments (code 10), then opens the source and gets its size
+// (code 4 "winErr=%d").
+bool OpenSource(const Codec* codec, const char* source, const char* destination, File* file,
+                uint64_t* size) {
+  if (codec == nullptr || IsAbsent(source) || IsAbsent(destination)) {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  if (file->Open(source, FileMode::kRead) && file->Size(size)) return true;
   ReportError(ERR_READ, "winErr=%d", LastSystemError());
   return false;
 }
@@ -113,13 +119,9 @@ bool ReadExactly(File* file, uint8_t* buffer, uint32_t length) {
 bool EncodeCodecFile(const Codec* codec, const char* source, const char* destination,
                      uint32_t* sourceSize, const uint8_t* header, uint32_t headerLength,
                      bool appendCrc, uint32_t* encodedLength) {
-  if (codec == nullptr || IsAbsent(source) || IsAbsent(destination)) {
-    ReportError(ERR_INVALID, "");
-    return false;
-  }
   File input;
   uint64_t size = 0;
-  if (!OpenSource(source, &input, &size)) return false;
+  if (!OpenSource(codec, source, destination, &input, &size)) return false;
   // Sizes are 32-bit throughout the system; a larger file cannot be encoded
   // whole, and cutting it would lose data.
   if (size > UINT32_MAX) {
@@ -156,13 +158,9 @@ bool EncodeCodecFile(const Codec* codec, const char* source, const char* destina
 
 bool DecodeCodecFile(const Codec* codec, const char* source, const char* destination,
                      uint32_t dataOffset, uint32_t decodedSize) {
-  if (codec == nullptr || IsAbsent(source) || IsAbsent(destination)) {
-    ReportError(ERR_INVALID, "");
-    return false;
-  }
   File input;
   uint64_t size = 0;
-  if (!OpenSource(source, &input, &size)) return false;
+  if (!OpenSource(codec, source, destination, &input, &size)) return false;
   // At least one encoded byte must lie between the header and the trailer.
   if (uint64_t{dataOffset} + kTrailerSize >= size) {
     ReportError(ERR_BAD_DATA, "");

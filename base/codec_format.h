@@ -1,6 +1,7 @@
 // The constants of the codecs' stored forms, in one place: the word masks,
 // the size bounds, and the header of an LZMA-encoded buffer. Changing any of
-// them makes stored data unreadable.
+// them makes stored data unreadable. Also the helpers that the two
+// compressing codecs share.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +20,11 @@ constexpr uint32_t LZO_WORD_MASK = 0x2E7F0A95u;
 void XorWordMask(void* data, size_t length, uint32_t mask);
 // The same, reading from `from` and writing to `to` (which may be equal).
 void XorWordMaskCopy(void* to, const void* from, size_t length, uint32_t mask);
+
+// The arguments of Decode for codecs that decode only whole data: reports
+// code 10 and returns false unless the buffer is present, `length` fits the
+// capacity and `position` is 0.
+bool CheckWholeDecode(const uint8_t* buffer, uint32_t capacity, uint32_t length, uint32_t position);
 
 // --- LZO -------------------------------------------------------------------
 

@@ -73,10 +73,7 @@ bool LzoCodec::Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) cons
 
 bool LzoCodec::Decode(uint8_t* buffer, uint32_t capacity, uint32_t length,
                       uint32_t position) const {
-  if (buffer == nullptr || length > capacity || position != 0) {
-    ReportError(ERR_INVALID, "");
-    return false;
-  }
+  if (!CheckWholeDecode(buffer, capacity, length, position)) return false;
   if (length == 0) return true;
   std::unique_ptr<uint8_t[]> scratch(new (std::nothrow) uint8_t[length]);
   if (!scratch) {

@@ -129,6 +129,57 @@ TEST(MaskCodecTest, RefusesAbsentBufferAndShortCapacity) {
   EXPECT_EQ(bytes[0], 1);  // refused before touching the data
 }
 
+// The two compressing codecs refuse a capacity below their bound before any
+// work, naming the bound.
+TEST(CompressingCodecTest, EncodeNeedsTheBoundAsCapacity) {
+  struct Case {
+    CompressionType type;
+    uint32_t length;
+    const char* message;
+  } cases[] = {
+      {COMPRESS_LZO, 1000, "LZO compress=1132"},
+      {COMPRESS_LZMA, 150, "LZMA compress=152"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    const Codec& codec = *GetCodecRegistry().Find(c.type);
+    std::string data = TextLike(5, c.length);
+    uint32_t capacity = codec.MaxEncodedSize(c.length) - 1;
+    std::vector<uint8_t> buffer(data.begin(), data.end());
+    buffer.resize(capacity);
+    uint32_t length = c.length;
+    EXPECT_FALSE(codec.Encode(buffer.data(), capacity, &length));
+    EXPECT_EQ(LastErrorCode(), ERR_NO_MEMORY);
+    EXPECT_STREQ(LastErrorMessage(), c.message);
+    EXPECT_EQ(length, c.length);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + c.length), data);  // untouched
+    EXPECT_FALSE(codec.Encode(nullptr, capacity + 1, &length));
+    EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+  }
+}
+
+// They decode only whole data: position 0, length within capacity.
+TEST(CompressingCodecTest, DecodeRefusesSlicesAndBadArguments) {
+  for (CompressionType type : {COMPRESS_LZO, COMPRESS_LZMA}) {
+    SCOPED_TRACE(testing::Message() << "codec " << int{type});
+    const Codec& codec = *GetCodecRegistry().Find(type);
+    std::string encoded;
+    ASSERT_TRUE(EncodeToString(codec, TextLike(6, 500), &encoded));
+    std::vector<uint8_t> buffer(encoded.begin(), encoded.end());
+    buffer.resize(500);
+    uint32_t length = static_cast<uint32_t>(encoded.size());
+    EXPECT_FALSE(codec.Decode(buffer.data(), 500, length, 1));
+    EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+    EXPECT_FALSE(codec.Decode(buffer.data(), length - 1, length, 0));
+    EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+    EXPECT_FALSE(codec.Decode(nullptr, 500, length, 0));
+    EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+    // Zero encoded bytes are nothing to do.
+    EXPECT_TRUE(codec.Decode(buffer.data(), 500, 0, 0));
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + length), encoded);
+  }
+}
+
 // Every codec over the sizes that matter. LZMA has no fallback: when its
 // encoded form (14-byte header included) exceeds the bound it fails with
 // result 3, which always happens up to 14 bytes and for small random data.
@@ -216,10 +267,9 @@ TEST(CodecMalformedInputTest, ForeignAndDamagedInputsFailCleanly) {
   ASSERT_TRUE(EncodeToString(lzma, data, &by_lzma));
   ASSERT_TRUE(EncodeToString(mask, data, &by_mask));
   // Swapping the word mask: XOR with both masks.
-  auto remask = [](std::string bytes) {
-    const uint32_t both = 0x6B2D41C3u ^ 0x2E7F0A95u;
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] ^= static_cast<char>(both >> (8 * (i % 4)));
-    return bytes;
+  const uint8_t kBothMasks[4] = {0xC3 ^ 0x95, 0x41 ^ 0x0A, 0x2D ^ 0x7F, 0x6B ^ 0x2E};
+  auto remask = [&](const std::string& bytes) {
+    return testing_support::XorRepeating(bytes, kBothMasks);
   };
   struct Case {
     const char* what;

@@ -42,6 +42,11 @@ std::string X86Like(uint32_t seed, size_t length) {
   return code;
 }
 
+std::string XorRepeating(std::string bytes, const uint8_t (&mask)[4]) {
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(bytes[i] ^ mask[i % 4]);
+  return bytes;
+}
+
 std::unique_ptr<uint8_t[]> ExactBuffer(const std::string& content, uint32_t capacity) {
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[capacity == 0 ? 1 : capacity]());
   memcpy(buffer.get(), content.data(), std::min<size_t>(content.size(), capacity));

@@ -20,6 +20,10 @@ std::string TextLike(uint32_t seed, size_t length);
 // branch converter turns the targets into repeated absolute addresses.
 std::string X86Like(uint32_t seed, size_t length);
 
+// `bytes` with byte i XORed with mask[i % 4]: a word mask spelled out as its
+// four stored bytes.
+std::string XorRepeating(std::string bytes, const uint8_t (&mask)[4]);
+
 // A heap buffer of exactly `capacity` bytes holding `content` at its start.
 std::unique_ptr<uint8_t[]> ExactBuffer(const std::string& content, uint32_t capacity);
 

@@ -1,8 +1,10 @@
-// The codecs' word mask. It runs over every encoded byte on every read, so
-// it works eight bytes at a time.
+// What the two compressing codecs share: the word mask, which runs over
+// every encoded byte on every read and so works eight bytes at a time, and
+// their argument check for decoding.
 #include <cstring>
 
 #include "base/codec_format.h"
+#include "base/error.h"
 
 namespace qlmr {
 
@@ -26,6 +28,13 @@ void XorWordMaskCopy(void* to, const void* from, size_t length, uint32_t mask) {
 
 void XorWordMask(void* data, size_t length, uint32_t mask) {
   XorWordMaskCopy(data, data, length, mask);
+}
+
+bool CheckWholeDecode(const uint8_t* buffer, uint32_t capacity, uint32_t length,
+                      uint32_t position) {
+  if (buffer != nullptr && length <= capacity && position == 0) return true;
+  ReportError(ERR_INVALID, "");
+  return false;
 }
 
 }  // namespace qlmr
