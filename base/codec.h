@@ -62,8 +62,8 @@ class MaskCodec final : public Codec {
 // Compression type 2: one LZO1X stream (dense compressor, then the optimiser)
 // masked with LZO_WORD_MASK. No header; the caller knows the decoded length.
 // Decodes only whole data (position 0).
-// Encode codes: 9 "LZO compress=%d" (capacity below the bound, which the
-// message names; or no memory); 19 "lzo_err=%d".
+// Encode codes: 10 (absent buffer); 9 "LZO compress=%d" (capacity below the
+// bound, which the message names; or no memory); 19 "lzo_err=%d".
 // Decode codes: 10 (absent buffer, length above capacity, position not 0);
 // 9 "Size=%d" (no memory); 19 "lzo_err=%d" (bad data, or more than capacity
 // bytes would come out).
@@ -73,7 +73,8 @@ class LzoCodec final : public Codec {
   LzoCodec();
   uint8_t TypeId() const override;
   bool CanDecodeSlice() const override;
-  // n + n / 16 + 67, raised to a multiple of 4.
+  // n + n / 16 + 67, raised to a multiple of 4; 0xFFFFFFFC where that does
+  // not fit 32 bits (Encode then refuses).
   uint32_t MaxEncodedSize(uint32_t n) const override;
   bool Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) const override;
   bool Decode(uint8_t* buffer, uint32_t capacity, uint32_t length,
@@ -84,10 +85,10 @@ class LzoCodec final : public Codec {
 // masked with LZMA_WORD_MASK. Encode tries the data plain and behind the x86
 // branch converter, on two threads at once, and keeps the smaller form (the
 // plain one on a tie). Decodes only whole data (position 0).
-// Encode codes: 9 "LZMA compress=%d" (capacity below the bound, which the
-// message names; or no memory); 19 "LZMA compress[%d]" with 1 (failure),
-// 2 (no memory) or 3 (the encoded form exceeds the bound, always so for 13
-// bytes or fewer).
+// Encode codes: 10 (absent buffer); 9 "LZMA compress=%d" (capacity below the
+// bound, which the message names; or no memory); 19 "LZMA compress[%d]" with
+// 1 (failure), 2 (no memory) or 3 (the encoded form exceeds the bound, always
+// so for 14 bytes or fewer).
 // Decode codes: 10 (absent buffer, length above capacity, position not 0);
 // 19 "LZMA decompress[%d]" with 1 (bad header or data) or 2 (no memory);
 // 9 "LZMA decompress=%d" (the decoded size exceeds capacity; or no memory).
@@ -95,7 +96,8 @@ class LzmaCodec final : public Codec {
  public:
   uint8_t TypeId() const override;
   bool CanDecodeSlice() const override;
-  // n times the single-precision 1.02, truncated, raised to a multiple of 4.
+  // n times the single-precision 1.02, truncated, raised to a multiple of 4;
+  // 0xFFFFFFFC where that does not fit 32 bits.
   uint32_t MaxEncodedSize(uint32_t n) const override;
   bool Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) const override;
   bool Decode(uint8_t* buffer, uint32_t capacity, uint32_t length,

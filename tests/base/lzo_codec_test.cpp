@@ -60,6 +60,16 @@ TEST(LzoCodecTest, EmptyInputEncodesAndDecodesToNothing) {
   EXPECT_TRUE(DecodeToString(Lzo(), encoded, static_cast<uint32_t>(encoded.size()), 0, &decoded));
 }
 
+// The compressor writes without a limit of its own, so an input whose bound
+// does not fit 32 bits is refused before any byte is read or written.
+TEST(LzoCodecTest, RefusesInputsWhoseBoundExceeds32Bits) {
+  uint8_t bytes[16] = {};
+  uint32_t length = 0xF0F0F0F0u;
+  EXPECT_FALSE(Lzo().Encode(bytes, 0xFFFFFFFFu, &length));
+  EXPECT_EQ(LastErrorCode(), ERR_NO_MEMORY);
+  EXPECT_EQ(length, 0xF0F0F0F0u);
+}
+
 // Damaged streams fail with the decompressor's result, and output that
 // would pass the capacity is refused before it is written.
 TEST(LzoCodecTest, DamagedStreamsFailWithTheLibraryResult) {
