@@ -103,6 +103,7 @@ class PackArchiveImpl final : public PackArchive {
   const std::vector<PackBlockEntry>& blocks() const { return blocks_; }
   // Extent -> block index; equal extents in the order they were freed.
   const std::multimap<uint32_t, uint32_t>& free_blocks() const { return free_blocks_; }
+  size_t open_stream_count() const { return streams_.size(); }
   // Read handles held, the main one included when it reads for its thread.
   size_t thread_handle_count() const { return thread_handles_.size(); }
 

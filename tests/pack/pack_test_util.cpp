@@ -61,6 +61,30 @@ void PatchFile32(const std::string& path, uint32_t offset, uint32_t value) {
   }
 }
 
+std::string EmptyArchiveImage() {
+  std::string image(kPackDataOffset, '\0');
+  uint8_t raw[kPackHeaderSize];
+  PackHeader header = NewPackHeader();
+  header.writeFlag = 0;
+  EncodeHeader(header, raw);
+  image.replace(0, kPackHeaderSize, reinterpret_cast<char*>(raw), kPackHeaderSize);
+  return image;
+}
+
+void SetSlot(std::string* image, uint32_t slot, uint32_t hashA, uint32_t hashB, uint32_t blockRef) {
+  Put32(image, SlotPos(slot), hashA);
+  Put32(image, SlotPos(slot) + 4, hashB);
+  Put32(image, SlotPos(slot) + 8, blockRef);
+}
+
+void SetBlock(std::string* image, uint32_t index, uint32_t offset, uint32_t storedSize,
+              uint32_t contentSize, uint32_t flags) {
+  Put32(image, BlockPos(index), offset);
+  Put32(image, BlockPos(index) + 4, storedSize);
+  Put32(image, BlockPos(index) + 8, contentSize);
+  Put32(image, BlockPos(index) + 12, flags);
+}
+
 void ExpectConsistent(const std::string& path, const std::map<std::string, std::string>& expected) {
   auto archive = NewPackArchive();
   ASSERT_TRUE(archive->Open(path.c_str(), true)) << LastErrorCode() << " " << LastErrorMessage();

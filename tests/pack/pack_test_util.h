@@ -35,6 +35,12 @@ inline uint32_t BlockPos(uint32_t index) {
   return kPackBlockTableOffset + index * kPackBlockEntrySize;
 }
 
+// The bytes of a new, closed, empty archive, and edits of such images.
+std::string EmptyArchiveImage();
+void SetSlot(std::string* image, uint32_t slot, uint32_t hashA, uint32_t hashB, uint32_t blockRef);
+void SetBlock(std::string* image, uint32_t index, uint32_t offset, uint32_t storedSize,
+              uint32_t contentSize, uint32_t flags);
+
 // Opens `path` read-only and checks what the format promises: every in-use
 // slot names an in-use block, every in-use block is named by exactly one
 // slot, extents lie in the data area without overlapping, and exactly the
