@@ -52,6 +52,8 @@ bool PackArchiveImpl::Open(const char* path, bool readOnly) {
     return false;
   }
   file_ = std::move(file);
+  // Until a writer's Open completes, Close must not write a header back.
+  broken_ = !readOnly;
   if (!LoadTables()) return false;
   if (readOnly) {
     thread_handles_[std::this_thread::get_id()] = file_;
@@ -65,6 +67,7 @@ bool PackArchiveImpl::Open(const char* path, bool readOnly) {
     ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
     return false;
   }
+  broken_ = false;
   return true;
 }
 

@@ -49,8 +49,7 @@ std::string ListText(const Files& files) {
       BufferCrc(file.second.data(), static_cast<uint32_t>(file.second.size()), &crc);
     }
     char fields[32];
-    snprintf(fields, sizeof fields, "|%08X|%08X\n", static_cast<unsigned>(file.second.size()),
-             crc);
+    snprintf(fields, sizeof fields, "|%08X|%08X\n", static_cast<unsigned>(file.second.size()), crc);
     text += file.first + fields;
   }
   return text;
@@ -65,10 +64,12 @@ std::vector<Scenario> Scenarios() {
     Put(a, "mover", Content(3, 3000));
   };
   return {
-      {"new file appended", [](PackArchive& a) { Put(a, "keep", Content(4, 100)); },
+      {"new file appended",
+       [](PackArchive& a) { Put(a, "keep", Content(4, 100)); },
        [](PackArchive& a) { return Put(a, "new", Content(5, 700)); },
        {{"keep", Content(4, 100)}, {"new", Content(5, 700)}}},
-      {"new file split from a free extent", with_free_1024,
+      {"new file split from a free extent",
+       with_free_1024,
        [](PackArchive& a) { return Put(a, "new", Content(6, 300)); },
        {{"mover", Content(3, 3000)}, {"pad", Content(2, 10)}, {"new", Content(6, 300)}}},
       {"growing move appended",
@@ -92,7 +93,8 @@ std::vector<Scenario> Scenarios() {
        },
        [](PackArchive& a) { return Put(a, "a", Content(14, 200)); },
        {{"a", Content(14, 200)}, {"b", Content(13, 5)}}},
-      {"replace in place", [](PackArchive& a) { Put(a, "a", Content(15, 300)); },
+      {"replace in place",
+       [](PackArchive& a) { Put(a, "a", Content(15, 300)); },
        [](PackArchive& a) { return Put(a, "a", Content(16, 400)); },
        {{"a", Content(16, 400)}}},
       {"remove",
@@ -100,7 +102,9 @@ std::vector<Scenario> Scenarios() {
          Put(a, "a", Content(17, 5000));
          Put(a, "b", Content(18, 50));
        },
-       [](PackArchive& a) { return a.RemoveFile("a", true); }, {{"b", Content(18, 50)}}, true},
+       [](PackArchive& a) { return a.RemoveFile("a", true); },
+       {{"b", Content(18, 50)}},
+       true},
   };
 }
 
@@ -184,9 +188,8 @@ TEST(InterruptedWriteTest, ArchiveStaysUsableAfterOneFailedWrite) {
         auto archive = NewImpl();
         ASSERT_TRUE(archive->Open(work.c_str(), false));
         auto seen = std::make_shared<int>(0);
-        archive->SetWriteHook([seen, failing](PackWriteKind, uint32_t) {
-          return (*seen)++ != failing;
-        });
+        archive->SetWriteHook(
+            [seen, failing](PackWriteKind, uint32_t) { return (*seen)++ != failing; });
         failed = !s.operation(*archive);
         if (failed) {
           EXPECT_EQ(LastErrorCode(), ERR_WRITE) << "the failure is reported, not the resync's";
