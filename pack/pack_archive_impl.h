@@ -97,6 +97,9 @@ class PackArchiveImpl final : public PackArchive {
   using WriteHook = std::function<bool(PackWriteKind kind, uint32_t where)>;
   void SetWriteHook(WriteHook hook) { write_hook_ = std::move(hook); }
 
+  // OpenFile for an in-use slot instead of a name (code 10 otherwise).
+  PackFileStream* OpenSlot(uint32_t slot);
+
   bool IsOpen() const { return file_ != nullptr; }
   const PackHeader& header() const { return header_; }
   const PackSlotTable& slots() const { return slots_; }
@@ -127,6 +130,8 @@ class PackArchiveImpl final : public PackArchive {
   // and deletes slots whose block is missing or free, on disk too.
   bool RepairInterruptedWrite();
   File* GetThreadHandle();
+  // OpenFile's work once the block is known; the lock is held.
+  PackFileStream* OpenBlockLocked(const PackBlockEntry& block);
   void RemoveStream(PackStreamImpl* stream);
   void FreeBlock(uint32_t index, uint32_t extent);
   // AddFile after its checks: replace in place, move, or store anew.

@@ -50,6 +50,15 @@ int32_t FindPackSlot(const PackArchive& archive, const char* name) {
   return impl->slots().FindSlot(NormalizeName(std::string(name)));
 }
 
+PackFileStream* OpenPackSlot(PackArchive& archive, uint32_t slot) {
+  auto* impl = dynamic_cast<PackArchiveImpl*>(&archive);
+  if (impl == nullptr) {
+    ReportError(ERR_INVALID, "");
+    return nullptr;
+  }
+  return impl->OpenSlot(slot);
+}
+
 bool GetPackFreeSpace(const PackArchive& archive, uint32_t* extents, uint64_t* bytes) {
   const PackArchiveImpl* impl = OpenImpl(archive);
   if (impl == nullptr) return false;

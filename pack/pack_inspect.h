@@ -29,6 +29,12 @@ bool ListPackSlots(const PackArchive& archive, std::vector<PackSlotInfo>* slots)
 // The in-use slot of `name` (normalised as the archive does), or -1.
 int32_t FindPackSlot(const PackArchive& archive, const char* name);
 
+// A stream over the file stored in in-use `slot`, for files whose name is
+// not known; the same as OpenFile's stream otherwise (release it with
+// Release). Null with OpenFile's codes, or 10 for a slot out of range or
+// not in use.
+PackFileStream* OpenPackSlot(PackArchive& archive, uint32_t slot);
+
 // The free extents the archive knows of since it was opened: their number
 // and total bytes. False with code 10 when it is closed.
 bool GetPackFreeSpace(const PackArchive& archive, uint32_t* extents, uint64_t* bytes);

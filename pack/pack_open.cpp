@@ -56,6 +56,7 @@ bool PackArchiveImpl::Open(const char* path, bool readOnly) {
   broken_ = !readOnly;
   if (!LoadTables()) return false;
   if (readOnly) {
+    RebuildFreeBlocks();
     thread_handles_[std::this_thread::get_id()] = file_;
     return true;
   }
@@ -277,9 +278,23 @@ PackFileStream* PackArchiveImpl::OpenFile(const char* name) {
   }
   const PackBlockEntry* block = FindBlock(name);
   if (block == nullptr) return nullptr;
+  return OpenBlockLocked(*block);
+}
+
+PackFileStream* PackArchiveImpl::OpenSlot(uint32_t slot) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!IsOpen() || slot >= kPackHashSlotCount || !slots_[slot].InUse()) {
+    ReportError(ERR_INVALID, "");
+    return nullptr;
+  }
+  const PackBlockEntry* block = SlotBlock(static_cast<int32_t>(slot));
+  return block == nullptr ? nullptr : OpenBlockLocked(*block);
+}
+
+PackFileStream* PackArchiveImpl::OpenBlockLocked(const PackBlockEntry& block) {
   File* handle = GetThreadHandle();
   if (handle == nullptr) return nullptr;
-  uint8_t type = block->CompressType();
+  uint8_t type = block.CompressType();
   const Codec* codec = nullptr;
   if (type != COMPRESS_NONE) {
     codec = FindCodec(type);
@@ -289,8 +304,8 @@ PackFileStream* PackArchiveImpl::OpenFile(const char* name) {
     }
   }
   std::unique_ptr<PackStreamImpl> stream(new PackStreamImpl(this));
-  if (!stream->Start(codec, handle, block->offset, block->storedSize, block->contentSize,
-                     block->contentSize <= kPackWholeLoadLimit)) {
+  if (!stream->Start(codec, handle, block.offset, block.storedSize, block.contentSize,
+                     block.contentSize <= kPackWholeLoadLimit)) {
     return nullptr;
   }
   streams_.push_back(stream.get());
