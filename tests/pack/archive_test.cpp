@@ -272,3 +272,25 @@ TEST(PackStreamListTest, CloseReleasesStreamsStillOpen) {
 
 }  // namespace
 }  // namespace qlmr
+
+namespace qlmr {
+namespace {
+
+using namespace testing_support;
+
+TEST(PackCodecTest, TypeWithoutACodecGivesCode18) {
+  TempDir dir;
+  std::string path = dir.Join("a.pak");
+  auto archive = NewPackArchive();
+  ASSERT_TRUE(archive->Create(path.c_str()));
+  ASSERT_TRUE(archive->AddFile("raw", 3, "odd", true, false, 9, 3));
+  EXPECT_EQ(archive->OpenFile("odd"), nullptr);
+  EXPECT_EQ(LastErrorCode(), ERR_NO_CODEC);
+  EXPECT_STREQ(LastErrorMessage(), "CompressType=9");
+  char raw[3];
+  ASSERT_TRUE(archive->ReadFileData("odd", false, raw, 3)) << "raw reads need no codec";
+  EXPECT_EQ(std::string(raw, 3), "raw");
+}
+
+}  // namespace
+}  // namespace qlmr
