@@ -134,10 +134,19 @@ class PackArchiveImpl final : public PackArchive {
   PackFileStream* OpenBlockLocked(const PackBlockEntry& block);
   void RemoveStream(PackStreamImpl* stream);
   void FreeBlock(uint32_t index, uint32_t extent);
+  // A new block for the file in `slot`: allocation, slot and block in
+  // memory, then split entry, data and block entry on disk.
+  bool PlaceFile(uint32_t slot, const void* source, uint32_t size, bool fromBuffer,
+                 uint8_t compressType, uint32_t contentSize, uint32_t* dst);
   // AddFile after its checks: replace in place, move, or store anew.
   bool StoreFile(uint32_t slot, const void* source, uint32_t size, bool fromBuffer,
                  uint8_t compressType, uint32_t contentSize);
   bool BeginWrite(PackWriteKind kind, uint32_t where);
+  bool SeekForWrite(uint32_t position);
+  // AddFile's and RemoveFile's common start (code 3 read-only, 5 after an
+  // unrecoverable failure) and end (flush, or resync after a failure).
+  bool MayChange();
+  bool EndChange(bool ok, bool flush);
   // After a failed AddFile or RemoveFile: reloads the tables from disk, so
   // that memory matches what was written. Keeps the caller's error.
   void ResyncAfterFailure();

@@ -18,6 +18,12 @@ constexpr int kHandleEof = 38;
 
 const uint8_t kZeros[kCopyPiece] = {};
 
+bool WriteBytes(File* file, const void* data, uint32_t length) {
+  if (file->Write(data, length)) return true;
+  ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
+  return false;
+}
+
 }  // namespace
 
 bool PackArchiveImpl::AllocateBlock(uint32_t size, int32_t* index, int32_t* splitIndex) {
@@ -95,14 +101,7 @@ bool PackArchiveImpl::AddFile(const void* source, uint32_t length, const char* n
     ReportError(ERR_INVALID, "");
     return false;
   }
-  if (read_only_) {
-    ReportError(ERR_ACCESS, "");
-    return false;
-  }
-  if (broken_) {
-    ReportError(ERR_WRITE, "winErr: %d", 0);
-    return false;
-  }
+  if (!MayChange()) return false;
   if (path != nullptr && !PathExists(path)) {
     ReportError(ERR_NOT_FOUND, "%s", path);
     return false;
@@ -117,12 +116,7 @@ bool PackArchiveImpl::AddFile(const void* source, uint32_t length, const char* n
   if (compressType == COMPRESS_NONE) contentSize = size;
   bool ok =
       StoreFile(static_cast<uint32_t>(slot), source, size, fromBuffer, compressType, contentSize);
-  if (ok && flush && !file_->Flush()) {
-    ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
-    ok = false;
-  }
-  if (!ok) ResyncAfterFailure();
-  return ok;
+  return EndChange(ok, flush);
 }
 
 bool PackArchiveImpl::StoreFile(uint32_t slot, const void* source, uint32_t size, bool fromBuffer,
@@ -131,12 +125,11 @@ bool PackArchiveImpl::StoreFile(uint32_t slot, const void* source, uint32_t size
     ReportError(ERR_NO_BLOCK, "");
     return false;
   }
-  PackHashEntry entry = slots_[slot];
-  uint32_t new_extent = BlockExtent(size);
+  const PackHashEntry& entry = slots_[slot];
   if (entry.InUse()) {
     uint32_t i = entry.BlockIndex();
     uint32_t old_extent = BlockExtent(blocks_[i].storedSize);
-    if (old_extent == new_extent) {
+    if (old_extent == BlockExtent(size)) {
       // Replace in place: the block keeps its place, slot and header stay.
       if (!WriteData(blocks_[i].offset, old_extent, source, size, fromBuffer)) return false;
       PackBlockEntry& block = blocks_[i];
@@ -150,36 +143,33 @@ bool PackArchiveImpl::StoreFile(uint32_t slot, const void* source, uint32_t size
       return true;
     }
     FreeBlock(i, old_extent);
-    int32_t dst = -1;
-    int32_t split = -1;
-    if (!AllocateBlock(size, &dst, &split)) return false;
-    entry.blockRef =
-        (entry.blockRef & ~kSlotBlockIndexMask) | static_cast<uint32_t>(dst) | kSlotInUse;
-    slots_.Set(slot, entry);
-    PackBlockEntry& block = blocks_[static_cast<uint32_t>(dst)];
-    block.storedSize = size;
-    block.contentSize = contentSize;
-    block.flags = (block.flags & ~kBlockTypeMask) | compressType;
-    if (split >= 0 && !WriteBlockEntry(static_cast<uint32_t>(split))) return false;
-    if (!WriteData(block.offset, new_extent, source, size, fromBuffer)) return false;
-    if (!WriteBlockEntry(static_cast<uint32_t>(dst))) return false;
-    if (static_cast<uint32_t>(dst) != i && !WriteBlockEntry(i)) return false;
+    uint32_t dst = 0;
+    if (!PlaceFile(slot, source, size, fromBuffer, compressType, contentSize, &dst)) return false;
+    if (dst != i && !WriteBlockEntry(i)) return false;
     return WriteHashEntry(slot) && WriteHeader();
   }
-  int32_t dst = -1;
+  uint32_t dst = 0;
+  return PlaceFile(slot, source, size, fromBuffer, compressType, contentSize, &dst) &&
+         WriteHashEntry(slot) && WriteHeader();
+}
+
+bool PackArchiveImpl::PlaceFile(uint32_t slot, const void* source, uint32_t size, bool fromBuffer,
+                                uint8_t compressType, uint32_t contentSize, uint32_t* dst) {
+  int32_t index = -1;
   int32_t split = -1;
-  if (!AllocateBlock(size, &dst, &split)) return false;
-  // Bit 30 is left as found in a reused slot.
-  entry.blockRef =
-      (entry.blockRef & ~kSlotBlockIndexMask) | static_cast<uint32_t>(dst) | kSlotInUse;
+  if (!AllocateBlock(size, &index, &split)) return false;
+  *dst = static_cast<uint32_t>(index);
+  // Bit 30 is left as found.
+  PackHashEntry entry = slots_[slot];
+  entry.blockRef = (entry.blockRef & ~kSlotBlockIndexMask) | *dst | kSlotInUse;
   slots_.Set(slot, entry);
-  PackBlockEntry& block = blocks_[static_cast<uint32_t>(dst)];
+  PackBlockEntry& block = blocks_[*dst];
   block.storedSize = size;
   block.contentSize = contentSize;
   block.flags = (block.flags & ~kBlockTypeMask) | compressType;
   if (split >= 0 && !WriteBlockEntry(static_cast<uint32_t>(split))) return false;
-  if (!WriteData(block.offset, new_extent, source, size, fromBuffer)) return false;
-  return WriteBlockEntry(static_cast<uint32_t>(dst)) && WriteHashEntry(slot) && WriteHeader();
+  if (!WriteData(block.offset, BlockExtent(size), source, size, fromBuffer)) return false;
+  return WriteBlockEntry(*dst);
 }
 
 bool PackArchiveImpl::RemoveFile(const char* name, bool flush) {
@@ -187,14 +177,7 @@ bool PackArchiveImpl::RemoveFile(const char* name, bool flush) {
     ReportError(ERR_INVALID, "");
     return false;
   }
-  if (read_only_) {
-    ReportError(ERR_ACCESS, "");
-    return false;
-  }
-  if (broken_) {
-    ReportError(ERR_WRITE, "winErr: %d", 0);
-    return false;
-  }
+  if (!MayChange()) return false;
   int32_t found = LookupSlot(name);
   if (found < 0) {
     ReportError(ERR_NOT_FOUND, "%s", name);
@@ -211,6 +194,22 @@ bool PackArchiveImpl::RemoveFile(const char* name, bool flush) {
   slots_.Set(slot, entry);
   FreeBlock(i, extent);
   bool ok = WriteBlockEntry(i) && WriteHashEntry(slot) && WriteHeader();
+  return EndChange(ok, flush);
+}
+
+bool PackArchiveImpl::MayChange() {
+  if (read_only_) {
+    ReportError(ERR_ACCESS, "");
+    return false;
+  }
+  if (broken_) {
+    ReportError(ERR_WRITE, "archive must be reopened");
+    return false;
+  }
+  return true;
+}
+
+bool PackArchiveImpl::EndChange(bool ok, bool flush) {
   if (ok && flush && !file_->Flush()) {
     ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
     ok = false;
@@ -290,11 +289,7 @@ bool PackArchiveImpl::WriteHeader() {
   }
   uint8_t raw[kPackHeaderSize];
   EncodeHeader(header_, raw);
-  if (!file_->Write(raw, kPackHeaderSize)) {
-    ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
-    return false;
-  }
-  return true;
+  return WriteBytes(file_.get(), raw, kPackHeaderSize);
 }
 
 bool PackArchiveImpl::WriteHashEntry(uint32_t slot) {
@@ -304,17 +299,10 @@ bool PackArchiveImpl::WriteHashEntry(uint32_t slot) {
   }
   if (!BeginWrite(PackWriteKind::kHashEntry, slot)) return false;
   uint32_t position = header_.hashTableOffset + slot * kPackHashEntrySize;
-  if (!file_->Seek(position)) {
-    ReportError(ERR_SEEK, "winErr=%d, point=%d", LastSystemError(), static_cast<int>(position));
-    return false;
-  }
+  if (!SeekForWrite(position)) return false;
   uint8_t raw[kPackHashEntrySize];
   EncodeHashEntry(slots_[slot], raw);
-  if (!file_->Write(raw, kPackHashEntrySize)) {
-    ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
-    return false;
-  }
-  return true;
+  return WriteBytes(file_.get(), raw, kPackHashEntrySize);
 }
 
 bool PackArchiveImpl::WriteBlockEntry(uint32_t index) {
@@ -324,17 +312,10 @@ bool PackArchiveImpl::WriteBlockEntry(uint32_t index) {
   }
   if (!BeginWrite(PackWriteKind::kBlockEntry, index)) return false;
   uint32_t position = header_.blockTableOffset + index * kPackBlockEntrySize;
-  if (!file_->Seek(position)) {
-    ReportError(ERR_SEEK, "winErr=%d, point=%d", LastSystemError(), static_cast<int>(position));
-    return false;
-  }
+  if (!SeekForWrite(position)) return false;
   uint8_t raw[kPackBlockEntrySize];
   EncodeBlockEntry(blocks_[index], raw);
-  if (!file_->Write(raw, kPackBlockEntrySize)) {
-    ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
-    return false;
-  }
-  return true;
+  return WriteBytes(file_.get(), raw, kPackBlockEntrySize);
 }
 
 bool PackArchiveImpl::WriteData(uint32_t position, uint32_t extent, const void* source,
@@ -348,16 +329,19 @@ namespace {
 bool WriteZeros(File* file, uint32_t count) {
   while (count > 0) {
     uint32_t piece = count < kCopyPiece ? count : kCopyPiece;
-    if (!file->Write(kZeros, piece)) {
-      ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
-      return false;
-    }
+    if (!WriteBytes(file, kZeros, piece)) return false;
     count -= piece;
   }
   return true;
 }
 
 }  // namespace
+
+bool PackArchiveImpl::SeekForWrite(uint32_t position) {
+  if (file_->Seek(position)) return true;
+  ReportError(ERR_SEEK, "winErr=%d, point=%d", LastSystemError(), static_cast<int>(position));
+  return false;
+}
 
 bool PackArchiveImpl::WriteDataFromBuffer(uint32_t position, uint32_t extent, const void* buffer,
                                           uint32_t length) {
@@ -366,15 +350,9 @@ bool PackArchiveImpl::WriteDataFromBuffer(uint32_t position, uint32_t extent, co
     return false;
   }
   if (!BeginWrite(PackWriteKind::kData, position)) return false;
-  if (!file_->Seek(position)) {
-    ReportError(ERR_SEEK, "winErr=%d, point=%d", LastSystemError(), static_cast<int>(position));
-    return false;
-  }
+  if (!SeekForWrite(position)) return false;
   uint32_t data = length < extent ? length : extent;
-  if (!file_->Write(buffer, data)) {
-    ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
-    return false;
-  }
+  if (!WriteBytes(file_.get(), buffer, data)) return false;
   return WriteZeros(file_.get(), extent - data);
 }
 
@@ -384,10 +362,7 @@ bool PackArchiveImpl::WriteDataFromFile(uint32_t position, uint32_t extent, cons
     return false;
   }
   if (!BeginWrite(PackWriteKind::kData, position)) return false;
-  if (!file_->Seek(position)) {
-    ReportError(ERR_SEEK, "winErr=%d, point=%d", LastSystemError(), static_cast<int>(position));
-    return false;
-  }
+  if (!SeekForWrite(position)) return false;
   File source;
   if (!source.Open(path, FileMode::kRead)) {
     ReportError(ERR_ACCESS, "Open file: %s, WinErr=%d", path, LastSystemError());
@@ -405,10 +380,7 @@ bool PackArchiveImpl::WriteDataFromFile(uint32_t position, uint32_t extent, cons
     }
     if (got == 0) break;
     uint32_t take = got < extent - written ? got : extent - written;
-    if (!file_->Write(piece, take)) {
-      ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
-      return false;
-    }
+    if (!WriteBytes(file_.get(), piece, take)) return false;
     written += take;
   }
   source.Close();

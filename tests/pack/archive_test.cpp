@@ -52,14 +52,6 @@ TEST(PackRoundTripTest, AddedFilesReadBackAfterReopen) {
   EXPECT_FALSE(archive->HasFile("data/map/b.txt"));
 }
 
-}  // namespace
-}  // namespace qlmr
-
-namespace qlmr {
-namespace {
-
-using namespace testing_support;
-
 // Each case damages a good archive and expects Open to fail with a code and
 // message, read-only and for writing alike.
 struct OpenFailureCase {
@@ -269,14 +261,6 @@ TEST(PackStreamListTest, CloseReleasesStreamsStillOpen) {
   archive->Close();  // the sanitizer run catches a leak or a double free here
   EXPECT_EQ(archive->open_stream_count(), 0u);
 }
-
-}  // namespace
-}  // namespace qlmr
-
-namespace qlmr {
-namespace {
-
-using namespace testing_support;
 
 TEST(PackCodecTest, TypeWithoutACodecGivesCode18) {
   TempDir dir;

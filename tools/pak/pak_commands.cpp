@@ -48,6 +48,16 @@ const Codec* FindCodec(uint8_t type) {
   return nullptr;
 }
 
+// The whole decoded content of a stored file.
+bool ReadStoredText(PackArchive& archive, const char* name, std::string* text) {
+  PackFileStream* stream = archive.OpenFile(name);
+  if (stream == nullptr) return false;
+  text->assign(stream->GetSize(), '\0');
+  uint32_t got = text->empty() ? 0 : stream->Read(&(*text)[0], stream->GetSize());
+  stream->Release();
+  return got == text->size();
+}
+
 std::string Shown(const std::string& name) { return Cp936ToUtf8(name); }
 
 // An archive open for writing, with its list file kept in step.
@@ -58,12 +68,8 @@ class WriteSession {
   bool Open(const std::string& path) {
     if (!archive_->Open(path.c_str(), false)) return false;
     if (options_.keepList && archive_->HasFile(kListName)) {
-      PackFileStream* stream = archive_->OpenFile(kListName);
-      if (stream == nullptr) return false;
-      std::string text(stream->GetSize(), '\0');
-      uint32_t got = text.empty() ? 0 : stream->Read(&text[0], stream->GetSize());
-      stream->Release();
-      if (got != text.size()) return false;
+      std::string text;
+      if (!ReadStoredText(*archive_, kListName, &text)) return false;
       list_.Parse(text);
     }
     return true;
@@ -143,12 +149,8 @@ class ReadSession {
     const char* list_name = archive_->GetListFileName();
     if (archive_->HasFile(list_name)) {
       names_[static_cast<uint32_t>(FindPackSlot(*archive_, list_name))] = list_name;
-      PackFileStream* stream = archive_->OpenFile(list_name);
-      if (stream == nullptr) return false;
-      std::string text(stream->GetSize(), '\0');
-      uint32_t got = text.empty() ? 0 : stream->Read(&text[0], stream->GetSize());
-      stream->Release();
-      if (got != text.size()) return false;
+      std::string text;
+      if (!ReadStoredText(*archive_, list_name, &text)) return false;
       ListFile list;
       list.Parse(text);
       for (const ListEntry& entry : list.entries()) {
