@@ -166,6 +166,11 @@ TEST(InterruptedWriteTest, RedoAfterACutBetweenAnyTwoWrites) {
         auto done = std::make_shared<int>(0);
         archive->SetWriteHook([done, cut](PackWriteKind, uint32_t) { return (*done)++ < cut; });
         EXPECT_FALSE(s.operation(*archive));
+        // Memory could not be brought back in step with the disk, so the
+        // object refuses further changes instead of building on guesses.
+        EXPECT_FALSE(archive->AddFile("x", 1, "other", true, false, 0, 0));
+        EXPECT_EQ(LastErrorCode(), ERR_WRITE);
+        EXPECT_STREQ(LastErrorMessage(), "archive must be reopened");
       }
       ExpectRecovered(s, work, "crash after " + std::to_string(cut) + " writes");
     }
