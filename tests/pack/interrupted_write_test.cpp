@@ -166,15 +166,37 @@ TEST(InterruptedWriteTest, RedoAfterACutBetweenAnyTwoWrites) {
         auto done = std::make_shared<int>(0);
         archive->SetWriteHook([done, cut](PackWriteKind, uint32_t) { return (*done)++ < cut; });
         EXPECT_FALSE(s.operation(*archive));
-        // Memory could not be brought back in step with the disk, so the
-        // object refuses further changes instead of building on guesses.
-        EXPECT_FALSE(archive->AddFile("x", 1, "other", true, false, 0, 0));
-        EXPECT_EQ(LastErrorCode(), ERR_WRITE);
-        EXPECT_STREQ(LastErrorMessage(), "archive must be reopened");
       }
       ExpectRecovered(s, work, "crash after " + std::to_string(cut) + " writes");
     }
   }
+}
+
+TEST(InterruptedWriteTest, WriterThatCannotMendItselfRefusesFurtherChanges) {
+  TempDir dir;
+  std::string path = dir.Join("a.pak");
+  MakeArchiveOrDie(path, {{"keep", "k"}});
+  auto archive = NewImpl();
+  ASSERT_TRUE(archive->Open(path.c_str(), false));
+  // Data, block entry and slot reach the disk, then the disk fails: the slot
+  // names a block beyond blockCount and cannot be mended now.
+  auto done = std::make_shared<int>(0);
+  archive->SetWriteHook([done](PackWriteKind, uint32_t) { return (*done)++ < 3; });
+  EXPECT_FALSE(archive->AddFile("new", 3, "new", true, false, 0, 0));
+  EXPECT_EQ(LastErrorCode(), ERR_WRITE);
+  EXPECT_STREQ(LastErrorMessage(), "winErr: 0") << "the caller sees the first failure";
+  archive->SetWriteHook(nullptr);
+  EXPECT_FALSE(archive->AddFile("x", 1, "other", true, false, 0, 0));
+  EXPECT_EQ(LastErrorCode(), ERR_WRITE);
+  EXPECT_STREQ(LastErrorMessage(), "archive must be reopened");
+  EXPECT_FALSE(archive->RemoveFile("keep", false));
+  EXPECT_STREQ(LastErrorMessage(), "archive must be reopened");
+  archive->Close();
+  EXPECT_EQ(Get32(ReadFileOrEmpty(path), 8), 1u) << "Close leaves the write flag, as a crash would";
+  ASSERT_TRUE(archive->Open(path.c_str(), false));
+  ASSERT_TRUE(archive->AddFile("new", 3, "new", true, false, 0, 0));
+  archive->Close();
+  ExpectConsistent(path, {{"keep", "k"}, {"new", "new"}});
 }
 
 TEST(InterruptedWriteTest, ArchiveStaysUsableAfterOneFailedWrite) {
