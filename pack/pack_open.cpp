@@ -23,12 +23,7 @@ bool ReadExactly(File* file, void* buffer, uint32_t length) {
   return false;
 }
 
-const Codec* FindCodec(uint8_t type) {
-  // The codec layer has not landed yet; every compressed type reads as one
-  // without a codec until it does.
-  (void)type;
-  return nullptr;
-}
+const Codec* FindCodec(uint8_t type) { return GetCodecRegistry().Find(type); }
 
 }  // namespace
 

@@ -99,6 +99,41 @@ TEST_F(PakToolTest, FillListReadAndVerify) {
   EXPECT_NE(info.out.find("files\t4\n"), std::string::npos) << info.out;
 }
 
+TEST_F(PakToolTest, CompressedTypesAreEncodedListedAndDecoded) {
+  std::string text;
+  while (text.size() < 600000) text += "a line of text that repeats itself\n";
+  WriteFileOrDie(dir_.Join("text.txt"), text);
+  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
+  for (int type = 1; type <= 3; ++type) {
+    std::string name = "t" + std::to_string(type);
+    ToolRun add = Pak("add --type " + std::to_string(type) + " x.pak " + name + "=text.txt");
+    ASSERT_EQ(add.exit_code, 0) << add.err;
+    EXPECT_EQ(Pak("cat x.pak " + name).out, text) << type;
+  }
+  ToolRun ls = Pak("ls x.pak");
+  for (int type = 1; type <= 3; ++type) {
+    size_t at = ls.out.find("t" + std::to_string(type) + "\t" + std::to_string(text.size()) + "\t");
+    ASSERT_NE(at, std::string::npos) << ls.out;
+    std::string line = ls.out.substr(at, ls.out.find('\n', at) - at);
+    unsigned content = 0, stored = 0, shown_type = 0;
+    char crc[9] = {};
+    ASSERT_EQ(sscanf(line.c_str(), "%*s\t%u\t%u\t%u\t%8s", &content, &stored, &shown_type, crc), 4);
+    EXPECT_EQ(shown_type, static_cast<unsigned>(type));
+    EXPECT_EQ(crc, CrcHex(text)) << "the CRC of the decoded content";
+    if (type == 1) {
+      EXPECT_EQ(stored, content) << "a masked copy keeps its length";
+    } else {
+      EXPECT_LT(stored, content / 10) << "LZO and LZMA compress this text";
+    }
+  }
+  ToolRun verify = Pak("verify x.pak");
+  EXPECT_EQ(verify.exit_code, 0) << verify.err;
+  EXPECT_EQ(verify.out, "ok: 3 files\n");
+  ToolRun unknown = Pak("add --type 7 x.pak t7=text.txt");
+  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_EQ(unknown.err, "error 18: CompressType=7\n");
+}
+
 TEST_F(PakToolTest, RemoveKeepsTheListRight) {
   WriteFileOrDie(dir_.Join("f"), "data");
   ASSERT_EQ(Pak("create x.pak").exit_code, 0);

@@ -42,11 +42,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* content) {
   return true;
 }
 
-const Codec* FindCodec(uint8_t type) {
-  // The codec layer has not landed yet.
-  (void)type;
-  return nullptr;
-}
+const Codec* FindCodec(uint8_t type) { return GetCodecRegistry().Find(type); }
 
 // The whole decoded content of a stored file.
 bool ReadStoredText(PackArchive& archive, const char* name, std::string* text) {
