@@ -80,7 +80,7 @@ std::vector<Scenario> Scenarios() {
        [](PackArchive& a) { return Put(a, "a", Content(9, 2000)); },
        {{"a", Content(9, 2000)}, {"b", Content(8, 30)}}},
       {"move into another free extent",
-       [&](PackArchive& a) {
+       [with_free_1024](PackArchive& a) {
          with_free_1024(a);
          Put(a, "a", Content(10, 300));
        },
