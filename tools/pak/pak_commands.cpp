@@ -301,7 +301,10 @@ int PakRemove(const std::string& archive, const std::vector<std::string>& names,
 int PakList(const std::string& archive) {
   ReadSession session;
   if (!session.Open(archive)) return PrintLastError();
+  // Every file is read for its CRC, which takes a while in a large archive.
+  ProgressBar progress("ls", session.slots().size());
   for (const PackSlotInfo& info : session.slots()) {
+    progress.Advance();
     std::string name = Shown(session.NameOf(info));
     if (!info.hasBlock) {
       printf("%s\t?\t?\t?\t?\n", name.c_str());
