@@ -301,22 +301,29 @@ int PakRemove(const std::string& archive, const std::vector<std::string>& names,
 int PakList(const std::string& archive) {
   ReadSession session;
   if (!session.Open(archive)) return PrintLastError();
-  // Every file is read for its CRC, which takes a while in a large archive.
-  ProgressBar progress("ls", session.slots().size());
-  for (const PackSlotInfo& info : session.slots()) {
-    progress.Advance();
-    std::string name = Shown(session.NameOf(info));
-    if (!info.hasBlock) {
-      printf("%s\t?\t?\t?\t?\n", name.c_str());
-      continue;
+  std::string listing;
+  {
+    // Every file is read for its CRC, which takes a while in a large
+    // archive; the listing follows the finished bar.
+    ProgressBar progress("ls", session.slots().size());
+    for (const PackSlotInfo& info : session.slots()) {
+      progress.Advance();
+      std::string name = Shown(session.NameOf(info));
+      char fields[64];
+      if (!info.hasBlock) {
+        listing += name + "\t?\t?\t?\t?\n";
+        continue;
+      }
+      PackFileStream* stream = OpenPackSlot(session.archive(), info.slot);
+      if (stream == nullptr) return PrintLastError();
+      uint32_t crc = stream->GetCrc();
+      stream->Release();
+      snprintf(fields, sizeof fields, "\t%u\t%u\t%u\t%08X\n", info.block.contentSize,
+               info.block.storedSize, info.block.CompressType(), crc);
+      listing += name + fields;
     }
-    PackFileStream* stream = OpenPackSlot(session.archive(), info.slot);
-    if (stream == nullptr) return PrintLastError();
-    uint32_t crc = stream->GetCrc();
-    stream->Release();
-    printf("%s\t%u\t%u\t%u\t%08X\n", name.c_str(), info.block.contentSize, info.block.storedSize,
-           info.block.CompressType(), crc);
   }
+  fwrite(listing.data(), 1, listing.size(), stdout);
   return kExitSuccess;
 }
 
