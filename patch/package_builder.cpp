@@ -1,10 +1,7 @@
 #include "patch/package_builder.h"
 
-#include <zip.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <deque>
 #include <map>
 #include <memory>
 
@@ -16,67 +13,10 @@
 #include "base/strings.h"
 #include "patch/control_list.h"
 #include "patch/patch_format.h"
+#include "patch/zip_writer.h"
 
 namespace qlmr {
 namespace {
-
-// A zip archive being written with libzip. Buffers handed to it must live
-// until Close, so the writer keeps them.
-class ZipWriter {
- public:
-  ~ZipWriter() {
-    if (zip_ != nullptr) zip_discard(zip_);
-  }
-
-  bool Open(const char* output) {
-    int error = 0;
-    zip_ = zip_open(RuntimeFileName(output).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (zip_ == nullptr) return ReportZipError(error);
-    return true;
-  }
-
-  bool AddBuffer(const std::string& name, std::string data) {
-    buffers_.push_back(std::move(data));
-    const std::string& kept = buffers_.back();
-    zip_source_t* source = zip_source_buffer(zip_, kept.data(), kept.size(), 0);
-    return Add(name, source);
-  }
-
-  bool AddFile(const std::string& name, const std::string& path) {
-    zip_source_t* source = zip_source_file(zip_, RuntimeFileName(path.c_str()).c_str(), 0, -1);
-    return Add(name, source);
-  }
-
-  bool Close() {
-    if (zip_close(zip_) != 0) return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
-    zip_ = nullptr;
-    return true;
-  }
-
- private:
-  bool Add(const std::string& name, zip_source_t* source) {
-    if (source == nullptr) return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
-    // CP936 names are stored as their bytes, without the UTF-8 flag.
-    zip_int64_t index =
-        zip_file_add(zip_, name.c_str(), source, ZIP_FL_ENC_CP437 | ZIP_FL_OVERWRITE);
-    if (index < 0) {
-      zip_source_free(source);
-      return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
-    }
-    if (zip_set_file_compression(zip_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0) != 0) {
-      return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
-    }
-    return true;
-  }
-
-  static bool ReportZipError(int error) {
-    ReportError(ERR_ZIP, "ziperr=%d", error);
-    return false;
-  }
-
-  zip_t* zip_ = nullptr;
-  std::deque<std::string> buffers_;
-};
 
 // Opens a data file and tells its size, which must fit a pack archive.
 bool OpenDataFile(const std::string& path, File* file, uint64_t* size) {
@@ -126,18 +66,6 @@ bool EncodeForPack(int32_t compressType, std::string* data) {
   buffer.resize(length);
   *data = std::move(buffer);
   return true;
-}
-
-bool GiveForm(const char* output, ZipByteForm form) {
-  switch (form) {
-    case ZipByteForm::kPlain:
-      return true;
-    case ZipByteForm::kInverted:
-      return MaskFileInPlace(output, false, true);
-    case ZipByteForm::kMasked:
-      return MaskFileInPlace(output, false, false);
-  }
-  return false;
 }
 
 }  // namespace
@@ -233,19 +161,9 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
   }
   if (!zip.Close()) return false;
 
-  if (kind == PATCH_KIND_MASKED_ZIP) return GiveForm(output, ZipByteForm::kMasked);
+  if (kind == PATCH_KIND_MASKED_ZIP) return MaskFileInPlace(output, false, false);
   PatchPackagePtr package(CreatePatchPackage());
   return package->ConvertPackageFile(output, output);
-}
-
-bool WriteZipContainer(const std::vector<ZipMember>& members, const char* output,
-                       ZipByteForm form) {
-  ZipWriter zip;
-  if (!zip.Open(output)) return false;
-  for (const ZipMember& member : members) {
-    if (!zip.AddBuffer(member.name, member.data)) return false;
-  }
-  return zip.Close() && GiveForm(output, form);
 }
 
 }  // namespace qlmr

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "patch/patch_package.h"
-#include "patch/zip_reader.h"
 
 namespace qlmr {
 
@@ -46,19 +45,6 @@ bool ReadPackageList(const char* path, std::vector<PackageLine>* lines);
 // ConvertPackageFile.
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
                        PatchKind kind);
-
-// A member of a hand-made container.
-struct ZipMember {
-  std::string name;  // stored as given: slashes, CP936 bytes
-  std::string data;
-};
-
-// Writes a deflated zip of `members`, in order, at `output` and puts it in
-// byte form `form`. For tests and tools that need containers the builder
-// would refuse to make (any control list at all). Codes: 14 "ziperr=%d";
-// those of MaskFileInPlace.
-bool WriteZipContainer(const std::vector<ZipMember>& members, const char* output,
-                       ZipByteForm form);
 
 // The control-list line the builder writes for one entry.
 std::string FormatControlLine(const PackageLine& line, uint32_t contentSize);
