@@ -58,39 +58,32 @@ bool AddEncoded(PackArchive* archive, const PatchEntry& entry, const uint8_t* da
 
 }  // namespace
 
-bool PatchPackageImpl::ApplyPackage(const char* installDir, const char* packExtension,
-                                    const char* versionFileName, PatchProgressCallback callback) {
-  if (installDir == nullptr || installDir[0] == '\0') {
-    ReportError(ERR_INVALID, "");
-    return false;
-  }
+std::vector<PlannedStep> PatchPackageImpl::Plan(const char* packExtension,
+                                                const char* versionFileName) const {
   const char* extension = packExtension == nullptr ? "" : packExtension;
   std::string versionName = versionFileName == nullptr ? "" : versionFileName;
-
+  std::vector<PlannedStep> steps;
   // Whole pack archives first: the pack-bound entries work on the new ones.
   for (const auto& loose : tables_.looseEntries) {
-    const PatchEntry& entry = loose.second;
-    if (HasExtension(entry.fileName, extension) &&
-        !ApplyLooseEntry(installDir, entry, callback)) {
-      return false;
+    if (HasExtension(loose.second.fileName, extension)) {
+      steps.push_back({PatchStep::kLooseEntry, &loose.second, std::string()});
     }
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(patch_format::kPackPauseMilliseconds));
-
+  steps.push_back({PatchStep::kPause, nullptr, std::string()});
+  std::vector<PlannedStep> skipped;
   for (const auto& pack : tables_.packEntries) {
-    std::string path;
-    if (!JoinWithinLimit(installDir, pack.first, &path)) return false;
-    std::unique_ptr<PackArchive> archive = NewPackArchive();
-    if (!archive->Open(path.c_str(), false)) return false;
+    steps.push_back({PatchStep::kOpenPack, nullptr, pack.first});
     for (int32_t op : {ENTRY_OP_DELETE, ENTRY_OP_WRITE}) {
       for (const auto& stored : pack.second) {
-        if (stored.second.op == op && !ApplyPackEntry(archive.get(), stored.second, callback)) {
-          return false;
-        }
+        if (stored.second.op == op) steps.push_back({PatchStep::kPackEntry, &stored.second, ""});
+      }
+    }
+    for (const auto& stored : pack.second) {
+      if (stored.second.op != ENTRY_OP_DELETE && stored.second.op != ENTRY_OP_WRITE) {
+        skipped.push_back({PatchStep::kSkipped, &stored.second, std::string()});
       }
     }
   }
-
   // The version file goes last, so that a failure leaves the old version
   // installed and the same patch can be applied again.
   const PatchEntry* versionEntry = nullptr;
@@ -99,15 +92,72 @@ bool PatchPackageImpl::ApplyPackage(const char* installDir, const char* packExte
     if (HasExtension(entry.fileName, extension)) continue;
     if (entry.fileName == versionName) {
       versionEntry = &entry;
-      continue;
+    } else {
+      steps.push_back({PatchStep::kLooseEntry, &entry, std::string()});
     }
-    if (!ApplyLooseEntry(installDir, entry, callback)) return false;
   }
-  if (versionEntry != nullptr && !ApplyLooseEntry(installDir, *versionEntry, callback)) {
+  if (versionEntry != nullptr) {
+    steps.push_back({PatchStep::kLooseEntry, versionEntry, std::string()});
+  }
+  steps.insert(steps.end(), skipped.begin(), skipped.end());
+  return steps;
+}
+
+bool PatchPackageImpl::ApplyPackage(const char* installDir, const char* packExtension,
+                                    const char* versionFileName, PatchProgressCallback callback) {
+  if (installDir == nullptr || installDir[0] == '\0') {
+    ReportError(ERR_INVALID, "");
     return false;
   }
+  std::unique_ptr<PackArchive> archive;
+  for (const PlannedStep& step : Plan(packExtension, versionFileName)) {
+    switch (step.kind) {
+      case PatchStep::kLooseEntry:
+        archive.reset();  // the last pack is done before the loose files
+        if (!ApplyLooseEntry(installDir, *step.entry, callback)) return false;
+        break;
+      case PatchStep::kPause:
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(patch_format::kPackPauseMilliseconds));
+        break;
+      case PatchStep::kOpenPack: {
+        archive.reset();
+        std::string path;
+        if (!JoinWithinLimit(installDir, step.packKey, &path)) return false;
+        archive = NewPackArchive();
+        if (!archive->Open(path.c_str(), false)) return false;
+        break;
+      }
+      case PatchStep::kPackEntry:
+        if (!ApplyPackEntry(archive.get(), *step.entry, callback)) return false;
+        break;
+      case PatchStep::kSkipped:
+        break;
+    }
+  }
+  archive.reset();
   RemoveWorkFolder();
   return true;
+}
+
+std::vector<PatchStep> PlanPatchApplication(const PatchPackage& package, const char* packExtension,
+                                            const char* versionFileName) {
+  std::vector<PatchStep> steps;
+  const auto& impl = static_cast<const PatchPackageImpl&>(package);
+  for (const PlannedStep& planned : impl.Plan(packExtension, versionFileName)) {
+    PatchStep step;
+    step.kind = planned.kind;
+    step.packKey = planned.packKey;
+    if (planned.entry != nullptr) {
+      step.op = planned.entry->op;
+      step.packName = planned.entry->packName;
+      step.fileName = planned.entry->fileName;
+      step.compressType = planned.entry->compressType;
+      step.contentSize = planned.entry->contentSize;
+    }
+    steps.push_back(step);
+  }
+  return steps;
 }
 
 bool PatchPackageImpl::ApplyLooseEntry(const char* installDir, const PatchEntry& entry,

@@ -16,6 +16,13 @@ class PackArchive;
 // (code 3 reported) when it could not.
 bool DetectPatchKindChecked(const char* path, uint8_t header[8], PatchKind* kind);
 
+// A step of ApplyPackage over the tables (see PatchStep).
+struct PlannedStep {
+  PatchStep::Kind kind;
+  const PatchEntry* entry;  // kLooseEntry, kPackEntry, kSkipped
+  std::string packKey;      // kOpenPack
+};
+
 class PatchPackageImpl : public PatchPackage {
  public:
   PatchPackageImpl();
@@ -32,6 +39,11 @@ class PatchPackageImpl : public PatchPackage {
   void DestroyPackage(uint32_t freeSelf) override;
 
   const PatchTables& tables() const { return tables_; }
+
+  // The steps of ApplyPackage in their order: whole packs, the pause, per
+  // pack its deletions then its writes, the other loose files, the version
+  // file; the entries that are never applied follow.
+  std::vector<PlannedStep> Plan(const char* packExtension, const char* versionFileName) const;
   const std::string& workFolder() const { return workFolder_; }
 
   // The work folder, made on first use (a fresh temporary name starting with
