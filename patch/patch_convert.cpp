@@ -50,10 +50,8 @@ bool PatchPackageImpl::ConvertPackageFile(const char* source, const char* target
     uint32_t plainSize = FileSizeOf(target);
     if (!MaskFileInPlace(target, false, true)) return false;
     uint8_t packedHeader[fmt::kHeaderSize];
-    for (int i = 0; i < 4; ++i) {
-      packedHeader[i] = static_cast<uint8_t>(fmt::kPackedMagic >> (8 * i));
-      packedHeader[fmt::kPackedSizeOffset + i] = static_cast<uint8_t>(plainSize >> (8 * i));
-    }
+    fmt::StoreLittleEndian32(fmt::kPackedMagic, packedHeader);
+    fmt::StoreLittleEndian32(plainSize, packedHeader + fmt::kPackedSizeOffset);
     if (registry.EncodeFile(codec, target, target, nullptr, packedHeader, fmt::kHeaderSize, true,
                             nullptr)) {
       return true;
@@ -65,8 +63,7 @@ bool PatchPackageImpl::ConvertPackageFile(const char* source, const char* target
     failure.Restore();
     return false;
   }
-  uint32_t contentSize = uint32_t{header[4]} | uint32_t{header[5]} << 8 |
-                         uint32_t{header[6]} << 16 | uint32_t{header[7]} << 24;
+  uint32_t contentSize = fmt::LoadLittleEndian32(header + fmt::kPackedSizeOffset);
   if (!registry.DecodeFile(codec, target, target, fmt::kPackedDataOffset, contentSize)) {
     return false;
   }

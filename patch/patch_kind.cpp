@@ -13,11 +13,9 @@ namespace {
 
 PatchKind Classify(const uint8_t bytes[patch_format::kHeaderSize]) {
   namespace fmt = patch_format;
-
   uint8_t b0 = bytes[0];
   uint8_t b1 = bytes[1];
-  uint32_t word = uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
-                  uint32_t{bytes[3]} << 24;
+  uint32_t word = fmt::LoadLittleEndian32(bytes);
   if (b0 == fmt::kZipMagic0 && b1 == fmt::kZipMagic1) return PATCH_KIND_ZIP;
   if ((b0 ^ PositionalMask(0)) == fmt::kZipMagic0 && (b1 ^ PositionalMask(1)) == fmt::kZipMagic1) {
     return PATCH_KIND_MASKED_ZIP;

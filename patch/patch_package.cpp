@@ -14,11 +14,6 @@
 namespace qlmr {
 namespace {
 
-uint32_t LoadLittleEndian32(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
-         uint32_t{bytes[3]} << 24;
-}
-
 bool IsEmpty(const char* text) { return text == nullptr || text[0] == '\0'; }
 
 // "x\\name.ext" gives "name.~patch".
@@ -101,7 +96,7 @@ PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const s
     const Codec* codec = registry.Find(patch_format::kPackedCodec);
     if (codec == nullptr ||
         !registry.DecodeFile(codec, path.c_str(), copy.c_str(), patch_format::kPackedDataOffset,
-                             LoadLittleEndian32(header + patch_format::kPackedSizeOffset))) {
+                             patch_format::LoadLittleEndian32(header + patch_format::kPackedSizeOffset))) {
       return nullptr;
     }
     unpackedCopies_.push_back(copy);

@@ -7,6 +7,7 @@
 #include "base/codec.h"
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/path.h"
 #include "base/platform.h"
 #include "pack/pack_archive.h"
 #include "patch/patch_package.h"

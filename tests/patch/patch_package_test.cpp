@@ -8,6 +8,7 @@
 
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/path.h"
 #include "base/platform.h"
 #include "patch/patch_package_impl.h"
 #include "tests/patch/patch_fixtures.h"
