@@ -87,7 +87,8 @@ struct Fixture {
       fprintf(stderr, "cannot build the bench packages\n");
       exit(1);
     }
-    patchkit = qlmr::PathFolder(qlmr::ExecutablePath()) + "/qlmr-patchkit";
+    patchkit = qlmr::RuntimeFileName(
+        qlmr::JoinPath(qlmr::PathFolder(qlmr::ExecutablePath()), "qlmr-patchkit").c_str());
   }
 
   ~Fixture() {
@@ -139,7 +140,8 @@ void BM_Apply_Patchkit(benchmark::State& state) {
 
 void BM_Unzip(benchmark::State& state) {
   Fixture& f = GetFixture();
-  RunTimed(state, {"unzip", "-o", "-q", f.zip, "-d", f.target});
+  RunTimed(state, {"unzip", "-o", "-q", qlmr::RuntimeFileName(f.zip.c_str()), "-d",
+                   qlmr::RuntimeFileName(f.target.c_str())});
 }
 
 BENCHMARK(BM_Apply_Patchkit)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);

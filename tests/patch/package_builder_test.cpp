@@ -8,6 +8,7 @@
 
 #include "base/codec.h"
 #include "base/error.h"
+#include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "pack/pack_archive.h"
@@ -65,9 +66,8 @@ TEST_P(PackageBuilderTest, BuildsAPackageThatOpensAndAppliesToTheSameFiles) {
 
   {
     std::unique_ptr<PackArchive> archive = NewPackArchive();
-    ASSERT_TRUE(archive->Create(JoinPath(install_.path(), "data\\item.pak").c_str()) ||
-                (CreateFolderChain(JoinPath(install_.path(), "data").c_str()) &&
-                 archive->Create(JoinPath(install_.path(), "data\\item.pak").c_str())));
+    ASSERT_TRUE(CreateFolderChain(install_.Join("data").c_str()));
+    ASSERT_TRUE(archive->Create(install_.Join("data\\item.pak").c_str()));
   }
   ASSERT_TRUE(package->ApplyPackage(install_.path().c_str(), "pak", ".ver", nullptr))
       << LastErrorCode() << " " << LastErrorMessage();

@@ -16,15 +16,15 @@ using testing_support::ReadFileOrEmpty;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
 
-struct Run {
+struct ToolRun {
   int exitCode;
   std::string output;  // stdout and stderr
 };
 
-Run Patchkit(const std::string& arguments) {
+ToolRun Patchkit(const std::string& arguments) {
   std::string command = std::string(QLMR_PATCHKIT) + " " + arguments + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
-  Run run{-1, ""};
+  ToolRun run{-1, ""};
   if (pipe == nullptr) return run;
   char buffer[4096];
   size_t n = 0;
@@ -53,11 +53,11 @@ class PatchkitTest : public ::testing::Test {
 TEST_F(PatchkitTest, BuildInspectVerifyAndApplyEachKind) {
   for (const char* kind : {"masked", "packed"}) {
     std::string patch = work_.Join(std::string(kind) + ".patch");
-    Run build = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
+    ToolRun build = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
                          " -o " + Quote(patch) + " --kind " + kind);
     ASSERT_EQ(build.exitCode, 0) << build.output;
 
-    Run inspect = Patchkit("inspect " + Quote(patch));
+    ToolRun inspect = Patchkit("inspect " + Quote(patch));
     ASSERT_EQ(inspect.exitCode, 0) << inspect.output;
     EXPECT_NE(inspect.output.find(std::string("kind: ") +
                                   (kind == std::string("masked") ? "masked zip" : "packed")),
@@ -73,13 +73,13 @@ TEST_F(PatchkitTest, BuildInspectVerifyAndApplyEachKind) {
     EXPECT_LT(a, old);
     EXPECT_LT(old, ver);
 
-    Run apply = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
+    ToolRun apply = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
     ASSERT_EQ(apply.exitCode, 0) << apply.output;
     EXPECT_EQ(ReadFileOrEmpty(install_.Join("bin\\a.dll")), "new a");
     EXPECT_EQ(ReadFileOrEmpty(install_.Join(".ver")), "kr|00001.00000.00001");
     EXPECT_FALSE(PathExists(install_.Join("old.txt").c_str()));
   }
-  Run verify = Patchkit("verify " + Quote(work_.Join("packed.patch")));
+  ToolRun verify = Patchkit("verify " + Quote(work_.Join("packed.patch")));
   EXPECT_EQ(verify.exitCode, 0) << verify.output;
 }
 
@@ -100,18 +100,18 @@ TEST_F(PatchkitTest, ConvertBothWays) {
 TEST_F(PatchkitTest, FailuresPrintTheErrorAndExitWithOne) {
   std::string zip = work_.Join("plain.zip");
   WriteFileOrDie(zip, "PK\x03\x04 not a patch");
-  Run refused = Patchkit("apply " + Quote(zip) + " " + Quote(install_.path()));
+  ToolRun refused = Patchkit("apply " + Quote(zip) + " " + Quote(install_.path()));
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_EQ(refused.output, "error 2: \n");
 
   std::string corrupt = work_.Join("c.patch");
   WriteFileOrDie(corrupt, "JZQ1\x10\0\0\0 garbage and a bad trailer");
-  Run verify = Patchkit("verify " + Quote(corrupt));
+  ToolRun verify = Patchkit("verify " + Quote(corrupt));
   EXPECT_EQ(verify.exitCode, 1);
   EXPECT_EQ(verify.output.rfind("error 2: ", 0), 0u) << verify.output;
 
   WriteFileOrDie(list_, "0||..\\escape.txt|0\n");
-  Run unsafe = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
+  ToolRun unsafe = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
                         " -o " + Quote(work_.Join("x.patch")));
   EXPECT_EQ(unsafe.exitCode, 1);
   EXPECT_EQ(unsafe.output, "error 2: line 1: ..\\escape.txt\n");
