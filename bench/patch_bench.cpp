@@ -80,8 +80,7 @@ struct Fixture {
     patch = qlmr::JoinPath(folder, "bench.patch");
     zip = qlmr::JoinPath(folder, "bench.zip");
     target = qlmr::JoinPath(folder, "target");
-    if (!qlmr::BuildPatchPackage(lines, root.c_str(), patch.c_str(),
-                                 qlmr::PATCH_KIND_MASKED_ZIP) ||
+    if (!qlmr::BuildPatchPackage(lines, root.c_str(), patch.c_str(), qlmr::PATCH_KIND_MASKED_ZIP) ||
         !qlmr::CopyFileReplace(patch.c_str(), zip.c_str()) ||
         !qlmr::MaskFileInPlace(zip.c_str(), false, false)) {
       fprintf(stderr, "cannot build the bench packages\n");

@@ -35,8 +35,8 @@ bool IsReservedDeviceName(const std::string& component) {
   for (const char* device : kDevices) {
     if (strcasecmp(base.c_str(), device) == 0) return true;
   }
-  if (base.size() == 4 && (strncasecmp(base.c_str(), "COM", 3) == 0 ||
-                           strncasecmp(base.c_str(), "LPT", 3) == 0)) {
+  if (base.size() == 4 &&
+      (strncasecmp(base.c_str(), "COM", 3) == 0 || strncasecmp(base.c_str(), "LPT", 3) == 0)) {
     return base[3] >= '1' && base[3] <= '9';
   }
   return false;
@@ -67,7 +67,7 @@ std::vector<PatchEntry> ParseControlList(const char* text) {
 bool IsSafeRelativeName(const std::string& name) {
   if (name.empty() || IsSeparator(name[0])) return false;  // the folder itself, or a root
   for (const std::string& component : SplitComponents(name)) {
-    if (component.empty()) continue;  // "a\\\\b" names "a\\b" everywhere
+    if (component.empty()) continue;                             // "a\\\\b" names "a\\b" everywhere
     if (component.find(':') != std::string::npos) return false;  // drive, stream
     char last = component.back();
     if (last == '.' || last == ' ') return false;  // ".", "..", and names Windows trims

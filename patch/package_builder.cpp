@@ -133,8 +133,8 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
     }
     bool packBound = !line.packName.empty();
     if (line.op == ENTRY_OP_WRITE) {
-      std::string path = JoinPath(root, packBound ? JoinPath(line.packName, line.fileName)
-                                                  : line.fileName);
+      std::string path =
+          JoinPath(root, packBound ? JoinPath(line.packName, line.fileName) : line.fileName);
       File file;
       uint64_t size = 0;
       if (!OpenDataFile(path, &file, &size)) return false;

@@ -167,8 +167,8 @@ bool PatchPackageImpl::ApplyLooseEntry(const char* installDir, const PatchEntry&
   if (!JoinWithinLimit(installDir, entry.fileName, &target)) return false;
   switch (entry.op) {
     case ENTRY_OP_WRITE:
-      return ExtractEntry(entry.container, entry.fileName.c_str(), target.c_str(), nullptr,
-                          nullptr, true);
+      return ExtractEntry(entry.container, entry.fileName.c_str(), target.c_str(), nullptr, nullptr,
+                          true);
     case ENTRY_OP_DELETE:
       RemoveFileAt(target.c_str());  // an absent file is as good as a deleted one
       return true;

@@ -20,7 +20,8 @@ PatchKind Classify(const uint8_t bytes[patch_format::kHeaderSize]) {
   if ((b0 ^ PositionalMask(0)) == fmt::kZipMagic0 && (b1 ^ PositionalMask(1)) == fmt::kZipMagic1) {
     return PATCH_KIND_MASKED_ZIP;
   }
-  if (static_cast<uint8_t>(~b0) == fmt::kZipMagic0 && static_cast<uint8_t>(~b1) == fmt::kZipMagic1) {
+  if (static_cast<uint8_t>(~b0) == fmt::kZipMagic0 &&
+      static_cast<uint8_t>(~b1) == fmt::kZipMagic1) {
     return PATCH_KIND_INVERTED_ZIP;
   }
   if (word == fmt::kPackedMagic) return PATCH_KIND_PACKED;

@@ -95,8 +95,9 @@ PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const s
     CodecRegistry& registry = GetCodecRegistry();
     const Codec* codec = registry.Find(patch_format::kPackedCodec);
     if (codec == nullptr ||
-        !registry.DecodeFile(codec, path.c_str(), copy.c_str(), patch_format::kPackedDataOffset,
-                             patch_format::LoadLittleEndian32(header + patch_format::kPackedSizeOffset))) {
+        !registry.DecodeFile(
+            codec, path.c_str(), copy.c_str(), patch_format::kPackedDataOffset,
+            patch_format::LoadLittleEndian32(header + patch_format::kPackedSizeOffset))) {
       return nullptr;
     }
     unpackedCopies_.push_back(copy);

@@ -105,8 +105,7 @@ struct PatchStep {
 
 // The steps ApplyPackage(installDir, packExtension, versionFileName, ...)
 // takes on `package`, in its order, the skipped entries last.
-std::vector<PatchStep> PlanPatchApplication(const PatchPackage& package,
-                                            const char* packExtension,
+std::vector<PatchStep> PlanPatchApplication(const PatchPackage& package, const char* packExtension,
                                             const char* versionFileName);
 
 // For owners that prefer a smart pointer.

@@ -31,8 +31,8 @@ class PatchPackageImpl : public PatchPackage {
   bool OpenPackage(const char* path, const char* packExtension) override;
   int32_t GetEntryCount() const override;
   bool SetWorkFolder(const char* path) override;
-  bool ApplyPackage(const char* installDir, const char* packExtension,
-                    const char* versionFileName, PatchProgressCallback callback) override;
+  bool ApplyPackage(const char* installDir, const char* packExtension, const char* versionFileName,
+                    PatchProgressCallback callback) override;
   bool ComputeFileCrc(const char* path, uint32_t* crc, bool excludeTrailer) override;
   const ZipReadHandlers* GetReadHandlers(const char* path) override;
   bool ConvertPackageFile(const char* source, const char* target) override;

@@ -26,8 +26,8 @@ struct PatchContainer {
 // One line of a control list.
 struct PatchEntry {
   int32_t op = 0;
-  std::string packName;  // as written; empty for a loose entry
-  std::string fileName;  // as written
+  std::string packName;                       // as written; empty for a loose entry
+  std::string fileName;                       // as written
   const PatchContainer* container = nullptr;  // not owned
   int32_t compressType = 0;
   uint32_t contentSize = 0;

@@ -49,7 +49,6 @@ struct ZipMember {
 // Writes a zip of `members`, in order, at `output` and puts it in byte form
 // `form`: for tests and tools that need containers the package builder would
 // refuse to make. Codes: 14 "ziperr=%d"; those of MaskFileInPlace.
-bool WriteZipContainer(const std::vector<ZipMember>& members, const char* output,
-                       ZipByteForm form);
+bool WriteZipContainer(const std::vector<ZipMember>& members, const char* output, ZipByteForm form);
 
 }  // namespace qlmr

@@ -29,11 +29,14 @@ TEST(ParseControlListTest, Cases) {
        "\r\n\n0||a|0|0\r0||b|0|0\n\r\n\r\r0||c|0|0",
        {"0||a|0|0", "0||b|0|0", "0||c|0|0"}},
       {"only line ends", "\r\n\r\n\n\r", {}},
-      {"text after a zero byte is ignored", std::string("0||a|0|0\n0||b|0|0\0\n0||c|0|0", 26),
+      {"text after a zero byte is ignored",
+       std::string("0||a|0|0\n0||b|0|0\0\n0||c|0|0", 26),
        {"0||a|0|0", "0||b|0|0"}},
-      {"blanks kept in names, skipped by the numbers", " 1| p.pak | f |  3 |  ff",
+      {"blanks kept in names, skipped by the numbers",
+       " 1| p.pak | f |  3 |  ff",
        {"1| p.pak | f |3|255"}},
-      {"numbers read as atoi and %08X", "x1|||-2|zz\n7abc|||+3|123456789",
+      {"numbers read as atoi and %08X",
+       "x1|||-2|zz\n7abc|||+3|123456789",
        {"0|||-2|0", "7|||3|305419896"}},
       {"hex of either case", "0|||0|aBcD", {"0|||0|43981"}},
   };
@@ -76,8 +79,17 @@ TEST(SafeNameTest, RefusesEveryFormThatCouldLeaveTheFolder) {
   for (const char* name : unsafe) EXPECT_FALSE(IsSafeRelativeName(name)) << name;
 
   const char* safe[] = {
-      "a.txt", "bin\\client.dll", "data/item.pak", ".ver", "a\\\\b", "..a", "a..b",
-      "com10", "console.txt", "nul_file", "\xb1\xed\\\xca\xfd.txt",
+      "a.txt",
+      "bin\\client.dll",
+      "data/item.pak",
+      ".ver",
+      "a\\\\b",
+      "..a",
+      "a..b",
+      "com10",
+      "console.txt",
+      "nul_file",
+      "\xb1\xed\\\xca\xfd.txt",
       "\x95\\x",  // trail byte 0x5C: one component, no separator
   };
   for (const char* name : safe) EXPECT_TRUE(IsSafeRelativeName(name)) << name;
@@ -126,7 +138,8 @@ TEST(MergeEntryTest, WholePackLineDropsEarlierLinesOfThatPackOnly) {
       "0|data\\other.pak|b|0|0\n"
       "0||Data\\Item.PAK|0|0\n"  // any letter case of the extension
       "0|data\\item.pak|c|0|0\n");
-  EXPECT_EQ(Keys(tables.looseEntries), std::vector<std::string>{"data/item.pak=0||Data\\Item.PAK|0|0"});
+  EXPECT_EQ(Keys(tables.looseEntries),
+            std::vector<std::string>{"data/item.pak=0||Data\\Item.PAK|0|0"});
   ASSERT_EQ(tables.packEntries.size(), 2u);
   EXPECT_EQ(tables.packEntries.at("data/item.pak").size(), 1u);
   EXPECT_EQ(tables.packEntries.at("data/item.pak").count("c"), 1u);
@@ -144,8 +157,8 @@ TEST(MergeEntryTest, TablesIterateInByteOrderOfNormalizedNames) {
   std::vector<std::string> order;
   for (const auto& item : tables.looseEntries) order.push_back(item.first);
   // Plain unsigned bytes: '.' 0x2E, '_' 0x5F, letters, then lead bytes 0x81 and up.
-  EXPECT_EQ(order, (std::vector<std::string>{".ver", "_x", "a.txt", "b.txt", "z/a",
-                                             "\xb1\xed.txt"}));
+  EXPECT_EQ(order,
+            (std::vector<std::string>{".ver", "_x", "a.txt", "b.txt", "z/a", "\xb1\xed.txt"}));
 }
 
 }  // namespace

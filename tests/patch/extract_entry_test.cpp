@@ -106,10 +106,8 @@ TEST_F(ExtractEntryTest, BadArgumentsGiveCode10) {
     const char* target;
     const uint8_t** data;
   } cases[] = {
-      {nullptr, "five", nullptr, &data},
-      {&closed, "five", nullptr, &data},
-      {&container_, nullptr, nullptr, &data},
-      {&container_, "", nullptr, &data},
+      {nullptr, "five", nullptr, &data},       {&closed, "five", nullptr, &data},
+      {&container_, nullptr, nullptr, &data},  {&container_, "", nullptr, &data},
       {&container_, "five", nullptr, nullptr},
   };
   for (const auto& c : cases) {
@@ -125,8 +123,9 @@ TEST_F(ExtractEntryTest, TargetsThatCannotBeMadeGiveCode3WithTheirMessages) {
   std::string underFile = dir_.Join("blocker\\sub\\x.txt");
   EXPECT_FALSE(ExtractEntry(&container_, "five", underFile.c_str(), nullptr, nullptr, true));
   EXPECT_EQ(LastErrorCode(), ERR_ACCESS);
-  EXPECT_EQ(std::string(LastErrorMessage()).rfind("Path=" + dir_.Join("blocker\\sub") + ", WinErr=", 0),
-            0u)
+  EXPECT_EQ(
+      std::string(LastErrorMessage()).rfind("Path=" + dir_.Join("blocker\\sub") + ", WinErr=", 0),
+      0u)
       << LastErrorMessage();
 
   ASSERT_TRUE(MakeFolder(dir_.Join("folder").c_str()));

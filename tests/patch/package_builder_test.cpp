@@ -31,12 +31,13 @@ class PackageBuilderTest : public ::testing::TestWithParam<PatchKind> {
     WriteFileOrDie(root_.Join(".ver"), "kr|00001.00000.00002");
     WriteFileOrDie(root_.Join("data\\item.pak\\icons\\a.tga"), text_);
     WriteFileOrDie(root_.Join("data\\item.pak\\raw.bin"), "raw");
-    WriteFileOrDie(list_, "0||bin\\client.dll|0\r\n"
-                          "0|data\\item.pak|icons\\a.tga|3|ignored fifth field\n"
-                          "0|data\\item.pak|raw.bin|0\n"
-                          "1|data\\item.pak|old.tga|0\n"
-                          "1||bin\\old.dll|0\n"
-                          "0||.ver|0\n");
+    WriteFileOrDie(list_,
+                   "0||bin\\client.dll|0\r\n"
+                   "0|data\\item.pak|icons\\a.tga|3|ignored fifth field\n"
+                   "0|data\\item.pak|raw.bin|0\n"
+                   "1|data\\item.pak|old.tga|0\n"
+                   "1||bin\\old.dll|0\n"
+                   "0||.ver|0\n");
   }
 
   TempDir root_;
@@ -118,14 +119,14 @@ TEST(PackageBuildTest, AMissingDataFileOrCodecFails) {
   TempDir dir;
   std::string output = dir.Join("out.patch");
   std::vector<PackageLine> missing = {{ENTRY_OP_WRITE, "", "absent.txt", 0}};
-  EXPECT_FALSE(BuildPatchPackage(missing, dir.path().c_str(), output.c_str(),
-                                 PATCH_KIND_MASKED_ZIP));
+  EXPECT_FALSE(
+      BuildPatchPackage(missing, dir.path().c_str(), output.c_str(), PATCH_KIND_MASKED_ZIP));
   EXPECT_EQ(LastErrorCode(), ERR_ACCESS);
 
   WriteFileOrDie(dir.Join("p.pak\\f"), "data");
   std::vector<PackageLine> noCodec = {{ENTRY_OP_WRITE, "p.pak", "f", 9}};
-  EXPECT_FALSE(BuildPatchPackage(noCodec, dir.path().c_str(), output.c_str(),
-                                 PATCH_KIND_MASKED_ZIP));
+  EXPECT_FALSE(
+      BuildPatchPackage(noCodec, dir.path().c_str(), output.c_str(), PATCH_KIND_MASKED_ZIP));
   EXPECT_EQ(LastErrorCode(), ERR_INVALID);
 
   EXPECT_FALSE(BuildPatchPackage({}, dir.path().c_str(), output.c_str(), PATCH_KIND_ZIP));

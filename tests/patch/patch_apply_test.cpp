@@ -45,7 +45,8 @@ class ApplyPackageTest : public ::testing::Test {
 
   std::string Install(const std::string& name) const { return JoinPath(install_.path(), name); }
 
-  void MakePack(const std::string& name, const std::vector<std::pair<std::string, std::string>>& files) {
+  void MakePack(const std::string& name,
+                const std::vector<std::pair<std::string, std::string>>& files) {
     std::unique_ptr<PackArchive> archive = NewPackArchive();
     ASSERT_TRUE(CreateFolderChain(PathFolder(Install(name)).c_str()));
     ASSERT_TRUE(archive->Create(Install(name).c_str())) << LastErrorMessage();
@@ -119,14 +120,14 @@ TEST_F(ApplyPackageTest, AppliesInTheFixedOrderWithTheVersionFileLast) {
   ASSERT_TRUE(Apply(patch)) << LastErrorCode() << " " << LastErrorMessage();
 
   std::vector<std::string> expected = {
-      "0:|data\\Item.PAK",         // whole packs first
-      "0:data\\item.pak|added",    // packs in key order: data/item.pak before z.pak
-      "1:z.pak|old",               // deletions before writes within a pack
+      "0:|data\\Item.PAK",       // whole packs first
+      "0:data\\item.pak|added",  // packs in key order: data/item.pak before z.pak
+      "1:z.pak|old",             // deletions before writes within a pack
       "0:z.pak|new",
-      "0:|A.txt",                  // loose files in key order
+      "0:|A.txt",  // loose files in key order
       "0:|b.txt",
       "1:|gone.txt",
-      "0:|.ver",                   // although "." sorts first
+      "0:|.ver",  // although "." sorts first
   };
   EXPECT_EQ(calls_, expected);
   EXPECT_EQ(count_, static_cast<int32_t>(expected.size()));
@@ -163,8 +164,8 @@ TEST_F(ApplyPackageTest, APackEntryWithAnotherOpIsCountedButNeverApplied) {
 
 TEST_F(ApplyPackageTest, DeletionsOfAbsentNamesSucceed) {
   MakePack("p.pak", {{"x", "X"}});
-  ASSERT_TRUE(Apply(MaskedPackage(dir_.Join("d.patch"),
-                                  "1|p.pak|not-stored|0|0\n1||not\\there.txt|0|0\n")));
+  ASSERT_TRUE(Apply(
+      MaskedPackage(dir_.Join("d.patch"), "1|p.pak|not-stored|0|0\n1||not\\there.txt|0|0\n")));
   EXPECT_EQ(calls_.size(), 2u);
   EXPECT_EQ(Content("p.pak", "x"), "X");
 }
@@ -173,8 +174,8 @@ TEST_F(ApplyPackageTest, AMaskedPackageStoresPreEncodedBytesAsTheyAre) {
   MakePack("p.pak", {});
   // Bytes that are no valid LZMA data at all: handed over unchanged.
   std::string preEncoded = RandomBytes(5, 300);
-  ASSERT_TRUE(Apply(MaskedPackage(dir_.Join("m.patch"), "0|p.pak|f|3|00000100\n",
-                                  {{"p.pak/f", preEncoded}})));
+  ASSERT_TRUE(Apply(
+      MaskedPackage(dir_.Join("m.patch"), "0|p.pak|f|3|00000100\n", {{"p.pak/f", preEncoded}})));
   Stored stored;
   ASSERT_TRUE(ReadStored("p.pak", "f", &stored));
   EXPECT_EQ(stored.raw, preEncoded);
@@ -189,9 +190,9 @@ TEST_F(ApplyPackageTest, APackedPackageEncodesWithTheCodecOfTheCompressType) {
   char list[128];
   snprintf(list, sizeof list, "0|p.pak|lzma|3|%08X\n0|p.pak|lzo|2|%08X\n0|p.pak|plain|0|0\n",
            static_cast<unsigned>(content.size()), static_cast<unsigned>(content.size()));
-  ASSERT_TRUE(Apply(PackedPackage(dir_.Join("p.patch"), list,
-                                  {{"p.pak/lzma", content}, {"p.pak/lzo", content},
-                                   {"p.pak/plain", content}})))
+  ASSERT_TRUE(Apply(
+      PackedPackage(dir_.Join("p.patch"), list,
+                    {{"p.pak/lzma", content}, {"p.pak/lzo", content}, {"p.pak/plain", content}})))
       << LastErrorMessage();
   for (int type : {3, 2}) {
     const char* name = type == 3 ? "lzma" : "lzo";
@@ -209,8 +210,8 @@ TEST_F(ApplyPackageTest, APackedPackageEncodesWithTheCodecOfTheCompressType) {
 
 TEST_F(ApplyPackageTest, APackedPackageWithAnUnknownCodecFailsWithCode10) {
   MakePack("p.pak", {});
-  ASSERT_FALSE(Apply(PackedPackage(dir_.Join("p.patch"), "0|p.pak|f|7|00000003\n",
-                                   {{"p.pak/f", "abc"}})));
+  ASSERT_FALSE(
+      Apply(PackedPackage(dir_.Join("p.patch"), "0|p.pak|f|7|00000003\n", {{"p.pak/f", "abc"}})));
   EXPECT_EQ(LastErrorCode(), ERR_INVALID);
 }
 
@@ -219,8 +220,13 @@ TEST_F(ApplyPackageTest, AFailingThirdOfFiveWritesLeavesTheVersionFileAlone) {
   // A folder where the third file should go: it cannot be created.
   ASSERT_TRUE(CreateFolderChain(Install("c.txt").c_str()));
   std::string patch = MaskedPackage(
-      dir_.Join("p.patch"), "0||a.txt|0|0\n0||b.txt|0|0\n0||c.txt|0|0\n0||d.txt|0|0\n0||e.txt|0|0\n0||.ver|0|0\n",
-      {{"a.txt", "A"}, {"b.txt", "B"}, {"c.txt", "C"}, {"d.txt", "D"}, {"e.txt", "E"},
+      dir_.Join("p.patch"),
+      "0||a.txt|0|0\n0||b.txt|0|0\n0||c.txt|0|0\n0||d.txt|0|0\n0||e.txt|0|0\n0||.ver|0|0\n",
+      {{"a.txt", "A"},
+       {"b.txt", "B"},
+       {"c.txt", "C"},
+       {"d.txt", "D"},
+       {"e.txt", "E"},
        {".ver", "new version"}});
   EXPECT_FALSE(Apply(patch));
   EXPECT_EQ(LastErrorCode(), ERR_ACCESS);
@@ -237,11 +243,9 @@ TEST_F(ApplyPackageTest, AMissingPackFailsWithOpensCodeAfterTheWholePacks) {
     std::unique_ptr<PackArchive> fresh = NewPackArchive();
     ASSERT_TRUE(fresh->Create(freshPath.c_str()));
   }
-  std::string patch = MaskedPackage(dir_.Join("p.patch"),
-                                    "0||whole.pak|0|0\n0|absent.pak|f|0|0\n0||.ver|0|0\n",
-                                    {{"whole.pak", ReadFileOrEmpty(freshPath)},
-                                     {"absent.pak/f", "F"},
-                                     {".ver", "v"}});
+  std::string patch = MaskedPackage(
+      dir_.Join("p.patch"), "0||whole.pak|0|0\n0|absent.pak|f|0|0\n0||.ver|0|0\n",
+      {{"whole.pak", ReadFileOrEmpty(freshPath)}, {"absent.pak/f", "F"}, {".ver", "v"}});
   EXPECT_FALSE(Apply(patch));
   EXPECT_EQ(LastErrorCode(), ERR_ACCESS);
   EXPECT_TRUE(PathExists(Install("whole.pak").c_str()));

@@ -182,14 +182,14 @@ TEST_F(PatchPackageTest, ASecondFileMergesIntoTheSameTables) {
 }
 
 TEST_F(PatchPackageTest, AnUnsafeNameRefusesTheWholeFile) {
-  const char* forms[] = {"..\\..\\x.dll",   "a\\..\\..\\x.dll", "\\abs.dll", "C:\\x.dll",
-                         "\\\\srv\\s\\x",   "a:b",              "NUL",       "aux.txt",
-                         "dir.\\x",         "dir \\x",          "/etc/x"};
+  const char* forms[] = {
+      "..\\..\\x.dll", "a\\..\\..\\x.dll", "\\abs.dll", "C:\\x.dll", "\\\\srv\\s\\x", "a:b",
+      "NUL",           "aux.txt",          "dir.\\x",   "dir \\x",   "/etc/x"};
   for (const char* form : forms) {
     for (bool asPack : {false, true}) {
-      std::string list = std::string("0||good.txt|0|0\n") +
-                         (asPack ? std::string("0|") + form + "|x|0|0\n"
-                                 : std::string("0||") + form + "|0|0\n");
+      std::string list =
+          std::string("0||good.txt|0|0\n") +
+          (asPack ? std::string("0|") + form + "|x|0|0\n" : std::string("0||") + form + "|0|0\n");
       std::string path = MaskedPackage(dir_.Join("u.patch"), list.c_str(), {{"good.txt", "G"}});
       PatchPackagePtr package(CreatePatchPackage());
       EXPECT_FALSE(package->OpenPackage(path.c_str(), "pak")) << form;

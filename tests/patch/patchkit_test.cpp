@@ -54,7 +54,7 @@ TEST_F(PatchkitTest, BuildInspectVerifyAndApplyEachKind) {
   for (const char* kind : {"masked", "packed"}) {
     std::string patch = work_.Join(std::string(kind) + ".patch");
     ToolRun build = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
-                         " -o " + Quote(patch) + " --kind " + kind);
+                             " -o " + Quote(patch) + " --kind " + kind);
     ASSERT_EQ(build.exitCode, 0) << build.output;
 
     ToolRun inspect = Patchkit("inspect " + Quote(patch));
@@ -112,14 +112,14 @@ TEST_F(PatchkitTest, FailuresPrintTheErrorAndExitWithOne) {
 
   WriteFileOrDie(list_, "0||..\\escape.txt|0\n");
   ToolRun unsafe = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
-                        " -o " + Quote(work_.Join("x.patch")));
+                            " -o " + Quote(work_.Join("x.patch")));
   EXPECT_EQ(unsafe.exitCode, 1);
   EXPECT_EQ(unsafe.output, "error 2: line 1: ..\\escape.txt\n");
 }
 
 TEST_F(PatchkitTest, UsageErrorsExitWithTwo) {
-  for (const char* arguments : {"", "frobnicate", "apply only-one-argument",
-                                "build --list x --root y -o z --kind zip"}) {
+  for (const char* arguments :
+       {"", "frobnicate", "apply only-one-argument", "build --list x --root y -o z --kind zip"}) {
     EXPECT_EQ(Patchkit(arguments).exitCode, 2) << arguments;
   }
   EXPECT_EQ(Patchkit("--help").exitCode, 0);

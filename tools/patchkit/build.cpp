@@ -30,8 +30,7 @@ void RegisterBuildCommand(CLI::App& app, int* exitCode) {
   command->callback([options, exitCode] {
     std::vector<PackageLine> lines;
     if (!ReadPackageList(options->list.c_str(), &lines) ||
-        !BuildPatchPackage(lines, options->root.c_str(), options->output.c_str(),
-                           options->kind)) {
+        !BuildPatchPackage(lines, options->root.c_str(), options->output.c_str(), options->kind)) {
       *exitCode = tools::PrintLastError();
       return;
     }

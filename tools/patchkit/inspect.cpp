@@ -35,8 +35,8 @@ const char* OpName(int32_t op) {
 
 void RegisterInspectCommand(CLI::App& app, int* exitCode) {
   auto path = std::make_shared<std::string>();
-  CLI::App* command =
-      app.add_subcommand("inspect", "Show a package's kind and its entries in order of application");
+  CLI::App* command = app.add_subcommand(
+      "inspect", "Show a package's kind and its entries in order of application");
   command->add_option("patch", *path, "the package")->required();
   command->callback([path, exitCode] {
     PatchKind kind = DetectPatchKind(path->c_str(), nullptr);
