@@ -136,6 +136,28 @@ TEST_F(ExtractEntryTest, TargetsThatCannotBeMadeGiveCode3WithTheirMessages) {
       << LastErrorMessage();
 }
 
+TEST(ExtractEntryDataTest, ACorruptDeflateStreamFailsWithCode14) {
+  TempDir dir;
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "word" + std::to_string(i % 977) + " ";
+  std::string path = dir.Join("c.zip");
+  ASSERT_TRUE(WriteZipContainer({{"a", text}}, path.c_str(), ZipByteForm::kPlain));
+  std::string bytes = ReadFileOrEmpty(path);
+  bytes.replace(200, 64, std::string(64, '\x55'));  // inside the member's compressed data
+  WriteFileOrDie(path, bytes);
+  PatchContainer container;
+  int error = 0;
+  container.zip = ZipDirectory::Open(path.c_str(), GetZipReadHandlers(ZipByteForm::kPlain), &error);
+  ASSERT_NE(container.zip, nullptr);
+  const uint8_t* data = nullptr;
+  uint32_t length = 0;
+  EXPECT_FALSE(ExtractEntry(&container, "a", nullptr, &data, &length, true));
+  EXPECT_EQ(LastErrorCode(), ERR_ZIP);
+  std::string target = dir.Join("out.txt");
+  EXPECT_FALSE(ExtractEntry(&container, "a", target.c_str(), nullptr, &length, true));
+  EXPECT_EQ(LastErrorCode(), ERR_ZIP);
+}
+
 // An entry too large for memory fails before any allocation is tried.
 class HugeEntry : public ZipEntryReader {
  public:
