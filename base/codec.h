@@ -46,6 +46,64 @@ class Codec {
   ~Codec() = default;  // static lifetime; never deleted through this type
 };
 
+// Compression type 1: every byte XORed with PositionalMask of its position
+// in the encoded data. Same length; any slice decodes given its position.
+// Codes: 10 (absent buffer, capacity below length).
+class MaskCodec final : public Codec {
+ public:
+  uint8_t TypeId() const override;
+  bool CanDecodeSlice() const override;
+  uint32_t MaxEncodedSize(uint32_t n) const override;  // n
+  bool Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) const override;
+  bool Decode(uint8_t* buffer, uint32_t capacity, uint32_t length,
+              uint32_t position) const override;
+};
+
+// Compression type 2: one LZO1X stream (dense compressor, then the optimiser)
+// masked with LZO_WORD_MASK. No header; the caller knows the decoded length.
+// Decodes only whole data (position 0).
+// Encode codes: 10 (absent buffer); 9 "LZO compress=%d" (capacity below the
+// bound, which the message names; or no memory); 19 "lzo_err=%d".
+// Decode codes: 10 (absent buffer, length above capacity, position not 0);
+// 9 "Size=%d" (no memory); 19 "lzo_err=%d" (bad data, or more than capacity
+// bytes would come out).
+class LzoCodec final : public Codec {
+ public:
+  // Initialises the LZO library; the registry creates the one instance.
+  LzoCodec();
+  uint8_t TypeId() const override;
+  bool CanDecodeSlice() const override;
+  // n + n / 16 + 67, raised to a multiple of 4; 0xFFFFFFFC where that does
+  // not fit 32 bits (Encode then refuses).
+  uint32_t MaxEncodedSize(uint32_t n) const override;
+  bool Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) const override;
+  bool Decode(uint8_t* buffer, uint32_t capacity, uint32_t length,
+              uint32_t position) const override;
+};
+
+// Compression type 3: a 14-byte header and an LZMA stream (codec_format.h),
+// masked with LZMA_WORD_MASK. Encode tries the data plain and behind the x86
+// branch converter, on two threads at once, and keeps the smaller form (the
+// plain one on a tie). Decodes only whole data (position 0).
+// Encode codes: 10 (absent buffer); 9 "LZMA compress=%d" (capacity below the
+// bound, which the message names; or no memory); 19 "LZMA compress[%d]" with
+// 1 (failure), 2 (no memory) or 3 (the encoded form exceeds the bound, always
+// so for 14 bytes or fewer).
+// Decode codes: 10 (absent buffer, length above capacity, position not 0);
+// 19 "LZMA decompress[%d]" with 1 (bad header or data) or 2 (no memory);
+// 9 "LZMA decompress=%d" (the decoded size exceeds capacity; or no memory).
+class LzmaCodec final : public Codec {
+ public:
+  uint8_t TypeId() const override;
+  bool CanDecodeSlice() const override;
+  // n times the single-precision 1.02, truncated, raised to a multiple of 4;
+  // 0xFFFFFFFC where that does not fit 32 bits.
+  uint32_t MaxEncodedSize(uint32_t n) const override;
+  bool Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) const override;
+  bool Decode(uint8_t* buffer, uint32_t capacity, uint32_t length,
+              uint32_t position) const override;
+};
+
 // The registry of codecs, in the system's fixed slot order.
 class CodecRegistry {
  public:

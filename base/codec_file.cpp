@@ -1,0 +1,199 @@
+// EncodeFile and DecodeFile: a whole file through a codec in memory. The
+// result is written to a temporary file beside the destination, which then
+// replaces the destination, so that the source survives any failure even
+// when it is the destination.
+#include "base/codec_file.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "base/error.h"
+#include "base/file_util.h"
+#include "base/path.h"
+#include "base/platform.h"
+
+namespace qlmr {
+namespace {
+
+constexpr uint32_t kTrailerSize = 4;
+constexpr char kTempPrefix[] = "qcd";
+
+bool IsAbsent(const char* path) { return path == nullptr || path[0] == '\0'; }
+
+std::unique_ptr<uint8_t[]> Allocate(uint32_t size) {
+  // At least one byte, so that an empty file still gets a buffer.
+  return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
+}
+
+// A new file in the destination's folder that replaces the destination on
+// Commit, and is deleted if it is never committed.
+class ReplacingFile {
+ public:
+  explicit ReplacingFile(const char* destination) : destination_(destination) {}
+  ~ReplacingFile() {
+    if (!temp_path_.empty()) {
+      file_.Close();
+      RemoveFileAt(temp_path_.c_str());
+    }
+  }
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  // Code 3 "WinErr=%d" on failure.
+  bool Create() {
+    std::string folder = PathFolder(destination_);
+    if (!CreateUniqueTempFile(folder.c_str(), kTempPrefix, &temp_path_)) {
+      temp_path_.clear();
+      ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
+      return false;
+    }
+    if (!file_.Open(temp_path_.c_str(), FileMode::kCreate)) {
+      ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
+      return false;
+    }
+    return true;
+  }
+
+  // Code 5 "WinErr=%d" on failure.
+  bool Write(const void* data, uint32_t length) {
+    if (length == 0 || file_.Write(data, length)) return true;
+    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+    return false;
+  }
+
+  // The CRC trailer; code 5 "winErr: %d" on failure, as when it is appended.
+  bool WriteTrailer(uint32_t crc) {
+    uint8_t trailer[kTrailerSize];
+    for (uint32_t i = 0; i < kTrailerSize; ++i) trailer[i] = static_cast<uint8_t>(crc >> (8 * i));
+    if (file_.Write(trailer, kTrailerSize)) return true;
+    ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
+    return false;
+  }
+
+  // Makes the content durable, then moves it over the destination. Code 5
+  // "WinErr=%d" on failure.
+  bool Commit() {
+    if (!file_.Flush() || !file_.Close()) {
+      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+      return false;
+    }
+    if (!MoveFileReplace(temp_path_.c_str(), destination_)) {
+      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+      return false;
+    }
+    temp_path_.clear();
+    return true;
+  }
+
+ private:
+  const char* destination_;
+  std::string temp_path_;
+  File file_;
+};
+
+// Checks the arguments (code 10), then opens the source and gets its size
+// (code 4 "winErr=%d").
+bool OpenSource(const Codec* codec, const char* source, const char* destination, File* file,
+                uint64_t* size) {
+  if (codec == nullptr || IsAbsent(source) || IsAbsent(destination)) {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  if (file->Open(source, FileMode::kRead) && file->Size(size)) return true;
+  ReportError(ERR_READ, "winErr=%d", LastSystemError());
+  return false;
+}
+
+// Reads exactly `length` bytes; code 4 "WinErr=%d" on failure.
+bool ReadExactly(File* file, uint8_t* buffer, uint32_t length) {
+  uint32_t got = 0;
+  if (length == 0 || (file->Read(buffer, length, &got) && got == length)) return true;
+  ReportError(ERR_READ, "WinErr=%d", LastSystemError());
+  return false;
+}
+
+}  // namespace
+
+bool EncodeCodecFile(const Codec* codec, const char* source, const char* destination,
+                     uint32_t* sourceSize, const uint8_t* header, uint32_t headerLength,
+                     bool appendCrc, uint32_t* encodedLength) {
+  File input;
+  uint64_t size = 0;
+  if (!OpenSource(codec, source, destination, &input, &size)) return false;
+  // Sizes are 32-bit throughout the system; a larger file cannot be encoded
+  // whole, and cutting it would lose data.
+  if (size > UINT32_MAX) {
+    ReportError(ERR_NO_MEMORY, "Size=%d", static_cast<int>(static_cast<uint32_t>(size)));
+    return false;
+  }
+  uint32_t length = static_cast<uint32_t>(size);
+  if (sourceSize != nullptr) *sourceSize = length;
+  uint32_t capacity = codec->MaxEncodedSize(length);
+  if (capacity < length) capacity = length;
+  std::unique_ptr<uint8_t[]> buffer = Allocate(capacity);
+  if (!buffer) {
+    ReportError(ERR_NO_MEMORY, "Size=%d", length);
+    return false;
+  }
+  if (!ReadExactly(&input, buffer.get(), length)) return false;
+  input.Close();
+
+  if (!codec->Encode(buffer.get(), capacity, &length)) return false;
+  if (encodedLength != nullptr) *encodedLength = length;
+
+  ReplacingFile output(destination);
+  if (!output.Create()) return false;
+  if (header == nullptr) headerLength = 0;
+  if (!output.Write(header, headerLength) || !output.Write(buffer.get(), length)) return false;
+  if (appendCrc) {
+    uint32_t crc = kCrcInit;
+    if (headerLength > 0) crc = CrcUpdate(crc, header, headerLength);
+    crc = CrcUpdate(crc, buffer.get(), length);
+    if (!output.WriteTrailer(CrcFinish(crc))) return false;
+  }
+  return output.Commit();
+}
+
+bool DecodeCodecFile(const Codec* codec, const char* source, const char* destination,
+                     uint32_t dataOffset, uint32_t decodedSize) {
+  File input;
+  uint64_t size = 0;
+  if (!OpenSource(codec, source, destination, &input, &size)) return false;
+  // At least one encoded byte must lie between the header and the trailer.
+  if (uint64_t{dataOffset} + kTrailerSize >= size) {
+    ReportError(ERR_BAD_DATA, "");
+    return false;
+  }
+  if (dataOffset > 0 && !input.Seek(dataOffset)) {
+    ReportError(ERR_SEEK, "pos=%d", dataOffset);
+    return false;
+  }
+  if (size > UINT32_MAX) {
+    ReportError(ERR_NO_MEMORY, "Size=%d", static_cast<int>(static_cast<uint32_t>(size)));
+    return false;
+  }
+  uint32_t capacity =
+      static_cast<uint32_t>(size) > decodedSize ? static_cast<uint32_t>(size) : decodedSize;
+  std::unique_ptr<uint8_t[]> buffer = Allocate(capacity);
+  if (!buffer) {
+    ReportError(ERR_NO_MEMORY, "Size=%d", capacity);
+    return false;
+  }
+  uint32_t length = static_cast<uint32_t>(size) - dataOffset - kTrailerSize;
+  if (!ReadExactly(&input, buffer.get(), length)) return false;
+  input.Close();
+  // A decodedSize beyond what the codec produced must not write out stale
+  // heap memory.
+  memset(buffer.get() + length, 0, capacity - length);
+
+  if (!codec->Decode(buffer.get(), capacity, length, 0)) return false;
+
+  ReplacingFile output(destination);
+  if (!output.Create()) return false;
+  if (!output.Write(buffer.get(), decodedSize)) return false;
+  return output.Commit();
+}
+
+}  // namespace qlmr

@@ -1,0 +1,78 @@
+// The process's codec registry and its three codecs.
+#include <vector>
+
+#include "base/codec.h"
+#include "base/codec_file.h"
+#include "base/error.h"
+
+namespace qlmr {
+namespace {
+
+class StandardCodecRegistry final : public CodecRegistry {
+ public:
+  StandardCodecRegistry() {
+    static const MaskCodec mask_codec;
+    static const LzoCodec lzo_codec;
+    static const LzmaCodec lzma_codec;
+    Register(&mask_codec);
+    Register(&lzo_codec);
+    Register(&lzma_codec);
+  }
+
+  bool Register(const Codec* codec) override {
+    if (codec == nullptr) {
+      ReportError(ERR_INVALID, "");
+      return false;
+    }
+    for (const Codec* known : codecs_) {
+      if (known->TypeId() == codec->TypeId()) {
+        ReportError(ERR_DUPLICATE, "compresType=%d", codec->TypeId());
+        return false;
+      }
+    }
+    codecs_.push_back(codec);
+    return true;
+  }
+
+  int32_t Count() const override { return static_cast<int32_t>(codecs_.size()); }
+
+  const Codec* GetAt(int32_t index) const override {
+    if (index < 0 || index >= Count()) {
+      ReportError(ERR_INVALID, "");
+      return nullptr;
+    }
+    return codecs_[index];
+  }
+
+  const Codec* Find(int32_t type) const override {
+    for (const Codec* codec : codecs_) {
+      if (codec->TypeId() == type) return codec;
+    }
+    ReportError(ERR_INVALID, "");
+    return nullptr;
+  }
+
+  bool EncodeFile(const Codec* codec, const char* source, const char* destination,
+                  uint32_t* sourceSize, const uint8_t* header, uint32_t headerLength,
+                  bool appendCrc, uint32_t* encodedLength) const override {
+    return EncodeCodecFile(codec, source, destination, sourceSize, header, headerLength, appendCrc,
+                           encodedLength);
+  }
+
+  bool DecodeFile(const Codec* codec, const char* source, const char* destination,
+                  uint32_t dataOffset, uint32_t decodedSize) const override {
+    return DecodeCodecFile(codec, source, destination, dataOffset, decodedSize);
+  }
+
+ private:
+  std::vector<const Codec*> codecs_;  // not owned: the codecs live for the process
+};
+
+}  // namespace
+
+CodecRegistry& GetCodecRegistry() {
+  static StandardCodecRegistry registry;
+  return registry;
+}
+
+}  // namespace qlmr

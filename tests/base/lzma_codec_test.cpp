@@ -1,0 +1,253 @@
+// LzmaCodec: its stored form, the automatic filter choice, its limits and its
+// malformed inputs.
+#include <gtest/gtest.h>
+#include <lzma.h>
+
+#include <string>
+#include <vector>
+
+#include "base/codec.h"
+#include "base/codec_format.h"
+#include "base/error.h"
+#include "base/lzma_buffer.h"
+#include "tests/base/codec_test_data.h"
+#include "tests/support/test_util.h"
+
+namespace qlmr {
+namespace {
+
+using testing_support::DecodeToString;
+using testing_support::EncodeToString;
+using testing_support::RandomBytes;
+using testing_support::TextLike;
+using testing_support::X86Like;
+
+const Codec& Lzma() { return *GetCodecRegistry().Find(COMPRESS_LZMA); }
+
+// The stored mask bytes, little-endian 0x6B2D41C3.
+const uint8_t kLzmaMaskBytes[4] = {0xC3, 0x41, 0x2D, 0x6B};
+
+std::string Mask(const std::string& bytes) {
+  return testing_support::XorRepeating(bytes, kLzmaMaskBytes);
+}
+
+uint64_t LoadLittleEndian(const std::string& bytes, size_t offset, int count) {
+  uint64_t value = 0;
+  for (int i = count - 1; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[offset + i]);
+  return value;
+}
+
+std::string Header(uint8_t filterFlag, uint8_t properties, uint32_t dictionary, uint64_t size) {
+  std::string header;
+  header += static_cast<char>(filterFlag);
+  header += static_cast<char>(properties);
+  for (int i = 0; i < 4; ++i) header += static_cast<char>(dictionary >> (8 * i));
+  for (int i = 0; i < 8; ++i) header += static_cast<char>(size >> (8 * i));
+  return header;
+}
+
+// A raw LZMA1 stream written by liblzma alone; `endMarker` as asked.
+std::string BareStream(const std::string& data, bool x86, bool endMarker) {
+  lzma_options_lzma options{};
+  EXPECT_FALSE(lzma_lzma_preset(&options, 6));
+  options.lc = 3;
+  options.lp = 0;
+  options.pb = 2;
+  // The plain LZMA1 filter always writes the end marker; the extended one
+  // writes none unless asked.
+  lzma_filter filters[3];
+  int count = 0;
+  if (x86) filters[count++] = {LZMA_FILTER_X86, nullptr};
+  filters[count++] = {endMarker ? LZMA_FILTER_LZMA1 : LZMA_FILTER_LZMA1EXT, &options};
+  filters[count] = {LZMA_VLI_UNKNOWN, nullptr};
+  std::string out(data.size() * 2 + 64, '\0');
+  size_t written = 0;
+  EXPECT_EQ(lzma_raw_buffer_encode(filters, nullptr, reinterpret_cast<const uint8_t*>(data.data()),
+                                   data.size(), reinterpret_cast<uint8_t*>(&out[0]), &written,
+                                   out.size()),
+            LZMA_OK);
+  out.resize(written);
+  return out;
+}
+
+// liblzma alone decodes the stream after the header, for the size in it.
+std::string BareDecode(const std::string& unmasked) {
+  uint64_t size = LoadLittleEndian(unmasked, 6, 8);
+  lzma_options_lzma options{};
+  EXPECT_EQ(lzma_lzma_preset(&options, 6), false);
+  options.dict_size = static_cast<uint32_t>(LoadLittleEndian(unmasked, 2, 4));
+  options.ext_size_low = static_cast<uint32_t>(size);
+  lzma_filter filters[3];
+  int count = 0;
+  if (unmasked[0] == 1) filters[count++] = {LZMA_FILTER_X86, nullptr};
+  filters[count++] = {LZMA_FILTER_LZMA1EXT, &options};
+  filters[count] = {LZMA_VLI_UNKNOWN, nullptr};
+  std::string out(size, '\0');
+  size_t in_pos = 14;
+  size_t out_pos = 0;
+  EXPECT_EQ(lzma_raw_buffer_decode(
+                filters, nullptr, reinterpret_cast<const uint8_t*>(unmasked.data()), &in_pos,
+                unmasked.size(), reinterpret_cast<uint8_t*>(&out[0]), &out_pos, out.size()),
+            LZMA_OK);
+  EXPECT_EQ(in_pos, unmasked.size());  // the stream fills the rest
+  out.resize(out_pos);
+  return out;
+}
+
+TEST(LzmaCodecTest, StoredFormIsTheMaskedHeaderAndStream) {
+  for (const std::string& data : {TextLike(1, 100003), X86Like(2, 65537)}) {
+    std::string encoded;
+    ASSERT_TRUE(EncodeToString(Lzma(), data, &encoded));
+    ASSERT_GT(encoded.size(), 14u);
+    std::string unmasked = Mask(encoded);
+    EXPECT_LE(static_cast<uint8_t>(unmasked[0]), 1);
+    EXPECT_EQ(static_cast<uint8_t>(unmasked[1]), 0x5D);
+    EXPECT_EQ(LoadLittleEndian(unmasked, 2, 4), 0x00800000u);
+    EXPECT_EQ(LoadLittleEndian(unmasked, 6, 8), data.size());
+    EXPECT_TRUE(BareDecode(unmasked) == data);
+  }
+}
+
+// The automatic mode keeps the smaller of the plain and the filtered form,
+// the plain one when both are equal (text has no call opcodes, so the
+// filter changes nothing there).
+TEST(LzmaCodecTest, KeepsTheSmallerFilterFormPlainOnATie) {
+  struct Case {
+    const char* what;
+    std::string data;
+    uint8_t expected_flag;
+  } cases[] = {
+      {"x86-like code", X86Like(3, 200000), kLzmaFilterX86},
+      {"text", TextLike(4, 200000), kLzmaFilterPlain},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    uint32_t length = static_cast<uint32_t>(c.data.size());
+    uint32_t bound = Lzma().MaxEncodedSize(length);
+    std::vector<uint8_t> plain(bound);
+    std::vector<uint8_t> filtered(bound);
+    uint32_t plain_size = 0;
+    uint32_t filtered_size = 0;
+    const uint8_t* in = reinterpret_cast<const uint8_t*>(c.data.data());
+    ASSERT_EQ(EncodeLzmaBuffer(in, length, kLzmaFilterPlain, plain.data(), bound, &plain_size), 0);
+    ASSERT_EQ(EncodeLzmaBuffer(in, length, kLzmaFilterX86, filtered.data(), bound, &filtered_size),
+              0);
+
+    std::string encoded;
+    ASSERT_TRUE(EncodeToString(Lzma(), c.data, &encoded));
+    std::string unmasked = Mask(encoded);
+    EXPECT_EQ(unmasked[0], c.expected_flag);
+    EXPECT_EQ(encoded.size(), std::min(plain_size, filtered_size));
+    if (c.expected_flag == kLzmaFilterX86) {
+      EXPECT_LT(filtered_size, plain_size);
+    } else {
+      EXPECT_EQ(filtered_size, plain_size);
+    }
+    std::string decoded;
+    ASSERT_TRUE(DecodeToString(Lzma(), encoded, length, length, &decoded));
+    EXPECT_TRUE(decoded == c.data);
+  }
+}
+
+// Up to 12 bytes the bound cannot even hold the 14-byte header; a little
+// above, it cannot hold the header and the shortest stream (5 bytes).
+TEST(LzmaCodecTest, TinyInputsFailWithResult3) {
+  for (uint32_t size = 0; size <= 14; ++size) {
+    std::string encoded;
+    EXPECT_FALSE(EncodeToString(Lzma(), std::string(size, 'a'), &encoded)) << size;
+    EXPECT_EQ(LastErrorCode(), ERR_CODEC);
+    EXPECT_STREQ(LastErrorMessage(), "LZMA compress[3]");
+  }
+}
+
+// Streams from encoders that end with an end marker decode too, with and
+// without the x86 converter; so does the stream of empty data, and a header
+// naming another dictionary size.
+TEST(LzmaCodecTest, DecodesStreamsWrittenByOtherEncoders) {
+  std::string text = TextLike(7, 30000);
+  std::string code = X86Like(8, 30000);
+  struct Case {
+    const char* what;
+    std::string data;
+    bool x86;
+    bool end_marker;
+    uint32_t dictionary;
+  } cases[] = {
+      {"end marker", text, false, true, 0x00800000},
+      {"x86 and end marker", code, true, true, 0x00800000},
+      {"no end marker", code, true, false, 0x00800000},
+      {"empty", "", false, false, 0x00800000},
+      {"empty with end marker", "", false, true, 0x00800000},
+      {"4 GiB dictionary", text, false, false, 0xFFFFFFFF},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string encoded = Mask(Header(c.x86 ? 1 : 0, 0x5D, c.dictionary, c.data.size()) +
+                               BareStream(c.data, c.x86, c.end_marker));
+    uint32_t capacity = static_cast<uint32_t>(std::max(c.data.size(), encoded.size()));
+    std::string decoded;
+    ASSERT_TRUE(
+        DecodeToString(Lzma(), encoded, capacity, static_cast<uint32_t>(c.data.size()), &decoded))
+        << LastErrorMessage();
+    EXPECT_TRUE(decoded == c.data);
+  }
+}
+
+// Every encoded byte is unmasked, even when the capacity leaves no room up
+// to the next multiple of 4 (random data, which grows when encoded).
+TEST(LzmaCodecTest, DecodesWhenCapacityEqualsAnUnalignedLength) {
+  std::string data;
+  std::string encoded;
+  for (uint32_t seed = 10; encoded.size() % 4 == 0; ++seed) {
+    data = RandomBytes(seed, 5000);
+    ASSERT_TRUE(EncodeToString(Lzma(), data, &encoded));
+  }
+  ASSERT_GT(encoded.size(), data.size());
+  std::string decoded;
+  ASSERT_TRUE(DecodeToString(Lzma(), encoded, static_cast<uint32_t>(encoded.size()),
+                             static_cast<uint32_t>(data.size()), &decoded))
+      << LastErrorMessage();
+  EXPECT_TRUE(decoded == data);
+}
+
+TEST(LzmaCodecTest, MalformedHeadersAndStreams) {
+  std::string data = TextLike(9, 20000);
+  std::string stream = BareStream(data, false, false);
+  std::string good = Header(0, 0x5D, 0x00800000, data.size()) + stream;
+  struct Case {
+    const char* what;
+    std::string unmasked;
+    uint32_t capacity;
+    int32_t code;
+    const char* message;
+  } cases[] = {
+      {"13 bytes", good.substr(0, 13), 20000, ERR_CODEC, "LZMA decompress[1]"},
+      {"size 2^32", Header(0, 0x5D, 0x00800000, 1ull << 32) + stream, 20000, ERR_CODEC,
+       "LZMA decompress[1]"},
+      {"size above capacity", good, 19999, ERR_NO_MEMORY, "LZMA decompress=20000"},
+      {"filter flag 2", Header(2, 0x5D, 0x00800000, data.size()) + stream, 20000, ERR_CODEC,
+       "LZMA decompress[1]"},
+      {"properties 225", Header(0, 225, 0x00800000, data.size()) + stream, 20000, ERR_CODEC,
+       "LZMA decompress[1]"},
+      {"truncated stream", good.substr(0, good.size() - 100), 20000, ERR_CODEC,
+       "LZMA decompress[1]"},
+      {"size beyond the stream", Header(0, 0x5D, 0x00800000, 20001) + stream, 20001, ERR_CODEC,
+       "LZMA decompress[1]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const uint32_t kGuard = 64;
+    std::string encoded = Mask(c.unmasked);
+    std::vector<uint8_t> buffer(std::max<size_t>(c.capacity, encoded.size()) + kGuard, 0xA5);
+    std::copy(encoded.begin(), encoded.end(), buffer.begin());
+    EXPECT_FALSE(
+        Lzma().Decode(buffer.data(), c.capacity, static_cast<uint32_t>(encoded.size()), 0));
+    EXPECT_EQ(LastErrorCode(), c.code);
+    EXPECT_STREQ(LastErrorMessage(), c.message);
+    EXPECT_EQ(std::vector<uint8_t>(buffer.end() - kGuard, buffer.end()),
+              std::vector<uint8_t>(kGuard, 0xA5));
+  }
+}
+
+}  // namespace
+}  // namespace qlmr
