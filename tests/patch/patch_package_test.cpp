@@ -119,7 +119,7 @@ TEST_F(PatchPackageTest, OpenFailuresAndTheirCodes) {
 
   // A packed file whose content is neither zip form.
   std::string content = dir_.Join("content");
-  WriteFileOrDie(content, RandomBytes(3, 500).replace(0, 2, "XY"));
+  WriteFileOrDie(content, "XY" + std::string(500, 'z'));
   std::string packed = dir_.Join("odd.patch");
   PackFileOrDie(content, packed);
   EXPECT_FALSE(package_->OpenPackage(packed.c_str(), "pak"));
@@ -212,7 +212,7 @@ TEST_F(PatchPackageTest, APackedFileUnpacksIntoOneAxuFolderRemovedAtDestruction)
   EXPECT_TRUE(entries[0].is_folder);
   EXPECT_EQ(entries[0].name.rfind("axu", 0), 0u) << entries[0].name;
   std::string folder = tmp_.Join(entries[0].name);
-  EXPECT_EQ(Impl(package_)->workFolder(), folder);
+  EXPECT_EQ(ComparePaths(Impl(package_)->workFolder().c_str(), folder.c_str()), 0);
   std::vector<FolderEntry> inside;
   ASSERT_TRUE(ListFolder(folder.c_str(), &inside));
   EXPECT_EQ(Names(inside), std::vector<std::string>{"ql-1-2.~patch"});
