@@ -64,7 +64,10 @@ class PackArchive {
   // Opens an existing archive, closing what the object held. Codes: 10, 3
   // "File=%s, WinErr=%d", 4 "WinErr=%d", 16 "Version=%d, LibVersion=%d",
   // 7 (read-only open of an archive whose write flag is set), 6, 2 (corrupt
-  // tables). For writing, the write flag is set on disk before returning.
+  // tables: table offsets, blockCount beyond 65,536, a block outside the
+  // data area, the file or 32-bit positions). For writing, the write flag is
+  // set on disk before returning, and what an interrupted AddFile or
+  // RemoveFile left is mended so that the same call can be made again.
   virtual bool Open(const char* path, bool readOnly) = 0;
   // Creates a new empty archive (replacing a file) and leaves it open for
   // writing. Codes: 10, 3 "WinErr=%d", 5 "WinErr=%d".
@@ -86,7 +89,10 @@ class PackArchive {
   // is copied. The bytes are stored exactly as given: when `compressType` is
   // not 0 they must already be encoded with that codec, and `contentSize` is
   // the decoded length (ignored for type 0). `flush` makes the change durable
-  // before returning.
+  // before returning. Codes: 10, 3, 1 "%s" (no source file), 11 (hash table
+  // full), 12 (no room: block table full or past 32-bit positions), and the
+  // writers' 5 and 6. After a failure the archive matches the disk again and
+  // stays usable; if even that fails, later changes get code 5.
   virtual bool AddFile(const void* source, uint32_t length, const char* name, bool fromBuffer,
                        bool flush, uint8_t compressType, uint32_t contentSize) = 0;
   // Deletes a stored file. Codes: 10, 3 (read-only), 1 "%s" (not stored).

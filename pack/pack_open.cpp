@@ -1,0 +1,349 @@
+// Opening, creating and closing archives, lookups, per-thread read handles,
+// and reading stored files.
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "base/error.h"
+#include "base/file_util.h"
+#include "pack/pack_archive_impl.h"
+
+namespace qlmr {
+namespace {
+
+// The system error of a failed read, or 0 when the read was merely short.
+int ReadError(bool readOk) { return readOk ? 0 : LastSystemError(); }
+
+bool ReadExactly(File* file, void* buffer, uint32_t length) {
+  uint32_t got = 0;
+  bool ok = file->Read(buffer, length, &got);
+  if (ok && got == length) return true;
+  ReportError(ERR_READ, "WinErr=%d", ReadError(ok));
+  return false;
+}
+
+const Codec* FindCodec(uint8_t type) { return GetCodecRegistry().Find(type); }
+
+}  // namespace
+
+std::unique_ptr<PackArchive> NewPackArchive() { return std::make_unique<PackArchiveImpl>(); }
+
+PackArchiveImpl::PackArchiveImpl() = default;
+
+PackArchiveImpl::~PackArchiveImpl() { Close(); }
+
+bool PackArchiveImpl::Open(const char* path, bool readOnly) {
+  if (path == nullptr || path[0] == '\0') {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  Close();
+  path_ = path;
+  read_only_ = readOnly;
+  auto file = std::make_shared<File>();
+  if (!file->Open(path, readOnly ? FileMode::kRead : FileMode::kReadWrite)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path, LastSystemError());
+    return false;
+  }
+  file_ = std::move(file);
+  // Until a writer's Open completes, Close must not write a header back.
+  broken_ = !readOnly;
+  if (!LoadTables()) return false;
+  if (readOnly) {
+    RebuildFreeBlocks();
+    thread_handles_[std::this_thread::get_id()] = file_;
+    return true;
+  }
+  header_.writeFlag = 1;
+  header_.version = kPackVersion;
+  if (!WriteHeader() || !RepairInterruptedWrite()) return false;
+  RebuildFreeBlocks();
+  if (!file_->Flush()) {
+    ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
+    return false;
+  }
+  broken_ = false;
+  return true;
+}
+
+bool PackArchiveImpl::LoadTables() {
+  uint8_t raw_header[kPackHeaderSize];
+  if (!file_->Seek(0) || !ReadExactly(file_.get(), raw_header, kPackHeaderSize)) return false;
+  header_ = DecodeHeader(raw_header);
+  if (header_.version != kPackVersion) {
+    ReportError(ERR_VERSION, "Version=%d, LibVersion=%d", static_cast<int>(header_.version),
+                static_cast<int>(kPackVersion));
+    return false;
+  }
+  if (read_only_ && header_.writeFlag != 0) {
+    ReportError(ERR_MODE, "");
+    return false;
+  }
+  uint64_t file_size = 0;
+  if (!file_->Size(&file_size)) {
+    ReportError(ERR_READ, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  if (!CheckLayout()) return false;
+
+  if (!file_->Seek(header_.hashTableOffset)) {
+    ReportError(ERR_SEEK, "file: %s, point=%d", path_.c_str(),
+                static_cast<int>(header_.hashTableOffset));
+    return false;
+  }
+  std::unique_ptr<uint8_t[]> image(new uint8_t[kPackHashTableSize]);
+  if (!ReadExactly(file_.get(), image.get(), kPackHashTableSize)) return false;
+  slots_.Load(image.get());
+
+  if (!file_->Seek(header_.blockTableOffset)) {
+    ReportError(ERR_SEEK, "file: %s, point=%d", path_.c_str(),
+                static_cast<int>(header_.blockTableOffset));
+    return false;
+  }
+  uint32_t table_bytes = header_.blockCount * kPackBlockEntrySize;
+  image.reset(new uint8_t[table_bytes == 0 ? 1 : table_bytes]);
+  if (!ReadExactly(file_.get(), image.get(), table_bytes)) return false;
+  blocks_.resize(header_.blockCount);
+  for (uint32_t j = 0; j < header_.blockCount; ++j) {
+    blocks_[j] = DecodeBlockEntry(image.get() + j * kPackBlockEntrySize);
+  }
+  return CheckBlocks(file_size);
+}
+
+bool PackArchiveImpl::CheckLayout() {
+  // The tables must lie between the header and the data area, or writing an
+  // entry would overwrite stored data; the block table has a fixed room.
+  const PackHeader& h = header_;
+  bool tables_fit = h.hashTableOffset >= kPackHeaderSize &&
+                    uint64_t{h.hashTableOffset} + kPackHashTableSize <= h.blockTableOffset &&
+                    uint64_t{h.blockTableOffset} + kPackBlockTableCapacity <= h.dataOffset &&
+                    h.dataOffset <= kPackMaxFileEnd;
+  if (!tables_fit) {
+    ReportError(ERR_BAD_DATA, "hashTableOffset=%d, blockTableOffset=%d, dataOffset=%d",
+                static_cast<int>(h.hashTableOffset), static_cast<int>(h.blockTableOffset),
+                static_cast<int>(h.dataOffset));
+    return false;
+  }
+  if (h.blockCount > kPackMaxBlockCount) {
+    ReportError(ERR_BAD_DATA, "blockCount=%d", static_cast<int>(h.blockCount));
+    return false;
+  }
+  return true;
+}
+
+bool PackArchiveImpl::CheckBlocks(uint64_t fileSize) {
+  uint64_t limit = fileSize < kPackMaxFileEnd ? fileSize : kPackMaxFileEnd;
+  for (uint32_t j = 0; j < blocks_.size(); ++j) {
+    const PackBlockEntry& block = blocks_[j];
+    if (block.offset < header_.dataOffset) {
+      ReportError(ERR_BAD_DATA, "");
+      return false;
+    }
+    // Every extent must be readable and reachable with a 32-bit position.
+    if (block.storedSize > kPackMaxFileEnd ||
+        uint64_t{block.offset} + BlockExtent(block.storedSize) > limit) {
+      ReportError(ERR_BAD_DATA, "block=%d, offset=%d, storedSize=%d", static_cast<int>(j),
+                  static_cast<int>(block.offset), static_cast<int>(block.storedSize));
+      return false;
+    }
+  }
+  return true;
+}
+
+void PackArchiveImpl::RebuildFreeBlocks() {
+  free_blocks_.clear();
+  for (uint32_t j = 0; j < blocks_.size(); ++j) {
+    if (!blocks_[j].InUse()) free_blocks_.emplace(BlockExtent(blocks_[j].storedSize), j);
+  }
+}
+
+bool PackArchiveImpl::Create(const char* path) {
+  if (path == nullptr || path[0] == '\0') {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  Close();
+  path_ = path;
+  read_only_ = false;
+  auto file = std::make_shared<File>();
+  if (!file->Open(path, FileMode::kCreate)) {
+    ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  file_ = std::move(file);
+  header_ = NewPackHeader();
+  uint8_t raw_header[kPackHeaderSize];
+  EncodeHeader(header_, raw_header);
+  // The hash table and the block table region are all zeros in a new archive.
+  std::unique_ptr<uint8_t[]> zeros(new uint8_t[kPackBlockTableCapacity]());
+  if (!file_->Write(raw_header, kPackHeaderSize) ||
+      !file_->Write(zeros.get(), kPackHashTableSize) ||
+      !file_->Write(zeros.get(), kPackBlockTableCapacity)) {
+    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  return true;
+}
+
+void PackArchiveImpl::Close() {
+  while (!streams_.empty()) streams_.back()->Release();
+  if (file_ != nullptr && !read_only_ && !broken_ && header_.writeFlag != 0) {
+    header_.writeFlag = 0;
+    // Close never fails; keep the caller's last error visible.
+    int32_t code = LastErrorCode();
+    std::string message = LastErrorMessage();
+    if (!WriteHeader()) ReportError(code, "%s", message.c_str());
+  }
+  thread_handles_.clear();
+  if (file_ != nullptr && !read_only_) file_->Flush();
+  file_.reset();  // the last owner closes the handle, once
+  header_ = PackHeader();
+  slots_.Clear();
+  blocks_.clear();
+  free_blocks_.clear();
+  read_only_ = true;
+  broken_ = false;
+}
+
+int32_t PackArchiveImpl::LookupSlot(const char* name) const {
+  return slots_.FindSlot(NormalizeName(std::string(name)));
+}
+
+const PackBlockEntry* PackArchiveImpl::SlotBlock(int32_t slot) const {
+  uint32_t index = slots_[static_cast<uint32_t>(slot)].BlockIndex();
+  if (index >= blocks_.size()) {
+    ReportError(ERR_BAD_DATA, "slot=%d, block=%d", static_cast<int>(slot), static_cast<int>(index));
+    return nullptr;
+  }
+  return &blocks_[index];
+}
+
+bool PackArchiveImpl::HasFile(const char* name) {
+  if (name == nullptr || name[0] == '\0') {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  return LookupSlot(name) >= 0;
+}
+
+uint32_t PackArchiveImpl::GetFileSize(const char* name, bool stored) {
+  const PackBlockEntry* block = FindBlock(name);
+  if (block == nullptr) return 0;
+  return stored ? block->storedSize : block->contentSize;
+}
+
+uint8_t PackArchiveImpl::GetCompressType(const char* name) {
+  const PackBlockEntry* block = FindBlock(name);
+  return block == nullptr ? 0 : block->CompressType();
+}
+
+const PackBlockEntry* PackArchiveImpl::FindBlock(const char* name) const {
+  if (name == nullptr || name[0] == '\0') {
+    ReportError(ERR_INVALID, "");
+    return nullptr;
+  }
+  int32_t slot = LookupSlot(name);
+  if (slot < 0) {
+    ReportError(ERR_NOT_FOUND, "%s", name);
+    return nullptr;
+  }
+  return SlotBlock(slot);
+}
+
+File* PackArchiveImpl::GetThreadHandle() {
+  std::thread::id self = std::this_thread::get_id();
+  auto found = thread_handles_.find(self);
+  if (found != thread_handles_.end()) return found->second.get();
+  auto handle = std::make_shared<File>();
+  if (!handle->Open(path_.c_str(), FileMode::kRead)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path_.c_str(), LastSystemError());
+    return nullptr;
+  }
+  File* raw = handle.get();
+  thread_handles_.emplace(self, std::move(handle));
+  return raw;
+}
+
+PackFileStream* PackArchiveImpl::OpenFile(const char* name) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (name == nullptr || name[0] == '\0' || !IsOpen()) {
+    ReportError(ERR_INVALID, "");
+    return nullptr;
+  }
+  const PackBlockEntry* block = FindBlock(name);
+  if (block == nullptr) return nullptr;
+  return OpenBlockLocked(*block);
+}
+
+PackFileStream* PackArchiveImpl::OpenSlot(uint32_t slot) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!IsOpen() || slot >= kPackHashSlotCount || !slots_[slot].InUse()) {
+    ReportError(ERR_INVALID, "");
+    return nullptr;
+  }
+  const PackBlockEntry* block = SlotBlock(static_cast<int32_t>(slot));
+  return block == nullptr ? nullptr : OpenBlockLocked(*block);
+}
+
+PackFileStream* PackArchiveImpl::OpenBlockLocked(const PackBlockEntry& block) {
+  File* handle = GetThreadHandle();
+  if (handle == nullptr) return nullptr;
+  uint8_t type = block.CompressType();
+  const Codec* codec = nullptr;
+  if (type != COMPRESS_NONE) {
+    codec = FindCodec(type);
+    if (codec == nullptr) {
+      ReportError(ERR_NO_CODEC, "CompressType=%d", type);
+      return nullptr;
+    }
+  }
+  std::unique_ptr<PackStreamImpl> stream(new PackStreamImpl(this));
+  if (!stream->Start(codec, handle, block.offset, block.storedSize, block.contentSize,
+                     block.contentSize <= kPackWholeLoadLimit)) {
+    return nullptr;
+  }
+  streams_.push_back(stream.get());
+  return stream.release();
+}
+
+void PackArchiveImpl::RemoveStream(PackStreamImpl* stream) {
+  std::lock_guard<std::mutex> guard(lock_);
+  for (size_t i = 0; i < streams_.size(); ++i) {
+    if (streams_[i] == stream) {
+      streams_.erase(streams_.begin() + static_cast<std::ptrdiff_t>(i));
+      break;
+    }
+  }
+  delete stream;
+}
+
+bool PackArchiveImpl::ReadFileData(const char* name, bool viaStream, void* buffer,
+                                   uint32_t length) {
+  if (name == nullptr || name[0] == '\0' || !IsOpen() || (buffer == nullptr && length > 0)) {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  if (viaStream) {
+    PackFileStream* stream = OpenFile(name);
+    if (stream == nullptr) return false;
+    uint32_t want = length < stream->GetSize() ? length : stream->GetSize();
+    uint32_t got = stream->Read(buffer, want);
+    stream->Release();
+    // A short read has reported its cause; it is not a success.
+    return got == want;
+  }
+  const PackBlockEntry* block = FindBlock(name);
+  if (block == nullptr) return false;
+  uint32_t offset = block->offset;
+  std::lock_guard<std::mutex> guard(lock_);
+  File* handle = GetThreadHandle();
+  if (handle == nullptr) return false;
+  if (!handle->Seek(offset)) {
+    ReportError(ERR_SEEK, "pos=%d", static_cast<int>(offset));
+    return false;
+  }
+  return ReadExactly(handle, buffer, length);
+}
+
+}  // namespace qlmr

@@ -1,0 +1,211 @@
+// qlmr-pak run as a user runs it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "base/file_util.h"
+#include "base/platform.h"
+#include "pack/pack_format.h"
+#include "tests/support/test_util.h"
+#include "tools/pak/list_file.h"
+
+namespace qlmr {
+namespace {
+
+using namespace testing_support;
+
+// The shell wants the disk's separators.
+std::string Shell(std::string path) {
+  for (char& c : path) c = c == '\\' ? '/' : c;
+  return path;
+}
+
+std::string CrcHex(const std::string& content) {
+  uint32_t crc = 0;
+  if (!content.empty()) BufferCrc(content.data(), static_cast<uint32_t>(content.size()), &crc);
+  char text[9];
+  snprintf(text, sizeof text, "%08X", crc);
+  return text;
+}
+
+struct ToolRun {
+  int exit_code;
+  std::string out;
+  std::string err;
+};
+
+class PakToolTest : public ::testing::Test {
+ protected:
+  // Runs qlmr-pak with `args` (shell words) in the test folder.
+  ToolRun Pak(const std::string& args) {
+    std::string out = dir_.Join("stdout.txt");
+    std::string err = dir_.Join("stderr.txt");
+    std::string command = "cd '" + Shell(dir_.path()) + "' && '" QLMR_PAK_BIN "' " + args + " >'" +
+                          Shell(out) + "' 2>'" + Shell(err) + "'";
+    int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileOrEmpty(out),
+            ReadFileOrEmpty(err)};
+  }
+  std::string Line(const std::string& name, const std::string& content, int type = 0) {
+    return name + "\t" + std::to_string(content.size()) + "\t" + std::to_string(content.size()) +
+           "\t" + std::to_string(type) + "\t" + CrcHex(content) + "\n";
+  }
+  TempDir dir_;
+};
+
+TEST_F(PakToolTest, FillListReadAndVerify) {
+  const std::string one = "hello\n";
+  const std::string big = RandomBytes(1, 70000);
+  WriteFileOrDie(dir_.Join("one.txt"), one);
+  WriteFileOrDie(dir_.Join("tree\\Sub\\B.bin"), big);
+  WriteFileOrDie(dir_.Join("tree\\a.txt"), "a");
+
+  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
+  EXPECT_EQ(Pak("verify x.pak").out, "ok: 0 files\n") << "an empty archive has a list";
+  ASSERT_EQ(Pak("add x.pak 'Data\\One.txt=one.txt'").exit_code, 0);
+  ToolRun tree = Pak("add-tree x.pak tree");
+  ASSERT_EQ(tree.exit_code, 0) << tree.err;
+  EXPECT_EQ(tree.err, "") << "no progress bar without a terminal";
+
+  // Slot order: "sub/b.bin", "data/one.txt", "a.txt", then "(list)".
+  std::string list = "qlmr-pak list\n3\nData\\One.txt|00000006|" + CrcHex(one) +
+                     "\nSub\\B.bin|00011170|" + CrcHex(big) + "\na.txt|00000001|" + CrcHex("a") +
+                     "\n";
+  std::string expected_ls;
+  std::map<uint32_t, std::string> by_slot = {
+      {PackNameHash(3, "data/one.txt") % kPackHashSlotCount, Line("Data\\One.txt", one)},
+      {PackNameHash(3, "sub/b.bin") % kPackHashSlotCount, Line("Sub\\B.bin", big)},
+      {PackNameHash(3, "a.txt") % kPackHashSlotCount, Line("a.txt", "a")},
+      {32636, Line("(list)", list)}};
+  for (const auto& line : by_slot) expected_ls += line.second;
+  ToolRun ls = Pak("ls x.pak");
+  EXPECT_EQ(ls.exit_code, 0);
+  EXPECT_EQ(ls.out, expected_ls);
+
+  ToolRun verify = Pak("verify x.pak");
+  EXPECT_EQ(verify.exit_code, 0) << verify.err;
+  EXPECT_EQ(verify.out, "ok: 3 files\n");
+  EXPECT_EQ(Pak("cat x.pak data/one.txt").out, one);
+
+  ASSERT_EQ(Pak("extract x.pak out").exit_code, 0);
+  EXPECT_EQ(ReadFileOrEmpty(dir_.Join("out\\Data\\One.txt")), one);
+  EXPECT_EQ(ReadFileOrEmpty(dir_.Join("out\\Sub\\B.bin")), big);
+  EXPECT_EQ(ReadFileOrEmpty(dir_.Join("out\\(list)")), list);
+
+  ToolRun info = Pak("info x.pak");
+  EXPECT_NE(info.out.find("writeFlag\t0\nhashTableOffset\t40\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("files\t4\n"), std::string::npos) << info.out;
+}
+
+TEST_F(PakToolTest, CompressedTypesAreEncodedListedAndDecoded) {
+  std::string text;
+  while (text.size() < 600000) text += "a line of text that repeats itself\n";
+  WriteFileOrDie(dir_.Join("text.txt"), text);
+  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
+  for (int type = 1; type <= 3; ++type) {
+    std::string name = "t" + std::to_string(type);
+    ToolRun add = Pak("add --type " + std::to_string(type) + " x.pak " + name + "=text.txt");
+    ASSERT_EQ(add.exit_code, 0) << add.err;
+    EXPECT_EQ(Pak("cat x.pak " + name).out, text) << type;
+  }
+  ToolRun ls = Pak("ls x.pak");
+  for (int type = 1; type <= 3; ++type) {
+    size_t at = ls.out.find("t" + std::to_string(type) + "\t" + std::to_string(text.size()) + "\t");
+    ASSERT_NE(at, std::string::npos) << ls.out;
+    std::string line = ls.out.substr(at, ls.out.find('\n', at) - at);
+    unsigned content = 0, stored = 0, shown_type = 0;
+    char crc[9] = {};
+    ASSERT_EQ(sscanf(line.c_str(), "%*s\t%u\t%u\t%u\t%8s", &content, &stored, &shown_type, crc), 4);
+    EXPECT_EQ(shown_type, static_cast<unsigned>(type));
+    EXPECT_EQ(crc, CrcHex(text)) << "the CRC of the decoded content";
+    if (type == 1) {
+      EXPECT_EQ(stored, content) << "a masked copy keeps its length";
+    } else {
+      EXPECT_LT(stored, content / 10) << "LZO and LZMA compress this text";
+    }
+  }
+  ToolRun verify = Pak("verify x.pak");
+  EXPECT_EQ(verify.exit_code, 0) << verify.err;
+  EXPECT_EQ(verify.out, "ok: 3 files\n");
+  ToolRun unknown = Pak("add --type 7 x.pak t7=text.txt");
+  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_EQ(unknown.err, "error 18: CompressType=7\n");
+}
+
+TEST_F(PakToolTest, RemoveKeepsTheListRight) {
+  WriteFileOrDie(dir_.Join("f"), "data");
+  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
+  ASSERT_EQ(Pak("add x.pak a=f b=f C=f").exit_code, 0);
+  ASSERT_EQ(Pak("rm x.pak A c").exit_code, 0);
+  EXPECT_EQ(Pak("verify x.pak").out, "ok: 1 files\n");
+  ToolRun missing = Pak("rm x.pak b nope");
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.err, "error 1: nope\n");
+  EXPECT_EQ(Pak("verify x.pak").out, "ok: 0 files\n") << "what was removed is unlisted";
+  // Replacing keeps one list entry.
+  ASSERT_EQ(Pak("add x.pak a=f").exit_code, 0);
+  ASSERT_EQ(Pak("add x.pak A=f").exit_code, 0);
+  EXPECT_EQ(Pak("verify x.pak").out, "ok: 1 files\n");
+}
+
+TEST_F(PakToolTest, WithoutTheListUnlistedFilesShowAsSlots) {
+  WriteFileOrDie(dir_.Join("f"), "x");
+  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
+  ASSERT_EQ(Pak("add --no-list x.pak hidden=f").exit_code, 0);
+  char name[40];
+  snprintf(name, sizeof name, "#%u/%08X/%08X", PackNameHash(3, "hidden") % kPackHashSlotCount,
+           PackNameHash(1, "hidden"), PackNameHash(2, "hidden"));
+  EXPECT_NE(Pak("ls x.pak").out.find(Line(name, "x")), std::string::npos);
+  ToolRun verify = Pak("verify x.pak");
+  EXPECT_EQ(verify.exit_code, 1);
+  EXPECT_EQ(verify.err.rfind("error 2: unref hashnode(", 0), 0u) << verify.err;
+  ASSERT_EQ(Pak("extract x.pak out").exit_code, 0);
+  std::string unlisted = std::string(name + 1);
+  for (char& c : unlisted) c = c == '/' ? '-' : c;
+  EXPECT_EQ(ReadFileOrEmpty(dir_.Join("out\\(unlisted)\\" + unlisted)), "x");
+}
+
+TEST_F(PakToolTest, ExtractStaysInsideItsFolder) {
+  WriteFileOrDie(dir_.Join("f"), "x");
+  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
+  ASSERT_EQ(Pak("add x.pak '..\\escape=f'").exit_code, 0);
+  ToolRun extract = Pak("extract x.pak out");
+  EXPECT_EQ(extract.exit_code, 1);
+  EXPECT_EQ(extract.err, "error 10: name=..\\escape (leaves the folder)\n");
+  EXPECT_FALSE(PathExists(dir_.Join("escape").c_str()));
+}
+
+TEST_F(PakToolTest, UsageAndFailures) {
+  EXPECT_EQ(Pak("").exit_code, 2);
+  EXPECT_EQ(Pak("frobnicate x.pak").exit_code, 2);
+  EXPECT_EQ(Pak("add x.pak missing-equals").exit_code, 2);
+  EXPECT_EQ(Pak("add --type 300 x.pak a=f").exit_code, 2);
+  EXPECT_EQ(Pak("--help").exit_code, 0);
+  ToolRun absent = Pak("ls none.pak");
+  EXPECT_EQ(absent.exit_code, 1);
+  EXPECT_EQ(absent.err.rfind("error 3: File=none.pak, WinErr=2", 0), 0u) << absent.err;
+  WriteFileOrDie(dir_.Join("f"), "x");
+  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
+  ToolRun list_name = Pak("add x.pak '(LIST)=f'");
+  EXPECT_EQ(list_name.exit_code, 1);
+  EXPECT_EQ(Pak("verify x.pak").exit_code, 0) << "the refused add left a good archive";
+}
+
+TEST(ListFileTest, ParseReplaceAndFormat) {
+  tools::ListFile list;
+  list.Parse("Title kept\r\n9\r\nA\\B|0000000A|DEADBEEF\r\nbroken line\nc|1|2\n");
+  EXPECT_EQ(list.Format(), "Title kept\n2\nA\\B|0000000A|DEADBEEF\nc|00000001|00000002\n");
+  list.Put({"a/b", 5, 6});
+  EXPECT_TRUE(list.Remove("C"));
+  EXPECT_FALSE(list.Remove("c"));
+  EXPECT_EQ(list.Format(), "Title kept\n1\na/b|00000005|00000006\n");
+  EXPECT_FALSE(tools::IsListableName("a|b"));
+  EXPECT_FALSE(tools::IsListableName("\x81|"));  // a trail byte the verifier would split at
+  EXPECT_FALSE(tools::IsListableName(""));
+  EXPECT_TRUE(tools::IsListableName("\xB5\xD8\\a"));
+}
+
+}  // namespace
+}  // namespace qlmr

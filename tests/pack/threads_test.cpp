@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/platform.h"
+#include "pack/pack_archive.h"
+#include "tests/pack/pack_test_util.h"
+#include "tests/support/test_util.h"
+
+namespace qlmr {
+namespace {
+
+using namespace testing_support;
+
+// Open descriptors of this process, to see handles opened and closed.
+size_t OpenHandles() {
+  std::vector<FolderEntry> entries;
+  if (!ListFolder("/proc/self/fd", &entries)) return 0;
+  return entries.size();
+}
+
+TEST(PackThreadsTest, EachReadingThreadHasItsOwnHandleClosedOnce) {
+  if (!PathExists("/proc/self/fd")) GTEST_SKIP() << "no descriptor listing here";
+  TempDir dir;
+  std::string path = dir.Join("a.pak");
+  const std::string big = RandomBytes(1, 900000);  // read on demand, so reads hit the handle
+  MakeArchiveOrDie(path, {{"a", "alpha"}, {"big", big}});
+  const size_t baseline = OpenHandles();
+  auto archive = NewImpl();
+  ASSERT_TRUE(archive->Open(path.c_str(), true));
+  EXPECT_EQ(OpenHandles(), baseline + 1);
+  // The opening thread reads through the main handle.
+  EXPECT_EQ(ReadStored(*archive, "a"), "alpha");
+  EXPECT_EQ(archive->thread_handle_count(), 1u);
+  EXPECT_EQ(OpenHandles(), baseline + 1);
+
+  // Two more threads, each with a stream of its own, read at once.
+  std::string results[2];
+  std::thread readers[2];
+  for (int t = 0; t < 2; ++t) {
+    readers[t] = std::thread([&, t] {
+      for (int round = 0; round < 5; ++round) results[t] = ReadStored(*archive, "big");
+    });
+  }
+  for (auto& reader : readers) reader.join();
+  EXPECT_EQ(results[0], big);
+  EXPECT_EQ(results[1], big);
+  EXPECT_EQ(archive->thread_handle_count(), 3u);
+  EXPECT_EQ(OpenHandles(), baseline + 3);
+  archive->Close();
+  EXPECT_EQ(archive->thread_handle_count(), 0u);
+  EXPECT_EQ(OpenHandles(), baseline);
+}
+
+TEST(PackThreadsTest, AWriterReadsThroughASeparateHandle) {
+  if (!PathExists("/proc/self/fd")) GTEST_SKIP() << "no descriptor listing here";
+  TempDir dir;
+  std::string path = dir.Join("a.pak");
+  MakeArchiveOrDie(path, {{"a", "alpha"}});
+  const size_t baseline = OpenHandles();
+  auto archive = NewImpl();
+  ASSERT_TRUE(archive->Open(path.c_str(), false));
+  EXPECT_EQ(archive->thread_handle_count(), 0u);
+  EXPECT_EQ(ReadStored(*archive, "a"), "alpha");
+  EXPECT_EQ(archive->thread_handle_count(), 1u);
+  EXPECT_EQ(OpenHandles(), baseline + 2);
+  // What the writer adds is visible to its reads.
+  ASSERT_TRUE(archive->AddFile("beta", 4, "b", true, false, 0, 0));
+  EXPECT_EQ(ReadStored(*archive, "b"), "beta");
+  archive->Close();
+  EXPECT_EQ(OpenHandles(), baseline);
+}
+
+}  // namespace
+}  // namespace qlmr

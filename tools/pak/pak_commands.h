@@ -1,0 +1,37 @@
+// The commands of qlmr-pak. Each returns the tool's exit code and, on
+// failure, has printed "error <code>: <message>". Names and paths are the
+// system's names (code page 936).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qlmr {
+namespace tools {
+
+struct PakWriteOptions {
+  uint8_t type = 0;      // compression type the tool encodes with
+  bool keepList = true;  // maintain "(list)"
+};
+
+// Stored name and source path.
+using PakSource = std::pair<std::string, std::string>;
+
+int PakCreate(const std::string& archive, const PakWriteOptions& options);
+int PakAdd(const std::string& archive, const std::vector<PakSource>& sources,
+           const PakWriteOptions& options);
+// Every file below `folder`, named by its relative path with backslashes.
+int PakAddTree(const std::string& archive, const std::string& folder,
+               const PakWriteOptions& options);
+int PakRemove(const std::string& archive, const std::vector<std::string>& names,
+              const PakWriteOptions& options);
+int PakList(const std::string& archive);
+int PakCat(const std::string& archive, const std::string& name);
+int PakExtract(const std::string& archive, const std::string& folder);
+int PakVerify(const std::string& archive);
+int PakInfo(const std::string& archive);
+
+}  // namespace tools
+}  // namespace qlmr
