@@ -61,7 +61,8 @@ class PatchPackageImpl : public PatchPackage {
   ~PatchPackageImpl() override = default;
 
  private:
-  // Opens the container of a patch file of `kind`; false with the error set.
+  // Opens the container of a patch file of `kind` and stores it under `key`;
+  // null with the error set.
   PatchContainer* OpenContainer(const std::string& path, const std::string& key, PatchKind kind,
                                 const uint8_t header[8]);
 
