@@ -428,6 +428,8 @@ std::string ShortPathName(const char* path) {
   return Utf8ToCp936(disk);
 }
 
+std::string RuntimeFileName(const char* path) { return DiskPath(path); }
+
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 std::string Cp936ToUtf8(const std::string& text) { return Convert(text, "UTF-8", "CP936"); }
