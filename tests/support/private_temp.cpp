@@ -1,7 +1,6 @@
-// Gives each test process its own temporary folder. ctest runs the tests in
-// parallel processes, and rewriting a file in place goes through
-// "<temporary folder>\<file name>.tmp": two tests masking files of the same
-// name would otherwise write the same copy.
+// Gives each test process its own temporary folder, so that tests running in
+// parallel processes never see each other's temporary files and a test can
+// check that nothing was left behind there.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
