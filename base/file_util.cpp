@@ -17,6 +17,9 @@ constexpr uint32_t kChunkSize = 1u << 16;
 
 constexpr uint32_t kTrailerSize = 4;
 
+// Prefix of MaskFileInPlace's temporary copies.
+constexpr char kMaskTempPrefix[] = "qmk";
+
 void StoreLittleEndian32(uint32_t value, uint8_t out[4]) {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
 }
@@ -119,10 +122,19 @@ bool MaskFileInPlace(const char* path, bool excludeTrailer, bool invert) {
     ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path, LastSystemError());
     return false;
   }
-  std::string temp_path = TempFolderPath() + PathFileName(path) + ".tmp";
+  // A name of its own in the temporary folder: two processes rewriting files
+  // of the same name must not share one copy.
+  std::string temp_path;
   File temp;
-  if (!temp.Open(temp_path.c_str(), FileMode::kCreate)) {
-    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", temp_path.c_str(), LastSystemError());
+  if (!CreateUniqueTempFile(TempFolderPath().c_str(), kMaskTempPrefix, &temp_path) ||
+      !temp.Open(temp_path.c_str(), FileMode::kCreate)) {
+    int error = LastSystemError();
+    if (temp_path.empty()) {
+      temp_path = TempFolderPath();
+    } else {
+      RemoveFileAt(temp_path.c_str());
+    }
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", temp_path.c_str(), error);
     return false;
   }
   // Every failure from here on closes both files and deletes the copy; the

@@ -59,7 +59,8 @@ uint8_t PositionalMask(uint32_t position);
 // XORs byte i of `data` with PositionalMask(position + i). Its own inverse.
 void MaskBuffer(void* data, size_t length, uint32_t position);
 
-// Rewrites a file through a temporary copy in the temporary folder: every byte
+// Rewrites a file through a temporary copy (a new unique name in the
+// temporary folder): every byte
 // XORed with its positional mask, or complemented when `invert` is set. With
 // `excludeTrailer` the last 4 bytes are dropped. The file is replaced only
 // after the whole copy was written; no temporary file is left on failure.

@@ -116,6 +116,11 @@ std::string ExecutablePath();
 // found there). Returns `path` unchanged when there is no such form.
 std::string ShortPathName(const char* path);
 
+// The name under which the C runtime's own file calls (open, fopen) find
+// `path`, for a library that opens files by itself: the disk name on POSIX,
+// the short form in the ANSI code page on Win32.
+std::string RuntimeFileName(const char* path);
+
 // Whether the process's standard error goes to a terminal.
 bool StderrIsTerminal();
 // Whether the process's standard output goes to a terminal.

@@ -432,6 +432,8 @@ std::string ShortPathName(const char* path) {
   return Utf8ToCp936(disk);
 }
 
+std::string RuntimeFileName(const char* path) { return DiskPath(path); }
+
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }

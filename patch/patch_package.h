@@ -14,6 +14,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace qlmr {
 
@@ -82,6 +84,29 @@ class PatchPackage {
 
 // A new, empty package; the caller ends it with DestroyPackage(1).
 PatchPackage* CreatePatchPackage();
+
+// One step of ApplyPackage, for tools that show what a package would do.
+struct PatchStep {
+  enum Kind {
+    kLooseEntry,  // ApplyLooseEntry on `entry`
+    kPause,       // the 500 ms wait after the whole packs
+    kOpenPack,    // a pack archive opened at `packKey`
+    kPackEntry,   // ApplyPackEntry on `entry`, inside the last opened pack
+    kSkipped,     // a pack-bound entry whose op is neither 0 nor 1: never applied
+  };
+  Kind kind;
+  std::string packKey;  // kOpenPack: the normalized packName
+  int32_t op = 0;
+  std::string packName;  // as written in the control list
+  std::string fileName;
+  int32_t compressType = 0;
+  uint32_t contentSize = 0;
+};
+
+// The steps ApplyPackage(installDir, packExtension, versionFileName, ...)
+// takes on `package`, in its order, the skipped entries last.
+std::vector<PatchStep> PlanPatchApplication(const PatchPackage& package, const char* packExtension,
+                                            const char* versionFileName);
 
 // For owners that prefer a smart pointer.
 struct PatchPackageDeleter {

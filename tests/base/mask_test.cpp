@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/path.h"
 #include "base/platform.h"
 #include "tests/support/test_util.h"
 
@@ -52,7 +54,12 @@ TEST(PositionalMaskTest, MaskBufferUsesTheMaskOfEachPositionAndIsItsOwnInverse) 
 
 class MaskFileTest : public ::testing::Test {
  protected:
-  std::string TempCopyOf(const std::string& name) { return TempFolderPath() + name + ".tmp"; }
+  // Every test process has a temporary folder of its own, empty at first.
+  bool TemporaryFolderIsEmpty() {
+    std::vector<FolderEntry> entries;
+    return ListFolder(TempFolderPath().c_str(), &entries) && entries.size() == 1 &&
+           entries[0].name == PathFileName(dir_.path());
+  }
   TempDir dir_;
 };
 
@@ -75,7 +82,7 @@ TEST_F(MaskFileTest, MasksByPositionAcrossChunksAndRestoresOnSecondRun) {
   EXPECT_EQ(ReadFileOrEmpty(path), expected);
   ASSERT_TRUE(MaskFileInPlace(path.c_str(), false, false));
   EXPECT_EQ(ReadFileOrEmpty(path), data);
-  EXPECT_FALSE(PathExists(TempCopyOf("m.bin").c_str()));
+  EXPECT_TRUE(TemporaryFolderIsEmpty());
 }
 
 TEST_F(MaskFileTest, ExcludeTrailerDropsTheLastFourBytes) {
@@ -96,7 +103,7 @@ TEST_F(MaskFileTest, TooSmallFileFailsWithCode10AndLeavesNoTemporaryFile) {
   EXPECT_FALSE(MaskFileInPlace(path.c_str(), true, false));
   EXPECT_EQ(LastErrorCode(), ERR_INVALID);
   EXPECT_EQ(std::string(LastErrorMessage()), "File=" + path + "(too small)");
-  EXPECT_FALSE(PathExists(TempCopyOf("tiny-qlmr-mask.bin").c_str()));
+  EXPECT_TRUE(TemporaryFolderIsEmpty());
   EXPECT_EQ(ReadFileOrEmpty(path), "1234");
 }
 

@@ -1,0 +1,169 @@
+#include "patch/package_builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "base/codec.h"
+#include "base/error.h"
+#include "base/file_util.h"
+#include "base/path.h"
+#include "base/platform.h"
+#include "base/strings.h"
+#include "patch/control_list.h"
+#include "patch/patch_format.h"
+#include "patch/zip_writer.h"
+
+namespace qlmr {
+namespace {
+
+// Opens a data file and tells its size, which must fit a pack archive.
+bool OpenDataFile(const std::string& path, File* file, uint64_t* size) {
+  if (!file->Open(path.c_str(), FileMode::kRead)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
+    return false;
+  }
+  if (!file->Size(size)) {
+    ReportError(ERR_READ, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  if (*size > patch_format::kMaxInMemoryEntry) {
+    ReportError(ERR_NO_MEMORY, "Size=%llu", static_cast<unsigned long long>(*size));
+    return false;
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* content) {
+  File file;
+  uint64_t size = 0;
+  if (!OpenDataFile(path, &file, &size)) return false;
+  content->resize(static_cast<size_t>(size));
+  uint32_t got = 0;
+  if (!file.Read(&(*content)[0], static_cast<uint32_t>(size), &got) || got != size) {
+    ReportError(ERR_READ, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  return true;
+}
+
+// The name of an entry's data inside the container: slashes only.
+std::string ContainerName(const PackageLine& line) {
+  std::string name = line.packName.empty() ? line.fileName : JoinPath(line.packName, line.fileName);
+  return NormalizeName(name, false, true);
+}
+
+// Encodes `data` with the codec of `compressType`, as a pack archive stores it.
+bool EncodeForPack(int32_t compressType, std::string* data) {
+  const Codec* codec = GetCodecRegistry().Find(compressType);
+  if (codec == nullptr) return false;
+  uint32_t length = static_cast<uint32_t>(data->size());
+  uint32_t capacity = std::max(length, codec->MaxEncodedSize(length));
+  std::string buffer(*data);
+  buffer.resize(capacity);
+  if (!codec->Encode(reinterpret_cast<uint8_t*>(&buffer[0]), capacity, &length)) return false;
+  buffer.resize(length);
+  *data = std::move(buffer);
+  return true;
+}
+
+}  // namespace
+
+std::string FormatControlLine(const PackageLine& line, uint32_t contentSize) {
+  char numbers[32];
+  snprintf(numbers, sizeof numbers, "|%d|%08X", line.compressType, contentSize);
+  return std::to_string(line.op) + "|" + line.packName + "|" + line.fileName + numbers;
+}
+
+bool ReadPackageList(const char* path, std::vector<PackageLine>* lines) {
+  lines->clear();
+  std::string text;
+  if (!ReadWholeFile(path, &text)) return false;
+  std::vector<std::string> rows;
+  std::vector<std::string> fields;
+  SplitString(text.c_str(), &rows, patch_format::kLineSeparators, true, true);
+  int number = 0;
+  for (const std::string& row : rows) {
+    ++number;
+    SplitString(row.c_str(), &fields, patch_format::kFieldSeparator, true, false);
+    if (fields.size() < 4) {
+      ReportError(ERR_BAD_DATA, "line %d: %s", number, row.c_str());
+      return false;
+    }
+    PackageLine line;
+    line.op = ParseDecimal(fields[0].c_str());
+    line.packName = fields[1];
+    line.fileName = fields[2];
+    line.compressType = ParseDecimal(fields[3].c_str());
+    const std::string& place = line.packName.empty() ? line.fileName : line.packName;
+    if (!IsSafeRelativeName(place)) {
+      ReportError(ERR_BAD_DATA, "line %d: %s", number, place.c_str());
+      return false;
+    }
+    lines->push_back(line);
+  }
+  return true;
+}
+
+bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
+                       PatchKind kind) {
+  if (root == nullptr || output == nullptr || output[0] == '\0' ||
+      (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED)) {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  // The container holds one data entry per name: the one of the last write.
+  std::map<std::string, size_t> lastWrite;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].op == ENTRY_OP_WRITE) lastWrite[NormalizeName(ContainerName(lines[i]))] = i;
+  }
+
+  ZipWriter zip;
+  if (!zip.Open(output)) return false;
+  std::string controlList;
+  std::vector<std::pair<std::string, std::string>> dataFiles;  // container name, path
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const PackageLine& line = lines[i];
+    uint32_t contentSize = 0;
+    std::string name = ContainerName(line);
+    if (NormalizeName(name) == patch_format::kControlListName) {
+      ReportError(ERR_BAD_DATA, "%s", line.fileName.c_str());  // would replace the control list
+      return false;
+    }
+    bool packBound = !line.packName.empty();
+    if (line.op == ENTRY_OP_WRITE) {
+      std::string path =
+          JoinPath(root, packBound ? JoinPath(line.packName, line.fileName) : line.fileName);
+      File file;
+      uint64_t size = 0;
+      if (!OpenDataFile(path, &file, &size)) return false;
+      contentSize = static_cast<uint32_t>(size);
+      bool encode = packBound && line.compressType != COMPRESS_NONE;
+      if (encode && GetCodecRegistry().Find(line.compressType) == nullptr) return false;
+      if (lastWrite[NormalizeName(name)] == i) {
+        if (encode && kind == PATCH_KIND_MASKED_ZIP) {
+          std::string data;
+          if (!ReadWholeFile(path, &data) || !EncodeForPack(line.compressType, &data) ||
+              !zip.AddBuffer(name, std::move(data))) {
+            return false;
+          }
+        } else {
+          dataFiles.emplace_back(name, path);  // streamed from disk by libzip
+        }
+      }
+    }
+    controlList += FormatControlLine(line, contentSize) + "\r\n";
+  }
+  if (!zip.AddBuffer(patch_format::kControlListName, controlList)) return false;
+  for (const auto& file : dataFiles) {
+    if (!zip.AddFile(file.first, file.second)) return false;
+  }
+  if (!zip.Close()) return false;
+
+  if (kind == PATCH_KIND_MASKED_ZIP) return MaskFileInPlace(output, false, false);
+  PatchPackagePtr package(CreatePatchPackage());
+  return package->ConvertPackageFile(output, output);
+}
+
+}  // namespace qlmr

@@ -1,0 +1,52 @@
+// Making patch packages: the release team's side of the format. The updater
+// itself only reads packages.
+//
+// A package is built from a list of lines "op|packName|fileName|compressType"
+// (a fifth field, if present, is ignored) and a root folder that holds the
+// new files: the data of a loose write is root\fileName, that of a pack-bound
+// write root\packName\fileName. The builder writes a deflated zip with the
+// data and the control list "(command)", each contentSize filled in, and then
+// gives it the package form:
+//   - masked: pack-bound data encoded with the codec of its compressType
+//     first, the whole zip masked by position;
+//   - packed: data kept plain, the zip turned into the packed form.
+//
+// Failures are reported through base/error.h and return false. Functions of
+// this unit are used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "patch/patch_package.h"
+
+namespace qlmr {
+
+// One line of a build list.
+struct PackageLine {
+  int32_t op = ENTRY_OP_WRITE;
+  std::string packName;  // empty for a loose file
+  std::string fileName;
+  int32_t compressType = 0;
+};
+
+// Reads a build list (CP936 text, lines ending in any mix of CR and LF,
+// empty lines skipped). Codes: 3 "File=%s, WinErr=%d" (open); 4 "WinErr=%d"
+// (read); 2 "line %d: %s" (a line of fewer than four fields, or a name that
+// could leave the installation folder).
+bool ReadPackageList(const char* path, std::vector<PackageLine>* lines);
+
+// Builds a package of `kind` (PATCH_KIND_MASKED_ZIP or PATCH_KIND_PACKED) at
+// `output`, replacing a file there. Later lines for the same target replace
+// earlier ones in the container, as they do in the control list. Codes: 10
+// (bad arguments or kind); 3, 4 (reading a data file); 14 "ziperr=%d"
+// (libzip's error number); those of the codecs, MaskFileInPlace and
+// ConvertPackageFile.
+bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
+                       PatchKind kind);
+
+// The control-list line the builder writes for one entry.
+std::string FormatControlLine(const PackageLine& line, uint32_t contentSize);
+
+}  // namespace qlmr

@@ -1,0 +1,54 @@
+// The constants of the patch package format, in one place.
+#pragma once
+
+#include <cstdint>
+
+namespace qlmr {
+namespace patch_format {
+
+// The control list's entry name inside the container.
+constexpr const char kControlListName[] = "(command)";
+
+// Bytes DetectPatchKind reads; a file of kMinimumSize bytes or less has no kind.
+constexpr uint32_t kHeaderSize = 8;
+constexpr uint64_t kMinimumSize = 4;
+
+// First two bytes of a zip archive.
+constexpr uint8_t kZipMagic0 = 0x50;  // 'P'
+constexpr uint8_t kZipMagic1 = 0x4B;  // 'K'
+
+// Packed file: "JZQ1", u32 content length, LZMA-encoded content, CRC trailer.
+constexpr uint32_t kPackedMagic = 0x31515A4A;  // "JZQ1" read little-endian
+constexpr uint32_t kPackedSizeOffset = 4;
+constexpr uint32_t kPackedDataOffset = 8;
+constexpr int32_t kPackedCodec = 3;  // LzmaCodec
+
+// Control-list line: op|packName|fileName|compressType|contentSize.
+constexpr const char kFieldSeparator[] = "|";
+constexpr const char kLineSeparators[] = "\r\n";
+constexpr int kMinimumFields = 5;
+
+// Work folder for the unpacked copy of a packed file.
+constexpr const char kWorkFolderPrefix[] = "axu";
+constexpr const char kUnpackedExtension[] = ".~patch";
+
+// Entry data is copied to files in chunks of this size.
+constexpr uint32_t kCopyChunkSize = 4096;
+
+// Largest entry taken into memory: what a pack archive can hold.
+constexpr uint64_t kMaxInMemoryEntry = 0x7FFFFFFF;
+
+// The pause between whole-pack entries and the work inside packs.
+constexpr int kPackPauseMilliseconds = 500;
+
+inline uint32_t LoadLittleEndian32(const uint8_t* bytes) {
+  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+         uint32_t{bytes[3]} << 24;
+}
+
+inline void StoreLittleEndian32(uint32_t value, uint8_t* bytes) {
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+}  // namespace patch_format
+}  // namespace qlmr

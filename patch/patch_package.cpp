@@ -1,0 +1,209 @@
+// PatchPackage: creation, opening and the small file services.
+#include <cstring>
+
+#include "base/codec.h"
+#include "base/error.h"
+#include "base/file_util.h"
+#include "base/path.h"
+#include "base/platform.h"
+#include "patch/control_list.h"
+#include "patch/extract_entry.h"
+#include "patch/patch_format.h"
+#include "patch/patch_package_impl.h"
+
+namespace qlmr {
+namespace {
+
+bool IsEmpty(const char* text) { return text == nullptr || text[0] == '\0'; }
+
+// "x\\name.ext" gives "name.~patch".
+std::string UnpackedCopyName(const std::string& key) {
+  std::string name = PathFileName(key);
+  std::string extension = PathExtension(name);
+  if (!extension.empty()) name.resize(name.size() - extension.size() - 1);
+  return name + patch_format::kUnpackedExtension;
+}
+
+}  // namespace
+
+PatchPackage* CreatePatchPackage() { return new (std::nothrow) PatchPackageImpl(); }
+
+PatchPackageImpl::PatchPackageImpl() { RefillZipReadHandlers(); }
+
+bool PatchPackageImpl::VerifyPackageFile(const char* path) {
+  if (IsEmpty(path)) {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  return CheckFileCrc(path);
+}
+
+bool PatchPackageImpl::OpenPackage(const char* path, const char* packExtension) {
+  if (IsEmpty(path)) {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  std::string key = NormalizeName(path);
+  if (tables_.containers.count(key) != 0) return true;  // a file is read once per object
+
+  uint8_t header[patch_format::kHeaderSize] = {};
+  PatchKind kind = PATCH_KIND_NONE;
+  if (!DetectPatchKindChecked(path, header, &kind)) return false;
+  PatchContainer* container = OpenContainer(path, key, kind, header);
+  if (container == nullptr) return false;
+
+  // A container that failed to load is dropped again, so that opening the
+  // same file a second time does not pass for a success without entries.
+  auto drop = [&] {
+    tables_.containers.erase(key);
+    return false;
+  };
+  const uint8_t* text = nullptr;
+  if (!ExtractEntry(container, patch_format::kControlListName, nullptr, &text, nullptr, false)) {
+    return drop();
+  }
+  std::vector<PatchEntry> entries = ParseControlList(reinterpret_cast<const char*>(text));
+  // The control list is untrusted: one name that could leave the
+  // installation folder refuses the whole file before anything is merged.
+  if (const std::string* unsafe = FindUnsafeName(entries)) {
+    ReportError(ERR_BAD_DATA, "%s", unsafe->c_str());
+    return drop();
+  }
+  std::string extension = packExtension == nullptr ? "" : packExtension;
+  for (PatchEntry& entry : entries) {
+    entry.container = container;
+    MergeEntry(&tables_, entry, extension);
+  }
+  return true;
+}
+
+PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const std::string& key,
+                                                PatchKind kind, const uint8_t header[8]) {
+  PatchContainer container;
+  container.key = key;
+  if (kind == PATCH_KIND_MASKED_ZIP) {
+    container.openedPath = path;
+    container.preEncoded = true;
+  } else if (kind == PATCH_KIND_PACKED) {
+    std::string folder = GetWorkFolder();
+    if (folder.empty()) return nullptr;
+    std::string copy = JoinPath(folder, UnpackedCopyName(key));
+    if (copy.size() > kMaxPath) {
+      ReportError(ERR_INVALID, "Path=%s(too long)", copy.c_str());
+      return nullptr;
+    }
+    CodecRegistry& registry = GetCodecRegistry();
+    const Codec* codec = registry.Find(patch_format::kPackedCodec);
+    if (codec == nullptr ||
+        !registry.DecodeFile(
+            codec, path.c_str(), copy.c_str(), patch_format::kPackedDataOffset,
+            patch_format::LoadLittleEndian32(header + patch_format::kPackedSizeOffset))) {
+      return nullptr;
+    }
+    unpackedCopies_.push_back(copy);
+    container.openedPath = copy;
+    container.preEncoded = false;
+  } else {
+    ReportError(ERR_BAD_DATA, "");
+    return nullptr;
+  }
+
+  const ZipReadHandlers* handlers = GetReadHandlers(container.openedPath.c_str());
+  if (handlers == nullptr) {
+    ReportError(ERR_BAD_DATA, "");
+    return nullptr;
+  }
+  int zipError = 0;
+  container.zip = ZipDirectory::Open(container.openedPath.c_str(), handlers, &zipError);
+  if (container.zip == nullptr) {
+    ReportError(ERR_ZIP, "ziperr=%d", zipError);
+    return nullptr;
+  }
+  PatchContainer& stored = tables_.containers[key];
+  stored = std::move(container);
+  return &stored;
+}
+
+int32_t PatchPackageImpl::GetEntryCount() const {
+  size_t count = tables_.looseEntries.size();
+  for (const auto& pack : tables_.packEntries) count += pack.second.size();
+  return static_cast<int32_t>(count);
+}
+
+bool PatchPackageImpl::SetWorkFolder(const char* path) {
+  if (IsEmpty(path) || !IsFolder(path)) {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  if (!workFolder_.empty()) {
+    ReportError(ERR_DUPLICATE, "");
+    return false;
+  }
+  workFolder_ = path;
+  ownsWorkFolder_ = false;
+  return true;
+}
+
+std::string PatchPackageImpl::GetWorkFolder() {
+  if (workFolder_.empty()) {
+    std::string name;
+    if (!CreateUniqueTempFile(TempFolderPath().c_str(), patch_format::kWorkFolderPrefix, &name)) {
+      ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", TempFolderPath().c_str(), LastSystemError());
+      return std::string();
+    }
+    RemoveFileAt(name.c_str());
+    workFolder_ = name;
+    ownsWorkFolder_ = true;
+  }
+  if (!IsFolder(workFolder_.c_str()) && !MakeFolder(workFolder_.c_str())) {
+    ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", workFolder_.c_str(), LastSystemError());
+    return std::string();
+  }
+  return workFolder_;
+}
+
+void PatchPackageImpl::RemoveWorkFolder() {
+  if (workFolder_.empty()) return;
+  if (ownsWorkFolder_) {
+    RemoveFolderContents(workFolder_.c_str());
+    RemoveEmptyFolder(workFolder_.c_str());
+    return;
+  }
+  // A folder the caller named may hold files of its own: only what this
+  // package unpacked there goes.
+  for (const std::string& copy : unpackedCopies_) RemoveFileAt(copy.c_str());
+}
+
+bool PatchPackageImpl::ComputeFileCrc(const char* path, uint32_t* crc, bool excludeTrailer) {
+  if (IsEmpty(path) || crc == nullptr) {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  return FileCrc(path, crc, excludeTrailer);
+}
+
+const ZipReadHandlers* PatchPackageImpl::GetReadHandlers(const char* path) {
+  switch (DetectPatchKind(path, nullptr)) {
+    case PATCH_KIND_ZIP:
+      return GetZipReadHandlers(ZipByteForm::kPlain);
+    case PATCH_KIND_INVERTED_ZIP:
+      return GetZipReadHandlers(ZipByteForm::kInverted);
+    case PATCH_KIND_MASKED_ZIP:
+      return GetZipReadHandlers(ZipByteForm::kMasked);
+    default:
+      return nullptr;
+  }
+}
+
+void PatchPackageImpl::DestroyPackage(uint32_t freeSelf) {
+  // Containers close first, so that the unpacked copies can be deleted.
+  tables_.containers.clear();
+  RemoveWorkFolder();
+  workFolder_.clear();
+  unpackedCopies_.clear();
+  tables_.packEntries.clear();
+  tables_.looseEntries.clear();
+  if ((freeSelf & 1) != 0) delete this;
+}
+
+}  // namespace qlmr

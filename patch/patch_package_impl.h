@@ -1,0 +1,75 @@
+// The one implementation of PatchPackage. Internal to the patch subsystem;
+// tests reach the tables through it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "patch/patch_package.h"
+#include "patch/patch_tables.h"
+
+namespace qlmr {
+
+class PackArchive;
+
+// DetectPatchKind that also tells whether the file could be opened: false
+// (code 3 reported) when it could not.
+bool DetectPatchKindChecked(const char* path, uint8_t header[8], PatchKind* kind);
+
+// A step of ApplyPackage over the tables (see PatchStep).
+struct PlannedStep {
+  PatchStep::Kind kind;
+  const PatchEntry* entry;  // kLooseEntry, kPackEntry, kSkipped
+  std::string packKey;      // kOpenPack
+};
+
+class PatchPackageImpl : public PatchPackage {
+ public:
+  PatchPackageImpl();
+
+  bool VerifyPackageFile(const char* path) override;
+  bool OpenPackage(const char* path, const char* packExtension) override;
+  int32_t GetEntryCount() const override;
+  bool SetWorkFolder(const char* path) override;
+  bool ApplyPackage(const char* installDir, const char* packExtension, const char* versionFileName,
+                    PatchProgressCallback callback) override;
+  bool ComputeFileCrc(const char* path, uint32_t* crc, bool excludeTrailer) override;
+  const ZipReadHandlers* GetReadHandlers(const char* path) override;
+  bool ConvertPackageFile(const char* source, const char* target) override;
+  void DestroyPackage(uint32_t freeSelf) override;
+
+  const PatchTables& tables() const { return tables_; }
+
+  // The steps of ApplyPackage in their order: whole packs, the pause, per
+  // pack its deletions then its writes, the other loose files, the version
+  // file; the entries that are never applied follow.
+  std::vector<PlannedStep> Plan(const char* packExtension, const char* versionFileName) const;
+  const std::string& workFolder() const { return workFolder_; }
+
+  // The work folder, made on first use (a fresh temporary name starting with
+  // "axu") and made again if it has gone. Empty when it cannot be made.
+  std::string GetWorkFolder();
+  // Deletes the work folder and its content; workFolder keeps its value.
+  void RemoveWorkFolder();
+
+  static bool ApplyLooseEntry(const char* installDir, const PatchEntry& entry,
+                              PatchProgressCallback callback);
+  static bool ApplyPackEntry(PackArchive* archive, const PatchEntry& entry,
+                             PatchProgressCallback callback);
+
+ protected:
+  ~PatchPackageImpl() override = default;
+
+ private:
+  // Opens the container of a patch file of `kind` and stores it under `key`;
+  // null with the error set.
+  PatchContainer* OpenContainer(const std::string& path, const std::string& key, PatchKind kind,
+                                const uint8_t header[8]);
+
+  PatchTables tables_;
+  std::string workFolder_;
+  bool ownsWorkFolder_ = false;              // made here, so removed whole
+  std::vector<std::string> unpackedCopies_;  // files unpacked into workFolder_
+};
+
+}  // namespace qlmr

@@ -1,0 +1,86 @@
+// The zip reader behind patch packages: every read of a patch container goes
+// through this small interface, so that each platform can use the zip library
+// it has (zziplib on POSIX, libzip on Win32) and both give the same entries
+// and the same bytes.
+//
+// A container file holds a zip archive in one of three byte forms. The reader
+// never sees the form: it reads the file at some position and the bytes are
+// turned back into zip bytes by that position (UnmaskContainerBytes) before
+// the zip library looks at them.
+//
+// Threads: the handler tables are process-wide and unguarded; a directory and
+// its entries are used by one thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace qlmr {
+
+// How the bytes of a container file relate to the zip archive's bytes.
+enum class ZipByteForm {
+  kPlain,     // as they are
+  kInverted,  // every byte complemented
+  kMasked,    // every byte XORed with PositionalMask of its file offset
+};
+
+// Turns `length` bytes read at file offset `position` back into zip bytes.
+void UnmaskContainerBytes(ZipByteForm form, uint64_t position, void* data, size_t length);
+
+// One table of read handlers: the zip library's default file access with the
+// read replaced by one that undoes a byte form. Owned by the backend, of
+// static lifetime.
+class ZipReadHandlers {
+ public:
+  ZipByteForm form() const { return form_; }
+
+ protected:
+  explicit ZipReadHandlers(ZipByteForm form) : form_(form) {}
+  ~ZipReadHandlers() = default;
+
+ private:
+  ZipByteForm form_;
+};
+
+// The process-wide table of each form.
+const ZipReadHandlers* GetZipReadHandlers(ZipByteForm form);
+
+// Fills the inverted and masked tables again from the library's defaults.
+void RefillZipReadHandlers();
+
+// One entry of an open directory, opened for reading.
+class ZipEntryReader {
+ public:
+  virtual ~ZipEntryReader() = default;
+  // The entry's uncompressed size from the directory. False when the
+  // directory cannot tell it (see ZipDirectory::ErrorNumber).
+  virtual bool Size(uint64_t* size) = 0;
+  // Moves the read position back to the start of the entry's data.
+  virtual bool Rewind() = 0;
+  // Reads up to `length` bytes of uncompressed data: the count, 0 at the
+  // end, -1 on failure.
+  virtual int64_t Read(void* buffer, uint32_t length) = 0;
+  // The read position in the uncompressed data.
+  virtual uint64_t Tell() = 0;
+};
+
+// An open zip archive. Closing it (destruction) closes nothing that an
+// entry reader still needs: entries must be destroyed first.
+class ZipDirectory {
+ public:
+  // Opens the archive in `path` (a system name) through `handlers`. On
+  // failure returns null and sets *zipError to the library's error number.
+  static std::unique_ptr<ZipDirectory> Open(const char* path, const ZipReadHandlers* handlers,
+                                            int* zipError);
+
+  virtual ~ZipDirectory() = default;
+  // Opens the entry whose name equals `name` ignoring ASCII case; `name`
+  // uses slashes. Only entries inside the archive are found. Null, without
+  // any report, when there is no such entry.
+  virtual std::unique_ptr<ZipEntryReader> OpenEntry(const char* name) = 0;
+  // The library's error number of the last failure on this directory.
+  virtual int ErrorNumber() const = 0;
+};
+
+}  // namespace qlmr

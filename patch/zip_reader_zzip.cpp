@@ -1,0 +1,132 @@
+// The zip reader over zziplib. zziplib reads the container through a table of
+// file handlers; the inverted and masked forms get copies of its default
+// table whose read handler undoes the form by file position.
+#include <zzip/plugin.h>
+#include <zzip/zzip.h>
+
+#include <cstdio>
+
+#include "base/platform.h"
+#include "patch/zip_reader.h"
+
+namespace qlmr {
+namespace {
+
+class ZzipReadHandlers : public ZipReadHandlers {
+ public:
+  explicit ZzipReadHandlers(ZipByteForm form) : ZipReadHandlers(form) { Refill(); }
+
+  // A copy of the default table without memory mapping, so that every byte
+  // zziplib looks at passes through the read handler.
+  void Refill() {
+    zzip_init_io(&table_, 0);
+    if (form() == ZipByteForm::kInverted) table_.fd.read = &InvertedRead;
+    if (form() == ZipByteForm::kMasked) table_.fd.read = &MaskedRead;
+  }
+
+  zzip_plugin_io_t table() const { return &table_; }
+
+ private:
+  static zzip_ssize_t ReadAndUnmask(ZipByteForm form, int fd, void* buffer, zzip_size_t length) {
+    zzip_plugin_io_t defaults = zzip_get_default_io();
+    zzip_off_t position = defaults->fd.seeks(fd, 0, SEEK_CUR);
+    zzip_ssize_t n = defaults->fd.read(fd, buffer, length);
+    if (n <= 0 || position < 0) return n;
+    UnmaskContainerBytes(form, static_cast<uint64_t>(position), buffer, static_cast<size_t>(n));
+    return n;
+  }
+  static zzip_ssize_t MaskedRead(int fd, void* buffer, zzip_size_t length) {
+    return ReadAndUnmask(ZipByteForm::kMasked, fd, buffer, length);
+  }
+  static zzip_ssize_t InvertedRead(int fd, void* buffer, zzip_size_t length) {
+    return ReadAndUnmask(ZipByteForm::kInverted, fd, buffer, length);
+  }
+
+  zzip_plugin_io_handlers table_;
+};
+
+ZzipReadHandlers& HandlersOf(ZipByteForm form) {
+  static ZzipReadHandlers plain(ZipByteForm::kPlain);
+  static ZzipReadHandlers inverted(ZipByteForm::kInverted);
+  static ZzipReadHandlers masked(ZipByteForm::kMasked);
+  switch (form) {
+    case ZipByteForm::kInverted:
+      return inverted;
+    case ZipByteForm::kMasked:
+      return masked;
+    case ZipByteForm::kPlain:
+      break;
+  }
+  return plain;
+}
+
+class ZzipEntryReader : public ZipEntryReader {
+ public:
+  ZzipEntryReader(ZZIP_DIR* dir, ZZIP_FILE* file, std::string name)
+      : dir_(dir), file_(file), name_(std::move(name)) {}
+  ~ZzipEntryReader() override { zzip_file_close(file_); }
+
+  bool Size(uint64_t* size) override {
+    ZZIP_STAT stat;
+    if (zzip_dir_stat(dir_, name_.c_str(), &stat, ZZIP_CASELESS) != 0) return false;
+    // zziplib keeps sizes in an int; entries up to 4 GiB come back negative.
+    *size = static_cast<uint32_t>(stat.st_size);
+    return true;
+  }
+  bool Rewind() override { return zzip_seek(file_, 0, SEEK_SET) == 0; }
+  int64_t Read(void* buffer, uint32_t length) override {
+    zzip_ssize_t n = zzip_file_read(file_, buffer, length);
+    return n < 0 ? -1 : static_cast<int64_t>(n);
+  }
+  uint64_t Tell() override {
+    zzip_off_t position = zzip_tell(file_);
+    return position < 0 ? 0 : static_cast<uint64_t>(position);
+  }
+
+ private:
+  ZZIP_DIR* dir_;
+  ZZIP_FILE* file_;
+  std::string name_;
+};
+
+class ZzipDirectory : public ZipDirectory {
+ public:
+  explicit ZzipDirectory(ZZIP_DIR* dir) : dir_(dir) {}
+  ~ZzipDirectory() override { zzip_dir_close(dir_); }
+
+  std::unique_ptr<ZipEntryReader> OpenEntry(const char* name) override {
+    ZZIP_FILE* file = zzip_file_open(dir_, name, ZZIP_CASELESS);
+    if (file == nullptr) return nullptr;
+    return std::make_unique<ZzipEntryReader>(dir_, file, name);
+  }
+  int ErrorNumber() const override { return zzip_error(dir_); }
+
+ private:
+  ZZIP_DIR* dir_;
+};
+
+}  // namespace
+
+const ZipReadHandlers* GetZipReadHandlers(ZipByteForm form) { return &HandlersOf(form); }
+
+void RefillZipReadHandlers() {
+  HandlersOf(ZipByteForm::kInverted).Refill();
+  HandlersOf(ZipByteForm::kMasked).Refill();
+}
+
+std::unique_ptr<ZipDirectory> ZipDirectory::Open(const char* path, const ZipReadHandlers* handlers,
+                                                 int* zipError) {
+  *zipError = 0;
+  const auto* own = static_cast<const ZzipReadHandlers*>(handlers);
+  std::string name = RuntimeFileName(path);
+  zzip_error_t error = ZZIP_NO_ERROR;
+  ZZIP_DIR* dir = zzip_dir_open_ext_io(name.c_str(), &error, nullptr, own->table());
+  if (dir == nullptr) {
+    // zziplib leaves the number at 0 only when it has none to give.
+    *zipError = error != ZZIP_NO_ERROR ? static_cast<int>(error) : static_cast<int>(ZZIP_DIR_OPEN);
+    return nullptr;
+  }
+  return std::make_unique<ZzipDirectory>(dir);
+}
+
+}  // namespace qlmr

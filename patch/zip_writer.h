@@ -1,0 +1,54 @@
+// Writing zip containers with libzip (deflate): the release team's side of
+// the container. Failures are reported through base/error.h as code 14
+// "ziperr=%d" with libzip's error number, and return false.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "patch/zip_reader.h"
+
+typedef struct zip zip_t;
+typedef struct zip_source zip_source_t;
+
+namespace qlmr {
+
+// A zip archive being written. Buffers handed to it must live until Close,
+// so the writer keeps them. Destroying an unclosed writer discards the file.
+class ZipWriter {
+ public:
+  ZipWriter() = default;
+  ~ZipWriter();
+  ZipWriter(const ZipWriter&) = delete;
+  ZipWriter& operator=(const ZipWriter&) = delete;
+
+  // Starts a new archive at `output` (a system name), replacing a file.
+  bool Open(const char* output);
+  // Adds a deflated member `name` (stored as its bytes, CP936 allowed) with
+  // `data`, or with the content of the file `path`, read at Close. A later
+  // member of the same name replaces an earlier one.
+  bool AddBuffer(const std::string& name, std::string data);
+  bool AddFile(const std::string& name, const std::string& path);
+  // Writes the archive.
+  bool Close();
+
+ private:
+  bool Add(const std::string& name, zip_source_t* source);
+
+  zip_t* zip_ = nullptr;
+  std::deque<std::string> buffers_;
+};
+
+// A member of a hand-made container.
+struct ZipMember {
+  std::string name;
+  std::string data;
+};
+
+// Writes a zip of `members`, in order, at `output` and puts it in byte form
+// `form`: for tests and tools that need containers the package builder would
+// refuse to make. Codes: 14 "ziperr=%d"; those of MaskFileInPlace.
+bool WriteZipContainer(const std::vector<ZipMember>& members, const char* output, ZipByteForm form);
+
+}  // namespace qlmr

@@ -1,0 +1,137 @@
+#include "patch/package_builder.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/codec.h"
+#include "base/error.h"
+#include "base/file_util.h"
+#include "base/path.h"
+#include "base/platform.h"
+#include "pack/pack_archive.h"
+#include "patch/patch_package_impl.h"
+#include "tests/support/test_util.h"
+
+namespace qlmr {
+namespace {
+
+using testing_support::RandomBytes;
+using testing_support::ReadFileOrEmpty;
+using testing_support::TempDir;
+using testing_support::WriteFileOrDie;
+
+class PackageBuilderTest : public ::testing::TestWithParam<PatchKind> {
+ protected:
+  void SetUp() override {
+    for (int i = 0; i < 300; ++i) text_ += "a line of text " + std::to_string(i) + "\n";
+    WriteFileOrDie(root_.Join("bin\\client.dll"), RandomBytes(1, 5000));
+    WriteFileOrDie(root_.Join(".ver"), "kr|00001.00000.00002");
+    WriteFileOrDie(root_.Join("data\\item.pak\\icons\\a.tga"), text_);
+    WriteFileOrDie(root_.Join("data\\item.pak\\raw.bin"), "raw");
+    WriteFileOrDie(list_,
+                   "0||bin\\client.dll|0\r\n"
+                   "0|data\\item.pak|icons\\a.tga|3|ignored fifth field\n"
+                   "0|data\\item.pak|raw.bin|0\n"
+                   "1|data\\item.pak|old.tga|0\n"
+                   "1||bin\\old.dll|0\n"
+                   "0||.ver|0\n");
+  }
+
+  TempDir root_;
+  TempDir work_;
+  TempDir install_;
+  std::string list_ = work_.Join("list.txt");
+  std::string text_;
+};
+
+TEST_P(PackageBuilderTest, BuildsAPackageThatOpensAndAppliesToTheSameFiles) {
+  std::vector<PackageLine> lines;
+  ASSERT_TRUE(ReadPackageList(list_.c_str(), &lines)) << LastErrorMessage();
+  ASSERT_EQ(lines.size(), 6u);
+  std::string output = work_.Join("out.patch");
+  ASSERT_TRUE(BuildPatchPackage(lines, root_.path().c_str(), output.c_str(), GetParam()))
+      << LastErrorCode() << " " << LastErrorMessage();
+  EXPECT_EQ(DetectPatchKind(output.c_str(), nullptr), GetParam());
+
+  PatchPackagePtr package(CreatePatchPackage());
+  ASSERT_TRUE(package->OpenPackage(output.c_str(), "pak")) << LastErrorMessage();
+  EXPECT_EQ(package->GetEntryCount(), 6);
+  const PatchTables& tables = static_cast<PatchPackageImpl*>(package.get())->tables();
+  const PatchEntry& tga = tables.packEntries.at("data/item.pak").at("icons/a.tga");
+  EXPECT_EQ(tga.contentSize, text_.size());
+  EXPECT_EQ(tga.compressType, 3);
+  EXPECT_EQ(tables.looseEntries.at("bin/client.dll").contentSize, 5000u);
+
+  {
+    std::unique_ptr<PackArchive> archive = NewPackArchive();
+    ASSERT_TRUE(CreateFolderChain(install_.Join("data").c_str()));
+    ASSERT_TRUE(archive->Create(install_.Join("data\\item.pak").c_str()));
+  }
+  ASSERT_TRUE(package->ApplyPackage(install_.path().c_str(), "pak", ".ver", nullptr))
+      << LastErrorCode() << " " << LastErrorMessage();
+  EXPECT_EQ(ReadFileOrEmpty(install_.Join("bin\\client.dll")), RandomBytes(1, 5000));
+  EXPECT_EQ(ReadFileOrEmpty(install_.Join(".ver")), "kr|00001.00000.00002");
+
+  std::unique_ptr<PackArchive> archive = NewPackArchive();
+  ASSERT_TRUE(archive->Open(install_.Join("data\\item.pak").c_str(), true));
+  EXPECT_EQ(archive->GetCompressType("icons\\a.tga"), 3);
+  std::string content(text_.size(), '\0');
+  ASSERT_TRUE(archive->ReadFileData("icons\\a.tga", true, &content[0],
+                                    static_cast<uint32_t>(content.size())));
+  EXPECT_EQ(content, text_);
+  EXPECT_LT(archive->GetFileSize("icons\\a.tga", true), text_.size());
+  std::string raw(3, '\0');
+  ASSERT_TRUE(archive->ReadFileData("raw.bin", false, &raw[0], 3));
+  EXPECT_EQ(raw, "raw");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PackageBuilderTest,
+                         ::testing::Values(PATCH_KIND_MASKED_ZIP, PATCH_KIND_PACKED));
+
+TEST(PackageListTest, BadListsAreRefusedWithTheirLine) {
+  TempDir dir;
+  struct {
+    const char* text;
+    int32_t code;
+    const char* message;
+  } cases[] = {
+      {"0||a.txt|0\n0||b.txt\n", ERR_BAD_DATA, "line 2: 0||b.txt"},
+      {"0||..\\a.txt|0\n", ERR_BAD_DATA, "line 1: ..\\a.txt"},
+      {"0|C:\\x.pak|a|0\n", ERR_BAD_DATA, "line 1: C:\\x.pak"},
+  };
+  for (const auto& c : cases) {
+    std::string list = dir.Join("list");
+    WriteFileOrDie(list, c.text);
+    std::vector<PackageLine> lines;
+    EXPECT_FALSE(ReadPackageList(list.c_str(), &lines)) << c.text;
+    EXPECT_EQ(LastErrorCode(), c.code);
+    EXPECT_STREQ(LastErrorMessage(), c.message);
+  }
+  std::vector<PackageLine> lines;
+  EXPECT_FALSE(ReadPackageList(dir.Join("missing").c_str(), &lines));
+  EXPECT_EQ(LastErrorCode(), ERR_ACCESS);
+}
+
+TEST(PackageBuildTest, AMissingDataFileOrCodecFails) {
+  TempDir dir;
+  std::string output = dir.Join("out.patch");
+  std::vector<PackageLine> missing = {{ENTRY_OP_WRITE, "", "absent.txt", 0}};
+  EXPECT_FALSE(
+      BuildPatchPackage(missing, dir.path().c_str(), output.c_str(), PATCH_KIND_MASKED_ZIP));
+  EXPECT_EQ(LastErrorCode(), ERR_ACCESS);
+
+  WriteFileOrDie(dir.Join("p.pak\\f"), "data");
+  std::vector<PackageLine> noCodec = {{ENTRY_OP_WRITE, "p.pak", "f", 9}};
+  EXPECT_FALSE(
+      BuildPatchPackage(noCodec, dir.path().c_str(), output.c_str(), PATCH_KIND_MASKED_ZIP));
+  EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+
+  EXPECT_FALSE(BuildPatchPackage({}, dir.path().c_str(), output.c_str(), PATCH_KIND_ZIP));
+  EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+}
+
+}  // namespace
+}  // namespace qlmr

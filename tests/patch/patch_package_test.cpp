@@ -1,0 +1,349 @@
+#include "patch/patch_package.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "base/error.h"
+#include "base/file_util.h"
+#include "base/path.h"
+#include "base/platform.h"
+#include "patch/patch_package_impl.h"
+#include "tests/patch/patch_fixtures.h"
+#include "tests/support/test_util.h"
+
+namespace qlmr {
+namespace {
+
+using testing_support::MaskedPackage;
+using testing_support::PackedPackage;
+using testing_support::PackFileOrDie;
+using testing_support::RandomBytes;
+using testing_support::ReadFileOrEmpty;
+using testing_support::TempDir;
+using testing_support::WriteContainerOrDie;
+using testing_support::WriteFileOrDie;
+
+PatchPackageImpl* Impl(const PatchPackagePtr& package) {
+  return static_cast<PatchPackageImpl*>(package.get());
+}
+
+std::vector<std::string> Names(const std::vector<FolderEntry>& entries) {
+  std::vector<std::string> names;
+  for (const FolderEntry& e : entries) names.push_back(e.name);
+  return names;
+}
+
+// Runs each test with its own temporary folder, so that work folders can be
+// counted.
+class PatchPackageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* old = getenv("TMPDIR");
+    oldTmp_ = old == nullptr ? "" : old;
+    setenv("TMPDIR", tmp_.path().c_str(), 1);
+  }
+  void TearDown() override {
+    if (oldTmp_.empty()) {
+      unsetenv("TMPDIR");
+    } else {
+      setenv("TMPDIR", oldTmp_.c_str(), 1);
+    }
+  }
+  std::vector<FolderEntry> TempEntries() {
+    std::vector<FolderEntry> entries;
+    ListFolder(tmp_.path().c_str(), &entries);
+    return entries;
+  }
+
+  TempDir dir_;
+  TempDir tmp_;
+  std::string oldTmp_;
+  PatchPackagePtr package_{CreatePatchPackage()};
+};
+
+TEST_F(PatchPackageTest, OpensOnlyMaskedZipsAndPackedFiles) {
+  const char* list = "0||a.txt|0|0\n";
+  std::vector<ZipMember> data = {{"a.txt", "A"}};
+  std::string plain = dir_.Join("plain.zip");
+  WriteContainerOrDie(plain, list, data, ZipByteForm::kPlain);
+  std::string inverted = dir_.Join("inverted.zip");
+  WriteContainerOrDie(inverted, list, data, ZipByteForm::kInverted);
+  std::string shortPacked = dir_.Join("short.patch");
+  WriteFileOrDie(shortPacked, "JZQ1");
+  std::string other = dir_.Join("other.patch");
+  WriteFileOrDie(other, RandomBytes(1, 100).replace(0, 2, "XY"));
+  for (const std::string& path : {plain, inverted, shortPacked, other}) {
+    PatchPackagePtr package(CreatePatchPackage());
+    EXPECT_FALSE(package->OpenPackage(path.c_str(), "pak")) << path;
+    EXPECT_EQ(LastErrorCode(), ERR_BAD_DATA) << path;
+    EXPECT_STREQ(LastErrorMessage(), "");
+  }
+
+  // The plain and the inverted zip are accepted as the content of a packed file.
+  for (const std::string& content : {plain, inverted}) {
+    std::string packed = content + ".patch";
+    PackFileOrDie(content, packed);
+    PatchPackagePtr package(CreatePatchPackage());
+    ASSERT_TRUE(package->OpenPackage(packed.c_str(), "pak")) << LastErrorMessage();
+    EXPECT_EQ(package->GetEntryCount(), 1);
+    const PatchContainer& container = Impl(package)->tables().containers.begin()->second;
+    EXPECT_FALSE(container.preEncoded);
+  }
+  PatchPackagePtr package(CreatePatchPackage());
+  ASSERT_TRUE(package->OpenPackage(MaskedPackage(dir_.Join("m.patch"), list, data).c_str(), "pak"));
+  EXPECT_TRUE(Impl(package)->tables().containers.begin()->second.preEncoded);
+}
+
+TEST_F(PatchPackageTest, OpenFailuresAndTheirCodes) {
+  EXPECT_FALSE(package_->OpenPackage("", "pak"));
+  EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+  EXPECT_FALSE(package_->OpenPackage(nullptr, "pak"));
+  EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+
+  std::string missing = dir_.Join("missing.patch");
+  EXPECT_FALSE(package_->OpenPackage(missing.c_str(), "pak"));
+  EXPECT_EQ(LastErrorCode(), ERR_ACCESS);
+  EXPECT_EQ(std::string(LastErrorMessage()).rfind("File=" + missing + ", WinErr=", 0), 0u);
+
+  // Masked bytes that start like a zip but hold none.
+  std::string broken = dir_.Join("broken.patch");
+  std::string bytes = "PK\x03\x04" + RandomBytes(2, 3000);
+  MaskBuffer(&bytes[0], bytes.size(), 0);
+  WriteFileOrDie(broken, bytes);
+  EXPECT_FALSE(package_->OpenPackage(broken.c_str(), "pak"));
+  EXPECT_EQ(LastErrorCode(), ERR_ZIP);
+  EXPECT_EQ(std::string(LastErrorMessage()).rfind("ziperr=-", 0), 0u) << LastErrorMessage();
+
+  // A packed file whose content is neither zip form.
+  std::string content = dir_.Join("content");
+  WriteFileOrDie(content, "XY" + std::string(500, 'z'));
+  std::string packed = dir_.Join("odd.patch");
+  PackFileOrDie(content, packed);
+  EXPECT_FALSE(package_->OpenPackage(packed.c_str(), "pak"));
+  EXPECT_EQ(LastErrorCode(), ERR_BAD_DATA);
+
+  // A packed file too short to unpack: the decoder's code.
+  std::string tiny = dir_.Join("tiny.patch");
+  WriteFileOrDie(tiny, std::string("JZQ1\x05\0\0\0\0\0\0\0", 12));
+  EXPECT_FALSE(package_->OpenPackage(tiny.c_str(), "pak"));
+  EXPECT_EQ(LastErrorCode(), ERR_BAD_DATA);
+  EXPECT_EQ(package_->GetEntryCount(), 0);
+}
+
+TEST_F(PatchPackageTest, ASecondOpenOfTheSameFileReadsNothing) {
+  std::string path = MaskedPackage(dir_.Join("Up.patch"), "0||a.txt|0|0\n", {{"a.txt", "A"}});
+  ASSERT_TRUE(package_->OpenPackage(path.c_str(), "pak"));
+  ASSERT_TRUE(RemoveFileAt(path.c_str()));
+  std::string other = path;
+  other.replace(other.size() - 8, 8, "up.PATCH");
+  for (char& c : other) {
+    if (c == '/') c = '\\';
+  }
+  EXPECT_TRUE(package_->OpenPackage(other.c_str(), "pak"));
+  EXPECT_EQ(package_->GetEntryCount(), 1);
+}
+
+TEST_F(PatchPackageTest, EntryCountsLooseEntriesAndEveryPacksEntries) {
+  std::string path = MaskedPackage(dir_.Join("p.patch"),
+                                   "0||a|0|0\n1||b|0|0\n"
+                                   "0|one.pak|x|0|0\n1|one.pak|y|0|0\n"
+                                   "0|two.pak|x|0|0\n2|two.pak|y|0|0\n0|two.pak|z|0|0\n");
+  ASSERT_TRUE(package_->OpenPackage(path.c_str(), "pak"));
+  EXPECT_EQ(package_->GetEntryCount(), 7);
+
+  for (const char* list : {"", "\r\n\r\n", "0||a|0\n"}) {
+    PatchPackagePtr package(CreatePatchPackage());
+    ASSERT_TRUE(package->OpenPackage(MaskedPackage(dir_.Join("e.patch"), list).c_str(), "pak"));
+    EXPECT_EQ(package->GetEntryCount(), 0) << list;
+  }
+  // Without a control list at all: a package with no entries.
+  PatchPackagePtr package(CreatePatchPackage());
+  std::string bare = dir_.Join("bare.patch");
+  WriteContainerOrDie(bare, nullptr, {{"a", "A"}}, ZipByteForm::kMasked);
+  ASSERT_TRUE(package->OpenPackage(bare.c_str(), "pak"));
+  EXPECT_EQ(package->GetEntryCount(), 0);
+}
+
+TEST_F(PatchPackageTest, ASecondFileMergesIntoTheSameTables) {
+  std::string first = MaskedPackage(dir_.Join("1.patch"), "0||a.txt|0|0\n0||b.txt|0|0\n");
+  std::string second = MaskedPackage(dir_.Join("2.patch"), "1||A.TXT|0|0\n0||c.txt|0|0\n");
+  ASSERT_TRUE(package_->OpenPackage(first.c_str(), "pak"));
+  ASSERT_TRUE(package_->OpenPackage(second.c_str(), "pak"));
+  const PatchTables& tables = Impl(package_)->tables();
+  EXPECT_EQ(tables.containers.size(), 2u);
+  ASSERT_EQ(tables.looseEntries.size(), 3u);
+  const PatchEntry& a = tables.looseEntries.at("a.txt");
+  EXPECT_EQ(a.op, ENTRY_OP_DELETE);
+  EXPECT_EQ(a.container->key, NormalizeName(second));
+  EXPECT_EQ(tables.looseEntries.at("b.txt").container->key, NormalizeName(first));
+}
+
+TEST_F(PatchPackageTest, AnUnsafeNameRefusesTheWholeFile) {
+  const char* forms[] = {
+      "..\\..\\x.dll", "a\\..\\..\\x.dll", "\\abs.dll", "C:\\x.dll", "\\\\srv\\s\\x", "a:b",
+      "NUL",           "aux.txt",          "dir.\\x",   "dir \\x",   "/etc/x"};
+  for (const char* form : forms) {
+    for (bool asPack : {false, true}) {
+      std::string list =
+          std::string("0||good.txt|0|0\n") +
+          (asPack ? std::string("0|") + form + "|x|0|0\n" : std::string("0||") + form + "|0|0\n");
+      std::string path = MaskedPackage(dir_.Join("u.patch"), list.c_str(), {{"good.txt", "G"}});
+      PatchPackagePtr package(CreatePatchPackage());
+      EXPECT_FALSE(package->OpenPackage(path.c_str(), "pak")) << form;
+      EXPECT_EQ(LastErrorCode(), ERR_BAD_DATA) << form;
+      EXPECT_STREQ(LastErrorMessage(), form);
+      EXPECT_EQ(package->GetEntryCount(), 0) << form << ": nothing merged";
+      // Refused again, not taken for an already opened file.
+      EXPECT_FALSE(package->OpenPackage(path.c_str(), "pak")) << form;
+      EXPECT_TRUE(Impl(package)->tables().containers.empty());
+    }
+  }
+}
+
+TEST_F(PatchPackageTest, APackedFileUnpacksIntoOneAxuFolderRemovedAtDestruction) {
+  std::string path = PackedPackage(dir_.Join("Ql-1-2.patch"), "0||a.txt|0|0\n", {{"a.txt", "A"}});
+  ASSERT_TRUE(TempEntries().empty());
+  ASSERT_TRUE(package_->OpenPackage(path.c_str(), "pak"));
+  std::vector<FolderEntry> entries = TempEntries();
+  ASSERT_EQ(entries.size(), 1u) << ::testing::PrintToString(Names(entries));
+  EXPECT_TRUE(entries[0].is_folder);
+  EXPECT_EQ(entries[0].name.rfind("axu", 0), 0u) << entries[0].name;
+  std::string folder = tmp_.Join(entries[0].name);
+  EXPECT_EQ(ComparePaths(Impl(package_)->workFolder().c_str(), folder.c_str()), 0);
+  std::vector<FolderEntry> inside;
+  ASSERT_TRUE(ListFolder(folder.c_str(), &inside));
+  EXPECT_EQ(Names(inside), std::vector<std::string>{"ql-1-2.~patch"});
+
+  // A second packed file goes into the same folder.
+  std::string second = PackedPackage(dir_.Join("two"), "0||b.txt|0|0\n", {{"b.txt", "B"}});
+  ASSERT_TRUE(package_->OpenPackage(second.c_str(), "pak"));
+  EXPECT_EQ(TempEntries().size(), 1u);
+  ASSERT_TRUE(ListFolder(folder.c_str(), &inside));
+  EXPECT_EQ(inside.size(), 2u);
+
+  package_.reset();
+  EXPECT_TRUE(TempEntries().empty());
+}
+
+TEST_F(PatchPackageTest, AMaskedZipMakesNoWorkFolder) {
+  ASSERT_TRUE(package_->OpenPackage(MaskedPackage(dir_.Join("m.patch"), "").c_str(), "pak"));
+  EXPECT_TRUE(TempEntries().empty());
+  EXPECT_TRUE(Impl(package_)->workFolder().empty());
+}
+
+TEST_F(PatchPackageTest, SetWorkFolderOnceToAnExistingFolder) {
+  std::string work = dir_.Join("work");
+  EXPECT_FALSE(package_->SetWorkFolder(work.c_str()));
+  EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+  ASSERT_TRUE(MakeFolder(work.c_str()));
+  WriteFileOrDie(dir_.Join("work\\keep.txt"), "mine");
+  EXPECT_FALSE(package_->SetWorkFolder(dir_.Join("work\\keep.txt").c_str()));
+  EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+  ASSERT_TRUE(package_->SetWorkFolder(work.c_str()));
+  EXPECT_FALSE(package_->SetWorkFolder(work.c_str()));
+  EXPECT_EQ(LastErrorCode(), ERR_DUPLICATE);
+  EXPECT_STREQ(LastErrorMessage(), "");
+
+  std::string path = PackedPackage(dir_.Join("p.patch"), "0||a|0|0\n", {{"a", "A"}});
+  ASSERT_TRUE(package_->OpenPackage(path.c_str(), "pak"));
+  EXPECT_FALSE(ReadFileOrEmpty(JoinPath(work, "p.~patch")).empty());
+  EXPECT_TRUE(TempEntries().empty());
+  // Only what the package unpacked goes; the caller's folder and files stay.
+  package_.reset();
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(work, "keep.txt")), "mine");
+  EXPECT_FALSE(PathExists(JoinPath(work, "p.~patch").c_str()));
+}
+
+TEST_F(PatchPackageTest, VerifyChecksTheCrcTrailer) {
+  std::string path = PackedPackage(dir_.Join("p.patch"), "0||a|0|0\n", {{"a", "A"}});
+  EXPECT_TRUE(package_->VerifyPackageFile(path.c_str()));
+  std::string bytes = ReadFileOrEmpty(path);
+  bytes[bytes.size() / 2] ^= 1;
+  WriteFileOrDie(path, bytes);
+  EXPECT_FALSE(package_->VerifyPackageFile(path.c_str()));
+  EXPECT_FALSE(package_->VerifyPackageFile(""));
+  EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+}
+
+TEST_F(PatchPackageTest, ReadHandlersFollowTheKind) {
+  std::vector<ZipMember> none;
+  struct {
+    ZipByteForm form;
+    const ZipReadHandlers* expected;
+  } cases[] = {{ZipByteForm::kPlain, GetZipReadHandlers(ZipByteForm::kPlain)},
+               {ZipByteForm::kInverted, GetZipReadHandlers(ZipByteForm::kInverted)},
+               {ZipByteForm::kMasked, GetZipReadHandlers(ZipByteForm::kMasked)}};
+  for (const auto& c : cases) {
+    std::string path = dir_.Join("c.zip");
+    WriteContainerOrDie(path, "", none, c.form);
+    EXPECT_EQ(package_->GetReadHandlers(path.c_str()), c.expected);
+  }
+  std::string packed = PackedPackage(dir_.Join("p.patch"), "");
+  EXPECT_EQ(package_->GetReadHandlers(packed.c_str()), nullptr);
+}
+
+TEST_F(PatchPackageTest, ConvertTurnsAPlainZipIntoAPackedFileAndBack) {
+  std::string zip = dir_.Join("plain.zip");
+  WriteContainerOrDie(zip, "0||a.txt|0|0\n", {{"a.txt", RandomBytes(4, 20000)}},
+                      ZipByteForm::kPlain);
+  std::string original = ReadFileOrEmpty(zip);
+
+  std::string packed = dir_.Join("out\\p.patch");
+  ASSERT_TRUE(MakeFolder(dir_.Join("out").c_str()));
+  ASSERT_TRUE(package_->ConvertPackageFile(zip.c_str(), packed.c_str())) << LastErrorMessage();
+  EXPECT_EQ(ReadFileOrEmpty(zip), original) << "the source stays";
+  EXPECT_EQ(DetectPatchKind(packed.c_str(), nullptr), PATCH_KIND_PACKED);
+  EXPECT_TRUE(package_->VerifyPackageFile(packed.c_str()));
+  std::string length(4, '\0');
+  for (int i = 0; i < 4; ++i) length[i] = static_cast<char>(original.size() >> (8 * i));
+  EXPECT_EQ(ReadFileOrEmpty(packed).substr(0, 8), "JZQ1" + length);
+  {
+    PatchPackagePtr opened(CreatePatchPackage());
+    ASSERT_TRUE(opened->OpenPackage(packed.c_str(), "pak"));
+    EXPECT_EQ(opened->GetEntryCount(), 1);
+  }
+  // Back, in place.
+  ASSERT_TRUE(package_->ConvertPackageFile(packed.c_str(), packed.c_str()));
+  EXPECT_EQ(ReadFileOrEmpty(packed), original);
+}
+
+TEST_F(PatchPackageTest, ConvertFailures) {
+  EXPECT_FALSE(package_->ConvertPackageFile("", "x"));
+  EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+
+  std::string masked = MaskedPackage(dir_.Join("m.patch"), "");
+  std::string target = dir_.Join("t.patch");
+  EXPECT_FALSE(package_->ConvertPackageFile(masked.c_str(), target.c_str()));
+  EXPECT_EQ(LastErrorCode(), ERR_BAD_DATA);
+
+  std::string unreachable = dir_.Join("no\\such\\folder\\t.patch");
+  EXPECT_FALSE(package_->ConvertPackageFile(masked.c_str(), unreachable.c_str()));
+  EXPECT_EQ(LastErrorCode(), ERR_WRITE);
+  EXPECT_EQ(std::string(LastErrorMessage()).rfind("File=" + unreachable + ", WinErr: ", 0), 0u)
+      << LastErrorMessage();
+
+  // A zip too small for the packed form keeps its content when encoding fails.
+  std::string small = dir_.Join("small.zip");
+  WriteFileOrDie(small, "PK\x05\x06tiny");
+  EXPECT_FALSE(package_->ConvertPackageFile(small.c_str(), small.c_str()));
+  EXPECT_EQ(ReadFileOrEmpty(small), "PK\x05\x06tiny");
+}
+
+TEST_F(PatchPackageTest, ComputeFileCrcWithAndWithoutTrailer) {
+  std::string path = dir_.Join("f");
+  WriteFileOrDie(path, "123456789abcd");
+  uint32_t whole = 0;
+  uint32_t head = 0;
+  ASSERT_TRUE(package_->ComputeFileCrc(path.c_str(), &whole, false));
+  ASSERT_TRUE(package_->ComputeFileCrc(path.c_str(), &head, true));
+  EXPECT_EQ(head, 0x5FA0DE0Fu);  // the system's CRC of "123456789"
+  uint32_t expected = 0;
+  BufferCrc("123456789abcd", 13, &expected);
+  EXPECT_EQ(whole, expected);
+}
+
+}  // namespace
+}  // namespace qlmr

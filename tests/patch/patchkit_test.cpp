@@ -1,0 +1,129 @@
+// The qlmr-patchkit tool as the release team runs it: whole processes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "base/file_util.h"
+#include "base/platform.h"
+#include "tests/support/test_util.h"
+
+namespace qlmr {
+namespace {
+
+using testing_support::ReadFileOrEmpty;
+using testing_support::TempDir;
+using testing_support::WriteFileOrDie;
+
+struct ToolRun {
+  int exitCode;
+  std::string output;  // stdout and stderr
+};
+
+ToolRun Patchkit(const std::string& arguments) {
+  std::string command = std::string(QLMR_PATCHKIT) + " " + arguments + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ToolRun run{-1, ""};
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+  int status = pclose(pipe);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+class PatchkitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFileOrDie(root_.Join("bin\\a.dll"), "new a");
+    WriteFileOrDie(root_.Join(".ver"), "kr|00001.00000.00001");
+    WriteFileOrDie(list_, "0||bin\\a.dll|0\n0||.ver|0\n1||old.txt|0\n");
+    WriteFileOrDie(install_.Join("old.txt"), "old");
+  }
+  std::string Quote(const std::string& path) { return "'" + path + "'"; }
+
+  TempDir root_;
+  TempDir work_;
+  TempDir install_;
+  std::string list_ = work_.Join("list.txt");
+};
+
+TEST_F(PatchkitTest, BuildInspectVerifyAndApplyEachKind) {
+  for (const char* kind : {"masked", "packed"}) {
+    std::string patch = work_.Join(std::string(kind) + ".patch");
+    ToolRun build = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
+                             " -o " + Quote(patch) + " --kind " + kind);
+    ASSERT_EQ(build.exitCode, 0) << build.output;
+
+    ToolRun inspect = Patchkit("inspect " + Quote(patch));
+    ASSERT_EQ(inspect.exitCode, 0) << inspect.output;
+    EXPECT_NE(inspect.output.find(std::string("kind: ") +
+                                  (kind == std::string("masked") ? "masked zip" : "packed")),
+              std::string::npos)
+        << inspect.output;
+    // The version file is listed last although it sorts first.
+    size_t a = inspect.output.find("write  bin\\a.dll");
+    size_t old = inspect.output.find("delete old.txt");
+    size_t ver = inspect.output.find("write  .ver");
+    ASSERT_NE(a, std::string::npos) << inspect.output;
+    ASSERT_NE(old, std::string::npos) << inspect.output;
+    ASSERT_NE(ver, std::string::npos) << inspect.output;
+    EXPECT_LT(a, old);
+    EXPECT_LT(old, ver);
+
+    ToolRun apply = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
+    ASSERT_EQ(apply.exitCode, 0) << apply.output;
+    EXPECT_EQ(ReadFileOrEmpty(install_.Join("bin\\a.dll")), "new a");
+    EXPECT_EQ(ReadFileOrEmpty(install_.Join(".ver")), "kr|00001.00000.00001");
+    EXPECT_FALSE(PathExists(install_.Join("old.txt").c_str()));
+  }
+  ToolRun verify = Patchkit("verify " + Quote(work_.Join("packed.patch")));
+  EXPECT_EQ(verify.exitCode, 0) << verify.output;
+}
+
+TEST_F(PatchkitTest, ConvertBothWays) {
+  std::string patch = work_.Join("p.patch");
+  ASSERT_EQ(Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) + " -o " +
+                     Quote(patch) + " --kind packed")
+                .exitCode,
+            0);
+  std::string zip = work_.Join("p.zip");
+  ASSERT_EQ(Patchkit("convert " + Quote(patch) + " " + Quote(zip)).exitCode, 0);
+  EXPECT_EQ(ReadFileOrEmpty(zip).substr(0, 2), "PK");
+  std::string again = work_.Join("again.patch");
+  ASSERT_EQ(Patchkit("convert " + Quote(zip) + " " + Quote(again)).exitCode, 0);
+  EXPECT_EQ(ReadFileOrEmpty(again), ReadFileOrEmpty(patch));
+}
+
+TEST_F(PatchkitTest, FailuresPrintTheErrorAndExitWithOne) {
+  std::string zip = work_.Join("plain.zip");
+  WriteFileOrDie(zip, "PK\x03\x04 not a patch");
+  ToolRun refused = Patchkit("apply " + Quote(zip) + " " + Quote(install_.path()));
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.output, "error 2: \n");
+
+  std::string corrupt = work_.Join("c.patch");
+  WriteFileOrDie(corrupt, "JZQ1\x10\0\0\0 garbage and a bad trailer");
+  ToolRun verify = Patchkit("verify " + Quote(corrupt));
+  EXPECT_EQ(verify.exitCode, 1);
+  EXPECT_EQ(verify.output.rfind("error 2: ", 0), 0u) << verify.output;
+
+  WriteFileOrDie(list_, "0||..\\escape.txt|0\n");
+  ToolRun unsafe = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
+                            " -o " + Quote(work_.Join("x.patch")));
+  EXPECT_EQ(unsafe.exitCode, 1);
+  EXPECT_EQ(unsafe.output, "error 2: line 1: ..\\escape.txt\n");
+}
+
+TEST_F(PatchkitTest, UsageErrorsExitWithTwo) {
+  for (const char* arguments :
+       {"", "frobnicate", "apply only-one-argument", "build --list x --root y -o z --kind zip"}) {
+    EXPECT_EQ(Patchkit(arguments).exitCode, 2) << arguments;
+  }
+  EXPECT_EQ(Patchkit("--help").exitCode, 0);
+}
+
+}  // namespace
+}  // namespace qlmr

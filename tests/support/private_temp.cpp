@@ -1,0 +1,36 @@
+// Gives each test process its own temporary folder, so that tests running in
+// parallel processes never see each other's temporary files and a test can
+// check that nothing was left behind there.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <string>
+
+#include "base/platform.h"
+
+namespace {
+
+class PrivateTempFolder : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (!qlmr::CreateUniqueTempFile(qlmr::TempFolderPath().c_str(), "qpt", &folder_) ||
+        !qlmr::RemoveFileAt(folder_.c_str()) || !qlmr::MakeFolder(folder_.c_str())) {
+      fprintf(stderr, "cannot make a private temporary folder\n");
+      abort();
+    }
+    setenv("TMPDIR", qlmr::RuntimeFileName(folder_.c_str()).c_str(), 1);
+  }
+  void TearDown() override {
+    qlmr::RemoveFolderContents(folder_.c_str());
+    qlmr::RemoveEmptyFolder(folder_.c_str());
+  }
+
+ private:
+  std::string folder_;
+};
+
+const ::testing::Environment* const kPrivateTempFolder =
+    ::testing::AddGlobalTestEnvironment(new PrivateTempFolder);
+
+}  // namespace

@@ -1,0 +1,21 @@
+// qlmr-patchkit: the release team's tool for patch packages.
+#include "tools/patchkit/commands.h"
+#include "tools/tool_support.h"
+
+int main(int argc, char** argv) {
+  using namespace qlmr;
+  CLI::App app{"Builds, inspects, converts, verifies and applies Quelmar patch packages."};
+  app.require_subcommand(1);
+  int exitCode = tools::kExitSuccess;
+  patchkit::RegisterBuildCommand(app, &exitCode);
+  patchkit::RegisterInspectCommand(app, &exitCode);
+  patchkit::RegisterConvertCommand(app, &exitCode);
+  patchkit::RegisterVerifyCommand(app, &exitCode);
+  patchkit::RegisterApplyCommand(app, &exitCode);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? tools::kExitSuccess : tools::kExitUsage;
+  }
+  return exitCode;
+}
