@@ -11,12 +11,21 @@
 namespace qlmr {
 namespace {
 
+struct Entry {
+  int id;
+  const char* utf8;
+};
+
+constexpr Entry kEntries[] = {
+#define QLMR_STRING(id, name, text) {id, text},
+#include "res/string_table.inc"
+#undef QLMR_STRING
+};
+
 const std::map<int, std::string>& Table() {
   static const std::map<int, std::string> table = [] {
     std::map<int, std::string> texts;
-#define QLMR_STRING(id, name, text) texts[id] = Utf8ToCp936(text);
-#include "res/string_table.inc"
-#undef QLMR_STRING
+    for (const Entry& entry : kEntries) texts[entry.id] = Utf8ToCp936(entry.utf8);
     return texts;
   }();
   return table;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/codec.h"
+#include "base/error.h"
 #include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
@@ -101,7 +102,7 @@ std::string StoredContent(const std::string& archivePath, const std::string& nam
 
 int64_t ModifiedNanoseconds(const std::string& path) {
   struct stat st;
-  if (stat(MapPath(path).c_str(), &st) != 0) return -1;
+  if (stat(RuntimeFileName(path.c_str()).c_str(), &st) != 0) return -1;
   return int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
 }
 
@@ -139,7 +140,7 @@ class UpdaterTest : public ::testing::Test {
   }
 
   // The patch from kFrom to kTo: 9 entries of every sort.
-  std::string MakePatch() {
+  std::string MakePatch(PatchKind kind = PATCH_KIND_MASKED_ZIP) {
     std::string data = JoinPath(root.path(), "new");
     for (const StoredFile& file : kPackAAfter) {
       WriteFileOrDie(JoinPath(data, "data\\a.pak\\" + file.name), file.content);
@@ -161,8 +162,7 @@ class UpdaterTest : public ::testing::Test {
         {ENTRY_OP_WRITE, "", ".ver", 0},
     };
     std::string patch = JoinPath(root.path(), "patch");
-    EXPECT_TRUE(BuildPatchPackage(lines, data.c_str(), patch.c_str(), PATCH_KIND_MASKED_ZIP))
-        << LastErrorMessage();
+    EXPECT_TRUE(BuildPatchPackage(lines, data.c_str(), patch.c_str(), kind)) << LastErrorMessage();
     return patch;
   }
 
@@ -226,7 +226,7 @@ class UpdaterTest : public ::testing::Test {
   }
 
   // A disk path for the test's own system calls.
-  static std::string MapPath(const std::string& path) { return ShortPathName(path.c_str()); }
+  static std::string MapPath(const std::string& path) { return RuntimeFileName(path.c_str()); }
 
   TempDir root;
   std::string install;
@@ -248,10 +248,13 @@ TEST_F(UpdaterTest, AppliesTheCarriedPatchAndStartsThePatcherAtExit) {
   Press("");
   Press("q");
   Press("\x1b");
+  // The exit button turns into OK and the bar fills before the box shows.
+  Expect("[buttons] start(Enter)=off exit(q)=on 确定");
+  Expect("[progress] 100");
   Expect("[message] 《Quelmar》: 《Quelmar》成功更新到CN.0.551.066! (Enter)");
   EXPECT_FALSE(PathExists(JoinPath(install, "patcher-ran").c_str()));
   Press("");
-  Expect("[buttons] start(Enter)=off exit(q)=on 确定");
+  Expect("[message] closed");
   Leave();
 
   std::vector<std::string> statuses = Lines("[status] ");
@@ -303,6 +306,20 @@ TEST_F(UpdaterTest, WithoutDownloadFolderThePatchStaysInTheTemporaryFolder) {
   EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
   EXPECT_TRUE(PathExists(JoinPath(temp, std::string("~qlmrPatch\\") + kPatchName).c_str()));
   EXPECT_FALSE(PathExists(JoinPath(install, "download").c_str()));
+}
+
+// A packed patch carries plain data that the updater encodes itself.
+TEST_F(UpdaterTest, APackedPatchGivesTheSameInstallation) {
+  MakeInstallation();
+  Start(Wrap(MakePatch(PATCH_KIND_PACKED), install));
+  RunToSuccess();
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+  for (const StoredFile& file : kPackAAfter) {
+    bool verified = false;
+    EXPECT_EQ(StoredContent(JoinPath(install, "data\\a.pak"), file.name, &verified), file.content)
+        << file.name;
+    EXPECT_TRUE(verified) << LastErrorMessage();
+  }
 }
 
 TEST_F(UpdaterTest, AnotherFolderIsAskedForWhenThePatchDoesNotFitTheOwnOne) {

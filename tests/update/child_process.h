@@ -22,7 +22,7 @@ class ChildProcess {
   struct Options {
     std::string program;                // the file to run (a disk path)
     std::vector<std::string> argv;      // argv[0] first; empty: {program}
-    std::vector<std::string> extraEnv;  // "NAME=value" added to ours
+    std::vector<std::string> extraEnv;  // "NAME=value", added to ours or replacing
     std::string workingFolder;          // empty: ours
     bool pipes = false;                 // stdin and stdout through pipes
     bool terminal = false;              // stdin and stdout on a new terminal

@@ -43,8 +43,17 @@ bool ChildProcess::Start(const Options& options) {
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(&arg[0]);
   argv.push_back(nullptr);
+  // Ours, with each variable of extraEnv replaced (getenv takes the first).
   std::vector<std::string> env_text;
-  for (char** e = environ; *e != nullptr; ++e) env_text.push_back(*e);
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string entry = *e;
+    bool replaced = false;
+    for (const std::string& extra : options.extraEnv) {
+      std::string name = extra.substr(0, extra.find('=') + 1);  // "NAME="
+      replaced = replaced || entry.compare(0, name.size(), name) == 0;
+    }
+    if (!replaced) env_text.push_back(entry);
+  }
   for (const std::string& extra : options.extraEnv) env_text.push_back(extra);
   std::vector<char*> env;
   for (std::string& e : env_text) env.push_back(&e[0]);
