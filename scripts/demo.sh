@@ -95,16 +95,17 @@ if [ -t 0 ] && [ -t 1 ]; then
 else
   # No one at the keyboard: answer the screens as a person would.
   coproc UPDATER { exec ./qlmr-update; }
+  pid=$UPDATER_PID
   in=${UPDATER[1]}
   while IFS= read -r line <&"${UPDATER[0]}"; do
     echo "  $line"
     case "$line" in
       "[buttons] start(Enter)=on"*) echo "  (Enter)" && echo >&"$in" ;;
       "[message]"*"(Enter)") echo "  (Enter)" && echo >&"$in" ;;
-      "[buttons] start(Enter)=off exit(q)=on"*) echo "  (q)" && echo q >&"$in" ;;
+      "[message] closed" | "[failed]"*) echo "  (q)" && echo q >&"$in" ;;
     esac
   done
-  wait "$UPDATER_PID"
+  wait "$pid"
 fi
 cd - >/dev/null
 
