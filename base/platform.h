@@ -21,6 +21,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -121,6 +123,85 @@ std::string RuntimeFileName(const char* path);
 
 // Whether the process's standard error goes to a terminal.
 bool StderrIsTerminal();
+// Whether the process's standard output goes to a terminal.
+bool StdoutIsTerminal();
+
+// The full form of `path`: a relative path is taken from the current folder.
+// On POSIX an existing path also has its links resolved, so that it compares
+// equal to the paths the process list gives.
+std::string FullPathName(const char* path);
+
+// Lets the file be run as a program: adds execute permission wherever read
+// permission is (POSIX). Nothing to do on Win32.
+bool MarkExecutable(const char* path);
+
+// --- Processes ---------------------------------------------------------------
+
+struct ProcessEntry {
+  uint32_t id = 0;
+  // The process's executable file, a full path in the system's form; empty
+  // when it cannot be read (another user's process, one that has ended).
+  std::string imagePath;
+  // The file that the first argument of the process's command line names, a
+  // full path in the system's form; empty when the argument is no path or
+  // names nothing that exists. A program run by a loader (a Windows program
+  // under Wine, whose executable is the loader) shows up here. Always empty
+  // on Win32, where imagePath is the program itself.
+  std::string commandFile;
+};
+
+// Calls `visitor` once for each running process, this one included. False
+// when the process list cannot be read; the visitor is not called then.
+bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visitor);
+
+// Ends the process at once, as termination with exit code -1 does (SIGKILL on
+// POSIX), and returns without waiting for it to end. False when the process
+// cannot be reached (gone, or not ours to end).
+bool TerminateProcessById(uint32_t id);
+
+// Starts the program `path`, without arguments, in `workingFolder`, detached
+// from this process: not waited for, and without this process's console (its
+// own session on POSIX, standard streams on the null device). True when the
+// program started.
+bool StartDetachedProcess(const char* path, const char* workingFolder);
+
+// --- Console -------------------------------------------------------------------
+
+// Keeps the interrupt key (Ctrl+C) and the interrupt signal from ending the
+// process.
+void IgnoreInterruptSignal();
+
+// Keys from standard input. On a terminal each key arrives by itself: no echo,
+// no line editing, and the signal keys (Ctrl+C, Ctrl+\, Ctrl+Z) are plain
+// keys. Any other input (a pipe, a file) is read one line at a time.
+// One thread reads; Restore may be called from any thread.
+class ConsoleInput {
+ public:
+  ConsoleInput() = default;
+  ~ConsoleInput();  // restores the terminal
+  ConsoleInput(const ConsoleInput&) = delete;
+  ConsoleInput& operator=(const ConsoleInput&) = delete;
+
+  // Takes over standard input, switching a terminal to single keys. False
+  // when a terminal cannot be switched.
+  bool Open();
+  bool IsTerminal() const { return terminal_; }
+  // Blocks for the next input: the bytes of one key press from a terminal
+  // (several for a multi-byte character or an escape sequence), or one line
+  // without its line end (CR LF or LF) otherwise. False at the end of input
+  // or on a failure.
+  bool Read(std::string* input);
+  // Puts the terminal back as Open found it. Idempotent.
+  void Restore();
+
+ private:
+  bool terminal_ = false;
+  std::mutex restore_mutex_;
+  bool restore_pending_ = false;
+  std::vector<uint8_t> saved_mode_;  // the terminal's settings before Open
+  std::string pending_;              // bytes read past the last line
+  bool ended_ = false;
+};
 
 // Text conversion between the system's code page 936 and UTF-8. Bytes that
 // do not convert are kept as they are, so the result is never empty for a

@@ -2,11 +2,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -431,6 +435,294 @@ std::string ShortPathName(const char* path) {
 std::string RuntimeFileName(const char* path) { return DiskPath(path); }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+namespace {
+
+// realpath(3) of a disk path; empty when it does not exist.
+std::string ResolvedDiskPath(const std::string& disk) {
+  char* resolved = realpath(disk.c_str(), nullptr);
+  if (resolved == nullptr) return std::string();
+  std::string result = resolved;
+  free(resolved);
+  return result;
+}
+
+std::string CurrentFolder() {
+  std::vector<char> buffer(4096);
+  if (getcwd(buffer.data(), buffer.size()) == nullptr) return std::string();
+  return buffer.data();
+}
+
+}  // namespace
+
+std::string FullPathName(const char* path) {
+  std::string disk = DiskPath(path);
+  if (disk.empty()) return std::string();
+  if (disk[0] != '/') disk = CurrentFolder() + "/" + disk;
+  std::string resolved = ResolvedDiskPath(disk);
+  return Utf8ToCp936(resolved.empty() ? disk : resolved);
+}
+
+bool MarkExecutable(const char* path) {
+  std::string disk = DiskPath(path);
+  struct stat st;
+  if (stat(disk.c_str(), &st) != 0) return Fail();
+  mode_t mode = st.st_mode & 07777;
+  mode |= (mode & 0444) >> 2;  // r-- becomes r-x for owner, group and others
+  return chmod(disk.c_str(), mode) == 0 ? true : Fail();
+}
+
+// --- Processes ---------------------------------------------------------------
+
+namespace {
+
+std::string ReadLink(const std::string& link) {
+  std::vector<char> buffer(4096);
+  ssize_t n = readlink(link.c_str(), buffer.data(), buffer.size() - 1);
+  if (n <= 0) return std::string();
+  return std::string(buffer.data(), static_cast<size_t>(n));
+}
+
+// A whole small file of /proc; empty when it cannot be read.
+std::string ReadProcFile(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::string();
+  std::string content;
+  char buffer[4096];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return content;
+}
+
+// A variable of a process's environment as /proc shows it.
+std::string ProcessVariable(const std::string& environment, const std::string& name) {
+  std::string key = name + "=";
+  for (size_t pos = 0; pos < environment.size();) {
+    size_t end = environment.find('\0', pos);
+    if (end == std::string::npos) end = environment.size();
+    if (environment.compare(pos, key.size(), key) == 0) {
+      return environment.substr(pos + key.size(), end - pos - key.size());
+    }
+    pos = end + 1;
+  }
+  return std::string();
+}
+
+// The disk path that a Windows path ("C:\Games\qlmr.exe") of a Wine
+// process names: the drive is a link in the Wine prefix's dosdevices folder.
+std::string WineDiskPath(const std::string& proc, const std::string& windows_path) {
+  std::string environment = ReadProcFile(proc + "/environ");
+  std::string prefix = ProcessVariable(environment, "WINEPREFIX");
+  if (prefix.empty()) {
+    std::string home = ProcessVariable(environment, "HOME");
+    if (home.empty()) {
+      const char* own_home = getenv("HOME");
+      home = own_home == nullptr ? "" : own_home;
+    }
+    if (home.empty()) return std::string();
+    prefix = home + "/.wine";
+  }
+  char drive = static_cast<char>(tolower(static_cast<unsigned char>(windows_path[0])));
+  std::string path = prefix + "/dosdevices/" + drive + ":" + windows_path.substr(2);
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
+// The file that a process's first argument names, resolved; empty if none.
+std::string CommandFile(const std::string& proc) {
+  std::string cmdline = ReadProcFile(proc + "/cmdline");
+  std::string first = cmdline.substr(0, cmdline.find('\0'));
+  if (first.empty()) return std::string();
+  std::string disk;
+  bool windows_form = first.size() > 3 && isalpha(static_cast<unsigned char>(first[0])) &&
+                      first[1] == ':' && (first[2] == '\\' || first[2] == '/');
+  if (windows_form) {
+    disk = WineDiskPath(proc, first);
+  } else if (first[0] == '/') {
+    disk = first;
+  } else if (first.find('/') != std::string::npos) {
+    // Relative to the process's folder. A bare name was found on the search
+    // path, so it cannot be placed.
+    disk = ReadLink(proc + "/cwd") + "/" + first;
+  }
+  if (disk.empty()) return std::string();
+  // Windows names ignore letter case; match them against the disk.
+  return Utf8ToCp936(ResolvedDiskPath(MapNameToDisk(Utf8ToCp936(disk).c_str())));
+}
+
+bool IsAllDigits(const char* text) {
+  if (*text == '\0') return false;
+  for (; *text != '\0'; ++text) {
+    if (!isdigit(static_cast<unsigned char>(*text))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visitor) {
+  DIR* dir = opendir("/proc");
+  if (dir == nullptr) return Fail();
+  std::vector<uint32_t> ids;
+  while (dirent* entry = readdir(dir)) {
+    if (IsAllDigits(entry->d_name)) ids.push_back(static_cast<uint32_t>(atol(entry->d_name)));
+  }
+  closedir(dir);
+  for (uint32_t id : ids) {
+    std::string proc = "/proc/" + std::to_string(id);
+    ProcessEntry process;
+    process.id = id;
+    std::string image = ReadLink(proc + "/exe");
+    if (!image.empty()) process.imagePath = Utf8ToCp936(image);
+    process.commandFile = CommandFile(proc);
+    visitor(process);
+  }
+  return true;
+}
+
+bool TerminateProcessById(uint32_t id) {
+  if (id == 0 || id > static_cast<uint32_t>(INT32_MAX)) {
+    t_last_error = ESRCH;
+    return false;
+  }
+  return kill(static_cast<pid_t>(id), SIGKILL) == 0 ? true : Fail();
+}
+
+namespace {
+
+// Reports errno through `fd` and ends a forked child. Async-signal-safe.
+[[noreturn]] void ChildFailed(int fd) {
+  int error = errno;
+  ssize_t ignored = write(fd, &error, sizeof error);
+  (void)ignored;
+  _exit(127);
+}
+
+}  // namespace
+
+bool StartDetachedProcess(const char* path, const char* workingFolder) {
+  // Everything the children need is prepared before fork: only
+  // async-signal-safe calls may follow it in a threaded process.
+  std::string disk_path = DiskPath(path);
+  std::string disk_folder = DiskPath(workingFolder);
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return Fail();
+  pid_t child = fork();
+  if (child < 0) {
+    Fail();
+    close(report[0]);
+    close(report[1]);
+    return false;
+  }
+  if (child == 0) {
+    // The intermediate child leaves at once, so the program is not our child
+    // and never has to be waited for.
+    setsid();
+    pid_t grandchild = fork();
+    if (grandchild < 0) ChildFailed(report[1]);
+    if (grandchild > 0) _exit(0);
+    if (chdir(disk_folder.c_str()) != 0) ChildFailed(report[1]);
+    int null_fd = open("/dev/null", O_RDWR);
+    if (null_fd < 0) ChildFailed(report[1]);
+    dup2(null_fd, STDIN_FILENO);
+    dup2(null_fd, STDOUT_FILENO);
+    dup2(null_fd, STDERR_FILENO);
+    if (null_fd > STDERR_FILENO) close(null_fd);
+    execl(disk_path.c_str(), disk_path.c_str(), static_cast<char*>(nullptr));
+    ChildFailed(report[1]);
+  }
+  close(report[1]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  // The pipe closes without data once the program was started (close on exec).
+  int error = 0;
+  ssize_t n;
+  do {
+    n = read(report[0], &error, sizeof error);
+  } while (n < 0 && errno == EINTR);
+  close(report[0]);
+  if (n > 0) {
+    t_last_error = error;
+    return false;
+  }
+  return true;
+}
+
+// --- Console -------------------------------------------------------------------
+
+void IgnoreInterruptSignal() { signal(SIGINT, SIG_IGN); }
+
+ConsoleInput::~ConsoleInput() { Restore(); }
+
+bool ConsoleInput::Open() {
+  terminal_ = isatty(STDIN_FILENO) == 1;
+  if (!terminal_) return true;
+  struct termios mode;
+  if (tcgetattr(STDIN_FILENO, &mode) != 0) return Fail();
+  saved_mode_.assign(reinterpret_cast<uint8_t*>(&mode),
+                     reinterpret_cast<uint8_t*>(&mode) + sizeof mode);
+  mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+  mode.c_iflag &= ~static_cast<tcflag_t>(IXON);
+  mode.c_cc[VMIN] = 1;
+  mode.c_cc[VTIME] = 0;
+  if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode) != 0) return Fail();
+  std::lock_guard<std::mutex> lock(restore_mutex_);
+  restore_pending_ = true;
+  return true;
+}
+
+bool ConsoleInput::Read(std::string* input) {
+  input->clear();
+  if (terminal_) {
+    char buffer[16];
+    for (;;) {
+      ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n == 0 ? false : Fail();
+      input->assign(buffer, static_cast<size_t>(n));
+      return true;
+    }
+  }
+  for (;;) {
+    size_t end = pending_.find('\n');
+    if (end != std::string::npos || (ended_ && !pending_.empty())) {
+      if (end == std::string::npos) end = pending_.size();
+      *input = pending_.substr(0, end);
+      pending_.erase(0, end + 1);
+      if (!input->empty() && input->back() == '\r') input->pop_back();
+      return true;
+    }
+    if (ended_) return false;
+    char buffer[4096];
+    ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Fail();
+    if (n == 0) {
+      ended_ = true;
+      continue;
+    }
+    pending_.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+void ConsoleInput::Restore() {
+  std::lock_guard<std::mutex> lock(restore_mutex_);
+  if (!restore_pending_) return;
+  restore_pending_ = false;
+  struct termios mode;
+  memcpy(&mode, saved_mode_.data(), sizeof mode);
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode);
+}
 
 std::string Cp936ToUtf8(const std::string& text) { return Convert(text, "UTF-8", "CP936"); }
 

@@ -13,6 +13,7 @@ void RegisterInspectCommand(CLI::App& app, int* exitCode);
 void RegisterConvertCommand(CLI::App& app, int* exitCode);
 void RegisterVerifyCommand(CLI::App& app, int* exitCode);
 void RegisterApplyCommand(CLI::App& app, int* exitCode);
+void RegisterWrapCommand(CLI::App& app, int* exitCode);
 
 }  // namespace patchkit
 }  // namespace qlmr

@@ -1,0 +1,274 @@
+#include "app/main_dialog.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "app/conflict_dialog.h"
+#include "base/path.h"
+#include "res/resource.h"
+#include "res/strings.h"
+
+namespace qlmr {
+namespace {
+
+std::string Utf8Text(int id) { return Cp936ToUtf8(LoadText(id)); }
+
+bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+std::string Trimmed(const std::string& text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace
+
+struct MainDialog::PendingCall {
+  std::function<intptr_t()> call;
+  intptr_t result = 0;
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+};
+
+MainDialog::MainDialog(TerminalScreen* screen, ConsoleInput* input, UpdateOptions options)
+    : screen_(screen),
+      input_(input),
+      options_(std::move(options)),
+      exitCaption_(TEXT_EXIT_BUTTON) {}
+
+MainDialog::~MainDialog() = default;
+
+int MainDialog::Run() {
+  StartInputThread();
+  OnInitDialog();
+  while (!quit_) Dispatch(events_.Pop());
+  return 0;
+}
+
+void MainDialog::StartInputThread() {
+  // The thread blocks in the console read for the rest of the process; the
+  // program ends right after Run() returns, taking it along.
+  std::thread([this] {
+    std::string input;
+    while (input_->Read(&input)) events_.Push(Event{Event::Kind::kInput, input, nullptr});
+    events_.Push(Event{Event::Kind::kInputEnded, std::string(), nullptr});
+  }).detach();
+}
+
+intptr_t MainDialog::Send(std::function<intptr_t()> call) {
+  auto pending = std::make_shared<PendingCall>();
+  pending->call = std::move(call);
+  events_.Push(Event{Event::Kind::kCall, std::string(), pending});
+  std::unique_lock<std::mutex> lock(pending->mutex);
+  pending->finished.wait(lock, [&] { return pending->done; });
+  return pending->result;
+}
+
+void MainDialog::Dispatch(const Event& event) {
+  switch (event.kind) {
+    case Event::Kind::kCall: {
+      intptr_t result = event.call->call();
+      std::lock_guard<std::mutex> lock(event.call->mutex);
+      event.call->result = result;
+      event.call->done = true;
+      event.call->finished.notify_one();
+      break;
+    }
+    case Event::Kind::kInput:
+      HandleKey(ParseKey(event.input, input_->IsTerminal()));
+      break;
+    case Event::Kind::kInputEnded:
+      OnInputEnded();
+      break;
+  }
+}
+
+bool MainDialog::NextInput(std::string* input) {
+  while (!inputEnded_) {
+    Event event = events_.Pop();
+    if (event.kind == Event::Kind::kInput) {
+      *input = event.input;
+      return true;
+    }
+    if (event.kind == Event::Kind::kInputEnded) {
+      inputEnded_ = true;
+    } else {
+      Dispatch(event);
+    }
+  }
+  return false;
+}
+
+void MainDialog::HandleKey(Key key) {
+  if (conflict_ != nullptr) {
+    // The conflict screen is modal; the main dialog's buttons are disabled
+    // while it is up.
+    conflict_->PostKey(key);
+    return;
+  }
+  if (key == Key::kEnter && state_ == State::kReady) {
+    OnStart();
+  } else if (key == Key::kQuit && state_ != State::kRunning) {
+    OnExit();
+  }
+  // Escape, Ctrl+C and any other key do nothing, in every state.
+}
+
+void MainDialog::OnInputEnded() {
+  inputEnded_ = true;
+  EnterState(state_);
+}
+
+void MainDialog::EnterState(State state) {
+  state_ = state;
+  // Without input nobody can press a key any more: leave once the program
+  // waits for the user alone, without starting anything.
+  if (inputEnded_ && state_ != State::kInitialising && state_ != State::kRunning) quit_ = true;
+}
+
+void MainDialog::ShowButtons() {
+  bool start = state_ == State::kReady;
+  bool exit = state_ != State::kRunning;
+  screen_->SetButtons(start, exit, exitCaption_);
+}
+
+void MainDialog::OnInitDialog() {
+  screen_->SetTitle(TEXT_MAIN_CAPTION);
+  screen_->SetStatus(Utf8Text(IDS_READING_VERSION));
+  screen_->SetProgress(0);
+  ShowButtons();
+  controller_.reset(new UpdateController(this, options_));
+  if (!controller_->StartUpdateThread()) {
+    screen_->SetStatus(Utf8Text(IDS_THREAD_FAILED));
+    EnterFailedState();
+  }
+}
+
+void MainDialog::OnStart() {
+  EnterState(State::kRunning);
+  ShowButtons();
+  controller_->Start();
+}
+
+void MainDialog::OnExit() {
+  if (launchPatcherOnExit_) LaunchPatcher();
+  quit_ = true;
+}
+
+void MainDialog::EnterFailedState() {
+  EnterState(State::kFailed);
+  ShowButtons();
+  screen_->SetFailed();
+}
+
+void MainDialog::OnProgress(int position) {
+  if (position == progress_) return;
+  progress_ = position;
+  screen_->SetProgress(position);
+}
+
+void MainDialog::OnUpdateSucceeded() {
+  state_ = State::kSucceeded;
+  exitCaption_ = Utf8Text(IDS_OK_CAPTION);
+  ShowButtons();
+  OnProgress(100);
+  const std::string& to = controller_->state().patch.toVersionText;
+  screen_->ShowMessageBox(Utf8Text(IDS_BOX_CAPTION),
+                          Cp936ToUtf8(FormatText(IDS_UPDATED_TO, to.c_str())));
+  std::string input;
+  while (NextInput(&input) && ParseKey(input, input_->IsTerminal()) != Key::kEnter) {
+  }
+  screen_->HideMessageBox();
+  launchPatcherOnExit_ = true;
+  EnterState(State::kSucceeded);
+}
+
+void MainDialog::LaunchPatcher() {
+  // Whether it starts is not looked at: the patcher belongs to the game.
+  const std::string& folder = controller_->state().installDir;
+  std::string patcher = JoinPath(folder, kPatcherFileName);
+  if (patcher.size() <= kMaxPath) StartDetachedProcess(patcher.c_str(), folder.c_str());
+}
+
+// --- Calls from the update thread ---------------------------------------------
+
+void MainDialog::SetStatusText(const std::string& text) {
+  Send([&] {
+    screen_->SetStatus(Cp936ToUtf8(text));
+    return intptr_t{0};
+  });
+}
+
+void MainDialog::SetWindowTitle(const std::string& text) {
+  Send([&] {
+    screen_->SetTitle(Cp936ToUtf8(text));
+    return intptr_t{0};
+  });
+}
+
+void MainDialog::EnableStartButton() {
+  Send([&] {
+    EnterState(State::kReady);
+    ShowButtons();
+    return intptr_t{0};
+  });
+}
+
+intptr_t MainDialog::SendUpdateMessage(uint32_t message, uintptr_t wParam) {
+  return Send([&] {
+    switch (message) {
+      case WM_UPDATE_FAILED:
+        EnterFailedState();
+        break;
+      case WM_UPDATE_PROGRESS:
+        OnProgress(static_cast<int>(wParam));
+        break;
+      case WM_UPDATE_SUCCEEDED:
+        OnUpdateSucceeded();
+        break;
+      default:
+        break;
+    }
+    return intptr_t{0};
+  });
+}
+
+bool MainDialog::BrowseForFolder(const std::string& title, std::string* folder) {
+  std::string answer;
+  Send([&] {
+    screen_->ShowPrompt(Cp936ToUtf8(title));
+    answer = ReadPromptAnswer();
+    screen_->HidePrompt();
+    return intptr_t{0};
+  });
+  if (answer.empty()) return false;
+  *folder = FullPathName(Utf8ToCp936(answer).c_str());
+  return !folder->empty();
+}
+
+std::string MainDialog::ReadPromptAnswer() {
+  std::string input;
+  if (!input_->IsTerminal()) return NextInput(&input) ? Trimmed(input) : std::string();
+  std::string answer;
+  while (NextInput(&input)) {
+    if (input[0] == '\r' || input[0] == '\n') break;
+    if (input[0] == 0x7F || input[0] == '\b') {
+      while (!answer.empty() && IsContinuationByte(answer.back())) answer.pop_back();
+      if (!answer.empty()) answer.pop_back();
+    } else if (static_cast<unsigned char>(input[0]) >= 0x20) {
+      answer += input;  // typed text, possibly several bytes of one character
+    }
+    // Control keys and escape sequences (arrows, Escape) are not text.
+    screen_->SetPromptAnswer(answer);
+  }
+  return Trimmed(answer);
+}
+
+int MainDialog::RunConflictDialog(const std::string& clientPath) {
+  ConflictDialog dialog(this, clientPath);
+  return dialog.RunModal();
+}
+
+}  // namespace qlmr

@@ -1,0 +1,506 @@
+// The wrapped updater in a temporary installation, driven through its
+// standard input and followed through the lines it writes.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/codec.h"
+#include "base/error.h"
+#include "base/file_util.h"
+#include "base/path.h"
+#include "base/platform.h"
+#include "pack/pack_archive.h"
+#include "patch/package_builder.h"
+#include "tests/support/test_util.h"
+#include "tests/update/child_process.h"
+#include "update/updater.h"
+
+namespace qlmr {
+namespace {
+
+using testing_support::ChildProcess;
+using testing_support::ProcessRuns;
+using testing_support::ReadFileOrEmpty;
+using testing_support::TempDir;
+using testing_support::WriteFileOrDie;
+
+constexpr const char* kFrom = "CN.0.551.065";
+constexpr const char* kTo = "CN.0.551.066";
+constexpr const char* kPatchName = "ql-CN.0.551.065-CN.0.551.066.patch";
+// 中文\名字.txt in code page 936.
+const std::string kChineseName = "\xD6\xD0\xCE\xC4\\\xC3\xFB\xD7\xD6.txt";
+
+struct StoredFile {
+  std::string name;
+  uint8_t type;
+  std::string content;
+};
+
+// Stores the files and a matching list file in a new archive at `path`.
+void MakeArchive(const std::string& path, const std::vector<StoredFile>& files) {
+  ASSERT_TRUE(CreateFolderChain(PathFolder(path).c_str()));
+  std::unique_ptr<PackArchive> archive = NewPackArchive();
+  ASSERT_TRUE(archive->Create(path.c_str())) << LastErrorMessage();
+  std::string list = "files\n" + std::to_string(files.size()) + "\n";
+  for (const StoredFile& file : files) {
+    std::string stored = file.content;
+    if (file.type != COMPRESS_NONE) {
+      const Codec* codec = GetCodecRegistry().Find(file.type);
+      ASSERT_NE(codec, nullptr);
+      uint32_t length = static_cast<uint32_t>(stored.size());
+      stored.resize(std::max<size_t>(codec->MaxEncodedSize(length), stored.size()));
+      ASSERT_TRUE(codec->Encode(reinterpret_cast<uint8_t*>(&stored[0]),
+                                static_cast<uint32_t>(stored.size()), &length));
+      stored.resize(length);
+    }
+    ASSERT_TRUE(archive->AddFile(stored.data(), static_cast<uint32_t>(stored.size()),
+                                 file.name.c_str(), true, false, file.type,
+                                 static_cast<uint32_t>(file.content.size())))
+        << LastErrorMessage();
+    uint32_t crc = 0;
+    BufferCrc(file.content.data(), static_cast<uint32_t>(file.content.size()), &crc);
+    char line[64];
+    snprintf(line, sizeof line, "|%08X|%08X\n", static_cast<unsigned>(file.content.size()), crc);
+    list += file.name + line;
+  }
+  ASSERT_TRUE(archive->AddFile(list.data(), static_cast<uint32_t>(list.size()), "(list)", true,
+                               false, COMPRESS_NONE, 0));
+  archive->Close();
+}
+
+// The content of the list file MakeArchive writes, for a patch to carry.
+std::string ListFile(const std::vector<StoredFile>& files) {
+  std::string list = "files\n" + std::to_string(files.size()) + "\n";
+  for (const StoredFile& file : files) {
+    uint32_t crc = 0;
+    BufferCrc(file.content.data(), static_cast<uint32_t>(file.content.size()), &crc);
+    char line[64];
+    snprintf(line, sizeof line, "|%08X|%08X\n", static_cast<unsigned>(file.content.size()), crc);
+    list += file.name + line;
+  }
+  return list;
+}
+
+// Opens the archive read-only, verifies it against its list file and reads
+// one stored file; empty when absent.
+std::string StoredContent(const std::string& archivePath, const std::string& name, bool* verified) {
+  std::unique_ptr<PackArchive> archive = NewPackArchive();
+  if (!archive->Open(archivePath.c_str(), true)) return "(cannot open)";
+  *verified = archive->Verify(nullptr, nullptr, nullptr, nullptr);
+  if (!archive->HasFile(name.c_str())) return std::string();
+  std::string content(archive->GetFileSize(name.c_str(), false), '\0');
+  archive->ReadFileData(name.c_str(), true, &content[0], static_cast<uint32_t>(content.size()));
+  return content;
+}
+
+int64_t ModifiedNanoseconds(const std::string& path) {
+  struct stat st;
+  if (stat(RuntimeFileName(path.c_str()).c_str(), &st) != 0) return -1;
+  return int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+class UpdaterTest : public ::testing::Test {
+ protected:
+  const std::vector<StoredFile> kPackA = {
+      {"x.txt", COMPRESS_NONE, "old x"},
+      {"y.bin", COMPRESS_LZO, testing_support::RandomBytes(1, 3000)},
+      {kChineseName, COMPRESS_LZMA, std::string(2000, 'z') + "end"},
+      {"m.dat", COMPRESS_MASK, "masked content"},
+  };
+  const std::vector<StoredFile> kPackAAfter = {
+      {"x.txt", COMPRESS_MASK, "new x, longer than before"},
+      {kChineseName, COMPRESS_LZMA, std::string(2000, 'z') + "end"},
+      {"m.dat", COMPRESS_MASK, "masked content"},
+      {"z.bin", COMPRESS_LZO, testing_support::RandomBytes(2, 5000)},
+  };
+  const std::vector<StoredFile> kPackBAfter = {
+      {"whole.txt", COMPRESS_LZMA, std::string(500, 'w')},
+  };
+
+  void SetUp() override {
+    install = JoinPath(root.path(), "game");
+    temp = JoinPath(root.path(), "tmp");
+    ASSERT_TRUE(CreateFolderChain(temp.c_str()));
+  }
+
+  // The sample installation at kFrom.
+  void MakeInstallation(const std::string& version = std::string(kFrom) + "\r\n") {
+    WriteFileOrDie(JoinPath(install, ".ver"), version);
+    WriteFileOrDie(JoinPath(install, "readme.txt"), "readme 65");
+    WriteFileOrDie(JoinPath(install, "bin\\old.dll"), "old dll");
+    MakeArchive(JoinPath(install, "data\\a.pak"), kPackA);
+    MakeArchive(JoinPath(install, "data\\b.pak"), {{"keep.txt", COMPRESS_NONE, "b"}});
+  }
+
+  // The patch from kFrom to kTo: 9 entries of every sort.
+  std::string MakePatch(PatchKind kind = PATCH_KIND_MASKED_ZIP) {
+    std::string data = JoinPath(root.path(), "new");
+    for (const StoredFile& file : kPackAAfter) {
+      WriteFileOrDie(JoinPath(data, "data\\a.pak\\" + file.name), file.content);
+    }
+    WriteFileOrDie(JoinPath(data, "data\\a.pak\\(list)"), ListFile(kPackAAfter));
+    MakeArchive(JoinPath(data, "data\\b.pak"), kPackBAfter);
+    WriteFileOrDie(JoinPath(data, "bin\\new.dll"), "new dll");
+    WriteFileOrDie(JoinPath(data, "readme.txt"), "readme 66");
+    WriteFileOrDie(JoinPath(data, ".ver"), std::string(kTo) + "\r\n");
+    std::vector<PackageLine> lines = {
+        {ENTRY_OP_DELETE, "data\\a.pak", "y.bin", 0},
+        {ENTRY_OP_WRITE, "data\\a.pak", "x.txt", COMPRESS_MASK},
+        {ENTRY_OP_WRITE, "data\\a.pak", "z.bin", COMPRESS_LZO},
+        {ENTRY_OP_WRITE, "data\\a.pak", "(list)", COMPRESS_NONE},
+        {ENTRY_OP_WRITE, "", "data\\b.pak", 0},
+        {ENTRY_OP_WRITE, "", "bin\\new.dll", 0},
+        {ENTRY_OP_DELETE, "", "bin\\old.dll", 0},
+        {ENTRY_OP_WRITE, "", "readme.txt", 0},
+        {ENTRY_OP_WRITE, "", ".ver", 0},
+    };
+    std::string patch = JoinPath(root.path(), "patch");
+    EXPECT_TRUE(BuildPatchPackage(lines, data.c_str(), patch.c_str(), kind)) << LastErrorMessage();
+    return patch;
+  }
+
+  // The updater carrying `patch`, placed in `folder`.
+  std::string Wrap(const std::string& patch, const std::string& folder) {
+    std::string updater = JoinPath(folder, "qlmr-update");
+    EXPECT_TRUE(CreateFolderChain(folder.c_str()));
+    EXPECT_TRUE(
+        WriteCarrier(QLMR_UPDATER, kFrom, kTo, patch.c_str(), updater.c_str(), kCarrierOffset))
+        << LastErrorMessage();
+    return updater;
+  }
+
+  void Start(const std::string& updater) {
+    ChildProcess::Options options;
+    options.program = MapPath(updater);
+    options.pipes = true;
+    options.extraEnv = {"TMPDIR=" + MapPath(temp)};
+    options.workingFolder = root.path();
+    ASSERT_TRUE(program.Start(options));
+  }
+
+  // Waits for a line of the program's output that holds `text`.
+  void Expect(const std::string& text) {
+    ASSERT_TRUE(program.WaitForLine(text)) << "missing: " << text << "\n" << program.output();
+  }
+
+  void Press(const std::string& line) { ASSERT_TRUE(program.Write(line + "\n")); }
+
+  // Leaves with the exit key; the program ends with 0.
+  void Leave() {
+    Press("q");
+    int status = -1;
+    ASSERT_TRUE(program.Wait(&status)) << program.output();
+    EXPECT_EQ(status, 0);
+  }
+
+  // Starts the update once it is ready, closes the success message box and
+  // leaves.
+  void RunToSuccess() {
+    Expect("[buttons] start(Enter)=on");
+    Press("");
+    Expect("[message]");
+    Press("");
+    Leave();
+  }
+
+  // The lines of the output that start with `prefix`, without it.
+  std::vector<std::string> Lines(const std::string& prefix) {
+    std::vector<std::string> found;
+    const std::string& out = program.output();
+    for (size_t pos = 0; pos < out.size();) {
+      size_t end = out.find('\n', pos);
+      if (end == std::string::npos) end = out.size();
+      if (out.compare(pos, prefix.size(), prefix) == 0) {
+        found.push_back(out.substr(pos + prefix.size(), end - pos - prefix.size()));
+      }
+      pos = end + 1;
+    }
+    return found;
+  }
+
+  // A disk path for the test's own system calls.
+  static std::string MapPath(const std::string& path) { return RuntimeFileName(path.c_str()); }
+
+  TempDir root;
+  std::string install;
+  std::string temp;
+  ChildProcess program;
+};
+
+TEST_F(UpdaterTest, AppliesTheCarriedPatchAndStartsThePatcherAtExit) {
+  MakeInstallation();
+  ASSERT_TRUE(MakeFolder(JoinPath(install, "download").c_str()));
+  WriteFileOrDie(JoinPath(install, "qlmrpatch.exe"), "#!/bin/sh\npwd > patcher-ran\n");
+  ASSERT_TRUE(MarkExecutable(JoinPath(install, "qlmrpatch.exe").c_str()));
+  Start(Wrap(MakePatch(), install));
+
+  Expect("[status] 准备开始升级");
+  Expect("[title] 《Quelmar》升级补丁[CN.0.551.065-CN.0.551.066]");
+  Expect("[buttons] start(Enter)=on exit(q)=on");
+  // Keys while the update runs change nothing.
+  Press("");
+  Press("q");
+  Press("\x1b");
+  // The exit button turns into OK and the bar fills before the box shows.
+  Expect("[buttons] start(Enter)=off exit(q)=on 确定");
+  Expect("[progress] 100");
+  Expect("[message] 《Quelmar》: 《Quelmar》成功更新到CN.0.551.066! (Enter)");
+  EXPECT_FALSE(PathExists(JoinPath(install, "patcher-ran").c_str()));
+  Press("");
+  Expect("[message] closed");
+  Leave();
+
+  std::vector<std::string> statuses = Lines("[status] ");
+  std::vector<std::string> expected_statuses = {"读取版本信息...", "准备开始升级",  "更新文件(1/9)",
+                                                "删除文件(2/9)",   "更新文件(3/9)", "更新文件(4/9)",
+                                                "更新文件(5/9)",   "更新文件(6/9)", "删除文件(7/9)",
+                                                "更新文件(8/9)",   "更新文件(9/9)", "更新结束"};
+  EXPECT_EQ(statuses, expected_statuses);
+  std::vector<std::string> bar = {"0", "11", "22", "33", "44", "56", "67", "78", "89", "100"};
+  EXPECT_EQ(Lines("[progress] "), bar);
+  EXPECT_TRUE(Lines("[failed] ").empty());
+
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "readme.txt")), "readme 66");
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "bin\\new.dll")), "new dll");
+  EXPECT_FALSE(PathExists(JoinPath(install, "bin\\old.dll").c_str()));
+  for (const StoredFile& file : kPackAAfter) {
+    bool verified = false;
+    EXPECT_EQ(StoredContent(JoinPath(install, "data\\a.pak"), file.name, &verified), file.content)
+        << file.name;
+    EXPECT_TRUE(verified) << LastErrorMessage();
+  }
+  bool verified = false;
+  EXPECT_EQ(StoredContent(JoinPath(install, "data\\a.pak"), "y.bin", &verified), "");
+  EXPECT_EQ(StoredContent(JoinPath(install, "data\\b.pak"), "whole.txt", &verified),
+            kPackBAfter[0].content);
+  EXPECT_TRUE(verified);
+  EXPECT_EQ(StoredContent(JoinPath(install, "data\\b.pak"), "keep.txt", &verified), "");
+
+  // The version file is written after everything else.
+  int64_t version_time = ModifiedNanoseconds(JoinPath(install, ".ver"));
+  for (const char* name : {"readme.txt", "bin\\new.dll", "data\\a.pak", "data\\b.pak"}) {
+    EXPECT_LE(ModifiedNanoseconds(JoinPath(install, name)), version_time) << name;
+  }
+  // The patch file went into download.
+  EXPECT_TRUE(PathExists(JoinPath(install, std::string("download\\") + kPatchName).c_str()));
+  EXPECT_FALSE(PathExists(JoinPath(temp, std::string("~qlmrPatch\\") + kPatchName).c_str()));
+  // The patcher ran, in the installation folder.
+  for (int i = 0; i < 500 && !PathExists(JoinPath(install, "patcher-ran").c_str()); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "patcher-ran")), MapPath(install) + "\n");
+}
+
+TEST_F(UpdaterTest, WithoutDownloadFolderThePatchStaysInTheTemporaryFolder) {
+  MakeInstallation();
+  Start(Wrap(MakePatch(), install));
+  RunToSuccess();
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+  EXPECT_TRUE(PathExists(JoinPath(temp, std::string("~qlmrPatch\\") + kPatchName).c_str()));
+  EXPECT_FALSE(PathExists(JoinPath(install, "download").c_str()));
+}
+
+// A packed patch carries plain data that the updater encodes itself.
+TEST_F(UpdaterTest, APackedPatchGivesTheSameInstallation) {
+  MakeInstallation();
+  Start(Wrap(MakePatch(PATCH_KIND_PACKED), install));
+  RunToSuccess();
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+  for (const StoredFile& file : kPackAAfter) {
+    bool verified = false;
+    EXPECT_EQ(StoredContent(JoinPath(install, "data\\a.pak"), file.name, &verified), file.content)
+        << file.name;
+    EXPECT_TRUE(verified) << LastErrorMessage();
+  }
+}
+
+TEST_F(UpdaterTest, AnotherFolderIsAskedForWhenThePatchDoesNotFitTheOwnOne) {
+  MakeInstallation();
+  std::string elsewhere = JoinPath(root.path(), "downloads");
+  WriteFileOrDie(JoinPath(elsewhere, ".ver"), "CN.0.551.066\n");  // updated already
+  Start(Wrap(MakePatch(), elsewhere));
+  Expect("[prompt] 请选择《Quelmar》所在的路径");
+  Press(MapPath(install));
+  RunToSuccess();
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(elsewhere, ".ver")), "CN.0.551.066\n");
+}
+
+TEST_F(UpdaterTest, EachFailureShowsItsTextAndLeavesOnlyTheExitKey) {
+  struct Case {
+    const char* name;
+    const char* version;  // of the installation the updater sits in
+    const char* answer;   // to the folder prompt; null: no prompt expected
+    bool carrier;         // false: the plain program, nothing appended
+    bool garbagePatch;    // the carried data is no patch
+    const char* status;
+  } cases[] = {
+      {"nothing appended", kFrom, nullptr, false, false, "读取升级资源失败，请重新下载!"},
+      {"prompt cancelled", "CN.0.551.064", "", true, false, "无法找到《Quelmar》安装目录!"},
+      {"chosen folder without version", "TW.0.551.065", "/", true, false,
+       "无法找到《Quelmar》安装目录!"},
+      {"other language", "TW.0.551.065", "=install", true, false, "错误的语言版本"},
+      {"too old", "CN.0.551.064", "=install", true, false,
+       "该补丁支持CN.0.551.065及其以上的版本,本地版本为CN.0.551.064"},
+      {"too new", "CN.0.551.066", "=install", true, false,
+       "该补丁支持CN.0.551.066以下的版本,本地版本为CN.0.551.066"},
+      {"not a patch", kFrom, nullptr, true, true, "升级包资源错误"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir case_root;
+    install = JoinPath(case_root.path(), "game");
+    temp = JoinPath(case_root.path(), "tmp");
+    ASSERT_TRUE(CreateFolderChain(temp.c_str()));
+    WriteFileOrDie(JoinPath(install, ".ver"), c.version);
+    std::string updater = JoinPath(install, "qlmr-update");
+    if (!c.carrier) {
+      ASSERT_TRUE(CopyFileReplace(QLMR_UPDATER, updater.c_str()));
+      ASSERT_TRUE(MarkExecutable(updater.c_str()));
+    } else {
+      std::string patch = JoinPath(case_root.path(), "patch");
+      WriteFileOrDie(patch, c.garbagePatch ? "this is no patch" : "");
+      updater = Wrap(patch, install);
+    }
+    ChildProcess run;
+    ChildProcess::Options options;
+    options.program = MapPath(updater);
+    options.pipes = true;
+    options.extraEnv = {"TMPDIR=" + MapPath(temp)};
+    ASSERT_TRUE(run.Start(options));
+    if (c.answer != nullptr) {
+      ASSERT_TRUE(run.WaitForLine("[prompt] ")) << run.output();
+      std::string answer = c.answer;
+      if (answer == "=install") answer = MapPath(install);
+      ASSERT_TRUE(run.Write(answer + "\n"));
+    }
+    ASSERT_TRUE(run.WaitForLine(std::string("[status] ") + c.status)) << run.output();
+    ASSERT_TRUE(run.WaitForLine("[buttons] start(Enter)=off exit(q)=on 取消")) << run.output();
+    ASSERT_TRUE(run.WaitForLine("[failed] status line red: " + std::string(c.status)))
+        << run.output();
+    ASSERT_TRUE(run.Write("\n"));  // the start key does nothing now
+    ASSERT_TRUE(run.Write("q\n"));
+    int status = -1;
+    ASSERT_TRUE(run.Wait(&status)) << run.output();
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(run.output().find("start(Enter)=on"), std::string::npos) << run.output();
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), c.version);
+  }
+}
+
+TEST_F(UpdaterTest, ATargetThatCannotBeWrittenStopsWithTheErrorAndKeepsTheVersion) {
+  MakeInstallation();
+  std::string readme = JoinPath(install, "readme.txt");
+  if (geteuid() != 0) {
+    ASSERT_EQ(chmod(MapPath(readme).c_str(), 0444), 0);
+  } else {
+    // Permissions do not stop the superuser: a folder in the way does.
+    ASSERT_TRUE(RemoveFileAt(readme.c_str()));
+    ASSERT_TRUE(MakeFolder(readme.c_str()));
+  }
+  Start(Wrap(MakePatch(), install));
+  Expect("[buttons] start(Enter)=on");
+  Press("");
+  Expect("[status] 更新错误(code=3,File=");
+  Expect("[failed]");
+  Leave();
+  std::string error = Lines("[status] 更新错误").at(0);
+  EXPECT_NE(error.find("readme.txt, WinErr="), std::string::npos) << error;
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kFrom) + "\r\n");
+  // What came before the failing entry stays applied.
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "bin\\new.dll")), "new dll");
+  EXPECT_TRUE(Lines("[message] ").empty());
+}
+
+TEST_F(UpdaterTest, ARunningClientHoldsTheUpdateUntilARetryFindsItGone) {
+  MakeInstallation();
+  std::string client = JoinPath(install, "qlmr.exe");
+  ASSERT_TRUE(CopyFileReplace(QLMR_FAKE_CLIENT, client.c_str()));
+  ASSERT_TRUE(MarkExecutable(client.c_str()));
+  std::string marker = JoinPath(root.path(), "client-started");
+  ChildProcess game;
+  ChildProcess::Options game_options;
+  game_options.program = MapPath(client);
+  game_options.argv = {MapPath(client), MapPath(marker)};
+  ASSERT_TRUE(game.Start(game_options));
+  for (int i = 0; i < 1000 && !PathExists(marker.c_str()); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+
+  Start(Wrap(MakePatch(), install));
+  Expect("[buttons] start(Enter)=on");
+  Press("");
+  Expect("[conflict] 升级冲突: 游戏客户端正在运行中，必须关闭客户端才能进行资源更新！");
+  // The main screen's keys do nothing while the conflict screen is up.
+  Press("q");
+  // A retry while the client runs: both actions off for a second, then on.
+  auto before = std::chrono::steady_clock::now();
+  Press("r");
+  Expect("[conflict] retry(r)=off force-close(f)=off");
+  Expect("[conflict] retry(r)=on force-close(f)=on");
+  EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(900));
+  EXPECT_TRUE(ProcessRuns(game.pid()));
+  // The force-close link ends the client; the screen stays until a retry.
+  Press("f");
+  int game_status = 0;
+  ASSERT_TRUE(game.Wait(&game_status));
+  EXPECT_EQ(game_status, -SIGKILL);
+  EXPECT_TRUE(Lines("[conflict] closed").empty());
+  Press("r");
+  Expect("[conflict] closed");
+  Expect("[message]");
+  Press("");
+  Leave();
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+}
+
+TEST_F(UpdaterTest, InterruptsAndTheEndOfInputDoNotCutAnUpdateShort) {
+  MakeInstallation();
+  Start(Wrap(MakePatch(), install));
+  Expect("[buttons] start(Enter)=on");
+  ASSERT_EQ(kill(program.pid(), SIGINT), 0);  // Ctrl+C on the terminal
+  Press("");
+  program.CloseInput();
+  // Without input it cannot wait for the message box; it leaves once done,
+  // without starting anything.
+  int status = -1;
+  ASSERT_TRUE(program.Wait(&status)) << program.output();
+  EXPECT_EQ(status, 0);
+  program.ReadToEnd();
+  EXPECT_NE(program.output().find("[status] 更新结束"), std::string::npos) << program.output();
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+}
+
+TEST_F(UpdaterTest, OnATerminalKeysActAtOnceAndCtrlCIsAKeyLikeAnyOther) {
+  MakeInstallation();
+  std::string updater = Wrap(MakePatch(), install);
+  ChildProcess::Options options;
+  options.program = MapPath(updater);
+  options.terminal = true;
+  options.extraEnv = {"TMPDIR=" + MapPath(temp)};
+  ASSERT_TRUE(program.Start(options));
+  Expect("准备开始升级");
+  ASSERT_TRUE(program.Write("\x03\x1b"));  // Ctrl+C, Escape
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(ProcessRuns(program.pid()));
+  ASSERT_TRUE(program.Write("\r"));
+  Expect("成功更新到CN.0.551.066!");
+  ASSERT_TRUE(program.Write("\r"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(program.Write("q"));
+  int status = -1;
+  ASSERT_TRUE(program.Wait(&status)) << program.output();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+}
+
+}  // namespace
+}  // namespace qlmr

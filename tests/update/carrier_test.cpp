@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "base/error.h"
+#include "base/platform.h"
+#include "tests/support/test_util.h"
+#include "update/updater.h"
+
+namespace qlmr {
+namespace {
+
+using testing_support::ReadFileOrEmpty;
+using testing_support::TempDir;
+using testing_support::WriteFileOrDie;
+
+constexpr uint32_t kOffset = 256;
+
+std::string Le32(uint32_t value) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+  return bytes;
+}
+
+// A carrier file: `before` bytes of program, padding to kOffset, then `block`.
+std::string CarrierFile(const std::string& block, size_t program = 100) {
+  return std::string(program, 'P') + std::string(kOffset - program, '\0') + block;
+}
+
+std::string Text(const std::string& text) { return Le32(text.size() + 1) + text + '\0'; }
+
+TEST(ExtractEmbeddedPatchTest, CopiesEverythingAfterTheTextsIntoTheTemporaryFolder) {
+  TempDir dir;
+  // What follows the patch (a signing block, say) travels along with it.
+  std::string data = testing_support::RandomBytes(7, 70000) + "SIGNATURE";
+  WriteFileOrDie(dir.Join("updater"),
+                 CarrierFile(Text("CN.0.551.065") + Text("CN.0.551.066") + data));
+  EmbeddedPatch patch;
+  ASSERT_TRUE(ExtractEmbeddedPatch(dir.Join("updater").c_str(), kOffset, dir.path(), &patch));
+  EXPECT_EQ(patch.fromVersionText, "CN.0.551.065");
+  EXPECT_EQ(patch.toVersionText, "CN.0.551.066");
+  EXPECT_EQ(patch.fromVersion.number, "00000.00551.00065");
+  EXPECT_EQ(patch.toVersion.language, "CN");
+  EXPECT_EQ(patch.patchPath, dir.Join("~qlmrPatch\\ql-CN.0.551.065-CN.0.551.066.patch"));
+  EXPECT_EQ(ReadFileOrEmpty(patch.patchPath), data);
+}
+
+TEST(ExtractEmbeddedPatchTest, ReplacesAnEarlierPatchFile) {
+  TempDir dir;
+  WriteFileOrDie(dir.Join("~qlmrPatch\\ql-CN.1-CN.2.patch"), std::string(5000, 'x'));
+  WriteFileOrDie(dir.Join("updater"), CarrierFile(Text("CN.1") + Text("CN.2") + "new"));
+  EmbeddedPatch patch;
+  ASSERT_TRUE(ExtractEmbeddedPatch(dir.Join("updater").c_str(), kOffset, dir.path(), &patch));
+  EXPECT_EQ(ReadFileOrEmpty(patch.patchPath), "new");
+}
+
+TEST(ExtractEmbeddedPatchTest, Blocks) {
+  struct Case {
+    const char* name;
+    std::string block;
+    bool ok;
+    const char* from;  // expected when ok
+    const char* to;
+  } cases[] = {
+      {"nothing appended", "", false, "", ""},
+      {"length field cut", std::string("\x05\x00", 2), false, "", ""},
+      {"length 32", Le32(32) + std::string(32, 'C') + Text("CN.2") + "p", false, "", ""},
+      {"huge length", Le32(0xFFFFFFFF) + "CN", false, "", ""},
+      {"ends inside the first text", Le32(13) + "CN.0.5", false, "", ""},
+      {"ends inside the second text", Text("CN.1") + Le32(13) + "CN", false, "", ""},
+      {"second length missing", Text("CN.1"), false, "", ""},
+      {"length 31 is allowed", Le32(31) + "CN.0.551.065" + std::string(19, '\0') + Text("CN.2"),
+       true, "CN.0.551.065", "CN.2"},
+      {"texts without zero byte", Le32(4) + "CN.1" + Le32(4) + "CN.2" + "data", true, "CN.1",
+       "CN.2"},
+      {"empty texts", Le32(0) + Le32(0), true, "", ""},
+      {"no patch data", Text("CN.1") + Text("CN.2"), true, "CN.1", "CN.2"},
+      {"a folder in a version", Text("..\\..\\x") + Text("CN.2"), false, "", ""},
+      {"a slash in a version", Text("CN.1") + Text("a/b"), false, "", ""},
+      {"a drive in a version", Text("C:x") + Text("CN.2"), false, "", ""},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteFileOrDie(dir.Join("updater"), CarrierFile(c.block));
+    EmbeddedPatch patch;
+    bool ok = ExtractEmbeddedPatch(dir.Join("updater").c_str(), kOffset, dir.path(), &patch);
+    EXPECT_EQ(ok, c.ok) << c.name;
+    if (ok && c.ok) {
+      EXPECT_EQ(patch.fromVersionText, c.from) << c.name;
+      EXPECT_EQ(patch.toVersionText, c.to) << c.name;
+      bool readable = false;
+      ReadFileOrEmpty(patch.patchPath, &readable);
+      EXPECT_TRUE(readable) << c.name;
+    }
+  }
+}
+
+TEST(ExtractEmbeddedPatchTest, FileEndingBeforeTheOffsetFails) {
+  TempDir dir;
+  WriteFileOrDie(dir.Join("updater"), std::string(kOffset - 1, 'P'));
+  EmbeddedPatch patch;
+  EXPECT_FALSE(ExtractEmbeddedPatch(dir.Join("updater").c_str(), kOffset, dir.path(), &patch));
+  EXPECT_FALSE(ExtractEmbeddedPatch(dir.Join("missing").c_str(), kOffset, dir.path(), &patch));
+}
+
+TEST(WriteCarrierTest, PadsTheProgramAndAppendsTheBlock) {
+  TempDir dir;
+  std::string program =
+      "\x7F"
+      "ELF" +
+      std::string(96, 'p');
+  std::string data = testing_support::RandomBytes(3, 100000);
+  WriteFileOrDie(dir.Join("updater"), program);
+  WriteFileOrDie(dir.Join("patch"), data);
+  ASSERT_TRUE(WriteCarrier(dir.Join("updater").c_str(), "CN.0.551.065", "CN.0.551.066",
+                           dir.Join("patch").c_str(), dir.Join("out").c_str(), kOffset))
+      << LastErrorMessage();
+  std::string out = ReadFileOrEmpty(dir.Join("out"));
+  // Both lengths count the terminating zero byte: 13 for these texts.
+  std::string expected = program + std::string(kOffset - program.size(), '\0') +
+                         std::string("\x0D\0\0\0CN.0.551.065\0", 17) +
+                         std::string("\x0D\0\0\0CN.0.551.066\0", 17) + data;
+  EXPECT_TRUE(out == expected);
+  struct stat st;
+  ASSERT_EQ(stat((dir.path() + "/out").c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & S_IXUSR, 0u);
+
+  EmbeddedPatch patch;
+  ASSERT_TRUE(ExtractEmbeddedPatch(dir.Join("out").c_str(), kOffset, dir.path(), &patch));
+  EXPECT_EQ(patch.fromVersionText, "CN.0.551.065");
+  EXPECT_EQ(patch.toVersionText, "CN.0.551.066");
+  EXPECT_TRUE(ReadFileOrEmpty(patch.patchPath) == data);
+}
+
+TEST(WriteCarrierTest, ProgramExactlyAsLongAsTheOffsetNeedsNoPadding) {
+  TempDir dir;
+  WriteFileOrDie(dir.Join("updater"), std::string(kOffset, 'p'));
+  WriteFileOrDie(dir.Join("patch"), "data");
+  ASSERT_TRUE(WriteCarrier(dir.Join("updater").c_str(), "CN.1", "CN.2", dir.Join("patch").c_str(),
+                           dir.Join("out").c_str(), kOffset));
+  EXPECT_EQ(ReadFileOrEmpty(dir.Join("out")).size(), kOffset + 2 * (4 + 5) + 4);
+}
+
+TEST(WriteCarrierTest, RefusalsLeaveAnExistingOutputAlone) {
+  struct Case {
+    const char* name;
+    size_t programSize;
+    const char* from;
+    const char* to;
+    bool patchExists;
+    int32_t code;
+    std::string message;  // empty: not checked
+  } cases[] = {
+      {"program too long", kOffset + 1, "CN.1", "CN.2", true, ERR_INVALID, "(too large)"},
+      {"text of 31 characters", 10, "CN.0.551.065.0000000000000000000", "CN.9", true, ERR_INVALID,
+       "Version=CN.0.551.065.0000000000000000000"},
+      {"empty text", 10, "", "CN.2", true, ERR_INVALID, "Version="},
+      {"separator in a text", 10, "CN.1", "..\\CN.2", true, ERR_INVALID, "Version=..\\CN.2"},
+      {"same version", 10, "CN.0.551.066", "cn.0.551.066", true, ERR_INVALID,
+       "Version=CN.0.551.066-cn.0.551.066"},
+      {"going back", 10, "CN.2", "CN.1", true, ERR_INVALID, "Version=CN.2-CN.1"},
+      {"two languages", 10, "CN.1", "TW.2", true, ERR_INVALID, "Version=CN.1-TW.2"},
+      {"no patch file", 10, "CN.1", "CN.2", false, ERR_ACCESS, ""},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteFileOrDie(dir.Join("updater"), std::string(c.programSize, 'p'));
+    if (c.patchExists) WriteFileOrDie(dir.Join("patch"), "data");
+    WriteFileOrDie(dir.Join("out"), "old");
+    EXPECT_FALSE(WriteCarrier(dir.Join("updater").c_str(), c.from, c.to, dir.Join("patch").c_str(),
+                              dir.Join("out").c_str(), kOffset))
+        << c.name;
+    EXPECT_EQ(LastErrorCode(), c.code) << c.name;
+    if (!c.message.empty()) {
+      EXPECT_NE(std::string(LastErrorMessage()).find(c.message), std::string::npos)
+          << c.name << ": " << LastErrorMessage();
+    }
+    EXPECT_EQ(ReadFileOrEmpty(dir.Join("out")), "old") << c.name;
+    std::vector<FolderEntry> entries;
+    ListFolder(dir.path().c_str(), &entries);
+    EXPECT_EQ(entries.size(), c.patchExists ? 3u : 2u) << c.name << ": a temporary file is left";
+  }
+}
+
+}  // namespace
+}  // namespace qlmr

@@ -1,0 +1,65 @@
+// Test helper: a child process with a chosen argv[0], environment and
+// standard streams, for tests that watch the process list or drive a
+// program through its standard input and output. POSIX only.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace qlmr {
+namespace testing_support {
+
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();  // kills the child if it still runs
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  struct Options {
+    std::string program;                // the file to run (a disk path)
+    std::vector<std::string> argv;      // argv[0] first; empty: {program}
+    std::vector<std::string> extraEnv;  // "NAME=value", added to ours or replacing
+    std::string workingFolder;          // empty: ours
+    bool pipes = false;                 // stdin and stdout through pipes
+    bool terminal = false;              // stdin and stdout on a new terminal
+  };
+  bool Start(const Options& options);
+
+  pid_t pid() const { return pid_; }
+
+  // Writes to the child's standard input (pipes or terminal).
+  bool Write(const std::string& text);
+  void CloseInput();
+
+  // Reads output lines until one contains `needle`; the lines read are kept
+  // in output(). False when the output ends or `timeout` passes first.
+  bool WaitForLine(const std::string& needle,
+                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  const std::string& output() const { return output_; }
+  // Reads the rest of the output until the child closes it.
+  void ReadToEnd(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+  // Waits for the child to end; false on timeout. `*status` gets its
+  // exit code, or -signal when a signal ended it.
+  bool Wait(int* status, std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  void Kill();
+
+ private:
+  bool ReadSome(std::chrono::steady_clock::time_point deadline);
+
+  pid_t pid_ = -1;
+  int toChild_ = -1;
+  int fromChild_ = -1;
+  std::string output_;
+  size_t scanned_ = 0;  // the first line of output_ not searched yet
+};
+
+// Whether a process with this id still runs (a zombie does not).
+bool ProcessRuns(pid_t pid);
+
+}  // namespace testing_support
+}  // namespace qlmr

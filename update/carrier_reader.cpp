@@ -1,0 +1,86 @@
+#include <cstring>
+#include <memory>
+
+#include "base/path.h"
+#include "base/platform.h"
+#include "update/carrier_format.h"
+#include "update/updater.h"
+
+namespace qlmr {
+namespace {
+
+// Large enough that a patch of some hundred megabytes copies quickly.
+constexpr uint32_t kCopyChunk = 1u << 16;
+
+uint32_t LoadLittleEndian32(const uint8_t in[4]) {
+  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
+}
+
+// One length-prefixed text of the block at the current position.
+bool ReadCarrierText(File* file, std::string* text) {
+  uint8_t length_bytes[4];
+  uint32_t got = 0;
+  if (!file->Read(length_bytes, sizeof length_bytes, &got) || got != sizeof length_bytes) {
+    return false;
+  }
+  uint32_t length = LoadLittleEndian32(length_bytes);
+  if (length >= kCarrierTextLimit) return false;
+  char bytes[kCarrierTextLimit] = {};
+  if (!file->Read(bytes, length, &got) || got != length) return false;
+  *text = std::string(bytes, strnlen(bytes, length));
+  return true;
+}
+
+}  // namespace
+
+std::string PatchFileName(const std::string& fromText, const std::string& toText) {
+  return "ql-" + fromText + "-" + toText + ".patch";
+}
+
+bool IsFileNameSafe(const std::string& versionText) {
+  for (size_t i = 0; i < versionText.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(versionText[i]);
+    if (IsLeadByte(c) && i + 1 < versionText.size()) {
+      ++i;  // a trail byte may look like a backslash
+    } else if (IsSeparator(versionText[i]) || c == ':' || c < 0x20) {
+      return false;
+    }
+  }
+  return versionText.find("..") == std::string::npos;
+}
+
+bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,
+                          const std::string& tempFolder, EmbeddedPatch* patch) {
+  File source;
+  uint64_t size = 0;
+  if (!source.Open(executablePath, FileMode::kRead) || !source.Size(&size)) return false;
+  if (size <= offset || !source.Seek(offset)) return false;
+
+  if (!ReadCarrierText(&source, &patch->fromVersionText)) return false;
+  patch->fromVersion = ParseVersion(patch->fromVersionText.c_str());
+  if (!ReadCarrierText(&source, &patch->toVersionText)) return false;
+  patch->toVersion = ParseVersion(patch->toVersionText.c_str());
+  if (!IsFileNameSafe(patch->fromVersionText) || !IsFileNameSafe(patch->toVersionText)) {
+    return false;
+  }
+
+  std::string folder = JoinPath(tempFolder, kPatchTempFolderName);
+  MakeFolder(folder.c_str());  // it may exist from an earlier run
+  patch->patchPath = JoinPath(folder, PatchFileName(patch->fromVersionText, patch->toVersionText));
+  // A cut name would write some other file.
+  if (patch->patchPath.size() > kMaxPath) return false;
+
+  File target;
+  if (!target.Open(patch->patchPath.c_str(), FileMode::kCreate)) return false;
+  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kCopyChunk]);
+  for (;;) {
+    uint32_t got = 0;
+    if (!source.Read(chunk.get(), kCopyChunk, &got)) return false;
+    if (got == 0) break;
+    // A patch file that lost bytes would fail later with a misleading text.
+    if (!target.Write(chunk.get(), got)) return false;
+  }
+  return target.Close();
+}
+
+}  // namespace qlmr

@@ -1,0 +1,134 @@
+#include <cstring>
+#include <memory>
+
+#include "base/error.h"
+#include "base/path.h"
+#include "base/platform.h"
+#include "update/carrier_format.h"
+#include "update/updater.h"
+
+namespace qlmr {
+namespace {
+
+constexpr uint32_t kCopyChunk = 1u << 16;
+
+bool CheckVersionText(const char* text) {
+  size_t length = strlen(text);
+  if (length == 0 || length + 1 >= kCarrierTextLimit || !IsFileNameSafe(text)) {
+    ReportError(ERR_INVALID, "Version=%s", text);
+    return false;
+  }
+  return true;
+}
+
+// Appends all of `source` to `target`; `*copied` receives the byte count.
+bool AppendFile(File* source, File* target, uint64_t* copied) {
+  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kCopyChunk]);
+  *copied = 0;
+  for (;;) {
+    uint32_t got = 0;
+    if (!source->Read(chunk.get(), kCopyChunk, &got)) {
+      ReportError(ERR_READ, "WinErr=%d", LastSystemError());
+      return false;
+    }
+    if (got == 0) return true;
+    if (!target->Write(chunk.get(), got)) {
+      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+      return false;
+    }
+    *copied += got;
+  }
+}
+
+bool WriteBytes(File* target, const void* data, uint32_t length) {
+  if (target->Write(data, length)) return true;
+  ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+  return false;
+}
+
+// The stored form of a text: its length with the terminating zero byte,
+// little-endian, then the text and the zero byte.
+bool WriteCarrierText(File* target, const char* text) {
+  uint32_t length = static_cast<uint32_t>(strlen(text)) + 1;
+  uint8_t length_bytes[4];
+  for (int i = 0; i < 4; ++i) length_bytes[i] = static_cast<uint8_t>(length >> (8 * i));
+  return WriteBytes(target, length_bytes, sizeof length_bytes) && WriteBytes(target, text, length);
+}
+
+bool OpenOrReport(File* file, const char* path, FileMode mode) {
+  if (file->Open(path, mode)) return true;
+  ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path, LastSystemError());
+  return false;
+}
+
+bool WriteCarrierFile(File* updater, const char* updaterPath, const char* fromText,
+                      const char* toText, const char* patchPath, File* target, uint64_t offset) {
+  uint64_t updater_size = 0;
+  if (!AppendFile(updater, target, &updater_size)) return false;
+  if (updater_size > offset) {  // it grew since its size was checked
+    ReportError(ERR_INVALID, "File=%s(too large)", updaterPath);
+    return false;
+  }
+  std::unique_ptr<uint8_t[]> zeros(new uint8_t[kCopyChunk]());
+  for (uint64_t left = offset - updater_size; left > 0;) {
+    uint32_t n = static_cast<uint32_t>(left < kCopyChunk ? left : kCopyChunk);
+    if (!WriteBytes(target, zeros.get(), n)) return false;
+    left -= n;
+  }
+  if (!WriteCarrierText(target, fromText) || !WriteCarrierText(target, toText)) return false;
+  File patch;
+  if (!OpenOrReport(&patch, patchPath, FileMode::kRead)) return false;
+  uint64_t patch_size = 0;
+  return AppendFile(&patch, target, &patch_size);
+}
+
+}  // namespace
+
+bool WriteCarrier(const char* updaterPath, const char* fromText, const char* toText,
+                  const char* patchPath, const char* outPath, uint64_t offset) {
+  if (!CheckVersionText(fromText) || !CheckVersionText(toText)) return false;
+  // A range that no installation can be in would only ever fail at the user.
+  if (CompareVersions(ParseVersion(fromText), ParseVersion(toText)) != VERSION_OLDER) {
+    ReportError(ERR_INVALID, "Version=%s-%s", fromText, toText);
+    return false;
+  }
+  File updater;
+  if (!OpenOrReport(&updater, updaterPath, FileMode::kRead)) return false;
+  uint64_t updater_size = 0;
+  if (!updater.Size(&updater_size)) {
+    ReportError(ERR_READ, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  if (updater_size > offset) {
+    ReportError(ERR_INVALID, "File=%s(too large)", updaterPath);
+    return false;
+  }
+
+  std::string temp_path;
+  std::string folder = PathFolder(outPath);
+  if (!CreateUniqueTempFile(folder.c_str(), "qlw", &temp_path)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", outPath, LastSystemError());
+    return false;
+  }
+  File target;
+  bool ok = OpenOrReport(&target, temp_path.c_str(), FileMode::kCreate) &&
+            WriteCarrierFile(&updater, updaterPath, fromText, toText, patchPath, &target, offset);
+  if (ok && !target.Close()) {
+    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+    ok = false;
+  }
+  if (ok && !MoveFileReplace(temp_path.c_str(), outPath)) {
+    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+    ok = false;
+  }
+  if (!ok) {
+    target.Close();
+    RemoveFileAt(temp_path.c_str());
+    return false;
+  }
+  // The wrapped updater is a program like the one it was made from.
+  MarkExecutable(outPath);
+  return true;
+}
+
+}  // namespace qlmr
