@@ -38,13 +38,13 @@ bool ExtractToFile(const PatchContainer* container, ZipEntryReader* entry, uint6
   }
   if (length == 0) return true;
   if (!entry->Rewind()) return ReportZipError(container);
-  uint8_t chunk[patch_format::kCopyChunkSize];
+  std::vector<uint8_t> chunk(patch_format::kCopyChunkSize);
   while (entry->Tell() < length) {
-    int64_t n = entry->Read(chunk, sizeof chunk);
+    int64_t n = entry->Read(chunk.data(), patch_format::kCopyChunkSize);
     // A failed read, or an entry that ends before its recorded size, would
     // otherwise leave the loop waiting for bytes that never come.
     if (n <= 0) return ReportZipError(container);
-    if (!file.Write(chunk, static_cast<uint32_t>(n))) {
+    if (!file.Write(chunk.data(), static_cast<uint32_t>(n))) {
       ReportError(ERR_WRITE, "File=%s, WinErr: %d", target, LastSystemError());
       return false;
     }

@@ -32,8 +32,9 @@ constexpr int kMinimumFields = 5;
 constexpr const char kWorkFolderPrefix[] = "axu";
 constexpr const char kUnpackedExtension[] = ".~patch";
 
-// Entry data is copied to files in chunks of this size.
-constexpr uint32_t kCopyChunkSize = 4096;
+// Entry data is copied to files in chunks of this size: large enough that
+// the system calls per file do not set the pace of a patch of many files.
+constexpr uint32_t kCopyChunkSize = 1u << 16;
 
 // Largest entry taken into memory: what a pack archive can hold.
 constexpr uint64_t kMaxInMemoryEntry = 0x7FFFFFFF;
