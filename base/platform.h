@@ -96,9 +96,13 @@ class File {
 
 // The system's error number of the last failed call on this thread.
 int LastSystemError();
-// Whether a system error number means that the disk (or the user's quota) is
-// full, as opposed to any other failure.
-bool IsDiskFullError(int systemError);
+// What a system error number means for a write: the disk (or the user's
+// quota) is full, the device failed, or something else.
+enum class SystemErrorKind { kDiskFull, kIoError, kOther };
+SystemErrorKind ClassifySystemError(int systemError);
+// The words that tell those apart in a message: "disk full", "I/O error" or
+// "error".
+const char* SystemErrorWords(int systemError);
 
 bool PathExists(const char* path);  // a file or a folder
 bool IsFolder(const char* path);
@@ -114,6 +118,12 @@ bool RemoveFileAt(const char* path);
 bool MoveFileReplace(const char* from, const char* to);
 // Copies a file, replacing the target.
 bool CopyFileReplace(const char* from, const char* to);
+// Makes everything written to the file system that holds `path` (a file or
+// folder) durable, data and folder entries alike, in one call: POSIX
+// syncfs; Win32 FlushFileBuffers on the volume, which needs administrator
+// rights and fails without them (ERROR_ACCESS_DENIED), so callers then flush
+// each file they wrote instead.
+bool FlushFileSystem(const char* path);
 
 struct FolderEntry {
   std::string name;  // CP936, no folder part

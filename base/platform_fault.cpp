@@ -160,6 +160,11 @@ class FaultSeam {
     }
   }
 
+  void AllFlushed() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    dirty_.clear();
+  }
+
   void Copied(const char* to) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (plan_.model != FaultModel::kPowerCut) return;
@@ -269,6 +274,18 @@ void DisarmFaultSeam() { FaultSeam::Get().Disarm(); }
 uint64_t FaultSeamCalls() { return FaultSeam::Get().calls(); }
 bool FaultSeamFired() { return FaultSeam::Get().fired(); }
 
+const char* SystemErrorWords(int systemError) {
+  switch (ClassifySystemError(systemError)) {
+    case SystemErrorKind::kDiskFull:
+      return "disk full";
+    case SystemErrorKind::kIoError:
+      return "I/O error";
+    case SystemErrorKind::kOther:
+      break;
+  }
+  return "error";
+}
+
 // --- File ----------------------------------------------------------------------
 
 File::~File() { Close(); }
@@ -351,6 +368,14 @@ bool CopyFileReplace(const char* from, const char* to) {
   FaultSeam& seam = FaultSeam::Get();
   if (!seam.Change([&] { return SystemCopyFileReplace(from, to); })) return false;
   seam.Copied(to);
+  return true;
+}
+
+bool FlushFileSystem(const char* path) {
+  if (!Armed()) return SystemFlushFileSystem(path);
+  FaultSeam& seam = FaultSeam::Get();
+  if (!seam.Change([&] { return SystemFlushFileSystem(path); })) return false;
+  seam.AllFlushed();
   return true;
 }
 

@@ -278,7 +278,10 @@ void SetLastSystemError(int systemError) { t_last_error = systemError; }
 
 int SystemErrorFor(FaultError error) { return error == FaultError::kDiskFull ? ENOSPC : EIO; }
 
-bool IsDiskFullError(int systemError) { return systemError == ENOSPC || systemError == EDQUOT; }
+SystemErrorKind ClassifySystemError(int systemError) {
+  if (systemError == ENOSPC || systemError == EDQUOT) return SystemErrorKind::kDiskFull;
+  return systemError == EIO ? SystemErrorKind::kIoError : SystemErrorKind::kOther;
+}
 
 bool PathExists(const char* path) {
   struct stat st;
@@ -347,6 +350,14 @@ bool SystemCopyFileReplace(const char* from, const char* to) {
   bool ok = CopyContents(in, out) ? true : Fail();
   close(in);
   if (close(out) != 0 && ok) ok = Fail();
+  return ok;
+}
+
+bool SystemFlushFileSystem(const char* path) {
+  int fd = open(DiskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Fail();
+  bool ok = syncfs(fd) == 0 ? true : Fail();
+  close(fd);
   return ok;
 }
 

@@ -45,7 +45,9 @@ bool ExtractToFile(const PatchContainer* container, ZipEntryReader* entry, uint6
     // otherwise leave the loop waiting for bytes that never come.
     if (n <= 0) return ReportZipError(container);
     if (!file.Write(chunk.data(), static_cast<uint32_t>(n))) {
-      ReportError(ERR_WRITE, "File=%s, WinErr: %d", target, LastSystemError());
+      int systemError = LastSystemError();
+      ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", target, systemError,
+                  SystemErrorWords(systemError));
       return false;
     }
   }

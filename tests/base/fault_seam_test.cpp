@@ -44,6 +44,7 @@ std::vector<std::function<bool()>> EveryKindOfCall(const TempDir& dir, File* fil
         std::string made;
         return CreateUniqueTempFile(folder.c_str(), "qft", &made);
       },
+      [=] { return FlushFileSystem(folder.c_str()); },
       [=] { return RemoveFolderContents(folder.c_str()); },
   };
 }
@@ -72,17 +73,17 @@ TEST(FaultSeamTest, FailsExactlyTheChosenCallWithTheChosenError) {
   struct Case {
     FaultError error;
     int expected;
-    bool diskFull;
+    const char* words;
   };
-  for (Case c :
-       {Case{FaultError::kDiskFull, ENOSPC, true}, Case{FaultError::kIoError, EIO, false}}) {
-    for (uint64_t k = 1; k <= 11; ++k) {
+  for (Case c : {Case{FaultError::kDiskFull, ENOSPC, "disk full"},
+                 Case{FaultError::kIoError, EIO, "I/O error"}}) {
+    for (uint64_t k = 1; k <= 12; ++k) {
       SCOPED_TRACE("call " + std::to_string(k) + ", error " + std::to_string(c.expected));
       SeamGuard guard;
       TempDir dir;
       File file;
       std::vector<std::function<bool()>> calls = EveryKindOfCall(dir, &file);
-      ASSERT_EQ(calls.size(), 11u);
+      ASSERT_EQ(calls.size(), 12u);
       FaultPlan plan;
       plan.model = FaultModel::kFail;
       plan.at = k;
@@ -92,7 +93,7 @@ TEST(FaultSeamTest, FailsExactlyTheChosenCallWithTheChosenError) {
         if (i == k) {
           ASSERT_FALSE(calls[i - 1]());
           EXPECT_EQ(LastSystemError(), c.expected);
-          EXPECT_EQ(IsDiskFullError(LastSystemError()), c.diskFull);
+          EXPECT_STREQ(SystemErrorWords(LastSystemError()), c.words);
           EXPECT_TRUE(FaultSeamFired());
           // A failed call has no effect; do it again unharmed so that the
           // later calls find what they expect.
