@@ -116,6 +116,9 @@ class PackArchiveImpl final : public PackArchive {
   // Reads and checks the header and both tables from disk (no repair).
   bool LoadTables();
   bool CheckLayout();
+  // For a writer: counts out the block entries that a cut-off append never
+  // wrote (still all zero), so that the repair can mend what refers to them.
+  void DropLostBlockEntries();
   bool CheckBlocks(uint64_t fileSize);
   void RebuildFreeBlocks();
   // The in-use slot of `name`, or -1. Reports nothing.

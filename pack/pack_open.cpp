@@ -121,7 +121,24 @@ bool PackArchiveImpl::LoadTables() {
   for (uint32_t j = 0; j < header_.blockCount; ++j) {
     blocks_[j] = DecodeBlockEntry(image.get() + j * kPackBlockEntrySize);
   }
+  if (!read_only_) DropLostBlockEntries();
   return CheckBlocks(file_size);
+}
+
+void PackArchiveImpl::DropLostBlockEntries() {
+  // Entries are only ever appended, into a region that starts out zero, and
+  // every change is flushed before the next begins. A power cut during one
+  // can keep the header that counts its new entries but lose the entries: an
+  // entry still at offset 0 was never written, and neither was anything
+  // appended after it, all of the same unfinished change. Counting them out
+  // lets the repair drop what refers to them; redoing the change restores it.
+  for (uint32_t j = 0; j < blocks_.size(); ++j) {
+    if (blocks_[j].offset == 0) {
+      blocks_.resize(j);
+      header_.blockCount = j;
+      return;
+    }
+  }
 }
 
 bool PackArchiveImpl::CheckLayout() {

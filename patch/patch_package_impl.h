@@ -64,6 +64,8 @@ class PatchPackageImpl : public PatchPackage {
   ~PatchPackageImpl() override = default;
 
  private:
+  // OpenPackage without its guard against running out of memory.
+  bool OpenPackageUnguarded(const char* path, const char* packExtension);
   // Opens the container of a patch file of `kind` and stores it under `key`;
   // null with the error set.
   PatchContainer* OpenContainer(const std::string& path, const std::string& key, PatchKind kind,
