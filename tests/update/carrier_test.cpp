@@ -1,3 +1,5 @@
+#include "update/carrier.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -6,7 +8,6 @@
 #include "base/error.h"
 #include "base/platform.h"
 #include "tests/support/test_util.h"
-#include "update/updater.h"
 
 namespace qlmr {
 namespace {
