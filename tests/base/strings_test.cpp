@@ -31,7 +31,7 @@ TEST(SplitStringTest, Table) {
   };
   for (const SplitCase& c : cases) {
     std::vector<std::string> tokens = {"stale"};
-    int count = SplitString(c.text, &tokens, c.delimiter, c.any_of, c.skipEmpty);
+    int count = SplitString(c.text, &tokens, c.delimiter, c.anyOf, c.skipEmpty);
     EXPECT_EQ(tokens, c.tokens) << "text: " << c.text;
     EXPECT_EQ(count, static_cast<int>(c.tokens.size()));
   }
