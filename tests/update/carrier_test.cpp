@@ -126,6 +126,7 @@ TEST(VersionFileNameTest, RefusesExactlyWhatCouldLeaveTheFolder) {
       {std::string("CN\0.1", 5), false},
       {"CN\x1F.1", false},
       {"CN\x7F.1", false},
+      {"CN\x81\n.1", false},  // no character has a control byte for its second byte
   };
   for (const auto& c : cases) EXPECT_EQ(IsFileNameSafe(c.text), c.safe) << c.text;
 }
