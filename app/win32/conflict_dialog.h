@@ -27,8 +27,7 @@ class ConflictDialog : public Dialog {
   bool FindRunningClients();
 
  protected:
-  bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam,
-                            LRESULT* result) override;
+  bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
  private:
   LRESULT OnInitDialog(WPARAM wParam, LPARAM lParam, bool* handled);

@@ -88,8 +88,7 @@ void Dialog::CenterWindow() {
 void Dialog::EnableSystemClose(bool enabled) {
   HMENU menu = GetSystemMenu(hwnd_, FALSE);
   if (menu == nullptr) return;
-  EnableMenuItem(menu, SC_CLOSE,
-                 MF_BYCOMMAND | (enabled ? MF_ENABLED : (MF_GRAYED | MF_DISABLED)));
+  EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | (enabled ? MF_ENABLED : (MF_GRAYED | MF_DISABLED)));
 }
 
 }  // namespace qlmr

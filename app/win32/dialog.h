@@ -67,8 +67,8 @@ struct MessageMapEntry {
 
 // Tests the lines of `map` in order, as ProcessWindowMessage does.
 template <class T, size_t N>
-bool DispatchMessageMap(T* dialog, const MessageMapEntry<T> (&map)[N], UINT message,
-                        WPARAM wParam, LPARAM lParam, LRESULT* result) {
+bool DispatchMessageMap(T* dialog, const MessageMapEntry<T> (&map)[N], UINT message, WPARAM wParam,
+                        LPARAM lParam, LRESULT* result) {
   for (const MessageMapEntry<T>& entry : map) {
     if (entry.message != message) continue;
     if (message == WM_COMMAND && entry.commandId != LOWORD(wParam)) continue;

@@ -38,8 +38,7 @@ MainDialog::MainDialog(UpdateOptions options) : Dialog(IDD_MAIN), options_(std::
 
 MainDialog::~MainDialog() = default;
 
-bool MainDialog::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam,
-                                      LRESULT* result) {
+bool MainDialog::ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   return DispatchMessageMap(this, kMessageMap, message, wParam, lParam, result);
 }
 

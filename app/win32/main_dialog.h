@@ -33,8 +33,7 @@ class MainDialog : public Dialog, public UpdateFrontEnd {
   int RunConflictDialog(const std::string& clientPath) override;
 
  protected:
-  bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam,
-                            LRESULT* result) override;
+  bool ProcessWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
  private:
   LRESULT OnInitDialog(WPARAM wParam, LPARAM lParam, bool* handled);

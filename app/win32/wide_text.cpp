@@ -11,8 +11,8 @@ constexpr UINT kCodePage936 = 936;
 
 std::wstring WideFromCp936(const std::string& text) {
   if (text.empty()) return std::wstring();
-  int length = MultiByteToWideChar(kCodePage936, 0, text.data(), static_cast<int>(text.size()),
-                                   nullptr, 0);
+  int length =
+      MultiByteToWideChar(kCodePage936, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   if (length <= 0) return std::wstring();
   std::wstring wide(static_cast<size_t>(length), L'\0');
   MultiByteToWideChar(kCodePage936, 0, text.data(), static_cast<int>(text.size()), &wide[0],

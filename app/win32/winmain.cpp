@@ -1,8 +1,7 @@
 // qlmrupdate.exe: the manual patch updater for Windows. It takes no command
 // line: its input is the patch it carries and the installation it finds.
-#include <windows.h>
-
 #include <commctrl.h>
+#include <windows.h>
 
 #include "app/win32/dialog.h"
 #include "app/win32/main_dialog.h"
