@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/codec.h"
+#include "base/crc.h"
 #include "base/error.h"
 #include "base/file_util.h"
 #include "base/path.h"
@@ -56,7 +57,7 @@ bool IsLeftoverWorkFolder(const std::string& folder, const std::string& name) {
   std::vector<FolderEntry> entries;
   if (!ListFolder(folder.c_str(), &entries)) return false;
   for (const FolderEntry& entry : entries) {
-    bool ours = !entry.is_folder && (HasSuffix(entry.name, patch_format::kUnpackedExtension) ||
+    bool ours = !entry.isFolder && (HasSuffix(entry.name, patch_format::kUnpackedExtension) ||
                                      IsUniqueTempName(entry.name, kCodecTempPrefix));
     if (!ours) return false;
   }
@@ -70,7 +71,7 @@ void RemoveLeftoverWorkFolders(const std::string& tempFolder) {
   if (!ListFolder(tempFolder.c_str(), &entries)) return;
   for (const FolderEntry& entry : entries) {
     std::string path = JoinPath(tempFolder, entry.name);
-    if (!entry.is_folder) {
+    if (!entry.isFolder) {
       // The empty file that reserved a work folder's name, left when a run
       // ended before the folder took its place.
       if (IsUniqueTempName(entry.name, patch_format::kWorkFolderPrefix) &&

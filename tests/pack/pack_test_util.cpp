@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/error.h"
-#include "base/file_util.h"
+#include "base/crc.h"
 #include "pack/pack_inspect.h"
 #include "tests/support/test_util.h"
 

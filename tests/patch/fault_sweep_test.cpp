@@ -127,7 +127,7 @@ void CopyTreeOrDie(const std::string& from, const std::string& to) {
   for (const FolderEntry& entry : entries) {
     std::string source = JoinPath(from, entry.name);
     std::string target = JoinPath(to, entry.name);
-    if (entry.is_folder) {
+    if (entry.isFolder) {
       CopyTreeOrDie(source, target);
     } else if (!CopyFileReplace(source.c_str(), target.c_str())) {
       abort();
@@ -142,7 +142,7 @@ void ReadTree(const std::string& root, const std::string& prefix, Files* tree) {
   ListFolder(JoinPath(root, prefix).c_str(), &entries);
   for (const FolderEntry& entry : entries) {
     std::string name = prefix.empty() ? entry.name : prefix + "\\" + entry.name;
-    if (entry.is_folder) {
+    if (entry.isFolder) {
       (*tree)[name + "\\"] = "";
       ReadTree(root, name, tree);
     } else {
