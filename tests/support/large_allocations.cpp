@@ -4,6 +4,19 @@
 #include <cstdlib>
 #include <new>
 
+// The sanitizers bring their own operator new and delete, which replacing
+// them would mismatch; there the helper does nothing.
+#if defined(__SANITIZE_ADDRESS__)
+#define QLMR_REPLACE_NEW 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QLMR_REPLACE_NEW 0
+#endif
+#endif
+#ifndef QLMR_REPLACE_NEW
+#define QLMR_REPLACE_NEW 1
+#endif
+
 namespace {
 
 std::atomic<bool> g_counting{false};
@@ -12,6 +25,7 @@ std::atomic<long> g_failAt{0};
 
 }  // namespace
 
+#if QLMR_REPLACE_NEW
 void* operator new(std::size_t size) {
   if (size >= qlmr::testing_support::kLargeAllocation && g_counting.load()) {
     if (++g_seen == g_failAt.load()) throw std::bad_alloc();
@@ -23,9 +37,12 @@ void* operator new(std::size_t size) {
 
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+#endif
 
 namespace qlmr {
 namespace testing_support {
+
+bool LargeAllocationsCounted() { return QLMR_REPLACE_NEW != 0; }
 
 void CountLargeAllocations(long failAt) {
   g_seen = 0;
