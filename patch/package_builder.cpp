@@ -133,13 +133,19 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
     }
     bool packBound = !line.packName.empty();
     if (line.op == ENTRY_OP_WRITE) {
+      if (line.storedForm && (!packBound || kind != PATCH_KIND_MASKED_ZIP)) {
+        ReportError(ERR_INVALID, "");  // only a masked package carries stored bytes
+        return false;
+      }
       std::string path =
-          JoinPath(root, packBound ? JoinPath(line.packName, line.fileName) : line.fileName);
+          !line.dataPath.empty()
+              ? line.dataPath
+              : JoinPath(root, packBound ? JoinPath(line.packName, line.fileName) : line.fileName);
       File file;
       uint64_t size = 0;
       if (!OpenDataFile(path, &file, &size)) return false;
-      contentSize = static_cast<uint32_t>(size);
-      bool encode = packBound && line.compressType != COMPRESS_NONE;
+      contentSize = line.storedForm ? line.contentSize : static_cast<uint32_t>(size);
+      bool encode = packBound && line.compressType != COMPRESS_NONE && !line.storedForm;
       if (encode && GetCodecRegistry().Find(line.compressType) == nullptr) return false;
       if (lastWrite[NormalizeName(name)] == i) {
         if (encode && kind == PATCH_KIND_MASKED_ZIP) {
