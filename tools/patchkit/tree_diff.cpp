@@ -13,6 +13,8 @@
 #include <thread>
 #include <tuple>
 
+#include <zlib.h>
+
 #include "base/codec.h"
 #include "base/error.h"
 #include "base/file_util.h"
@@ -383,12 +385,58 @@ bool CheckEntryName(const std::string& name, bool isPath) {
   return true;
 }
 
+// What one entry costs in a patch besides its data: the zip's local and
+// central headers, both with the member's name, and its control-list line.
+uint64_t EntryOverhead(const DiffEntry& entry) {
+  constexpr uint64_t kZipHeaders = 30 + 46;
+  std::string member = entry.line.packName.empty()
+                           ? entry.line.fileName
+                           : JoinPath(entry.line.packName, entry.line.fileName);
+  return kZipHeaders + 2 * member.size() +
+         FormatControlLine(entry.line, entry.contentSize).size() + 2;
+}
+
+// What NEW's archive costs as one whole-pack entry: its stored data and its
+// free extents as they are (already encoded or leftover bytes), and its
+// header and tables as the container's deflate shrinks them, mostly zeros.
+bool EncodedArchiveSize(PackSide& side, const DiffEntry& entry, uint64_t* bytes) {
+  PackHeader header;
+  std::vector<PackSlotInfo> slots;
+  uint32_t freeExtents = 0;
+  uint64_t freeBytes = 0;
+  if (!GetPackHeader(*side.archive, &header) || !ListPackSlots(*side.archive, &slots) ||
+      !GetPackFreeSpace(*side.archive, &freeExtents, &freeBytes)) {
+    return false;
+  }
+  *bytes = freeBytes + EntryOverhead(entry);
+  for (const PackSlotInfo& info : slots) *bytes += info.block.storedSize;
+  File file;
+  uint64_t size = 0;
+  if (!OpenForReading(side.path, &file, &size)) return false;
+  std::string tables(static_cast<size_t>(std::min<uint64_t>(size, header.dataOffset)), '\0');
+  if (!tables.empty() &&
+      !ReadChunk(&file, side.path, reinterpret_cast<uint8_t*>(&tables[0]),
+                 static_cast<uint32_t>(tables.size()))) {
+    return false;
+  }
+  uLongf deflated = compressBound(static_cast<uLong>(tables.size()));
+  std::unique_ptr<Bytef[]> out(new Bytef[deflated]);
+  if (compress2(out.get(), &deflated, reinterpret_cast<const Bytef*>(tables.data()),
+                static_cast<uLong>(tables.size()), Z_BEST_SPEED) != Z_OK) {
+    deflated = static_cast<uLongf>(tables.size());
+  }
+  *bytes += deflated;
+  return true;
+}
+
 DiffEntry LooseEntry(int32_t op, const LooseFile& file, uint64_t bytes) {
   DiffEntry entry;
   entry.line.op = op;
   entry.line.fileName = file.name;
   if (op == ENTRY_OP_WRITE) entry.source = file.path;
   entry.bytes = bytes;
+  // The builder records a loose file's length too, although nothing reads it.
+  entry.contentSize = static_cast<uint32_t>(bytes);
   return entry;
 }
 
@@ -580,14 +628,19 @@ bool DiffInstallations(const std::string& oldRoot, const std::string& newRoot, T
         }
         for (const DiffEntry& entry : entries) {
           if (!CheckEntryName(entry.line.fileName, false)) return false;
+          pack.perFileBytes += EntryOverhead(entry);
           if (entry.line.op != ENTRY_OP_WRITE) continue;
           ++pack.writes;
+          pack.writeBytes += entry.bytes;
           pack.perFileBytes += entry.bytes;
         }
-        pack.wholeBytes = wholeSize;
+        if (!entries.empty() &&
+            !EncodedArchiveSize(pair.newSide, LooseEntry(ENTRY_OP_WRITE, newFile->second, 0),
+                                &pack.wholeBytes)) {
+          return false;
+        }
         if (entries.empty() || pack.perFileBytes <= pack.wholeBytes) {
           pack.plan = PackPlan::kPerFile;
-          pack.writeBytes = pack.perFileBytes;
           pack.reason = entries.empty() ? "unchanged"
                                         : "per-file entries " + std::to_string(pack.perFileBytes) +
                                               " bytes <= whole archive " +

@@ -10,8 +10,11 @@
 //   - pack archives (extension "pak", any case) present in both trees are
 //     compared stored file by stored file, by name and decoded content, the
 //     names taken from each archive's list file. A changed compression type is
-//     a change. Each archive then gets whichever is smaller, measured on the
-//     bytes as stored (encoded): its per-file entries or its whole NEW file.
+//     a change. Each archive then gets whichever is smaller in the patch:
+//     its per-file entries (their stored, i.e. encoded, bytes plus what each
+//     entry costs in the container and the control list) or its whole NEW
+//     file (stored bytes and free extents, plus its header and tables as the
+//     container's deflate shrinks them).
 //     An archive that cannot be compared file by file (no list file, stored
 //     files the list does not name, not readable as an archive) is replaced
 //     whole. An archive only in NEW is written whole, one only in OLD deleted.
@@ -55,7 +58,7 @@ struct PackSummary {
   std::string reason;   // why this plan, in a few words
   uint32_t writes = 0;  // stored files written (the list file included)
   uint32_t deletions = 0;
-  uint64_t writeBytes = 0;    // bytes the entries carry: stored bytes, or the whole file
+  uint64_t writeBytes = 0;    // data bytes the entries carry: stored bytes, or the whole file
   bool listWritten = false;   // per-file: the new list file is among the writes
   uint64_t perFileBytes = 0;  // the two measures compared (0 when not compared)
   uint64_t wholeBytes = 0;
