@@ -85,8 +85,7 @@ void AddOrDie(PackArchive& archive, const std::string& name, uint8_t type,
   std::string data = Encoded(type, content);
   static const char kNothing = 0;
   if (!archive.AddFile(data.empty() ? &kNothing : data.data(), static_cast<uint32_t>(data.size()),
-                       name.c_str(), true, false, type,
-                       static_cast<uint32_t>(content.size()))) {
+                       name.c_str(), true, false, type, static_cast<uint32_t>(content.size()))) {
     fprintf(stderr, "add %s: %s\n", name.c_str(), LastErrorMessage());
     abort();
   }
@@ -275,20 +274,20 @@ TEST_F(TreeDiffFolders, ASmallPairGivesItsControlList) {
   TreeDiff diff;
   ASSERT_TRUE(DiffInstallations(old_.path(), new_.path(), &diff)) << LastErrorMessage();
   std::string list = ListText(SmallNew().archives["data\\item.pak"]);
-  EXPECT_EQ(ControlListText(diff),
-            "0||data\\added.pak|0|" + Hex8(FileSizeOf(new_.Join("data\\added.pak").c_str())) +
-                "\r\n"
-                "1||data\\gone.pak|0|00000000\r\n"
-                "1|data\\item.pak|icons\\b.tga|0|00000000\r\n"
-                "0|data\\item.pak|icons\\a.tga|3|000000DC\r\n"
-                "0|data\\item.pak|icons\\c.tga|2|00000009\r\n"
-                "0|data\\item.pak|(list)|0|" +
-                Hex8(list.size()) +
-                "\r\n"
-                "0||bin\\client.dll|0|00000008\r\n"
-                "1||bin\\old.dll|0|00000000\r\n"
-                "0||\xD6\xD0\xCE\xC4\\new.txt|0|00000003\r\n"
-                "0||.ver|0|00000014\r\n");
+  EXPECT_EQ(ControlListText(diff), "0||data\\added.pak|0|" +
+                                       Hex8(FileSizeOf(new_.Join("data\\added.pak").c_str())) +
+                                       "\r\n"
+                                       "1||data\\gone.pak|0|00000000\r\n"
+                                       "1|data\\item.pak|icons\\b.tga|0|00000000\r\n"
+                                       "0|data\\item.pak|icons\\a.tga|3|000000DC\r\n"
+                                       "0|data\\item.pak|icons\\c.tga|2|00000009\r\n"
+                                       "0|data\\item.pak|(list)|0|" +
+                                       Hex8(list.size()) +
+                                       "\r\n"
+                                       "0||bin\\client.dll|0|00000008\r\n"
+                                       "1||bin\\old.dll|0|00000000\r\n"
+                                       "0||\xD6\xD0\xCE\xC4\\new.txt|0|00000003\r\n"
+                                       "0||.ver|0|00000014\r\n");
   ASSERT_EQ(diff.summary.packs.size(), 3u);
   EXPECT_EQ(diff.summary.packs[0].plan, PackPlan::kAdded);
   EXPECT_EQ(diff.summary.packs[1].plan, PackPlan::kRemoved);
@@ -438,8 +437,8 @@ class Generator {
   // Text-like content (every codec can store it) or, for the types that do
   // not need it to shrink, random bytes. Type 3 content is long enough to shrink.
   std::string Content(uint8_t type) {
-    static const char* const kWords[] = {"sword ", "shield ", "\xB5\xD8\xCD\xBC ", "potion ",
-                                         "0x1F ", "\r\n", "castle "};
+    static const char* const kWords[] = {
+        "sword ", "shield ", "\xB5\xD8\xCD\xBC ", "potion ", "0x1F ", "\r\n", "castle "};
     size_t length = Below(5) == 0 ? Below(40) : Below(3000);
     if (type != 0 && length == 0) length = 1;
     if (type == 3 && length < 200) length = 200;  // LZMA must shrink it

@@ -43,8 +43,7 @@ void PrintSummary(const TreeDiff& diff) {
     if (pack.plan == PackPlan::kPerFile) {
       printf(", %s (%llu bytes), %s%s", Plural(pack.writes, "write").c_str(),
              static_cast<unsigned long long>(pack.writeBytes),
-             Plural(pack.deletions, "deletion").c_str(),
-             pack.listWritten ? ", new list file" : "");
+             Plural(pack.deletions, "deletion").c_str(), pack.listWritten ? ", new list file" : "");
     } else if (pack.plan != PackPlan::kRemoved && pack.writeBytes > 0) {
       printf(" (%llu bytes)", static_cast<unsigned long long>(pack.writeBytes));
     }
@@ -67,9 +66,8 @@ std::string SummaryJson(const TreeDiff& diff) {
     const PackSummary& pack = s.packs[i];
     json += std::string(i == 0 ? "\n" : ",\n") + "  {\"name\": " + tools::JsonString(pack.name) +
             ", \"plan\": " + tools::JsonString(PackPlanName(pack.plan)) +
-            ", \"reason\": " + tools::JsonString(pack.reason) +
-            ", \"writes\": " + n(pack.writes) + ", \"writeBytes\": " + n(pack.writeBytes) +
-            ", \"deletions\": " + n(pack.deletions) +
+            ", \"reason\": " + tools::JsonString(pack.reason) + ", \"writes\": " + n(pack.writes) +
+            ", \"writeBytes\": " + n(pack.writeBytes) + ", \"deletions\": " + n(pack.deletions) +
             ", \"listWritten\": " + (pack.listWritten ? "true" : "false") +
             ", \"perFileBytes\": " + n(pack.perFileBytes) +
             ", \"wholeBytes\": " + n(pack.wholeBytes) + "}";
@@ -97,11 +95,10 @@ int RunDiff(const DiffOptions& options) {
   }
 
   if (options.json) {
-    std::string json = "{\n\"old\": " + tools::JsonString(oldRoot) +
-                       ",\n\"new\": " + tools::JsonString(newRoot) +
-                       ",\n\"kind\": " + tools::JsonString(PatchKindName(options.kind)) +
-                       ",\n\"dryRun\": " + (options.dryRun ? "true" : "false") + ",\n" +
-                       SummaryJson(diff);
+    std::string json =
+        "{\n\"old\": " + tools::JsonString(oldRoot) + ",\n\"new\": " + tools::JsonString(newRoot) +
+        ",\n\"kind\": " + tools::JsonString(PatchKindName(options.kind)) +
+        ",\n\"dryRun\": " + (options.dryRun ? "true" : "false") + ",\n" + SummaryJson(diff);
     if (options.dryRun) {
       json += ",\n\"steps\": " + PatchStepsJson(steps);
     } else {
@@ -134,10 +131,8 @@ void RegisterDiffCommand(CLI::App& app, int* exitCode) {
   auto options = std::make_shared<DiffOptions>();
   CLI::App* command = app.add_subcommand(
       "diff", "Build the patch that turns the installation OLD into NEW, and check it");
-  command->add_option("old", options->oldRoot, "the installation at the old version")
-      ->required();
-  command->add_option("new", options->newRoot, "the installation at the new version")
-      ->required();
+  command->add_option("old", options->oldRoot, "the installation at the old version")->required();
+  command->add_option("new", options->newRoot, "the installation at the new version")->required();
   command->add_option("-o,--output", options->output, "the package to write");
   const std::map<std::string, PatchKind> kinds = {{"masked", PATCH_KIND_MASKED_ZIP},
                                                   {"packed", PATCH_KIND_PACKED}};

@@ -1,5 +1,7 @@
 #include "tools/patchkit/tree_diff.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -12,8 +14,6 @@
 #include <set>
 #include <thread>
 #include <tuple>
-
-#include <zlib.h>
 
 #include "base/codec.h"
 #include "base/error.h"
@@ -41,8 +41,7 @@ constexpr uint32_t kChunk = 1u << 16;
 // Runs work(i) for every i below `count` on two threads while the calling
 // thread advances a progress bar. Stops at the first failure and reports it
 // again on the calling thread, whose error state is the one callers read.
-bool ForEachOnBothCores(size_t count, const char* label,
-                        const std::function<bool(size_t)>& work) {
+bool ForEachOnBothCores(size_t count, const char* label, const std::function<bool(size_t)>& work) {
   std::atomic<size_t> next{0};
   std::atomic<size_t> done{0};
   std::atomic<bool> failed{false};
@@ -360,8 +359,7 @@ bool RunComparison(Comparison* c) {
     case Comparison::kLoose:
       return SameFileContent(c->oldFile->path, c->newFile->path, &c->same, &c->newSize);
     case Comparison::kWholePack:
-      return SameFileContent(c->pack->oldFile->path, c->pack->newFile->path, &c->same,
-                             &c->newSize);
+      return SameFileContent(c->pack->oldFile->path, c->pack->newFile->path, &c->same, &c->newSize);
     case Comparison::kStored:
     case Comparison::kList:
       return SameStoredFile(*c->pack->oldSide.archive, *c->oldStored, *c->pack->newSide.archive,
@@ -392,8 +390,8 @@ uint64_t EntryOverhead(const DiffEntry& entry) {
   std::string member = entry.line.packName.empty()
                            ? entry.line.fileName
                            : JoinPath(entry.line.packName, entry.line.fileName);
-  return kZipHeaders + 2 * member.size() +
-         FormatControlLine(entry.line, entry.contentSize).size() + 2;
+  return kZipHeaders + 2 * member.size() + FormatControlLine(entry.line, entry.contentSize).size() +
+         2;
 }
 
 // What NEW's archive costs as one whole-pack entry: its stored data and its
@@ -414,9 +412,8 @@ bool EncodedArchiveSize(PackSide& side, const DiffEntry& entry, uint64_t* bytes)
   uint64_t size = 0;
   if (!OpenForReading(side.path, &file, &size)) return false;
   std::string tables(static_cast<size_t>(std::min<uint64_t>(size, header.dataOffset)), '\0');
-  if (!tables.empty() &&
-      !ReadChunk(&file, side.path, reinterpret_cast<uint8_t*>(&tables[0]),
-                 static_cast<uint32_t>(tables.size()))) {
+  if (!tables.empty() && !ReadChunk(&file, side.path, reinterpret_cast<uint8_t*>(&tables[0]),
+                                    static_cast<uint32_t>(tables.size()))) {
     return false;
   }
   uLongf deflated = compressBound(static_cast<uLong>(tables.size()));
@@ -591,8 +588,8 @@ bool DiffInstallations(const std::string& oldRoot, const std::string& newRoot, T
       pack.reason = "only in NEW";
     } else {
       PackPair& pair = *packsByKey[key];
-      std::string problem = !pair.oldSide.problem.empty() ? pair.oldSide.problem
-                                                           : pair.newSide.problem;
+      std::string problem =
+          !pair.oldSide.problem.empty() ? pair.oldSide.problem : pair.newSide.problem;
       if (!problem.empty()) {
         const Comparison& whole = *packComparisons[&pair].front();
         pack.plan = PackPlan::kWhole;
@@ -743,8 +740,8 @@ bool StagePackData(const TreeDiff& diff, PatchKind kind, const std::string& stag
     } else {
       ok = ReadStoredContent(archive, entry.source, &data);
     }
-    return ok && WriteWholeFile((*lines)[i].dataPath, data.data(),
-                                static_cast<uint32_t>(data.size()));
+    return ok &&
+           WriteWholeFile((*lines)[i].dataPath, data.data(), static_cast<uint32_t>(data.size()));
   });
 }
 
@@ -774,8 +771,8 @@ class PatchChecker {
       if (diff_.newNames.count(key) == 0) return Mismatch("writes " + step.fileName);
       bool same = false;
       uint64_t size = 0;
-      if (!SameFileContent(JoinPath(scratch_, step.fileName), JoinPath(diff_.newRoot, step.fileName),
-                           &same, &size)) {
+      if (!SameFileContent(JoinPath(scratch_, step.fileName),
+                           JoinPath(diff_.newRoot, step.fileName), &same, &size)) {
         return false;
       }
       if (!same) return Mismatch(step.fileName + " differs");
@@ -864,8 +861,7 @@ bool SelfCheckPatch(const TreeDiff& diff, const std::string& patch, SelfCheck* c
 
 }  // namespace
 
-bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind,
-                SelfCheck* check) {
+bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind, SelfCheck* check) {
   *check = SelfCheck();
   if (output.empty() || (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED)) {
     ReportError(ERR_INVALID, "");

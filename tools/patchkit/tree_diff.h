@@ -81,8 +81,8 @@ struct DiffEntry {
   // Writes: the loose file's path in NEW, or the stored file's name in NEW's
   // archive line.packName.
   std::string source;
-  uint64_t bytes = 0;         // the data's size: the file's, or the stored (encoded) size
-  uint32_t contentSize = 0;   // pack-bound writes: the decoded size
+  uint64_t bytes = 0;        // the data's size: the file's, or the stored (encoded) size
+  uint32_t contentSize = 0;  // pack-bound writes: the decoded size
 };
 
 struct TreeDiff {
@@ -110,7 +110,7 @@ bool PlanPatch(const TreeDiff& diff, std::vector<PatchStep>* steps);
 
 // What the self-check did, for the report.
 struct SelfCheck {
-  std::string method;       // how the check was made
+  std::string method;          // how the check was made
   uint32_t filesCompared = 0;  // loose files and stored files compared with NEW
 };
 
@@ -119,8 +119,7 @@ struct SelfCheck {
 // scratch copy of the parts of OLD it changes in place, compares the result
 // with NEW, and only then moves it to `output`. On failure no file is left
 // at `output` by this call (one that was there stays).
-bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind,
-                SelfCheck* check);
+bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind, SelfCheck* check);
 
 }  // namespace patchkit
 }  // namespace qlmr
