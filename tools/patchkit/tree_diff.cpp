@@ -704,16 +704,17 @@ namespace {
 // lines at it: the stored bytes for a masked package, which carries them as
 // they are, the decoded content for a packed one.
 bool StagePackData(const TreeDiff& diff, PatchKind kind, const std::string& staging,
-                   std::vector<PackageLine>* lines) {
+                   std::vector<PackageLine>* lines, std::vector<PackageData>* data) {
   std::map<std::string, std::unique_ptr<PackArchive>> archives;  // by normalized packName
   std::vector<size_t> staged;
   for (size_t i = 0; i < diff.entries.size(); ++i) {
     const DiffEntry& entry = diff.entries[i];
     lines->push_back(entry.line);
-    PackageLine& line = lines->back();
+    data->emplace_back();
+    PackageData& source = data->back();
     if (entry.line.op != ENTRY_OP_WRITE) continue;
     if (entry.line.packName.empty()) {
-      line.dataPath = entry.source;
+      source.path = entry.source;
       continue;
     }
     std::string key = NormalizeName(entry.line.packName);
@@ -722,26 +723,25 @@ bool StagePackData(const TreeDiff& diff, PatchKind kind, const std::string& stag
       archive = NewPackArchive();
       if (!archive->Open(JoinPath(diff.newRoot, entry.line.packName).c_str(), true)) return false;
     }
-    line.dataPath = JoinPath(staging, std::to_string(i));
-    line.storedForm = kind == PATCH_KIND_MASKED_ZIP;
-    line.contentSize = entry.contentSize;
+    source.path = JoinPath(staging, std::to_string(i));
+    source.storedForm = kind == PATCH_KIND_MASKED_ZIP;
+    source.contentSize = entry.contentSize;
     staged.push_back(i);
   }
   return ForEachOnBothCores(staged.size(), "stage", [&](size_t n) {
     size_t i = staged[n];
     const DiffEntry& entry = diff.entries[i];
     PackArchive& archive = *archives.find(NormalizeName(entry.line.packName))->second;
-    std::string data;
+    std::string bytes;
     bool ok = false;
     if (kind == PATCH_KIND_MASKED_ZIP) {
-      data.assign(static_cast<size_t>(entry.bytes), '\0');
-      ok = archive.ReadFileData(entry.source.c_str(), false, data.empty() ? nullptr : &data[0],
+      bytes.assign(static_cast<size_t>(entry.bytes), '\0');
+      ok = archive.ReadFileData(entry.source.c_str(), false, bytes.empty() ? nullptr : &bytes[0],
                                 static_cast<uint32_t>(entry.bytes));
     } else {
-      ok = ReadStoredContent(archive, entry.source, &data);
+      ok = ReadStoredContent(archive, entry.source, &bytes);
     }
-    return ok &&
-           WriteWholeFile((*lines)[i].dataPath, data.data(), static_cast<uint32_t>(data.size()));
+    return ok && WriteWholeFile((*data)[i].path, bytes.data(), static_cast<uint32_t>(bytes.size()));
   });
 }
 
@@ -869,14 +869,17 @@ bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind,
   }
   ScratchFolder staging;
   std::vector<PackageLine> lines;
-  if (!staging.Create("qds") || !StagePackData(diff, kind, staging.path(), &lines)) return false;
+  std::vector<PackageData> data;
+  if (!staging.Create("qds") || !StagePackData(diff, kind, staging.path(), &lines, &data)) {
+    return false;
+  }
   std::string folder = PathFolder(output);
   std::string temp;
   if (!CreateUniqueTempFile(folder.empty() ? "." : folder.c_str(), "qdp", &temp)) {
     ReportError(ERR_ACCESS, "File=%s, WinErr=%d", output.c_str(), LastSystemError());
     return false;
   }
-  bool ok = BuildPatchPackage(lines, diff.newRoot.c_str(), temp.c_str(), kind) &&
+  bool ok = BuildPatchPackage(lines, diff.newRoot.c_str(), temp.c_str(), kind, &data) &&
             SelfCheckPatch(diff, temp, check);
   if (ok && !MoveFileReplace(temp.c_str(), output.c_str())) {
     ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
