@@ -18,6 +18,7 @@
 
 #include "base/codec.h"
 #include "base/error.h"
+#include "base/crc.h"
 #include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
