@@ -183,7 +183,7 @@ struct Fixture {
     ListFolder(folder.c_str(), &entries);
     for (const FolderEntry& entry : entries) {
       std::string path = JoinPath(folder, entry.name);
-      if (entry.is_folder) {
+      if (entry.isFolder) {
         total += TreeBytes(path);
       } else {
         File file;
@@ -222,7 +222,7 @@ void HashTree(const std::string& folder, std::vector<uint8_t>* buffer, uint32_t*
   ListFolder(folder.c_str(), &entries);
   for (const FolderEntry& entry : entries) {
     std::string path = JoinPath(folder, entry.name);
-    if (entry.is_folder) {
+    if (entry.isFolder) {
       HashTree(path, buffer, crc);
       continue;
     }

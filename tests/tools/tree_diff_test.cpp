@@ -118,7 +118,7 @@ void CopyTreeOrDie(const std::string& from, const std::string& to) {
   for (const FolderEntry& entry : entries) {
     std::string source = JoinPath(from, entry.name);
     std::string target = JoinPath(to, entry.name);
-    if (entry.is_folder) {
+    if (entry.isFolder) {
       CopyTreeOrDie(source, target);
     } else if (!CopyFileReplace(source.c_str(), target.c_str())) {
       abort();
@@ -133,7 +133,7 @@ void ScanOrDie(const std::string& root, const std::string& relative,
   if (!ListFolder(JoinPath(root, relative).c_str(), &entries)) abort();
   for (const FolderEntry& entry : entries) {
     std::string name = relative.empty() ? entry.name : relative + "\\" + entry.name;
-    if (entry.is_folder) {
+    if (entry.isFolder) {
       ScanOrDie(root, name, files);
     } else {
       (*files)[NormalizeName(name)] = JoinPath(root, name);

@@ -198,7 +198,7 @@ bool ScanFolder(const std::string& root, const std::string& relative, LooseFiles
   }
   for (const FolderEntry& entry : entries) {
     std::string name = relative.empty() ? entry.name : relative + "\\" + entry.name;
-    if (entry.is_folder) {
+    if (entry.isFolder) {
       if (!ScanFolder(root, name, files)) return false;
       continue;
     }
