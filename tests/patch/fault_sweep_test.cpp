@@ -120,21 +120,6 @@ PatchSource MakePatchSource(const std::string& newArchiveImage) {
   return source;
 }
 
-void CopyTreeOrDie(const std::string& from, const std::string& to) {
-  if (!MakeFolder(to.c_str()) && !IsFolder(to.c_str())) abort();
-  std::vector<FolderEntry> entries;
-  if (!ListFolder(from.c_str(), &entries)) abort();
-  for (const FolderEntry& entry : entries) {
-    std::string source = JoinPath(from, entry.name);
-    std::string target = JoinPath(to, entry.name);
-    if (entry.isFolder) {
-      CopyTreeOrDie(source, target);
-    } else if (!CopyFileReplace(source.c_str(), target.c_str())) {
-      abort();
-    }
-  }
-}
-
 // Every file and folder below `root` (folders end with a backslash), with
 // the content of each file.
 void ReadTree(const std::string& root, const std::string& prefix, Files* tree) {
