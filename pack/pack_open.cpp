@@ -1,9 +1,11 @@
 // Opening, creating and closing archives, lookups, per-thread read handles,
 // and reading stored files.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "base/error.h"
 #include "base/file_util.h"
@@ -183,8 +185,25 @@ bool PackArchiveImpl::CheckBlocks(uint64_t fileSize) {
 
 void PackArchiveImpl::RebuildFreeBlocks() {
   freeBlocks_.clear();
-  for (uint32_t j = 0; j < blocks_.size(); ++j) {
-    if (!blocks_[j].InUse()) freeBlocks_.emplace(BlockExtent(blocks_[j].storedSize), j);
+  // A removed file's entry keeps its offset but not its size, so its extent
+  // is read from the layout: it runs to the next block, or to the end of the
+  // data area. Otherwise a run that was interrupted and redone would leave
+  // that space behind and grow the archive.
+  std::vector<uint32_t> byOffset(blocks_.size());
+  for (uint32_t j = 0; j < blocks_.size(); ++j) byOffset[j] = j;
+  std::stable_sort(byOffset.begin(), byOffset.end(), [this](uint32_t a, uint32_t b) {
+    return blocks_[a].offset < blocks_[b].offset;
+  });
+  uint64_t dataEnd = uint64_t{header_.dataOffset} + header_.dataSize;
+  for (size_t n = 0; n < byOffset.size(); ++n) {
+    const PackBlockEntry& block = blocks_[byOffset[n]];
+    if (block.InUse()) continue;
+    uint64_t extent = BlockExtent(block.storedSize);
+    uint64_t next = n + 1 < byOffset.size() ? blocks_[byOffset[n + 1]].offset : dataEnd;
+    if (next > block.offset + extent && next <= dataEnd) {
+      extent = (next - block.offset) / kPackGranule * kPackGranule;
+    }
+    freeBlocks_.emplace(static_cast<uint32_t>(extent), byOffset[n]);
   }
 }
 
