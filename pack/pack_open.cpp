@@ -189,21 +189,21 @@ void PackArchiveImpl::RebuildFreeBlocks() {
   // is read from the layout: it runs to the next block, or to the end of the
   // data area. Otherwise a run that was interrupted and redone would leave
   // that space behind and grow the archive.
-  std::vector<uint32_t> byOffset(blocks_.size());
-  for (uint32_t j = 0; j < blocks_.size(); ++j) byOffset[j] = j;
-  std::stable_sort(byOffset.begin(), byOffset.end(), [this](uint32_t a, uint32_t b) {
-    return blocks_[a].offset < blocks_[b].offset;
-  });
+  // Offset in the high half, index in the low: sorted, blocks by offset.
+  std::vector<uint64_t> byOffset(blocks_.size());
+  for (uint32_t j = 0; j < blocks_.size(); ++j) byOffset[j] = uint64_t{blocks_[j].offset} << 32 | j;
+  std::sort(byOffset.begin(), byOffset.end());
   uint64_t dataEnd = uint64_t{header_.dataOffset} + header_.dataSize;
   for (size_t n = 0; n < byOffset.size(); ++n) {
-    const PackBlockEntry& block = blocks_[byOffset[n]];
+    uint32_t index = static_cast<uint32_t>(byOffset[n]);
+    const PackBlockEntry& block = blocks_[index];
     if (block.InUse()) continue;
     uint64_t extent = BlockExtent(block.storedSize);
-    uint64_t next = n + 1 < byOffset.size() ? blocks_[byOffset[n + 1]].offset : dataEnd;
+    uint64_t next = n + 1 < byOffset.size() ? byOffset[n + 1] >> 32 : dataEnd;
     if (next > block.offset + extent && next <= dataEnd) {
       extent = (next - block.offset) / kPackGranule * kPackGranule;
     }
-    freeBlocks_.emplace(static_cast<uint32_t>(extent), byOffset[n]);
+    freeBlocks_.emplace(static_cast<uint32_t>(extent), index);
   }
 }
 
