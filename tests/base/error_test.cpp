@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "base/crc.h"
 
@@ -51,6 +52,17 @@ TEST(ErrorStateTest, SuccessLeavesThePreviousFailureInPlace) {
   ASSERT_TRUE(BufferCrc("abc", 3, &crc));
   EXPECT_EQ(LastErrorCode(), ERR_SEEK);
   EXPECT_STREQ(LastErrorMessage(), "pos=77");
+}
+
+TEST(ErrorStateTest, AFailureOnAnotherThreadLeavesThisThreadsStateAlone) {
+  ReportError(ERR_SEEK, "pos=%d", 7);
+  std::thread other([] {
+    EXPECT_EQ(LastErrorCode(), ERR_NONE);  // a new thread starts clean
+    ReportError(ERR_READ, "WinErr=%d", 5);
+  });
+  other.join();
+  EXPECT_EQ(LastErrorCode(), ERR_SEEK);
+  EXPECT_STREQ(LastErrorMessage(), "pos=7");
 }
 
 }  // namespace
