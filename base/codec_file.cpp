@@ -11,6 +11,7 @@
 
 #include "base/crc.h"
 #include "base/error.h"
+#include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
 
@@ -66,7 +67,7 @@ class ReplacingFile {
   // The CRC trailer; code 5 "winErr: %d" on failure, as when it is appended.
   bool WriteTrailer(uint32_t crc) {
     uint8_t trailer[kTrailerSize];
-    for (uint32_t i = 0; i < kTrailerSize; ++i) trailer[i] = static_cast<uint8_t>(crc >> (8 * i));
+    StoreLittleEndian32(crc, trailer);
     if (file_.Write(trailer, kTrailerSize)) return true;
     ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
     return false;

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 // MinGW's C++ runtime formats the GNU way, which its default check does not know.
 #if defined(__MINGW32__)
@@ -46,9 +47,9 @@ enum ErrorCode : int32_t {
 // Capacity of the message buffer, terminator included.
 constexpr int kErrorMessageCapacity = 1024;
 
-// Records a failure in the calling thread's state: stores `code`, then formats the arguments with the
-// printf-style `format` into the message, cutting it at 1023 characters.
-// `format` must be a literal; pass caller-supplied names as "%s" arguments.
+// Records a failure in the calling thread's state: stores `code`, then formats the arguments with
+// the printf-style `format` into the message, cutting it at 1023 characters. `format` must be a
+// literal; pass caller-supplied names as "%s" arguments.
 void ReportError(int32_t code, const char* format, ...) QLMR_PRINTF_FORMAT(2, 3);
 
 // The code of the calling thread's last reported failure; 0 before any.
@@ -58,5 +59,23 @@ int32_t LastErrorCode();
 // empty before any. The text belongs to that thread's state and stays
 // unchanged until the thread's next ReportError (or its end).
 const char* LastErrorMessage();
+
+// Keeps the last failure while clean-up that may report failures of its own
+// runs, and puts it back with Restore. Allocates nothing, so it also serves
+// while memory runs out.
+class KeptError {
+ public:
+  KeptError() : code_(LastErrorCode()) {
+    strncpy(message_, LastErrorMessage(), sizeof message_ - 1);
+    message_[sizeof message_ - 1] = '\0';
+  }
+  void Restore() const { ReportError(code_, "%s", message_); }
+  int32_t code() const { return code_; }
+  const char* message() const { return message_; }
+
+ private:
+  int32_t code_;
+  char message_[kErrorMessageCapacity];
+};
 
 }  // namespace qlmr

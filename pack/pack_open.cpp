@@ -191,9 +191,8 @@ void PackArchiveImpl::Close() {
   if (file_ != nullptr && !readOnly_ && !broken_ && header_.writeFlag != 0) {
     header_.writeFlag = 0;
     // Close never fails; keep the caller's last error visible.
-    int32_t code = LastErrorCode();
-    std::string message = LastErrorMessage();
-    if (!WriteHeader()) ReportError(code, "%s", message.c_str());
+    KeptError kept;
+    if (!WriteHeader()) kept.Restore();
   }
   threadHandles_.clear();
   if (file_ != nullptr && !readOnly_) file_->Flush();

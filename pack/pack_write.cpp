@@ -13,8 +13,6 @@ namespace qlmr {
 namespace {
 
 constexpr uint32_t kCopyPiece = 4096;
-// The Win32 end-of-file error; a read that reports it just ends the copy.
-constexpr int kHandleEof = 38;
 
 const uint8_t kZeros[kCopyPiece] = {};
 
@@ -219,8 +217,7 @@ bool PackArchiveImpl::EndChange(bool ok, bool flush) {
 }
 
 void PackArchiveImpl::ResyncAfterFailure() {
-  int32_t code = LastErrorCode();
-  std::string message = LastErrorMessage();
+  KeptError kept;
   // Memory is ahead of the disk now; a header written from it at Close could
   // count block entries that never reached the disk. Reload what is there and
   // mend it as after a crash.
@@ -229,7 +226,7 @@ void PackArchiveImpl::ResyncAfterFailure() {
   } else {
     broken_ = true;
   }
-  ReportError(code, "%s", message.c_str());
+  kept.Restore();
 }
 
 bool PackArchiveImpl::RepairInterruptedWrite() {
@@ -373,7 +370,8 @@ bool PackArchiveImpl::WriteDataFromFile(uint32_t position, uint32_t extent, cons
   while (written < extent) {
     uint32_t got = 0;
     if (!source.Read(piece, kCopyPiece, &got)) {
-      if (got == 0 || LastSystemError() != kHandleEof) {
+      // A read that reports the end of the file just ends the copy.
+      if (got == 0 || LastSystemError() != kEndOfFileError) {
         ReportError(ERR_READ, "file: %s", path);
         return false;
       }

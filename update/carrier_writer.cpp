@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "base/error.h"
+#include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "update/carrier.h"
@@ -51,7 +52,7 @@ bool WriteBytes(File* target, const void* data, uint32_t length) {
 bool WriteCarrierText(File* target, const char* text) {
   uint32_t length = static_cast<uint32_t>(strlen(text)) + 1;
   uint8_t length_bytes[4];
-  for (int i = 0; i < 4; ++i) length_bytes[i] = static_cast<uint8_t>(length >> (8 * i));
+  StoreLittleEndian32(length, length_bytes);
   return WriteBytes(target, length_bytes, sizeof length_bytes) && WriteBytes(target, text, length);
 }
 

@@ -54,6 +54,20 @@ TEST(ErrorStateTest, SuccessLeavesThePreviousFailureInPlace) {
   EXPECT_STREQ(LastErrorMessage(), "pos=77");
 }
 
+TEST(KeptErrorTest, PutsTheKeptFailureBackAfterLaterReports) {
+  std::string longest(kErrorMessageCapacity - 1, 'm');
+  longest[0] = '%';  // kept as text, never read as a format
+  for (const std::string& message : {std::string("File=a%d.pak"), std::string(), longest}) {
+    ReportError(ERR_NOT_FOUND, "%s", message.c_str());
+    KeptError kept;
+    ReportError(ERR_WRITE, "winErr: %d", 28);
+    EXPECT_EQ(kept.code(), ERR_NOT_FOUND);
+    kept.Restore();
+    EXPECT_EQ(LastErrorCode(), ERR_NOT_FOUND);
+    EXPECT_EQ(std::string(LastErrorMessage()), message);
+  }
+}
+
 TEST(ErrorStateTest, AFailureOnAnotherThreadLeavesThisThreadsStateAlone) {
   ReportError(ERR_SEEK, "pos=%d", 7);
   std::thread other([] {

@@ -118,13 +118,12 @@ class WriteSession {
 
   // Writes the list and closes. Keeps the first error of the session.
   int Finish(bool ok) {
-    int32_t code = LastErrorCode();
-    std::string message = LastErrorMessage();
+    KeptError first;
     if (options_.keepList) {
       std::string text = list_.Format();
       bool listed = archive_->AddFile(text.data(), static_cast<uint32_t>(text.size()), kListName,
                                       true, false, COMPRESS_NONE, 0);
-      if (!ok && !listed) ReportError(code, "%s", message.c_str());
+      if (!ok && !listed) first.Restore();
       ok = ok && listed;
     }
     archive_->Close();
