@@ -95,10 +95,10 @@ class WriteSession {
         ReportError(ERR_NO_CODEC, "CompressType=%d", options_.type);
         return false;
       }
-      data.resize(std::max<uint32_t>(codec->MaxEncodedSize(content_size), 1));
-      if (!codec->Encode(data.data(), static_cast<uint32_t>(data.size()), &stored_size)) {
-        return false;
-      }
+      std::vector<uint8_t> encoded;
+      if (!EncodeToBuffer(*codec, data.data(), content_size, &encoded)) return false;
+      data.swap(encoded);
+      stored_size = static_cast<uint32_t>(data.size());
     }
     static const uint8_t kNothing = 0;
     const void* bytes = data.empty() ? &kNothing : data.data();
