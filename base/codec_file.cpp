@@ -20,7 +20,6 @@ namespace qlmr {
 namespace {
 
 constexpr uint32_t kTrailerSize = 4;
-constexpr char kTempPrefix[] = "qcd";
 
 bool IsAbsent(const char* path) { return path == nullptr || path[0] == '\0'; }
 
@@ -31,7 +30,7 @@ std::unique_ptr<uint8_t[]> Allocate(uint32_t size) {
 
 // The result's file beside the destination; code 3 "WinErr=%d" on failure.
 bool CreateOutput(const char* destination, ReplacingFile* output) {
-  if (output->Create(PathFolder(destination).c_str(), kTempPrefix)) return true;
+  if (output->Create(PathFolder(destination).c_str(), kCodecTempPrefix)) return true;
   ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
   return false;
 }

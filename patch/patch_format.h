@@ -42,5 +42,9 @@ constexpr uint64_t kMaxInMemoryEntry = 0x7FFFFFFF;
 // The pause between whole-pack entries and the work inside packs.
 constexpr int kPackPauseMilliseconds = 500;
 
+// The new version file is written beside the old one under this suffix and
+// then moved over it.
+constexpr const char kVersionTempSuffix[] = ".~new";
+
 }  // namespace patch_format
 }  // namespace qlmr
