@@ -126,9 +126,9 @@ class WriteSession {
       if (!ok && !listed) first.Restore();
       ok = ok && listed;
     }
-    KeptError first;
+    KeptError beforeClose;
     bool closed = archive_->Close();
-    if (!ok) first.Restore();
+    if (!ok) beforeClose.Restore();
     return ok && closed ? kExitSuccess : PrintLastError();
   }
 
