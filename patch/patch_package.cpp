@@ -59,7 +59,7 @@ bool IsLeftoverWorkFolder(const std::string& folder, const std::string& name) {
   if (!ListFolder(folder.c_str(), &entries)) return false;
   for (const FolderEntry& entry : entries) {
     bool ours = !entry.isFolder && (HasSuffix(entry.name, patch_format::kUnpackedExtension) ||
-                                     IsUniqueTempName(entry.name, kCodecTempPrefix));
+                                    IsUniqueTempName(entry.name, kCodecTempPrefix));
     if (!ours) return false;
   }
   return true;
