@@ -390,6 +390,10 @@ std::string TempFolderPath() {
   return Utf8ToCp936(folder);
 }
 
+bool SetTempFolder(const char* folder) {
+  return setenv("TMPDIR", DiskPath(folder).c_str(), 1) == 0 ? true : Fail();
+}
+
 bool CreateUniqueTempFile(const char* folder, const char* prefix, std::string* path) {
   std::string base = folder == nullptr ? "" : folder;
   if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '\\';
@@ -722,6 +726,15 @@ void ConsoleInput::Restore() {
   struct termios mode;
   memcpy(&mode, saved_mode_.data(), sizeof mode);
   tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode);
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+bool WriteStandardText(StandardStream stream, const std::string& utf8) {
+  FILE* file = stream == StandardStream::kOutput ? stdout : stderr;
+  return fwrite(utf8.data(), 1, utf8.size(), file) == utf8.size() ? true : Fail();
 }
 
 std::string Cp936ToUtf8(const std::string& text) { return Convert(text, "UTF-8", "CP936"); }

@@ -323,7 +323,7 @@ int PakList(const std::string& archive) {
       listing += name + fields;
     }
   }
-  fwrite(listing.data(), 1, listing.size(), stdout);
+  WriteOut(listing);
   return kExitSuccess;
 }
 
@@ -391,7 +391,7 @@ int PakVerify(const std::string& archive) {
   };
   if (!pack->Verify(&counter, on_file, nullptr, nullptr)) return PrintLastError();
   counter.progress.reset();
-  printf("ok: %u files\n", counter.files - 1);
+  Print("ok: %u files\n", counter.files - 1);
   return kExitSuccess;
 }
 
@@ -405,13 +405,13 @@ int PakInfo(const std::string& archive) {
       !GetPackFreeSpace(session.archive(), &free_extents, &free_bytes)) {
     return PrintLastError();
   }
-  printf("magic\t0x%08X\nversion\t0x%08X\nwriteFlag\t%u\n", h.magic, h.version, h.writeFlag);
-  printf("hashTableOffset\t%u\nblockTableOffset\t%u\nblockCount\t%u\n", h.hashTableOffset,
-         h.blockTableOffset, h.blockCount);
-  printf("blockTableCapacity\t%u\ndataOffset\t%u\ndataSize\t%u\nfreeSize\t%u\n",
-         h.blockTableCapacity, h.dataOffset, h.dataSize, h.freeSize);
-  printf("files\t%zu\nfreeExtents\t%u\nfreeBytes\t%llu\n", session.slots().size(), free_extents,
-         static_cast<unsigned long long>(free_bytes));
+  Print("magic\t0x%08X\nversion\t0x%08X\nwriteFlag\t%u\n", h.magic, h.version, h.writeFlag);
+  Print("hashTableOffset\t%u\nblockTableOffset\t%u\nblockCount\t%u\n", h.hashTableOffset,
+        h.blockTableOffset, h.blockCount);
+  Print("blockTableCapacity\t%u\ndataOffset\t%u\ndataSize\t%u\nfreeSize\t%u\n",
+        h.blockTableCapacity, h.dataOffset, h.dataSize, h.freeSize);
+  Print("files\t%zu\nfreeExtents\t%u\nfreeBytes\t%llu\n", session.slots().size(), free_extents,
+        static_cast<unsigned long long>(free_bytes));
   return kExitSuccess;
 }
 

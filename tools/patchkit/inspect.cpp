@@ -45,25 +45,25 @@ void RegisterInspectCommand(CLI::App& app, int* exitCode) {
       *exitCode = tools::PrintLastError();
       return;
     }
-    printf("kind: %s\nentries: %d\n", KindName(kind), package->GetEntryCount());
+    tools::Print("kind: %s\nentries: %d\n", KindName(kind), package->GetEntryCount());
     for (const PatchStep& step : PlanPatchApplication(*package, "pak", ".ver")) {
       switch (step.kind) {
         case PatchStep::kPause:
-          printf("pause 500 ms\n");
+          tools::Print("pause 500 ms\n");
           break;
         case PatchStep::kOpenPack:
-          printf("pack %s\n", step.packKey.c_str());
+          tools::Print("pack %s\n", step.packKey.c_str());
           break;
         case PatchStep::kLooseEntry:
-          printf("%-6s %s\n", OpName(step.op), step.fileName.c_str());
+          tools::Print("%-6s %s\n", OpName(step.op), step.fileName.c_str());
           break;
         case PatchStep::kPackEntry:
-          printf("  %-6s %s (type %d, %u bytes)\n", OpName(step.op), step.fileName.c_str(),
-                 step.compressType, step.contentSize);
+          tools::Print("  %-6s %s (type %d, %u bytes)\n", OpName(step.op), step.fileName.c_str(),
+                       step.compressType, step.contentSize);
           break;
         case PatchStep::kSkipped:
-          printf("never applied: op %d %s|%s\n", step.op, step.packName.c_str(),
-                 step.fileName.c_str());
+          tools::Print("never applied: op %d %s|%s\n", step.op, step.packName.c_str(),
+                       step.fileName.c_str());
           break;
       }
     }

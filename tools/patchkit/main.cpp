@@ -4,6 +4,7 @@
 
 int main(int argc, char** argv) {
   using namespace qlmr;
+  tools::Arguments arguments(argc, argv);
   CLI::App app{"Builds, inspects, converts, verifies, applies and wraps Quelmar patch packages."};
   app.require_subcommand(1);
   int exitCode = tools::kExitSuccess;
@@ -14,7 +15,7 @@ int main(int argc, char** argv) {
   patchkit::RegisterApplyCommand(app, &exitCode);
   patchkit::RegisterWrapCommand(app, &exitCode);
   try {
-    app.parse(argc, argv);
+    app.parse(arguments.count(), arguments.values());
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? tools::kExitSuccess : tools::kExitUsage;
   }

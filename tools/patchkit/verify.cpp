@@ -18,7 +18,7 @@ void RegisterVerifyCommand(CLI::App& app, int* exitCode) {
     PatchPackagePtr package(CreatePatchPackage());
     ReportError(ERR_NONE, "");
     if (package->VerifyPackageFile(path->c_str())) {
-      printf("%s: ok\n", path->c_str());
+      tools::Print("%s: ok\n", path->c_str());
       return;
     }
     // A trailer that does not match is a failure without a report of its own.

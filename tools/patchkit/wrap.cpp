@@ -39,8 +39,8 @@ void RegisterWrapCommand(CLI::App& app, int* exitCode) {
       *exitCode = tools::PrintLastError();
       return;
     }
-    printf("wrapped %s: %s to %s, patch at offset %u\n", options->output.c_str(),
-           options->from.c_str(), options->to.c_str(), static_cast<unsigned>(kCarrierOffset));
+    tools::Print("wrapped %s: %s to %s, patch at offset %u\n", options->output.c_str(),
+                 options->from.c_str(), options->to.c_str(), static_cast<unsigned>(kCarrierOffset));
   });
 }
 
