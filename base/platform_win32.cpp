@@ -345,7 +345,48 @@ bool RemoveFolderContents(const char* path) {
 
 bool RemoveFileAt(const char* path) { return DeleteFileW(DiskName(path).c_str()) ? true : Fail(); }
 
+namespace {
+
+// The volume and file index of an existing file or folder: the identity that
+// no spelling of its name changes.
+bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* information) {
+  HANDLE handle = CreateFileW(DiskName(path).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return Fail();
+  bool ok = GetFileInformationByHandle(handle, information) ? true : Fail();
+  CloseHandle(handle);
+  return ok;
+}
+
+// True, with ERROR_INVALID_PARAMETER, when both name one object: moving or
+// copying it onto itself would lose or truncate it.
+bool RefuseSameObject(const char* from, const char* to) {
+  BY_HANDLE_FILE_INFORMATION first;
+  BY_HANDLE_FILE_INFORMATION second;
+  if (!FileIdentity(from, &first) || !FileIdentity(to, &second)) return false;
+  if (first.dwVolumeSerialNumber != second.dwVolumeSerialNumber ||
+      first.nFileIndexHigh != second.nFileIndexHigh ||
+      first.nFileIndexLow != second.nFileIndexLow) {
+    return false;
+  }
+  FailWith(ERROR_INVALID_PARAMETER);
+  return true;
+}
+
+}  // namespace
+
+bool IsSameFileObject(const char* a, const char* b) {
+  BY_HANDLE_FILE_INFORMATION first;
+  BY_HANDLE_FILE_INFORMATION second;
+  if (!FileIdentity(a, &first) || !FileIdentity(b, &second)) return false;
+  return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
 bool MoveFileReplace(const char* from, const char* to) {
+  if (RefuseSameObject(from, to)) return false;
   return MoveFileExW(DiskName(from).c_str(), DiskName(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
              ? true
@@ -353,6 +394,7 @@ bool MoveFileReplace(const char* from, const char* to) {
 }
 
 bool CopyFileReplace(const char* from, const char* to) {
+  if (RefuseSameObject(from, to)) return false;
   return CopyFileW(DiskName(from).c_str(), DiskName(to).c_str(), FALSE) ? true : Fail();
 }
 
