@@ -209,6 +209,12 @@ class ConsoleInput {
   void Restore();
 
  private:
+  // Each side's reads: the bytes of one key press from the terminal; and up
+  // to `size` more bytes of other input, `*got` 0 at its end. False on a
+  // failure.
+  bool ReadKey(std::string* input);
+  bool ReadMore(char* buffer, size_t size, size_t* got);
+
   bool terminal_ = false;
   std::mutex restore_mutex_;
   bool restore_pending_ = false;

@@ -149,19 +149,6 @@ std::string MapNameToDisk(const char* name) {
   return result;
 }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalidHandle; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalidHandle;
-  }
-  return *this;
-}
-
 bool File::Open(const char* path, FileMode mode) {
   Close();
   if (path == nullptr || path[0] == '\0') {
@@ -695,8 +682,6 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
 
 void IgnoreInterruptSignal() { signal(SIGINT, SIG_IGN); }
 
-ConsoleInput::~ConsoleInput() { Restore(); }
-
 bool ConsoleInput::Open() {
   terminal_ = isatty(STDIN_FILENO) == 1;
   if (!terminal_) return true;
@@ -714,37 +699,24 @@ bool ConsoleInput::Open() {
   return true;
 }
 
-bool ConsoleInput::Read(std::string* input) {
-  input->clear();
-  if (terminal_) {
-    char buffer[16];
-    for (;;) {
-      ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n == 0 ? false : Fail();
-      input->assign(buffer, static_cast<size_t>(n));
-      return true;
-    }
-  }
+bool ConsoleInput::ReadKey(std::string* input) {
+  char buffer[16];
   for (;;) {
-    size_t end = pending_.find('\n');
-    if (end != std::string::npos || (ended_ && !pending_.empty())) {
-      if (end == std::string::npos) end = pending_.size();
-      *input = pending_.substr(0, end);
-      pending_.erase(0, end + 1);
-      if (!input->empty() && input->back() == '\r') input->pop_back();
-      return true;
-    }
-    if (ended_) return false;
-    char buffer[4096];
     ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0 ? false : Fail();
+    input->assign(buffer, static_cast<size_t>(n));
+    return true;
+  }
+}
+
+bool ConsoleInput::ReadMore(char* buffer, size_t size, size_t* got) {
+  for (;;) {
+    ssize_t n = read(STDIN_FILENO, buffer, size);
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Fail();
-    if (n == 0) {
-      ended_ = true;
-      continue;
-    }
-    pending_.append(buffer, static_cast<size_t>(n));
+    *got = static_cast<size_t>(n);
+    return true;
   }
 }
 

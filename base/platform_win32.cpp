@@ -142,19 +142,6 @@ bool IsDots(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name
 
 }  // namespace
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalidHandle; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalidHandle;
-  }
-  return *this;
-}
-
 bool File::Open(const char* path, FileMode mode) {
   Close();
   if (path == nullptr || path[0] == '\0') return FailWith(ERROR_FILE_NOT_FOUND);
@@ -350,9 +337,9 @@ namespace {
 // The volume and file index of an existing file or folder: the identity that
 // no spelling of its name changes.
 bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* information) {
-  HANDLE handle = CreateFileW(DiskName(path).c_str(), 0,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileW(DiskName(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return Fail();
   bool ok = GetFileInformationByHandle(handle, information) ? true : Fail();
   CloseHandle(handle);
@@ -403,7 +390,10 @@ bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
   WIN32_FIND_DATAW found;
   std::wstring pattern = WithoutTrailingSeparator(DiskName(path)) + L"\\*";
   HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return Fail();
+  if (search == INVALID_HANDLE_VALUE) {
+    // The root of an empty drive has not even "." and "..".
+    return GetLastError() == ERROR_FILE_NOT_FOUND && IsFolder(path) ? true : Fail();
+  }
   do {
     if (IsDots(found.cFileName)) continue;
     FolderEntry entry;
@@ -703,8 +693,6 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
 
 void IgnoreInterruptSignal() { SetConsoleCtrlHandler(nullptr, TRUE); }
 
-ConsoleInput::~ConsoleInput() { Restore(); }
-
 bool ConsoleInput::Open() {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   DWORD mode = 0;
@@ -721,40 +709,24 @@ bool ConsoleInput::Open() {
   return true;
 }
 
-bool ConsoleInput::Read(std::string* input) {
-  input->clear();
-  HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
-  if (terminal_) {
-    wchar_t keys[8];
-    DWORD n = 0;
-    if (!ReadConsoleW(handle, keys, 8, &n, nullptr)) return Fail();
-    if (n == 0) return false;
-    *input = FromWide(CP_UTF8, keys, n);
-    return true;
+bool ConsoleInput::ReadKey(std::string* input) {
+  wchar_t keys[8];
+  DWORD n = 0;
+  if (!ReadConsoleW(GetStdHandle(STD_INPUT_HANDLE), keys, 8, &n, nullptr)) return Fail();
+  if (n == 0) return false;
+  *input = FromWide(CP_UTF8, keys, n);
+  return true;
+}
+
+bool ConsoleInput::ReadMore(char* buffer, size_t size, size_t* got) {
+  DWORD n = 0;
+  if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, static_cast<DWORD>(size), &n, nullptr)) {
+    // A pipe whose writer has gone ends the input.
+    if (GetLastError() != ERROR_BROKEN_PIPE) return Fail();
+    n = 0;
   }
-  for (;;) {
-    size_t end = pending_.find('\n');
-    if (end != std::string::npos || (ended_ && !pending_.empty())) {
-      if (end == std::string::npos) end = pending_.size();
-      *input = pending_.substr(0, end);
-      pending_.erase(0, end + 1);
-      if (!input->empty() && input->back() == '\r') input->pop_back();
-      return true;
-    }
-    if (ended_) return false;
-    char buffer[4096];
-    DWORD n = 0;
-    if (!ReadFile(handle, buffer, sizeof buffer, &n, nullptr)) {
-      // A pipe whose writer has gone ends the input.
-      if (GetLastError() != ERROR_BROKEN_PIPE) return Fail();
-      n = 0;
-    }
-    if (n == 0) {
-      ended_ = true;
-      continue;
-    }
-    pending_.append(buffer, n);
-  }
+  *got = n;
+  return true;
 }
 
 void ConsoleInput::Restore() {

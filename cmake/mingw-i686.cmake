@@ -26,9 +26,14 @@ set(ENV{PKG_CONFIG_LIBDIR} "${QLMR_WIN_PREFIX}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
+# Every function and object in a section of its own, so that the linker
+# drops what a program does not use: the updater must fit below its carrier
+# offset.
+set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections")
+set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections")
 # One self-contained executable each (C++ and thread runtimes included),
 # able to use 4 GiB of address space on 64-bit Windows.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--large-address-aware")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--large-address-aware -Wl,--gc-sections")
 # Tests run under Wine, headless, in a Wine prefix of the build's own.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh
     ${CMAKE_BINARY_DIR}/wineprefix)

@@ -96,5 +96,31 @@ for kind in masked packed; do
   done
 done
 
+# Each patchkit wraps each system's updater at the offset that updater names,
+# so the two tools give the same file.
+output_to() {  # output_to FILE COMMAND...: the command's standard output into FILE
+  local file=$1
+  shift
+  "$@" >"$file"
+}
+wrapped_right() {  # wrapped_right UPDATER WRAPPED TOOL-OUTPUT-FILE
+  local offset
+  offset=$(sed -n 's/.*patch at offset \([0-9]*\).*/\1/p' "$3")
+  [ -n "$offset" ] && [ "$(stat -c %s "$1")" -le "$offset" ] &&
+    [ "$(tail -c +$((offset + 1)) "$2" | head -c 17 | od -An -c | tr -d ' \n')" = '\r\0\0\0CN.0.551.065\0' ]
+}
+for updater in "$linux_bin/qlmr-update" "$windows_bin/qlmrupdate.exe"; do
+  name=$(basename "$updater")
+  [ -f "$updater" ] || continue
+  for side in lin win; do
+    check "$side patchkit wraps $name" \
+      output_to "$work/wrap-$side.out" ${side}_kit wrap --updater "$updater" \
+      --from CN.0.551.065 --to CN.0.551.066 -o $side-wrapped-$name lin-masked.patch
+    check "$side patchkit wraps $name at the offset it names" \
+      wrapped_right "$updater" $side-wrapped-$name "$work/wrap-$side.out"
+  done
+  check "both tools wrap $name alike" cmp lin-wrapped-$name win-wrapped-$name
+done
+
 echo "windows tools: $passed passed, $failed failed"
 [ $failed -eq 0 ]

@@ -3,13 +3,13 @@
 # lzo2, liblzma and libzip from Debian's source packages, GoogleTest from
 # /usr/src/googletest, CLI11's headers, all static, cross-compiled with
 # cmake/mingw-i686.cmake. zlib comes from libz-mingw-w64-dev. The prefix is
-# rebuilt when this script or the cross compiler changes.
+# rebuilt when this script, the toolchain file or the cross compiler changes.
 #   QLMR_WIN_PREFIX  where the prefix lives (default: ~/.cache/qlmr/win-deps)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 toolchain="$root/cmake/mingw-i686.cmake"
 prefix=${QLMR_WIN_PREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qlmr/win-deps}
-key=$( (cat "$0" && i686-w64-mingw32-g++-posix --version) | sha256sum | cut -c1-16)
+key=$( (cat "$0" "$toolchain" && i686-w64-mingw32-g++-posix --version) | sha256sum | cut -c1-16)
 stamp="$prefix/.built-$key"
 if [ -f "$stamp" ]; then
   echo "$prefix"

@@ -12,10 +12,6 @@ namespace {
 // Large enough that a patch of some hundred megabytes copies quickly.
 constexpr uint32_t kCopyChunk = 1u << 16;
 
-uint32_t LoadLittleEndian32(const uint8_t in[4]) {
-  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
-}
-
 // One length-prefixed text of the block at the current position.
 bool ReadCarrierText(File* file, std::string* text) {
   uint8_t length_bytes[4];
