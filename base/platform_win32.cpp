@@ -398,7 +398,7 @@ bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
     if (IsDots(found.cFileName)) continue;
     FolderEntry entry;
     entry.name = SystemName(found.cFileName);
-    entry.is_folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entries->push_back(entry);
   } while (FindNextFileW(search, &found));
   DWORD error = GetLastError();
@@ -698,14 +698,14 @@ bool ConsoleInput::Open() {
   DWORD mode = 0;
   terminal_ = GetConsoleMode(input, &mode) != 0;
   if (!terminal_) return true;
-  saved_mode_.assign(reinterpret_cast<uint8_t*>(&mode),
+  savedMode_.assign(reinterpret_cast<uint8_t*>(&mode),
                      reinterpret_cast<uint8_t*>(&mode) + sizeof mode);
   // Single keys: no line editing, no echo, Ctrl+C as a plain key.
   DWORD keys =
       mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
   if (!SetConsoleMode(input, keys)) return Fail();
-  std::lock_guard<std::mutex> lock(restore_mutex_);
-  restore_pending_ = true;
+  std::lock_guard<std::mutex> lock(restoreMutex_);
+  restorePending_ = true;
   return true;
 }
 
@@ -730,11 +730,11 @@ bool ConsoleInput::ReadMore(char* buffer, size_t size, size_t* got) {
 }
 
 void ConsoleInput::Restore() {
-  std::lock_guard<std::mutex> lock(restore_mutex_);
-  if (!restore_pending_) return;
-  restore_pending_ = false;
+  std::lock_guard<std::mutex> lock(restoreMutex_);
+  if (!restorePending_) return;
+  restorePending_ = false;
   DWORD mode = 0;
-  memcpy(&mode, saved_mode_.data(), sizeof mode);
+  memcpy(&mode, savedMode_.data(), sizeof mode);
   SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), mode);
 }
 

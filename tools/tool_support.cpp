@@ -50,13 +50,31 @@ int PrintLastError() {
   return kExitFailure;
 }
 
+std::string JsonString(const std::string& text) {
+  std::string json = "\"";
+  for (char c : Cp936ToUtf8(text)) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (byte < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      json += escaped;
+    } else {
+      json += c;
+    }
+  }
+  return json + "\"";
+}
+
 ProgressBar::ProgressBar(const std::string& label, uint64_t total)
     : label_(label), total_(total), enabled_(StderrIsTerminal() && total > 0) {
   Draw();
 }
 
 ProgressBar::~ProgressBar() {
-  if (enabled_ && last_percent_ >= 0) PrintError("\n");
+  if (enabled_ && lastPercent_ >= 0) PrintError("\n");
 }
 
 void ProgressBar::Advance(uint64_t steps) {
@@ -67,8 +85,8 @@ void ProgressBar::Advance(uint64_t steps) {
 void ProgressBar::Draw() {
   if (!enabled_) return;
   int percent = static_cast<int>(done_ >= total_ ? 100 : done_ * 100 / total_);
-  if (percent == last_percent_) return;  // redraw only when the figure changes
-  last_percent_ = percent;
+  if (percent == lastPercent_) return;  // redraw only when the figure changes
+  lastPercent_ = percent;
   constexpr int kWidth = 40;
   int filled = percent * kWidth / 100;
   PrintError("\r%s [%.*s%*s] %3d%% (%llu/%llu)", label_.c_str(), filled,

@@ -41,6 +41,9 @@ class Arguments {
 // and returns kExitFailure.
 int PrintLastError();
 
+// `text` (the system's code page 936) as a quoted JSON string in UTF-8.
+std::string JsonString(const std::string& text);
+
 // A one-line progress bar on stderr, drawn only when stderr is a terminal,
 // so that scripts and tests see clean output. Use from one thread.
 class ProgressBar {
@@ -54,7 +57,7 @@ class ProgressBar {
   std::string label_;
   uint64_t total_;
   uint64_t done_ = 0;
-  int last_percent_ = -1;
+  int lastPercent_ = -1;
   bool enabled_;
 };
 

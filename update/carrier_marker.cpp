@@ -7,7 +7,7 @@
 #include "base/error.h"
 #include "base/platform.h"
 #include "update/carrier_format.h"
-#include "update/updater.h"
+#include "update/carrier.h"
 
 namespace qlmr {
 namespace {

@@ -41,7 +41,7 @@ TEST(PlatformNamesTest, Cp936NameIsListedAndReadBackAsGiven) {
   ASSERT_TRUE(ListFolder(dir.Join(kChineseCp936).c_str(), &entries));
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, name);
-  EXPECT_FALSE(entries[0].is_folder);
+  EXPECT_FALSE(entries[0].isFolder);
   EXPECT_TRUE(IsFolder(dir.Join(kChineseCp936).c_str()));
   EXPECT_EQ(ReadFileOrEmpty(dir.Join(std::string(kChineseCp936) + "/" + name)), "hello");
 }
@@ -54,7 +54,7 @@ TEST(PlatformNamesTest, TrailByte5CIsNotASeparator) {
   ASSERT_TRUE(ListFolder(dir.path().c_str(), &entries));
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, name);
-  EXPECT_FALSE(entries[0].is_folder);
+  EXPECT_FALSE(entries[0].isFolder);
 }
 
 TEST(PlatformFileTest, ModesPositionsAndSizes) {

@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
   auto add_archive = [&](CLI::App* command) {
     command->add_option("ARCHIVE", archive, "the pack archive")->required();
   };
-  auto add_write_flags = [&](CLI::App* command, bool with_type) {
-    if (with_type) {
+  auto add_write_flags = [&](CLI::App* command, bool withType) {
+    if (withType) {
       command->add_option("--type", type, "compression type to store with (0 to 255)")
           ->check(CLI::Range(0, 255));
     }
@@ -77,6 +77,8 @@ int main(int argc, char** argv) {
 
   CLI::App* verify = app.add_subcommand("verify", "check the archive against its list file");
   add_archive(verify);
+  bool json = false;
+  verify->add_flag("--json", json, "print one JSON document");
 
   CLI::App* info = app.add_subcommand("info", "show the header and the free space");
   add_archive(info);
@@ -115,6 +117,6 @@ int main(int argc, char** argv) {
   if (ls->parsed()) return PakList(pack);
   if (cat->parsed()) return PakCat(pack, SystemName(name));
   if (extract->parsed()) return PakExtract(pack, SystemName(folder));
-  if (verify->parsed()) return PakVerify(pack);
+  if (verify->parsed()) return PakVerify(pack, json);
   return PakInfo(pack);
 }
