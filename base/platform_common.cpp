@@ -1,23 +1,10 @@
-// What both sides of the platform layer share: the parts of File and
-// ConsoleInput that do not touch the system.
+// What both sides of the platform layer share: the parts of ConsoleInput
+// that do not touch the system.
 #include <string>
 
 #include "base/platform.h"
 
 namespace qlmr {
-
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalidHandle; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalidHandle;
-  }
-  return *this;
-}
 
 ConsoleInput::~ConsoleInput() { Restore(); }
 
