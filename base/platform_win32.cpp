@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/platform.h"
+#include "base/platform_system.h"
 
 namespace qlmr {
 namespace {
@@ -142,8 +143,8 @@ bool IsDots(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name
 
 }  // namespace
 
-bool File::Open(const char* path, FileMode mode) {
-  Close();
+bool File::SystemOpen(const char* path, FileMode mode) {
+  SystemClose();
   if (path == nullptr || path[0] == '\0') return FailWith(ERROR_FILE_NOT_FOUND);
   DWORD access = GENERIC_READ;
   DWORD disposition = OPEN_EXISTING;
@@ -168,7 +169,7 @@ bool File::Open(const char* path, FileMode mode) {
   return true;
 }
 
-bool File::Close() {
+bool File::SystemClose() {
   if (handle_ == kInvalidHandle) return true;
   HANDLE handle = ToHandle(handle_);
   handle_ = kInvalidHandle;
@@ -187,7 +188,7 @@ bool File::Read(void* buffer, uint32_t length, uint32_t* got) {
   return true;
 }
 
-bool File::Write(const void* buffer, uint32_t length) {
+bool File::SystemWrite(const void* buffer, uint32_t length) {
   const char* in = static_cast<const char*>(buffer);
   uint32_t done = 0;
   while (done < length) {
@@ -226,7 +227,7 @@ bool File::ReadAt(uint64_t position, void* buffer, uint32_t length, uint32_t* go
   return true;
 }
 
-bool File::WriteAt(uint64_t position, const void* buffer, uint32_t length) {
+bool File::SystemWriteAt(uint64_t position, const void* buffer, uint32_t length) {
   const char* in = static_cast<const char*>(buffer);
   uint32_t done = 0;
   while (done < length) {
@@ -261,9 +262,37 @@ bool File::Size(uint64_t* size) {
   return true;
 }
 
-bool File::Flush() { return FlushFileBuffers(ToHandle(handle_)) ? true : Fail(); }
+bool File::SystemFlush() { return FlushFileBuffers(ToHandle(handle_)) ? true : Fail(); }
 
 int LastSystemError() { return t_last_error; }
+
+void SetLastSystemError(int systemError) { t_last_error = systemError; }
+
+int SystemErrorFor(FaultError error) {
+  return static_cast<int>(error == FaultError::kDiskFull ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+}
+
+SystemErrorKind ClassifySystemError(int systemError) {
+  if (systemError == ERROR_DISK_FULL || systemError == ERROR_HANDLE_DISK_FULL) {
+    return SystemErrorKind::kDiskFull;
+  }
+  return systemError == ERROR_WRITE_FAULT || systemError == ERROR_READ_FAULT ||
+                 systemError == ERROR_CRC
+             ? SystemErrorKind::kIoError
+             : SystemErrorKind::kOther;
+}
+
+// Flushes the volume that holds `path`: what a replaced file's new name
+// needs to survive a power cut.
+bool SystemFlushFileSystem(const char* path) {
+  HANDLE handle = CreateFileW(DiskName(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return Fail();
+  bool ok = FlushFileBuffers(handle) ? true : Fail();
+  CloseHandle(handle);
+  return ok;
+}
 
 bool PathExists(const char* path) {
   return GetFileAttributesW(DiskName(path).c_str()) != INVALID_FILE_ATTRIBUTES ? true : Fail();
@@ -275,11 +304,11 @@ bool IsFolder(const char* path) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool MakeFolder(const char* path) {
+bool SystemMakeFolder(const char* path) {
   return CreateDirectoryW(DiskName(path).c_str(), nullptr) ? true : Fail();
 }
 
-bool RemoveEmptyFolder(const char* path) {
+bool SystemRemoveEmptyFolder(const char* path) {
   return RemoveDirectoryW(DiskName(path).c_str()) ? true : Fail();
 }
 
@@ -326,11 +355,13 @@ std::wstring WithoutTrailingSeparator(std::wstring path) {
 
 }  // namespace
 
-bool RemoveFolderContents(const char* path) {
+bool SystemRemoveFolderContents(const char* path) {
   return RemoveTree(WithoutTrailingSeparator(DiskName(path)), false);
 }
 
-bool RemoveFileAt(const char* path) { return DeleteFileW(DiskName(path).c_str()) ? true : Fail(); }
+bool SystemRemoveFileAt(const char* path) {
+  return DeleteFileW(DiskName(path).c_str()) ? true : Fail();
+}
 
 namespace {
 
@@ -372,7 +403,7 @@ bool IsSameFileObject(const char* a, const char* b) {
          first.nFileIndexLow == second.nFileIndexLow;
 }
 
-bool MoveFileReplace(const char* from, const char* to) {
+bool SystemMoveFileReplace(const char* from, const char* to) {
   if (RefuseSameObject(from, to)) return false;
   return MoveFileExW(DiskName(from).c_str(), DiskName(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
@@ -380,7 +411,7 @@ bool MoveFileReplace(const char* from, const char* to) {
              : Fail();
 }
 
-bool CopyFileReplace(const char* from, const char* to) {
+bool SystemCopyFileReplace(const char* from, const char* to) {
   if (RefuseSameObject(from, to)) return false;
   return CopyFileW(DiskName(from).c_str(), DiskName(to).c_str(), FALSE) ? true : Fail();
 }
@@ -424,7 +455,7 @@ bool SetTempFolder(const char* folder) {
              : Fail();
 }
 
-bool CreateUniqueTempFile(const char* folder, const char* prefix, std::string* path) {
+bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::string* path) {
   // An empty folder is the current one, as on POSIX; the system wants it named.
   std::wstring disk = DiskName(folder);
   bool current = disk.empty();
@@ -699,7 +730,7 @@ bool ConsoleInput::Open() {
   terminal_ = GetConsoleMode(input, &mode) != 0;
   if (!terminal_) return true;
   savedMode_.assign(reinterpret_cast<uint8_t*>(&mode),
-                     reinterpret_cast<uint8_t*>(&mode) + sizeof mode);
+                    reinterpret_cast<uint8_t*>(&mode) + sizeof mode);
   // Single keys: no line editing, no echo, Ctrl+C as a plain key.
   DWORD keys =
       mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
