@@ -127,8 +127,10 @@ class WriteSession {
       if (!ok && !listed) ReportError(code, "%s", message.c_str());
       ok = ok && listed;
     }
-    archive_->Close();
-    return ok ? kExitSuccess : PrintLastError();
+    KeptError first;
+    bool closed = archive_->Close();
+    if (!ok) first.Restore();
+    return ok && closed ? kExitSuccess : PrintLastError();
   }
 
  private:
@@ -251,8 +253,7 @@ void CollectTree(const std::string& folder, const std::string& prefix,
 
 int PakCreate(const std::string& archive, const PakWriteOptions& options) {
   auto pack = NewPackArchive();
-  if (!pack->Create(archive.c_str())) return PrintLastError();
-  pack->Close();
+  if (!pack->Create(archive.c_str()) || !pack->Close()) return PrintLastError();
   if (!options.keepList) return kExitSuccess;
   // An empty list, so that even an empty archive passes verify.
   WriteSession session(options);
