@@ -37,7 +37,7 @@ class Arguments {
   std::vector<char*> pointers_;
 };
 
-// Prints "error <code>: <message>" of the process-wide error state to stderr
+// Prints "error <code>: <message>" of the calling thread's error state to stderr
 // and returns kExitFailure.
 int PrintLastError();
 
