@@ -187,6 +187,8 @@ clickExit() { clickDialog "$1" 364 79 332 65; }
 statusRed() { countColour "$1" "$2" 7 7 350 18 364 79 1 0 0; }
 # Dark pixels of the start button's caption: none when it is disabled (grey).
 startDark() { countColour "$1" "$2" 243 61 52 8 364 79 0 0 0; }
+# Filled pixels at the far end of the progress bar: the bar stands at 100.
+barFull() { countColour "$1" "$2" 345 42 10 6 364 79 0.19 0.59 0.98; }
 
 # The conflict dialog, template 104: 296 x 71 dialog units. Dark pixels of
 # the retry button's caption.
@@ -304,6 +306,8 @@ case "$scenario" in
     xdotool search --onlyvisible --name '升级补丁' >/dev/null || fail "the dialog was closed"
     xdotool key alt+s
     closeSuccessBox window-success-box
+    [ "$(barFull "$main" window-success-box)" -gt 0 ] || fail "progress bar not full when the box shows"
+    [ "$(barFull "$main" window-ready)" -eq 0 ] || fail "progress bar full before the update"
     shot window-succeeded
     [ "$(statusRed "$main" window-succeeded)" -eq 0 ] || fail "status line red after success"
     expectUpdated
