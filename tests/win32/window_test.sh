@@ -324,13 +324,17 @@ case "$scenario" in
     startUpdater
     browser=$(waitWindow '^Browse for Folder$' 60) || fail "no folder browser"
     shot window-folder-browser
-    # In the tree: "My Computer", open it, then drive Q:, then OK.
+    # A click on the tree's first item, the desktop, gives the tree the
+    # keys; then "My Computer" is opened, drive Q: chosen and OK pressed.
     geometry "$browser"
-    xdotool mousemove --sync $((X + 52)) $((Y + 216)) click 1
+    xdotool mousemove --sync $((X + 90)) $((Y + 143)) click 1
     sleep 0.5
-    xdotool mousemove --sync $((X + 130)) $((Y + 264)) click 1
+    xdotool type --delay 100 "My"
+    xdotool key Right
+    sleep 0.5
+    xdotool key Down Down  # (C:), then (Q:)
     sleep 0.3
-    xdotool mousemove --sync $((X + 239)) $((Y + 487)) click 1
+    xdotool key Return
     waitGone '^Browse for Folder$' 10 || fail "the folder browser stayed"
     main=$(mainWindow) || fail "no main dialog"
     sleep 1
