@@ -3,11 +3,13 @@
 #
 #   window_test.sh prefix   --work DIR
 #   window_test.sh SCENARIO --work DIR --updater EXE --stand-in EXE --tools DIR --shots DIR
+#                  [--wrap-tool PATCHKIT]
 #
 # "prefix" makes the Wine prefix the scenarios share (once; kept in DIR).
 # Scenarios: success, version-gate, apply-failure, conflict. Each builds a
 # small installation with the Linux release tools (qlmr-pak, qlmr-patchkit),
-# wraps the Windows updater with the patch, runs it in its own X server,
+# wraps the Windows updater with the patch (with the Linux qlmr-patchkit, or
+# with the one given, a Windows one run under Wine), runs it in its own X server,
 # presses the buttons, saves PNG screenshots in the shots folder and checks
 # the installation afterwards. The window's own pixels tell the status line's
 # colour and whether the start button is enabled.
@@ -15,7 +17,7 @@ set -euo pipefail
 
 scenario=$1
 shift
-work="" updater="" standIn="" tools="" shots=""
+work="" updater="" standIn="" tools="" shots="" wrapTool=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --work) work=$2 ;;
@@ -23,6 +25,7 @@ while [ $# -gt 0 ]; do
     --stand-in) standIn=$2 ;;
     --tools) tools=$2 ;;
     --shots) shots=$2 ;;
+    --wrap-tool) wrapTool=$2 ;;
     *) echo "unknown argument: $1" >&2 && exit 2 ;;
   esac
   shift 2
@@ -232,8 +235,16 @@ iconv -f UTF-8 -t CP936 >"$base/list.txt" <<'EOF'
 EOF
 "$tools/qlmr-patchkit" build --list "$base/list.txt" --root "$base/new" --kind packed \
   -o "$base/patch.bin" >/dev/null
-"$tools/qlmr-patchkit" wrap --updater "$updater" --from CN.0.551.065 --to CN.0.551.066 \
-  -o "$game/qlmrupdate.exe" "$base/patch.bin" >/dev/null
+# The wrap puts the patch at the updater's carrier offset.
+if [[ "$wrapTool" == *.exe ]]; then
+  wine "$wrapTool" wrap --updater "$(winepath -w "$updater")" --from CN.0.551.065 \
+    --to CN.0.551.066 -o "$(winepath -w "$game/qlmrupdate.exe")" "$(winepath -w "$base/patch.bin")" \
+    >/dev/null
+else
+  "${wrapTool:-$tools/qlmr-patchkit}" wrap --updater "$updater" --from CN.0.551.065 \
+    --to CN.0.551.066 -o "$game/qlmrupdate.exe" "$base/patch.bin" >/dev/null
+fi
+[ -f "$game/qlmrupdate.exe" ] || fail "the updater was not wrapped"
 
 version() { head -n 1 "$game/.ver" | tr -d '\r'; }
 
