@@ -39,6 +39,11 @@ export LC_ALL=C.UTF-8
 
 fail() {
   echo "FAILED: $*" >&2
+  # What the screen showed, for the one who reads the failure.
+  if [ -n "${DISPLAY:-}" ] && [ -n "$shots" ]; then
+    import -window root "$shots/failed-$scenario.png" 2>/dev/null &&
+      echo "screenshot: $shots/failed-$scenario.png" >&2
+  fi
   exit 1
 }
 
@@ -240,6 +245,9 @@ if [[ "$wrapTool" == *.exe ]]; then
   wine "$wrapTool" wrap --updater "$(winepath -w "$updater")" --from CN.0.551.065 \
     --to CN.0.551.066 -o "$(winepath -w "$game/qlmrupdate.exe")" "$(winepath -w "$base/patch.bin")" \
     >/dev/null
+  # Its Wine session has no display; the window's must start afresh.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
 else
   "${wrapTool:-$tools/qlmr-patchkit}" wrap --updater "$updater" --from CN.0.551.065 \
     --to CN.0.551.066 -o "$game/qlmrupdate.exe" "$base/patch.bin" >/dev/null
