@@ -95,10 +95,10 @@ class WriteSession {
         ReportError(ERR_NO_CODEC, "CompressType=%d", options_.type);
         return false;
       }
-      data.resize(std::max<uint32_t>(codec->MaxEncodedSize(content_size), 1));
-      if (!codec->Encode(data.data(), static_cast<uint32_t>(data.size()), &stored_size)) {
-        return false;
-      }
+      std::vector<uint8_t> encoded;
+      if (!EncodeToBuffer(*codec, data.data(), content_size, &encoded)) return false;
+      data.swap(encoded);
+      stored_size = static_cast<uint32_t>(data.size());
     }
     static const uint8_t kNothing = 0;
     const void* bytes = data.empty() ? &kNothing : data.data();
@@ -118,18 +118,17 @@ class WriteSession {
 
   // Writes the list and closes. Keeps the first error of the session.
   int Finish(bool ok) {
-    int32_t code = LastErrorCode();
-    std::string message = LastErrorMessage();
+    KeptError first;
     if (options_.keepList) {
       std::string text = list_.Format();
       bool listed = archive_->AddFile(text.data(), static_cast<uint32_t>(text.size()), kListName,
                                       true, false, COMPRESS_NONE, 0);
-      if (!ok && !listed) ReportError(code, "%s", message.c_str());
+      if (!ok && !listed) first.Restore();
       ok = ok && listed;
     }
-    KeptError first;
+    KeptError beforeClose;
     bool closed = archive_->Close();
-    if (!ok) first.Restore();
+    if (!ok) beforeClose.Restore();
     return ok && closed ? kExitSuccess : PrintLastError();
   }
 
@@ -190,28 +189,6 @@ bool DrainStream(PackFileStream* stream, Sink sink) {
     left -= got;
   }
   return true;
-}
-
-// A stored name as a path below the extraction folder: no absolute paths,
-// drive letters or ".." components that would leave it.
-bool SafeRelativePath(const std::string& name, std::string* relative) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    unsigned char c = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
-    if (c == 0 || c == '\\' || c == '/') {
-      if (part.empty() && (c == 0 || i == 0)) return false;
-      if (part == ".." || part.find(':') != std::string::npos) return false;
-      if (!part.empty() && part != ".") parts.push_back(part);
-      part.clear();
-      continue;
-    }
-    part += static_cast<char>(c);
-    if (IsLeadByte(c) && i + 1 < name.size()) part += name[++i];
-  }
-  relative->clear();
-  for (const std::string& p : parts) *relative = JoinPath(*relative, p);
-  return !relative->empty();
 }
 
 bool WriteWholeFile(const std::string& path, PackFileStream* stream) {
@@ -363,14 +340,13 @@ int PakExtract(const std::string& archive, const std::string& folder) {
                info.hash.hashB);
       name = unlisted;
     }
-    std::string relative;
-    if (!SafeRelativePath(name, &relative)) {
+    if (!IsSafeRelativeName(name)) {
       ReportError(ERR_INVALID, "name=%s (leaves the folder)", name.c_str());
       return PrintLastError();
     }
     PackFileStream* stream = OpenPackSlot(session.archive(), info.slot);
     if (stream == nullptr) return PrintLastError();
-    bool ok = WriteWholeFile(JoinPath(folder, relative), stream);
+    bool ok = WriteWholeFile(JoinPath(folder, name), stream);
     stream->Release();
     if (!ok) return PrintLastError();
     progress.Advance();
