@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is needed, then builds and runs every test twice: once in the
-# normal build (build/) and once under AddressSanitizer and
-# UndefinedBehaviorSanitizer (build-asan/). Failures are printed in full.
+# Installs what is needed, then builds and runs every test: in the normal
+# build (build/), under AddressSanitizer and UndefinedBehaviorSanitizer
+# (build-asan/), and in the Windows build under Wine (build-win/, with the
+# Windows tools checked against the Linux ones). Failures are printed in full.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,5 +27,10 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQLMR_SANITIZE=ON >/
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== Windows build, tests under Wine: build-win/"
+bash scripts/build-win.sh
+ctest --test-dir build-win --output-on-failure -j "$jobs"
+bash scripts/test-win-tools.sh build/bin build-win/bin build-win/wineprefix
 
 echo "== all tests passed"

@@ -2,9 +2,26 @@
 // Internal to update/.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace qlmr {
+
+inline uint32_t LoadLittleEndian32(const uint8_t in[4]) {
+  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
+}
+
+// The record by which an updater program names its own carrier offset:
+// the tag, then the offset and its complement, each 4 bytes little-endian.
+// The complement tells a record from a stray copy of the tag.
+constexpr size_t kCarrierMarkerTagSize = 16;
+struct CarrierMarker {
+  char tag[kCarrierMarkerTagSize];
+  uint8_t offset[4];
+  uint8_t complement[4];
+};
+static_assert(sizeof(CarrierMarker) == 24, "the record is stored as it is laid out");
+constexpr char kCarrierMarkerTag[kCarrierMarkerTagSize + 1] = "\x89QLMR-CARRIER\r\n\x1a";
 
 // The patch file's name for a version range: "ql-<from>-<to>.patch".
 std::string PatchFileName(const std::string& fromText, const std::string& toText);

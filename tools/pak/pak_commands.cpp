@@ -312,7 +312,7 @@ int PakList(const std::string& archive, bool json) {
     }
   }
   if (json) listing = listing.empty() ? "[]\n" : listing + "\n]\n";
-  fwrite(listing.data(), 1, listing.size(), stdout);
+  WriteOut(listing);
   return kExitSuccess;
 }
 
@@ -358,8 +358,8 @@ int PakVerify(const std::string& archive, bool json) {
   // A failure as one JSON document, with the exit code of PrintLastError.
   auto failed = [&] {
     if (!json) return PrintLastError();
-    printf("{\"archive\": %s, \"ok\": false, \"code\": %d, \"message\": %s}\n",
-           JsonString(archive).c_str(), LastErrorCode(), JsonString(LastErrorMessage()).c_str());
+    Print("{\"archive\": %s, \"ok\": false, \"code\": %d, \"message\": %s}\n",
+          JsonString(archive).c_str(), LastErrorCode(), JsonString(LastErrorMessage()).c_str());
     return kExitFailure;
   };
   auto pack = NewPackArchive();
@@ -387,11 +387,11 @@ int PakVerify(const std::string& archive, bool json) {
   if (!pack->Verify(&counter, on_file, nullptr, nullptr)) return failed();
   counter.progress.reset();
   if (json) {
-    printf("{\"archive\": %s, \"ok\": true, \"files\": %u}\n", JsonString(archive).c_str(),
-           counter.files - 1);
+    Print("{\"archive\": %s, \"ok\": true, \"files\": %u}\n", JsonString(archive).c_str(),
+          counter.files - 1);
     return kExitSuccess;
   }
-  printf("ok: %u files\n", counter.files - 1);
+  Print("ok: %u files\n", counter.files - 1);
   return kExitSuccess;
 }
 
@@ -405,13 +405,13 @@ int PakInfo(const std::string& archive) {
       !GetPackFreeSpace(session.archive(), &free_extents, &free_bytes)) {
     return PrintLastError();
   }
-  printf("magic\t0x%08X\nversion\t0x%08X\nwriteFlag\t%u\n", h.magic, h.version, h.writeFlag);
-  printf("hashTableOffset\t%u\nblockTableOffset\t%u\nblockCount\t%u\n", h.hashTableOffset,
-         h.blockTableOffset, h.blockCount);
-  printf("blockTableCapacity\t%u\ndataOffset\t%u\ndataSize\t%u\nfreeSize\t%u\n",
-         h.blockTableCapacity, h.dataOffset, h.dataSize, h.freeSize);
-  printf("files\t%zu\nfreeExtents\t%u\nfreeBytes\t%llu\n", session.slots().size(), free_extents,
-         static_cast<unsigned long long>(free_bytes));
+  Print("magic\t0x%08X\nversion\t0x%08X\nwriteFlag\t%u\n", h.magic, h.version, h.writeFlag);
+  Print("hashTableOffset\t%u\nblockTableOffset\t%u\nblockCount\t%u\n", h.hashTableOffset,
+        h.blockTableOffset, h.blockCount);
+  Print("blockTableCapacity\t%u\ndataOffset\t%u\ndataSize\t%u\nfreeSize\t%u\n",
+        h.blockTableCapacity, h.dataOffset, h.dataSize, h.freeSize);
+  Print("files\t%zu\nfreeExtents\t%u\nfreeBytes\t%llu\n", session.slots().size(), free_extents,
+        static_cast<unsigned long long>(free_bytes));
   return kExitSuccess;
 }
 
