@@ -8,6 +8,9 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-tidy
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev liblzma-dev liblzo2-dev libzzip-dev libzip-dev libcli11-dev
+  # The Windows program's icon, and its window tests: an X server, input,
+  # screenshots, a font with Chinese characters.
+  imagemagick xvfb xdotool fonts-wqy-zenhei
   unzip zip
   # Windows build (scripts/win-deps.sh fetches the library sources)
   g++-mingw-w64-i686-posix libz-mingw-w64-dev dpkg-dev
