@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <string>
 
-namespace qlmr {
+#include "base/little_endian.h"
 
-inline uint32_t LoadLittleEndian32(const uint8_t in[4]) {
-  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
-}
+namespace qlmr {
 
 // The record by which an updater program names its own carrier offset:
 // the tag, then the offset and its complement, each 4 bytes little-endian.
