@@ -189,6 +189,22 @@ countColour() {
 
 # The main dialog, template 101: 364 x 79 dialog units.
 mainWindow() { waitWindow '^《Quelmar》' "${1:-30}"; }
+# The ready dialog: its title is set just before its start button is
+# enabled, so a click must wait for the button.
+readyWindow() {
+  local id
+  id=$(waitWindow '升级补丁\[CN\.0\.551\.065-CN\.0\.551\.066\]' 60) || return 1
+  for _ in $(seq 60); do
+    import -window root "$shots/.probe.png"
+    if [ "$(startDark "$id" .probe)" -gt 0 ]; then
+      rm -f "$shots/.probe.png"
+      echo "$id"
+      return 0
+    fi
+    sleep 0.5
+  done
+  return 1
+}
 clickStart() { clickDialog "$1" 364 79 269 65; }
 clickExit() { clickDialog "$1" 364 79 332 65; }
 # Red pixels of the status line (7, 7, 350 x 18) in screenshot $2.
@@ -309,7 +325,7 @@ updaterPid=""
 case "$scenario" in
   success)
     startUpdater
-    main=$(waitWindow '升级补丁\[CN\.0\.551\.065-CN\.0\.551\.066\]' 60) || fail "never ready"
+    main=$(readyWindow) || fail "never ready"
     shot window-ready
     [ "$(statusRed "$main" window-ready)" -eq 0 ] || fail "status line red when ready"
     [ "$(startDark "$main" window-ready)" -gt 0 ] || fail "start button not enabled when ready"
@@ -374,7 +390,7 @@ case "$scenario" in
     rm "$game/readme.txt"
     mkdir "$game/readme.txt"
     startUpdater
-    main=$(waitWindow '升级补丁\[' 60) || fail "never ready"
+    main=$(readyWindow) || fail "never ready"
     clickStart "$main"
     # The exit button comes back with the failure.
     for _ in $(seq 150); do
@@ -399,7 +415,7 @@ case "$scenario" in
     done
     [ -e "$base/client-started" ] || fail "the stand-in client did not start"
     startUpdater
-    main=$(waitWindow '升级补丁\[' 60) || fail "never ready"
+    main=$(readyWindow) || fail "never ready"
     clickStart "$main"
     conflict=$(waitWindow '^升级冲突$' 30) || fail "no conflict dialog while the client runs"
     shot window-conflict
