@@ -13,8 +13,10 @@ int PrintLastError() {
   return kExitFailure;
 }
 
+std::string TerminalText(const std::string& text) { return Cp936ToUtf8(text); }
+
 ProgressBar::ProgressBar(const std::string& label, uint64_t total)
-    : label_(label), total_(total), enabled_(StderrIsTerminal() && total > 0) {
+    : label_(label), total_(total), enabled_(total > 1 && StderrIsTerminal()) {
   Draw();
 }
 
