@@ -15,7 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "base/platform.h"
@@ -67,8 +71,104 @@ std::string Convert(const std::string& text, const char* to, const char* from) {
   return out;
 }
 
+std::string FoldAsciiCase(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
+}
+
+// What FolderListingScope keeps: the entries of each folder read so far, by
+// their case-folded names, keyed by the folder's device and inode so that
+// every spelling of a folder's path finds the same listing.
+struct FolderListings {
+  std::mutex mutex;
+  int scopes = 0;
+  // (device, inode) -> folded name -> name on the disk (the first read)
+  std::map<std::pair<dev_t, ino_t>, std::unordered_map<std::string, std::string>> folders;
+};
+
+FolderListings& Listings() {
+  static FolderListings listings;
+  return listings;
+}
+
+bool FolderIdentity(const std::string& folder, std::pair<dev_t, ino_t>* identity) {
+  struct stat st;
+  if (stat(folder.empty() ? "." : folder.c_str(), &st) != 0) return false;
+  *identity = {st.st_dev, st.st_ino};
+  return true;
+}
+
+// The folder part and the last component of a disk path.
+void SplitDiskPath(std::string path, std::string* folder, std::string* leaf) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    folder->clear();
+    *leaf = path;
+  } else {
+    *folder = slash == 0 ? "/" : path.substr(0, slash);
+    *leaf = path.substr(slash + 1);
+  }
+}
+
+// Keeps a kept listing in step with an entry this process made or removed.
+// A removed folder drops every listing: its inode may come back as another.
+enum class EntryChange { kAdded, kRemoved, kFolderRemoved };
+void NoteEntryChange(const std::string& diskPath, EntryChange change) {
+  FolderListings& listings = Listings();
+  std::lock_guard<std::mutex> lock(listings.mutex);
+  if (listings.scopes == 0 || listings.folders.empty()) return;
+  if (change == EntryChange::kFolderRemoved) {
+    listings.folders.clear();
+    return;
+  }
+  std::string folder, leaf;
+  SplitDiskPath(diskPath, &folder, &leaf);
+  std::pair<dev_t, ino_t> identity;
+  if (!FolderIdentity(folder, &identity)) return;
+  auto found = listings.folders.find(identity);
+  if (found == listings.folders.end()) return;
+  std::string folded = FoldAsciiCase(leaf);
+  if (change == EntryChange::kAdded) {
+    found->second.emplace(folded, leaf);
+  } else {
+    auto entry = found->second.find(folded);
+    if (entry != found->second.end() && entry->second == leaf) found->second.erase(entry);
+  }
+}
+
+// Reads a folder's entries by their folded names; false if it cannot be read.
+bool ReadFolderListing(const std::string& folder,
+                       std::unordered_map<std::string, std::string>* entries) {
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return false;
+  while (dirent* entry = readdir(dir))
+    entries->emplace(FoldAsciiCase(entry->d_name), entry->d_name);
+  closedir(dir);
+  return true;
+}
+
 // The entry of `folder` whose name equals `name` ignoring ASCII case.
 bool FindEntryIgnoringCase(const std::string& folder, const std::string& name, std::string* found) {
+  FolderListings& listings = Listings();
+  std::unique_lock<std::mutex> lock(listings.mutex);
+  std::pair<dev_t, ino_t> identity;
+  if (listings.scopes > 0 && FolderIdentity(folder, &identity)) {
+    auto kept = listings.folders.find(identity);
+    if (kept == listings.folders.end()) {
+      std::unordered_map<std::string, std::string> entries;
+      if (!ReadFolderListing(folder, &entries)) return false;
+      kept = listings.folders.emplace(identity, std::move(entries)).first;
+    }
+    auto entry = kept->second.find(FoldAsciiCase(name));
+    if (entry == kept->second.end()) return false;
+    *found = entry->second;
+    return true;
+  }
+  lock.unlock();
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
   if (dir == nullptr) return false;
   bool matched = false;
@@ -149,6 +249,16 @@ std::string MapNameToDisk(const char* name) {
   return result;
 }
 
+FolderListingScope::FolderListingScope() {
+  std::lock_guard<std::mutex> lock(Listings().mutex);
+  ++Listings().scopes;
+}
+
+FolderListingScope::~FolderListingScope() {
+  std::lock_guard<std::mutex> lock(Listings().mutex);
+  if (--Listings().scopes == 0) Listings().folders.clear();
+}
+
 File::~File() { Close(); }
 
 File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalidHandle; }
@@ -183,6 +293,7 @@ bool File::Open(const char* path, FileMode mode) {
   std::string disk = DiskPath(path);
   int fd = open(disk.c_str(), flags, 0666);
   if (fd < 0) return Fail();
+  if (mode == FileMode::kCreate) NoteEntryChange(disk, EntryChange::kAdded);
   struct stat st;
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     t_last_error = S_ISDIR(st.st_mode) ? EISDIR : errno;
@@ -298,11 +409,17 @@ bool IsFolder(const char* path) {
 }
 
 bool MakeFolder(const char* path) {
-  return mkdir(DiskPath(path).c_str(), 0777) == 0 ? true : Fail();
+  std::string disk = DiskPath(path);
+  if (mkdir(disk.c_str(), 0777) != 0) return Fail();
+  NoteEntryChange(disk, EntryChange::kAdded);
+  return true;
 }
 
 bool RemoveEmptyFolder(const char* path) {
-  return rmdir(DiskPath(path).c_str()) == 0 ? true : Fail();
+  std::string disk = DiskPath(path);
+  if (rmdir(disk.c_str()) != 0) return Fail();
+  NoteEntryChange(disk, EntryChange::kFolderRemoved);
+  return true;
 }
 
 namespace {
@@ -335,19 +452,30 @@ bool RemoveTree(const std::string& disk_folder, bool remove_self) {
 
 }  // namespace
 
-bool RemoveFolderContents(const char* path) { return RemoveTree(DiskPath(path), false); }
+bool RemoveFolderContents(const char* path) {
+  bool ok = RemoveTree(DiskPath(path), false);
+  NoteEntryChange(std::string(), EntryChange::kFolderRemoved);
+  return ok;
+}
 
-bool RemoveFileAt(const char* path) { return unlink(DiskPath(path).c_str()) == 0 ? true : Fail(); }
+bool RemoveFileAt(const char* path) {
+  std::string disk = DiskPath(path);
+  if (unlink(disk.c_str()) != 0) return Fail();
+  NoteEntryChange(disk, EntryChange::kRemoved);
+  return true;
+}
 
 bool CopyFileReplace(const char* from, const char* to) {
   int in = open(DiskPath(from).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return Fail();
-  int out = open(DiskPath(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  std::string disk_to = DiskPath(to);
+  int out = open(disk_to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (out < 0) {
     Fail();
     close(in);
     return false;
   }
+  NoteEntryChange(disk_to, EntryChange::kAdded);
   bool ok = CopyContents(in, out) ? true : Fail();
   close(in);
   if (close(out) != 0 && ok) ok = Fail();
@@ -357,10 +485,16 @@ bool CopyFileReplace(const char* from, const char* to) {
 bool MoveFileReplace(const char* from, const char* to) {
   std::string disk_from = DiskPath(from);
   std::string disk_to = DiskPath(to);
-  if (rename(disk_from.c_str(), disk_to.c_str()) == 0) return true;
+  if (rename(disk_from.c_str(), disk_to.c_str()) == 0) {
+    NoteEntryChange(disk_from, EntryChange::kRemoved);
+    NoteEntryChange(disk_to, EntryChange::kAdded);
+    return true;
+  }
   if (errno != EXDEV) return Fail();
   if (!CopyFileReplace(from, to)) return false;
-  return unlink(disk_from.c_str()) == 0 ? true : Fail();
+  if (unlink(disk_from.c_str()) != 0) return Fail();
+  NoteEntryChange(disk_from, EntryChange::kRemoved);
+  return true;
 }
 
 bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
@@ -402,10 +536,11 @@ bool CreateUniqueTempFile(const char* folder, const char* prefix, std::string* p
     char name[32];
     snprintf(name, sizeof name, "%.3s%04X.tmp", prefix == nullptr ? "" : prefix, number);
     std::string candidate = base + name;
-    int fd =
-        open(DiskPath(candidate.c_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    std::string disk = DiskPath(candidate.c_str());
+    int fd = open(disk.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       close(fd);
+      NoteEntryChange(disk, EntryChange::kAdded);
       *path = candidate;
       return true;
     }

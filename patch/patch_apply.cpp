@@ -109,6 +109,9 @@ bool PatchPackageImpl::ApplyPackage(const char* installDir, const char* packExte
     ReportError(ERR_INVALID, "");
     return false;
   }
+  // Thousands of new files in one folder would each read that folder again
+  // to look for the name in another letter case.
+  FolderListingScope listings;
   std::unique_ptr<PackArchive> archive;
   for (const PlannedStep& step : Plan(packExtension, versionFileName)) {
     switch (step.kind) {
