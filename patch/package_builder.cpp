@@ -11,6 +11,7 @@
 #include "base/path.h"
 #include "base/platform.h"
 #include "base/strings.h"
+#include "pack/pack_list_file.h"
 #include "patch/control_list.h"
 #include "patch/patch_format.h"
 #include "patch/zip_writer.h"
@@ -68,6 +69,37 @@ bool EncodeForPack(int32_t compressType, std::string* data) {
   return true;
 }
 
+// The checks that keep a package from failing part way through an apply,
+// before anything is written: a list file it stores in a pack archive must
+// read back in Verify, and in a packed package (whose pack-bound data the
+// updater encodes) every file of type 2 or 3 must be one its codec accepts,
+// since LZMA, for one, refuses small inputs it cannot shrink.
+bool CheckPackBoundData(const std::vector<PackageLine>& lines, const char* root, PatchKind kind,
+                        const std::map<std::string, size_t>& lastWrite) {
+  std::string refused;
+  size_t refusals = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const PackageLine& line = lines[i];
+    if (line.op != ENTRY_OP_WRITE || line.packName.empty()) continue;
+    if (lastWrite.at(NormalizeName(ContainerName(line))) != i) continue;
+    bool isList = NormalizeName(line.fileName) == kPackListFileName;
+    bool encodedAtApply = kind == PATCH_KIND_PACKED &&
+                          (line.compressType == COMPRESS_LZO || line.compressType == COMPRESS_LZMA);
+    if (!isList && !encodedAtApply) continue;
+    std::string data;
+    if (!ReadWholeFile(JoinPath(root, JoinPath(line.packName, line.fileName)), &data)) return false;
+    if (isList && !CheckPackListText(data)) return false;
+    if (encodedAtApply && !EncodeForPack(line.compressType, &data)) {
+      refused += (refusals++ == 0 ? "" : ", ") + JoinPath(line.packName, line.fileName) + " (" +
+                 LastErrorMessage() + ")";
+    }
+  }
+  if (refusals == 0) return true;
+  ReportError(ERR_CODEC, "%zu pack-bound files the updater could not encode: %s", refusals,
+              refused.c_str());
+  return false;
+}
+
 }  // namespace
 
 std::string FormatControlLine(const PackageLine& line, uint32_t contentSize) {
@@ -108,6 +140,11 @@ bool ReadPackageList(const char* path, std::vector<PackageLine>* lines) {
 
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
                        PatchKind kind) {
+  return BuildPatchPackage(lines, root, output, kind, kPackedZipMethod);
+}
+
+bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
+                       PatchKind kind, ZipMethod packedMethod) {
   if (root == nullptr || output == nullptr || output[0] == '\0' ||
       (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED)) {
     ReportError(ERR_INVALID, "");
@@ -119,8 +156,12 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
     if (lines[i].op == ENTRY_OP_WRITE) lastWrite[NormalizeName(ContainerName(lines[i]))] = i;
   }
 
+  if (!CheckPackBoundData(lines, root, kind, lastWrite)) return false;
+
   ZipWriter zip;
-  if (!zip.Open(output)) return false;
+  if (!zip.Open(output, kind == PATCH_KIND_PACKED ? packedMethod : ZipMethod::kDeflate)) {
+    return false;
+  }
   std::string controlList;
   std::vector<std::pair<std::string, std::string>> dataFiles;  // container name, path
   for (size_t i = 0; i < lines.size(); ++i) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "patch/patch_package.h"
+#include "patch/zip_writer.h"
 
 namespace qlmr {
 
@@ -31,6 +32,9 @@ struct PackageLine {
   int32_t compressType = 0;
 };
 
+// The zip method inside a packed package.
+constexpr ZipMethod kPackedZipMethod = ZipMethod::kDeflate;
+
 // Reads a build list (CP936 text, lines ending in any mix of CR and LF,
 // empty lines skipped). Codes: 3 "File=%s, WinErr=%d" (open); 4 "WinErr=%d"
 // (read); 2 "line %d: %s" (a line of fewer than four fields, or a name that
@@ -39,12 +43,21 @@ bool ReadPackageList(const char* path, std::vector<PackageLine>* lines);
 
 // Builds a package of `kind` (PATCH_KIND_MASKED_ZIP or PATCH_KIND_PACKED) at
 // `output`, replacing a file there. Later lines for the same target replace
-// earlier ones in the container, as they do in the control list. Codes: 10
-// (bad arguments or kind); 3, 4 (reading a data file); 14 "ziperr=%d"
-// (libzip's error number); those of the codecs, MaskFileInPlace and
-// ConvertPackageFile.
+// earlier ones in the container, as they do in the control list.
+//
+// Before anything is written it refuses a package that would fail part way
+// through an apply: a pack-bound "(list)" with a line longer than a list
+// line may be (code 10, ERR_INVALID), and, in a packed package, pack-bound
+// files of type 2 or 3 that their codec cannot encode, all of them named
+// (code 19, ERR_CODEC). Other codes: 10 (bad arguments or kind); 3, 4
+// (reading a data file); 14 "ziperr=%d" (libzip's error number); those of
+// the codecs, MaskFileInPlace and ConvertPackageFile.
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
                        PatchKind kind);
+// The same with the zip method of a packed package's container chosen (a
+// masked package is always deflated); the one above uses kPackedZipMethod.
+bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
+                       PatchKind kind, ZipMethod packedMethod);
 
 // The control-list line the builder writes for one entry.
 std::string FormatControlLine(const PackageLine& line, uint32_t contentSize);
