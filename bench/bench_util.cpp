@@ -1,0 +1,68 @@
+#include "bench/bench_util.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "base/file_util.h"
+#include "base/path.h"
+#include "base/platform.h"
+
+extern char** environ;
+
+namespace qlmr {
+namespace bench {
+
+ScratchFolder::ScratchFolder() {
+  std::string made;
+  if (!CreateUniqueTempFile(TempFolderPath().c_str(), "qpb", &made) ||
+      !RemoveFileAt(made.c_str()) || !MakeFolder(made.c_str())) {
+    fprintf(stderr, "cannot make the bench folder\n");
+    exit(1);
+  }
+  path_ = made;
+}
+
+ScratchFolder::~ScratchFolder() {
+  RemoveFolderContents(path_.c_str());
+  RemoveEmptyFolder(path_.c_str());
+}
+
+std::string ScratchFolder::Join(const std::string& name) const { return JoinPath(path_, name); }
+
+bool RunProcess(std::vector<std::string> arguments) {
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return false;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string ToolPath(const char* tool) {
+  return RuntimeFileName(JoinPath(PathFolder(ExecutablePath()), tool).c_str());
+}
+
+void WriteFileOrExit(const std::string& path, const std::string& content) {
+  CreateFolderChain(PathFolder(path).c_str());
+  File file;
+  if (!file.Open(path.c_str(), FileMode::kCreate) ||
+      !file.Write(content.data(), static_cast<uint32_t>(content.size()))) {
+    fprintf(stderr, "cannot write %s\n", path.c_str());
+    exit(1);
+  }
+}
+
+}  // namespace bench
+}  // namespace qlmr

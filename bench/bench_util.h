@@ -1,0 +1,37 @@
+// What the benchmarks that run the tools as whole processes share: a scratch
+// folder of their own and a way to run a program to its end.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qlmr {
+namespace bench {
+
+// A fresh folder in the temporary folder, removed with its content at
+// destruction. Exits the process when it cannot be made.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  const std::string& path() const { return path_; }
+  std::string Join(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Runs `arguments` (the program first, found on PATH when it has no folder)
+// with stdout and stderr sent to /dev/null; true when it exits with 0.
+bool RunProcess(std::vector<std::string> arguments);
+
+// The system name of a tool built next to the running benchmark.
+std::string ToolPath(const char* tool);
+
+// Writes `content` to `path` (its folders made), or exits the process.
+void WriteFileOrExit(const std::string& path, const std::string& content);
+
+}  // namespace bench
+}  // namespace qlmr
