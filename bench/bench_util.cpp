@@ -4,12 +4,16 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "pack/pack_archive.h"
+#include "patch/patch_format.h"
 
 extern char** environ;
 
@@ -52,6 +56,43 @@ bool RunProcess(std::vector<std::string> arguments) {
 
 std::string ToolPath(const char* tool) {
   return RuntimeFileName(JoinPath(PathFolder(ExecutablePath()), tool).c_str());
+}
+
+std::string GameLikeContent(std::mt19937* engine, size_t size) {
+  static const char* const kWords[] = {"quelmar", "sword",  "item",   "0x1F",   "map",
+                                       "texture", "sound",  "npc",    "level",  "12",
+                                       "shield",  "potion", "dragon", "castle", "\t"};
+  std::string content;
+  content.reserve(size);
+  while (content.size() < size) {
+    if ((*engine)() % 8 == 0) {
+      for (int i = 0; i < 6; ++i) content += static_cast<char>((*engine)() & 0xFF);
+    } else {
+      content += kWords[(*engine)() % (sizeof kWords / sizeof kWords[0])];
+      content += ' ';
+    }
+  }
+  content.resize(size);
+  return content;
+}
+
+double TimeApplyWithoutPause(const std::string& patch, const std::string& install,
+                             const char* emptyPack) {
+  CreateFolderChain(install.c_str());
+  RemoveFolderContents(install.c_str());
+  if (emptyPack != nullptr) {
+    std::string pack = JoinPath(install, emptyPack);
+    CreateFolderChain(PathFolder(pack).c_str());
+    auto archive = NewPackArchive();
+    if (!archive->Create(pack.c_str())) return -1;
+    archive->Close();
+  }
+  auto start = std::chrono::steady_clock::now();
+  bool ok = RunProcess({ToolPath("qlmr-patchkit"), "apply", RuntimeFileName(patch.c_str()),
+                        RuntimeFileName(install.c_str())});
+  std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  if (!ok) return -1;
+  return took.count() - patch_format::kPackPauseMilliseconds / 1000.0;
 }
 
 void WriteFileOrExit(const std::string& path, const std::string& content) {

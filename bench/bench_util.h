@@ -2,6 +2,8 @@
 // folder of their own and a way to run a program to its end.
 #pragma once
 
+#include <cstddef>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,17 @@ bool RunProcess(std::vector<std::string> arguments);
 
 // The system name of a tool built next to the running benchmark.
 std::string ToolPath(const char* tool);
+
+// `size` bytes of words with runs of noise: it deflates to about a third, as
+// game data roughly does, and repeats itself across files as game data does.
+std::string GameLikeContent(std::mt19937* engine, size_t size);
+
+// Empties the installation folder `install` (making it if needed) and, when
+// `emptyPack` is not null, creates an empty pack archive at that name below
+// it. Then runs `qlmr-patchkit apply patch install` and returns its time in
+// seconds without the apply's fixed pause, or a negative value when it fails.
+double TimeApplyWithoutPause(const std::string& patch, const std::string& install,
+                             const char* emptyPack);
 
 // Writes `content` to `path` (its folders made), or exits the process.
 void WriteFileOrExit(const std::string& path, const std::string& content);

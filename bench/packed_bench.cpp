@@ -6,7 +6,6 @@
 // 500 ms pause taken out.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -21,7 +20,6 @@
 #include "bench/bench_util.h"
 #include "pack/pack_archive.h"
 #include "patch/package_builder.h"
-#include "patch/patch_format.h"
 
 namespace {
 
@@ -29,26 +27,6 @@ using namespace qlmr;
 
 constexpr int kFileCount = 240;
 constexpr size_t kFileSize = 100u << 10;
-
-// Words with runs of noise, which deflates to about a third, with the
-// repetition across files that game data has.
-std::string FileContent(std::mt19937* engine) {
-  static const char* const kWords[] = {"quelmar", "sword",  "item",   "0x1F",   "map",
-                                       "texture", "sound",  "npc",    "level",  "12",
-                                       "shield",  "potion", "dragon", "castle", "\t"};
-  std::string content;
-  content.reserve(kFileSize);
-  while (content.size() < kFileSize) {
-    if ((*engine)() % 8 == 0) {
-      for (int i = 0; i < 6; ++i) content += static_cast<char>((*engine)() & 0xFF);
-    } else {
-      content += kWords[(*engine)() % (sizeof kWords / sizeof kWords[0])];
-      content += ' ';
-    }
-  }
-  content.resize(kFileSize);
-  return content;
-}
 
 struct Release {
   bench::ScratchFolder scratch;
@@ -62,11 +40,11 @@ struct Release {
     for (int i = 0; i < kFileCount; ++i) {
       std::string name = "data" + std::to_string(i % 12) + "\\file" + std::to_string(i) + ".dat";
       if (i % 2 == 0) {
-        bench::WriteFileOrExit(JoinPath(root, name), FileContent(&engine));
+        bench::WriteFileOrExit(JoinPath(root, name), bench::GameLikeContent(&engine, kFileSize));
         lines.push_back({ENTRY_OP_WRITE, "", name, COMPRESS_NONE});
       } else {
         bench::WriteFileOrExit(JoinPath(root, JoinPath("data\\item.pak", name)),
-                               FileContent(&engine));
+                               bench::GameLikeContent(&engine, kFileSize));
         lines.push_back({ENTRY_OP_WRITE, "data\\item.pak", name, COMPRESS_NONE});
       }
     }
@@ -100,25 +78,13 @@ void BM_PackedApply(benchmark::State& state) {
   ZipMethod method = state.range(0) == 0 ? ZipMethod::kDeflate : ZipMethod::kStore;
   std::string patch = release.Package(method);
   std::string install = release.scratch.Join("install");
-  std::vector<std::string> command = {bench::ToolPath("qlmr-patchkit"), "apply",
-                                      RuntimeFileName(patch.c_str()),
-                                      RuntimeFileName(install.c_str())};
   for (auto _ : state) {
-    CreateFolderChain(install.c_str());
-    RemoveFolderContents(install.c_str());
-    std::string pack = JoinPath(install, "data\\item.pak");
-    CreateFolderChain(PathFolder(pack).c_str());
-    auto archive = NewPackArchive();
-    archive->Create(pack.c_str());
-    archive->Close();
-    auto start = std::chrono::steady_clock::now();
-    bool ok = bench::RunProcess(command);
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    if (!ok) {
+    double seconds = bench::TimeApplyWithoutPause(patch, install, "data\\item.pak");
+    if (seconds < 0) {
       state.SkipWithError("the apply failed");
       break;
     }
-    state.SetIterationTime(took.count() - patch_format::kPackPauseMilliseconds / 1000.0);
+    state.SetIterationTime(seconds);
   }
   state.counters["package_bytes"] = static_cast<double>(release.sizes[static_cast<int>(method)]);
   state.SetLabel(method == ZipMethod::kDeflate ? "deflated" : "stored");

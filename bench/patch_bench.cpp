@@ -22,25 +22,6 @@ namespace {
 constexpr int kFileCount = 2000;
 constexpr size_t kFileSize = 100u << 10;  // 2,000 x 100 KiB = 200 MiB
 
-// Text-like content that deflates to about a third, as game data roughly does.
-std::string FileContent(std::mt19937* engine) {
-  static const char* const kWords[] = {"quelmar", "sword",  "item",   "0x1F",   "map",
-                                       "texture", "sound",  "npc",    "level",  "12",
-                                       "shield",  "potion", "dragon", "castle", "\t"};
-  std::string content;
-  content.reserve(kFileSize);
-  while (content.size() < kFileSize) {
-    if ((*engine)() % 8 == 0) {
-      for (int i = 0; i < 6; ++i) content += static_cast<char>((*engine)() & 0xFF);
-    } else {
-      content += kWords[(*engine)() % (sizeof kWords / sizeof kWords[0])];
-      content += ' ';
-    }
-  }
-  content.resize(kFileSize);
-  return content;
-}
-
 struct Fixture {
   qlmr::bench::ScratchFolder scratch;
   std::string folder;
@@ -57,7 +38,7 @@ struct Fixture {
     std::vector<qlmr::PackageLine> lines;
     for (int i = 0; i < kFileCount; ++i) {
       std::string name = "data" + std::to_string(i % 20) + "\\file" + std::to_string(i) + ".dat";
-      std::string content = FileContent(&engine);
+      std::string content = qlmr::bench::GameLikeContent(&engine, kFileSize);
       qlmr::bench::WriteFileOrExit(qlmr::JoinPath(root, name), content);
       bytes += content.size();
       lines.push_back({qlmr::ENTRY_OP_WRITE, "", name, 0});

@@ -8,7 +8,6 @@
 // ratios in scripts/bench.d show the work per entry.
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -22,7 +21,6 @@
 #include "bench/bench_util.h"
 #include "pack/pack_archive.h"
 #include "patch/package_builder.h"
-#include "patch/patch_format.h"
 
 namespace {
 
@@ -133,27 +131,14 @@ std::string PatchOf(Target target, int count) {
 void TimeApply(benchmark::State& state, Target target) {
   std::string patch = PatchOf(target, static_cast<int>(state.range(0)));
   std::string install = Scratch().Join("install");
-  std::vector<std::string> command = {ToolPath("qlmr-patchkit"), "apply",
-                                      RuntimeFileName(patch.c_str()),
-                                      RuntimeFileName(install.c_str())};
   for (auto _ : state) {
-    CreateFolderChain(install.c_str());
-    RemoveFolderContents(install.c_str());
-    if (target == Target::kPack) {
-      std::string pack = JoinPath(install, "data\\item.pak");
-      CreateFolderChain(PathFolder(pack).c_str());
-      auto archive = NewPackArchive();
-      archive->Create(pack.c_str());
-      archive->Close();
-    }
-    auto start = std::chrono::steady_clock::now();
-    bool ok = RunProcess(command);
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    if (!ok) {
+    double seconds = bench::TimeApplyWithoutPause(
+        patch, install, target == Target::kPack ? "data\\item.pak" : nullptr);
+    if (seconds < 0) {
       state.SkipWithError("the apply failed");
       break;
     }
-    state.SetIterationTime(took.count() - patch_format::kPackPauseMilliseconds / 1000.0);
+    state.SetIterationTime(seconds);
   }
 }
 
