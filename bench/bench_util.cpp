@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -37,7 +38,7 @@ ScratchFolder::~ScratchFolder() {
 
 std::string ScratchFolder::Join(const std::string& name) const { return JoinPath(path_, name); }
 
-bool RunProcess(std::vector<std::string> arguments) {
+bool RunProcess(std::vector<std::string> arguments, double* cpuSeconds) {
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(&argument[0]);
   argv.push_back(nullptr);
@@ -50,7 +51,12 @@ bool RunProcess(std::vector<std::string> arguments) {
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return false;
   int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return false;
+  struct rusage usage;
+  if (wait4(pid, &status, 0, &usage) != pid) return false;
+  if (cpuSeconds != nullptr) {
+    *cpuSeconds += usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                   usage.ru_stime.tv_usec / 1e6;
+  }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -77,7 +83,7 @@ std::string GameLikeContent(std::mt19937* engine, size_t size) {
 }
 
 double TimeApplyWithoutPause(const std::string& patch, const std::string& install,
-                             const char* emptyPack) {
+                             const char* emptyPack, double* cpuSeconds) {
   CreateFolderChain(install.c_str());
   RemoveFolderContents(install.c_str());
   if (emptyPack != nullptr) {
@@ -89,7 +95,8 @@ double TimeApplyWithoutPause(const std::string& patch, const std::string& instal
   }
   auto start = std::chrono::steady_clock::now();
   bool ok = RunProcess({ToolPath("qlmr-patchkit"), "apply", RuntimeFileName(patch.c_str()),
-                        RuntimeFileName(install.c_str())});
+                        RuntimeFileName(install.c_str())},
+                       cpuSeconds);
   std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   if (!ok) return -1;
   return took.count() - patch_format::kPackPauseMilliseconds / 1000.0;

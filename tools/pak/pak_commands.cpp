@@ -182,8 +182,8 @@ class ReadSession {
       if (!ReadStoredText(*archive_, listName, &text)) return false;
       list_.Parse(text);
       for (const auto& keyed : list_.entries()) {
-        int32_t slot = FindPackSlot(*archive_, keyed.second.name.c_str());
-        if (slot >= 0) listed_.emplace(static_cast<uint32_t>(slot), &keyed.second);
+        int32_t slot = FindPackSlotOfKey(*archive_, keyed.first);
+        if (slot >= 0) listed_[static_cast<uint32_t>(slot)] = &keyed.second;
       }
     }
     return ListPackSlots(*archive_, &slots_);
@@ -191,8 +191,7 @@ class ReadSession {
 
   // The list entry of a slot, or null.
   const PackListEntry* ListedAt(uint32_t slot) const {
-    auto found = listed_.find(slot);
-    return found == listed_.end() ? nullptr : found->second;
+    return slot < listed_.size() ? listed_[slot] : nullptr;
   }
   bool IsListFile(uint32_t slot) const { return listSlot_ == static_cast<int32_t>(slot); }
 
@@ -217,7 +216,8 @@ class ReadSession {
  private:
   std::unique_ptr<PackArchive> archive_ = NewPackArchive();
   PackListFile list_;
-  std::map<uint32_t, const PackListEntry*> listed_;  // by slot
+  std::vector<const PackListEntry*> listed_ =
+      std::vector<const PackListEntry*>(kPackHashSlotCount);  // by slot
   int32_t listSlot_ = -1;
   std::vector<PackSlotInfo> slots_;
 };
