@@ -9,8 +9,8 @@
 #include <new>
 #include <string>
 
+#include "base/crc.h"
 #include "base/error.h"
-#include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
 
@@ -33,9 +33,9 @@ class ReplacingFile {
  public:
   explicit ReplacingFile(const char* destination) : destination_(destination) {}
   ~ReplacingFile() {
-    if (!temp_path_.empty()) {
+    if (!tempPath_.empty()) {
       file_.Close();
-      RemoveFileAt(temp_path_.c_str());
+      RemoveFileAt(tempPath_.c_str());
     }
   }
   ReplacingFile(const ReplacingFile&) = delete;
@@ -44,12 +44,12 @@ class ReplacingFile {
   // Code 3 "WinErr=%d" on failure.
   bool Create() {
     std::string folder = PathFolder(destination_);
-    if (!CreateUniqueTempFile(folder.c_str(), kTempPrefix, &temp_path_)) {
-      temp_path_.clear();
+    if (!CreateUniqueTempFile(folder.c_str(), kTempPrefix, &tempPath_)) {
+      tempPath_.clear();
       ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
       return false;
     }
-    if (!file_.Open(temp_path_.c_str(), FileMode::kCreate)) {
+    if (!file_.Open(tempPath_.c_str(), FileMode::kCreate)) {
       ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
       return false;
     }
@@ -79,17 +79,17 @@ class ReplacingFile {
       ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
       return false;
     }
-    if (!MoveFileReplace(temp_path_.c_str(), destination_)) {
+    if (!MoveFileReplace(tempPath_.c_str(), destination_)) {
       ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
       return false;
     }
-    temp_path_.clear();
+    tempPath_.clear();
     return true;
   }
 
  private:
   const char* destination_;
-  std::string temp_path_;
+  std::string tempPath_;
   File file_;
 };
 

@@ -185,17 +185,17 @@ bool FindEntryIgnoringCase(const std::string& folder, const std::string& name, s
 
 std::string DiskPath(const char* name) { return MapNameToDisk(name); }
 
-bool CopyContents(int from_fd, int to_fd) {
+bool CopyContents(int fromFd, int toFd) {
   std::vector<char> buffer(1 << 16);
   for (;;) {
-    ssize_t n = read(from_fd, buffer.data(), buffer.size());
+    ssize_t n = read(fromFd, buffer.data(), buffer.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     if (n == 0) return true;
     for (ssize_t done = 0; done < n;) {
-      ssize_t w = write(to_fd, buffer.data() + done, static_cast<size_t>(n - done));
+      ssize_t w = write(toFd, buffer.data() + done, static_cast<size_t>(n - done));
       if (w < 0) {
         if (errno == EINTR) continue;
         return false;
@@ -424,9 +424,9 @@ bool RemoveEmptyFolder(const char* path) {
 
 namespace {
 
-bool RemoveTree(const std::string& disk_folder, bool remove_self) {
+bool RemoveTree(const std::string& diskFolder, bool removeSelf) {
   bool ok = true;
-  DIR* dir = opendir(disk_folder.c_str());
+  DIR* dir = opendir(diskFolder.c_str());
   if (dir == nullptr) return Fail();
   std::vector<std::string> names;
   while (dirent* entry = readdir(dir)) {
@@ -436,7 +436,7 @@ bool RemoveTree(const std::string& disk_folder, bool remove_self) {
   }
   closedir(dir);
   for (const std::string& name : names) {
-    std::string child = disk_folder + "/" + name;
+    std::string child = diskFolder + "/" + name;
     struct stat st;
     if (lstat(child.c_str(), &st) != 0) {
       ok = Fail();
@@ -446,7 +446,7 @@ bool RemoveTree(const std::string& disk_folder, bool remove_self) {
       ok = Fail();
     }
   }
-  if (remove_self && rmdir(disk_folder.c_str()) != 0) ok = Fail();
+  if (removeSelf && rmdir(diskFolder.c_str()) != 0) ok = Fail();
   return ok;
 }
 
@@ -465,18 +465,43 @@ bool RemoveFileAt(const char* path) {
   return true;
 }
 
+namespace {
+
+bool SameObject(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+bool IsSameFileObject(const char* a, const char* b) {
+  struct stat first;
+  struct stat second;
+  if (stat(DiskPath(a).c_str(), &first) != 0 || stat(DiskPath(b).c_str(), &second) != 0) {
+    return Fail();
+  }
+  return SameObject(first, second);
+}
+
 bool CopyFileReplace(const char* from, const char* to) {
   int in = open(DiskPath(from).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return Fail();
+  // Truncated only once it is known not to be the source.
   std::string disk_to = DiskPath(to);
-  int out = open(disk_to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int out = open(disk_to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (out < 0) {
     Fail();
     close(in);
     return false;
   }
   NoteEntryChange(disk_to, EntryChange::kAdded);
-  bool ok = CopyContents(in, out) ? true : Fail();
+  struct stat in_stat;
+  struct stat out_stat;
+  bool ok = fstat(in, &in_stat) == 0 && fstat(out, &out_stat) == 0 ? true : Fail();
+  if (ok && SameObject(in_stat, out_stat)) {
+    t_last_error = EINVAL;
+    ok = false;
+  }
+  if (ok) ok = ftruncate(out, 0) == 0 && CopyContents(in, out) ? true : Fail();
   close(in);
   if (close(out) != 0 && ok) ok = Fail();
   return ok;
@@ -485,6 +510,15 @@ bool CopyFileReplace(const char* from, const char* to) {
 bool MoveFileReplace(const char* from, const char* to) {
   std::string disk_from = DiskPath(from);
   std::string disk_to = DiskPath(to);
+  // rename() of one object onto itself succeeds without doing anything; a
+  // caller would take the source for gone.
+  struct stat from_stat;
+  struct stat to_stat;
+  if (stat(disk_from.c_str(), &from_stat) == 0 && stat(disk_to.c_str(), &to_stat) == 0 &&
+      SameObject(from_stat, to_stat)) {
+    t_last_error = EINVAL;
+    return false;
+  }
   if (rename(disk_from.c_str(), disk_to.c_str()) == 0) {
     NoteEntryChange(disk_from, EntryChange::kRemoved);
     NoteEntryChange(disk_to, EntryChange::kAdded);
@@ -510,7 +544,7 @@ bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
     item.name = Utf8ToCp936(entry->d_name);
     struct stat st;
     std::string child = disk + "/" + entry->d_name;
-    item.is_folder = stat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    item.isFolder = stat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     entries->push_back(item);
   }
   closedir(dir);
@@ -560,12 +594,7 @@ std::string ExecutablePath() {
   return Utf8ToCp936(std::string(buffer, static_cast<size_t>(n)));
 }
 
-std::string ShortPathName(const char* path) {
-  std::string disk = DiskPath(path);
-  struct stat st;
-  if (stat(disk.c_str(), &st) != 0) return path;
-  return Utf8ToCp936(disk);
-}
+std::string ShortPathName(const char* path) { return Utf8ToCp936(DiskPath(path)); }
 
 std::string RuntimeFileName(const char* path) { return DiskPath(path); }
 
@@ -652,7 +681,7 @@ std::string ProcessVariable(const std::string& environment, const std::string& n
 
 // The disk path that a Windows path ("C:\Games\qlmr.exe") of a Wine
 // process names: the drive is a link in the Wine prefix's dosdevices folder.
-std::string WineDiskPath(const std::string& proc, const std::string& windows_path) {
+std::string WineDiskPath(const std::string& proc, const std::string& windowsPath) {
   std::string environment = ReadProcFile(proc + "/environ");
   std::string prefix = ProcessVariable(environment, "WINEPREFIX");
   if (prefix.empty()) {
@@ -664,8 +693,8 @@ std::string WineDiskPath(const std::string& proc, const std::string& windows_pat
     if (home.empty()) return std::string();
     prefix = home + "/.wine";
   }
-  char drive = static_cast<char>(tolower(static_cast<unsigned char>(windows_path[0])));
-  std::string path = prefix + "/dosdevices/" + drive + ":" + windows_path.substr(2);
+  char drive = static_cast<char>(tolower(static_cast<unsigned char>(windowsPath[0])));
+  std::string path = prefix + "/dosdevices/" + drive + ":" + windowsPath.substr(2);
   for (char& c : path) {
     if (c == '\\') c = '/';
   }
@@ -748,7 +777,7 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
   // Everything the children need is prepared before fork: only
   // async-signal-safe calls may follow it in a threaded process.
   std::string disk_path = DiskPath(path);
-  std::string disk_folder = DiskPath(workingFolder);
+  std::string diskFolder = DiskPath(workingFolder);
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return Fail();
   pid_t child = fork();
@@ -765,7 +794,7 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
     pid_t grandchild = fork();
     if (grandchild < 0) ChildFailed(report[1]);
     if (grandchild > 0) _exit(0);
-    if (chdir(disk_folder.c_str()) != 0) ChildFailed(report[1]);
+    if (chdir(diskFolder.c_str()) != 0) ChildFailed(report[1]);
     int null_fd = open("/dev/null", O_RDWR);
     if (null_fd < 0) ChildFailed(report[1]);
     dup2(null_fd, STDIN_FILENO);
@@ -804,15 +833,15 @@ bool ConsoleInput::Open() {
   if (!terminal_) return true;
   struct termios mode;
   if (tcgetattr(STDIN_FILENO, &mode) != 0) return Fail();
-  saved_mode_.assign(reinterpret_cast<uint8_t*>(&mode),
-                     reinterpret_cast<uint8_t*>(&mode) + sizeof mode);
+  savedMode_.assign(reinterpret_cast<uint8_t*>(&mode),
+                    reinterpret_cast<uint8_t*>(&mode) + sizeof mode);
   mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
   mode.c_iflag &= ~static_cast<tcflag_t>(IXON);
   mode.c_cc[VMIN] = 1;
   mode.c_cc[VTIME] = 0;
   if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode) != 0) return Fail();
-  std::lock_guard<std::mutex> lock(restore_mutex_);
-  restore_pending_ = true;
+  std::lock_guard<std::mutex> lock(restoreMutex_);
+  restorePending_ = true;
   return true;
 }
 
@@ -851,11 +880,11 @@ bool ConsoleInput::Read(std::string* input) {
 }
 
 void ConsoleInput::Restore() {
-  std::lock_guard<std::mutex> lock(restore_mutex_);
-  if (!restore_pending_) return;
-  restore_pending_ = false;
+  std::lock_guard<std::mutex> lock(restoreMutex_);
+  if (!restorePending_) return;
+  restorePending_ = false;
   struct termios mode;
-  memcpy(&mode, saved_mode_.data(), sizeof mode);
+  memcpy(&mode, savedMode_.data(), sizeof mode);
   tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode);
 }
 

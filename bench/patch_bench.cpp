@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/file_util.h"
+#include "base/mask.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "bench/bench_util.h"

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/codec.h"
+#include "base/crc.h"
 #include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"

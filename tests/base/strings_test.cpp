@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,8 @@ namespace {
 struct SplitCase {
   const char* text;
   const char* delimiter;
-  bool any_of;
-  bool skip_empty;
+  bool anyOf;
+  bool skipEmpty;
   std::vector<std::string> tokens;
 };
 
@@ -31,7 +32,7 @@ TEST(SplitStringTest, Table) {
   };
   for (const SplitCase& c : cases) {
     std::vector<std::string> tokens = {"stale"};
-    int count = SplitString(c.text, &tokens, c.delimiter, c.any_of, c.skip_empty);
+    int count = SplitString(c.text, &tokens, c.delimiter, c.anyOf, c.skipEmpty);
     EXPECT_EQ(tokens, c.tokens) << "text: " << c.text;
     EXPECT_EQ(count, static_cast<int>(c.tokens.size()));
   }
@@ -47,7 +48,21 @@ TEST(ParseDecimalTest, BehavesLikeAtoi) {
   EXPECT_EQ(ParseDecimal("+7"), 7);
   EXPECT_EQ(ParseDecimal("abc"), 0);
   EXPECT_EQ(ParseDecimal(""), 0);
-  EXPECT_EQ(ParseDecimal("4294967297"), 1);  // wraps, never undefined
+}
+
+// Out of range, the reading saturates as the C library's conversion does: a
+// wrapped value could turn an unknown operation into a known one.
+TEST(ParseDecimalTest, SaturatesOutOfRange) {
+  const struct {
+    const char* text;
+    int32_t value;
+  } cases[] = {
+      {"2147483647", INT32_MAX},  {"2147483648", INT32_MAX},
+      {"4294967297", INT32_MAX},  {"  +99999999999999999999999|", INT32_MAX},
+      {"-2147483648", INT32_MIN}, {"-2147483649", INT32_MIN},
+      {"-4294967297", INT32_MIN}, {"0000000000000000000000000001", 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseDecimal(c.text), c.value) << c.text;
 }
 
 TEST(ParseHex8Test, ReadsUpToEightDigitsOfEitherCase) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/crc.h"
 #include "base/file_util.h"
 #include "pack/pack_archive.h"
 #include "pack/pack_list_file.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/crc.h"
 #include "base/error.h"
-#include "base/file_util.h"
 #include "pack/pack_archive.h"
 #include "pack/pack_format.h"
 #include "tests/pack/pack_test_util.h"
@@ -66,6 +66,11 @@ std::vector<VerifyCase> Cases() {
        "unref hashnode(" + std::to_string(extra_slot) + ")"},
       {"count larger than the entries", "x\n3\n" + good, {}, ERR_BAD_DATA, "file countdif(2!=3)"},
       {"count smaller than the entries", "x\n1\n" + good, {}, ERR_BAD_DATA, "file countdif(2!=1)"},
+      {"count beyond 32 bits does not wrap to the entries",
+       "x\n4294967298\n" + good,
+       {},
+       ERR_BAD_DATA,
+       "file countdif(2!=2147483647)"},
       {"trailing empty line", "x\n2\n" + good + "\n", {}, ERR_BAD_DATA, "list file second line=0"},
       {"a fourth field",
        "x\n2\n" + Entry("Data\\One.txt", kOne) + "two|0000000D|" + Hex(Crc(kTwo)) + "|more\n",
@@ -153,10 +158,10 @@ TEST(PackVerifyTest, InUseBlockWithoutASlot) {
 
 struct Seen {
   std::vector<std::string> calls;
-  std::string stop_at;  // the call that returns false
+  std::string stopAt;  // the call that returns false
   bool Record(const std::string& call) {
     calls.push_back(call);
-    return call != stop_at;
+    return call != stopAt;
   }
 };
 
@@ -211,7 +216,7 @@ TEST(PackVerifyTest, CallbacksSeeEveryFileSlotAndBlockInOrder) {
   // Each call may stop the check: false without a new error.
   for (const std::string& stop : expected) {
     Seen seen;
-    seen.stop_at = stop;
+    seen.stopAt = stop;
     ReportError(99, "untouched");
     EXPECT_FALSE(archive->Verify(&seen, OnFile, OnHash, OnBlock)) << stop;
     EXPECT_EQ(LastErrorCode(), 99) << stop;
