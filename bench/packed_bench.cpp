@@ -56,7 +56,8 @@ struct Release {
       std::string path = scratch.Join("release" + std::to_string(key) + ".patch");
       File file;
       uint64_t size = 0;
-      if (!BuildPatchPackage(lines, root.c_str(), path.c_str(), PATCH_KIND_PACKED, method) ||
+      if (!BuildPatchPackage(lines, root.c_str(), path.c_str(), PATCH_KIND_PACKED, nullptr,
+                             method) ||
           !file.Open(path.c_str(), FileMode::kRead) || !file.Size(&size)) {
         fprintf(stderr, "cannot build the packed release\n");
         exit(1);

@@ -70,12 +70,20 @@ bool EncodeForPack(int32_t compressType, std::string* data) {
   return true;
 }
 
+// The file that holds the data of a line's write.
+std::string DataPath(const PackageLine& line, const char* root, const PackageData& source) {
+  if (!source.path.empty()) return source.path;
+  return JoinPath(root,
+                  line.packName.empty() ? line.fileName : JoinPath(line.packName, line.fileName));
+}
+
 // The checks that keep a package from failing part way through an apply,
 // before anything is written: a list file it stores in a pack archive must
 // read back in Verify, and in a packed package (whose pack-bound data the
 // updater encodes) every file of type 2 or 3 must be one its codec accepts,
 // since LZMA, for one, refuses small inputs it cannot shrink.
 bool CheckPackBoundData(const std::vector<PackageLine>& lines, const char* root, PatchKind kind,
+                        const std::vector<PackageData>* data,
                         const std::map<std::string, size_t>& lastWrite) {
   std::string refused;
   size_t refusals = 0;
@@ -83,14 +91,17 @@ bool CheckPackBoundData(const std::vector<PackageLine>& lines, const char* root,
     const PackageLine& line = lines[i];
     if (line.op != ENTRY_OP_WRITE || line.packName.empty()) continue;
     if (lastWrite.at(NormalizeName(ContainerName(line))) != i) continue;
-    bool isList = NormalizeName(line.fileName) == kPackListFileName;
-    bool encodedAtApply = kind == PATCH_KIND_PACKED &&
+    const PackageData source = data != nullptr ? (*data)[i] : PackageData();
+    // Bytes taken over in their stored form are the pack archive's already.
+    bool isList = NormalizeName(line.fileName) == kPackListFileName &&
+                  (!source.storedForm || line.compressType == COMPRESS_NONE);
+    bool encodedAtApply = kind == PATCH_KIND_PACKED && !source.storedForm &&
                           (line.compressType == COMPRESS_LZO || line.compressType == COMPRESS_LZMA);
     if (!isList && !encodedAtApply) continue;
-    std::string data;
-    if (!ReadWholeFile(JoinPath(root, JoinPath(line.packName, line.fileName)), &data)) return false;
-    if (isList && !CheckPackListText(data)) return false;
-    if (encodedAtApply && !EncodeForPack(line.compressType, &data)) {
+    std::string bytes;
+    if (!ReadWholeFile(DataPath(line, root, source), &bytes)) return false;
+    if (isList && !CheckPackListText(bytes)) return false;
+    if (encodedAtApply && !EncodeForPack(line.compressType, &bytes)) {
       refused += (refusals++ == 0 ? "" : ", ") + JoinPath(line.packName, line.fileName) + " (" +
                  LastErrorMessage() + ")";
     }
@@ -140,14 +151,16 @@ bool ReadPackageList(const char* path, std::vector<PackageLine>* lines) {
 }
 
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
-                       PatchKind kind) {
-  return BuildPatchPackage(lines, root, output, kind, kPackedZipMethod);
+                       PatchKind kind, const std::vector<PackageData>* data) {
+  return BuildPatchPackage(lines, root, output, kind, data, kPackedZipMethod);
 }
 
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
-                       PatchKind kind, ZipMethod packedMethod) {
+                       PatchKind kind, const std::vector<PackageData>* data,
+                       ZipMethod packedMethod) {
   if (root == nullptr || output == nullptr || output[0] == '\0' ||
-      (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED)) {
+      (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED) ||
+      (data != nullptr && data->size() != lines.size())) {
     ReportError(ERR_INVALID, "");
     return false;
   }
@@ -157,7 +170,7 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
     if (lines[i].op == ENTRY_OP_WRITE) lastWrite[NormalizeName(ContainerName(lines[i]))] = i;
   }
 
-  if (!CheckPackBoundData(lines, root, kind, lastWrite)) return false;
+  if (!CheckPackBoundData(lines, root, kind, data, lastWrite)) return false;
 
   ZipWriter zip;
   if (!zip.Open(output, kind == PATCH_KIND_PACKED ? packedMethod : ZipMethod::kDeflate)) {
@@ -175,13 +188,17 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
     }
     bool packBound = !line.packName.empty();
     if (line.op == ENTRY_OP_WRITE) {
-      std::string path =
-          JoinPath(root, packBound ? JoinPath(line.packName, line.fileName) : line.fileName);
+      const PackageData source = data != nullptr ? (*data)[i] : PackageData();
+      if (source.storedForm && (!packBound || kind != PATCH_KIND_MASKED_ZIP)) {
+        ReportError(ERR_INVALID, "");  // only a masked package carries stored bytes
+        return false;
+      }
+      std::string path = DataPath(line, root, source);
       File file;
       uint64_t size = 0;
       if (!OpenDataFile(path, &file, &size)) return false;
-      contentSize = static_cast<uint32_t>(size);
-      bool encode = packBound && line.compressType != COMPRESS_NONE;
+      contentSize = source.storedForm ? source.contentSize : static_cast<uint32_t>(size);
+      bool encode = packBound && line.compressType != COMPRESS_NONE && !source.storedForm;
       if (encode && GetCodecRegistry().Find(line.compressType) == nullptr) return false;
       if (lastWrite[NormalizeName(name)] == i) {
         if (encode && kind == PATCH_KIND_MASKED_ZIP) {

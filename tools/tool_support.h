@@ -21,6 +21,9 @@ int PrintLastError();
 // (UTF-8); bytes that do not convert are kept.
 std::string TerminalText(const std::string& text);
 
+// `text` (the system's code page 936) as a quoted JSON string in UTF-8.
+std::string JsonString(const std::string& text);
+
 // A one-line progress bar on stderr, drawn only when stderr is a terminal
 // and there is more than one step, so that scripts, tests and one-file
 // commands see clean output. Use from one thread.
