@@ -18,7 +18,6 @@ namespace qlmr {
 namespace {
 
 constexpr uint32_t kTrailerSize = 4;
-constexpr char kTempPrefix[] = "qcd";
 
 bool IsAbsent(const char* path) { return path == nullptr || path[0] == '\0'; }
 
@@ -44,7 +43,7 @@ class ReplacingFile {
   // Code 3 "WinErr=%d" on failure.
   bool Create() {
     std::string folder = PathFolder(destination_);
-    if (!CreateUniqueTempFile(folder.c_str(), kTempPrefix, &tempPath_)) {
+    if (!CreateUniqueTempFile(folder.c_str(), kCodecTempPrefix, &tempPath_)) {
       tempPath_.clear();
       ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
       return false;

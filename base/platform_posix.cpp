@@ -10,12 +10,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "base/platform.h"
+#include "base/platform_system.h"
 #include "base/posix_names.h"
 
 namespace qlmr {
@@ -80,13 +81,19 @@ std::string FoldAsciiCase(const std::string& name) {
 }
 
 // What FolderListingScope keeps: the entries of each folder read so far, by
-// their case-folded names, keyed by the folder's device and inode so that
+// their case-folded names, found by the folder's device and inode so that
 // every spelling of a folder's path finds the same listing.
+struct FolderListing {
+  dev_t device;
+  ino_t inode;
+  std::unordered_map<std::string, size_t> byFolded;  // -> index in names
+  std::vector<std::string> names;                    // as on the disk
+};
+
 struct FolderListings {
   std::mutex mutex;
   int scopes = 0;
-  // (device, inode) -> folded name -> name on the disk (the first read)
-  std::map<std::pair<dev_t, ino_t>, std::unordered_map<std::string, std::string>> folders;
+  std::vector<FolderListing> folders;
 };
 
 FolderListings& Listings() {
@@ -94,11 +101,13 @@ FolderListings& Listings() {
   return listings;
 }
 
-bool FolderIdentity(const std::string& folder, std::pair<dev_t, ino_t>* identity) {
-  struct stat st;
-  if (stat(folder.empty() ? "." : folder.c_str(), &st) != 0) return false;
-  *identity = {st.st_dev, st.st_ino};
-  return true;
+// The kept listing of `folder`, or null. Call under the listings' lock.
+FolderListing* KeptListing(FolderListings& listings, const std::string& folder, struct stat* st) {
+  if (stat(folder.empty() ? "." : folder.c_str(), st) != 0) return nullptr;
+  for (FolderListing& listing : listings.folders) {
+    if (listing.device == st->st_dev && listing.inode == st->st_ino) return &listing;
+  }
+  return nullptr;
 }
 
 // The folder part and the last component of a disk path.
@@ -111,6 +120,13 @@ void SplitDiskPath(std::string path, std::string* folder, std::string* leaf) {
   } else {
     *folder = slash == 0 ? "/" : path.substr(0, slash);
     *leaf = path.substr(slash + 1);
+  }
+}
+
+// The first entry of a name's folded form wins, as in a read of the folder.
+void AddToListing(FolderListing* listing, const std::string& name) {
+  if (listing->byFolded.emplace(FoldAsciiCase(name), listing->names.size()).second) {
+    listing->names.push_back(name);
   }
 }
 
@@ -127,60 +143,50 @@ void NoteEntryChange(const std::string& diskPath, EntryChange change) {
   }
   std::string folder, leaf;
   SplitDiskPath(diskPath, &folder, &leaf);
-  std::pair<dev_t, ino_t> identity;
-  if (!FolderIdentity(folder, &identity)) return;
-  auto found = listings.folders.find(identity);
-  if (found == listings.folders.end()) return;
-  std::string folded = FoldAsciiCase(leaf);
+  struct stat st;
+  FolderListing* listing = KeptListing(listings, folder, &st);
+  if (listing == nullptr) return;
   if (change == EntryChange::kAdded) {
-    found->second.emplace(folded, leaf);
-  } else {
-    auto entry = found->second.find(folded);
-    if (entry != found->second.end() && entry->second == leaf) found->second.erase(entry);
+    AddToListing(listing, leaf);
+    return;
   }
-}
-
-// Reads a folder's entries by their folded names; false if it cannot be read.
-bool ReadFolderListing(const std::string& folder,
-                       std::unordered_map<std::string, std::string>* entries) {
-  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
-  if (dir == nullptr) return false;
-  while (dirent* entry = readdir(dir))
-    entries->emplace(FoldAsciiCase(entry->d_name), entry->d_name);
-  closedir(dir);
-  return true;
+  auto entry = listing->byFolded.find(FoldAsciiCase(leaf));
+  if (entry != listing->byFolded.end() && listing->names[entry->second] == leaf) {
+    listing->byFolded.erase(entry);
+  }
 }
 
 // The entry of `folder` whose name equals `name` ignoring ASCII case.
 bool FindEntryIgnoringCase(const std::string& folder, const std::string& name, std::string* found) {
   FolderListings& listings = Listings();
   std::unique_lock<std::mutex> lock(listings.mutex);
-  std::pair<dev_t, ino_t> identity;
-  if (listings.scopes > 0 && FolderIdentity(folder, &identity)) {
-    auto kept = listings.folders.find(identity);
-    if (kept == listings.folders.end()) {
-      std::unordered_map<std::string, std::string> entries;
-      if (!ReadFolderListing(folder, &entries)) return false;
-      kept = listings.folders.emplace(identity, std::move(entries)).first;
+  const bool keep = listings.scopes > 0;
+  if (!keep) lock.unlock();
+  struct stat st;
+  FolderListing* listing = keep ? KeptListing(listings, folder, &st) : nullptr;
+  if (listing == nullptr) {
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return false;
+    FolderListing read{st.st_dev, st.st_ino, {}, {}};
+    bool matched = false;
+    while (dirent* entry = readdir(dir)) {
+      if (keep) {
+        AddToListing(&read, entry->d_name);
+      } else if (strcasecmp(entry->d_name, name.c_str()) == 0) {
+        *found = entry->d_name;
+        matched = true;
+        break;
+      }
     }
-    auto entry = kept->second.find(FoldAsciiCase(name));
-    if (entry == kept->second.end()) return false;
-    *found = entry->second;
-    return true;
+    closedir(dir);
+    if (!keep) return matched;
+    listings.folders.push_back(std::move(read));
+    listing = &listings.folders.back();
   }
-  lock.unlock();
-  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
-  if (dir == nullptr) return false;
-  bool matched = false;
-  while (dirent* entry = readdir(dir)) {
-    if (strcasecmp(entry->d_name, name.c_str()) == 0) {
-      *found = entry->d_name;
-      matched = true;
-      break;
-    }
-  }
-  closedir(dir);
-  return matched;
+  auto entry = listing->byFolded.find(FoldAsciiCase(name));
+  if (entry == listing->byFolded.end()) return false;
+  *found = listing->names[entry->second];
+  return true;
 }
 
 std::string DiskPath(const char* name) { return MapNameToDisk(name); }
@@ -259,21 +265,8 @@ FolderListingScope::~FolderListingScope() {
   if (--Listings().scopes == 0) Listings().folders.clear();
 }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalidHandle; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalidHandle;
-  }
-  return *this;
-}
-
-bool File::Open(const char* path, FileMode mode) {
-  Close();
+bool File::SystemOpen(const char* path, FileMode mode) {
+  SystemClose();
   if (path == nullptr || path[0] == '\0') {
     t_last_error = ENOENT;
     return false;
@@ -305,7 +298,7 @@ bool File::Open(const char* path, FileMode mode) {
   return true;
 }
 
-bool File::Close() {
+bool File::SystemClose() {
   if (handle_ == kInvalidHandle) return true;
   int fd = ToFd(handle_);
   handle_ = kInvalidHandle;
@@ -327,7 +320,7 @@ bool File::Read(void* buffer, uint32_t length, uint32_t* got) {
   return true;
 }
 
-bool File::Write(const void* buffer, uint32_t length) {
+bool File::SystemWrite(const void* buffer, uint32_t length) {
   const char* in = static_cast<const char*>(buffer);
   uint32_t done = 0;
   while (done < length) {
@@ -357,7 +350,7 @@ bool File::ReadAt(uint64_t position, void* buffer, uint32_t length, uint32_t* go
   return true;
 }
 
-bool File::WriteAt(uint64_t position, const void* buffer, uint32_t length) {
+bool File::SystemWriteAt(uint64_t position, const void* buffer, uint32_t length) {
   const char* in = static_cast<const char*>(buffer);
   uint32_t done = 0;
   while (done < length) {
@@ -393,9 +386,18 @@ bool File::Size(uint64_t* size) {
   return true;
 }
 
-bool File::Flush() { return fsync(ToFd(handle_)) == 0 ? true : Fail(); }
+bool File::SystemFlush() { return fsync(ToFd(handle_)) == 0 ? true : Fail(); }
 
 int LastSystemError() { return t_last_error; }
+
+void SetLastSystemError(int systemError) { t_last_error = systemError; }
+
+int SystemErrorFor(FaultError error) { return error == FaultError::kDiskFull ? ENOSPC : EIO; }
+
+SystemErrorKind ClassifySystemError(int systemError) {
+  if (systemError == ENOSPC || systemError == EDQUOT) return SystemErrorKind::kDiskFull;
+  return systemError == EIO ? SystemErrorKind::kIoError : SystemErrorKind::kOther;
+}
 
 bool PathExists(const char* path) {
   struct stat st;
@@ -408,14 +410,14 @@ bool IsFolder(const char* path) {
   return S_ISDIR(st.st_mode);
 }
 
-bool MakeFolder(const char* path) {
+bool SystemMakeFolder(const char* path) {
   std::string disk = DiskPath(path);
   if (mkdir(disk.c_str(), 0777) != 0) return Fail();
   NoteEntryChange(disk, EntryChange::kAdded);
   return true;
 }
 
-bool RemoveEmptyFolder(const char* path) {
+bool SystemRemoveEmptyFolder(const char* path) {
   std::string disk = DiskPath(path);
   if (rmdir(disk.c_str()) != 0) return Fail();
   NoteEntryChange(disk, EntryChange::kFolderRemoved);
@@ -452,13 +454,13 @@ bool RemoveTree(const std::string& diskFolder, bool removeSelf) {
 
 }  // namespace
 
-bool RemoveFolderContents(const char* path) {
+bool SystemRemoveFolderContents(const char* path) {
   bool ok = RemoveTree(DiskPath(path), false);
   NoteEntryChange(std::string(), EntryChange::kFolderRemoved);
   return ok;
 }
 
-bool RemoveFileAt(const char* path) {
+bool SystemRemoveFileAt(const char* path) {
   std::string disk = DiskPath(path);
   if (unlink(disk.c_str()) != 0) return Fail();
   NoteEntryChange(disk, EntryChange::kRemoved);
@@ -482,7 +484,7 @@ bool IsSameFileObject(const char* a, const char* b) {
   return SameObject(first, second);
 }
 
-bool CopyFileReplace(const char* from, const char* to) {
+bool SystemCopyFileReplace(const char* from, const char* to) {
   int in = open(DiskPath(from).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return Fail();
   // Truncated only once it is known not to be the source.
@@ -507,7 +509,15 @@ bool CopyFileReplace(const char* from, const char* to) {
   return ok;
 }
 
-bool MoveFileReplace(const char* from, const char* to) {
+bool SystemFlushFileSystem(const char* path) {
+  int fd = open(DiskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Fail();
+  bool ok = syncfs(fd) == 0 ? true : Fail();
+  close(fd);
+  return ok;
+}
+
+bool SystemMoveFileReplace(const char* from, const char* to) {
   std::string disk_from = DiskPath(from);
   std::string disk_to = DiskPath(to);
   // rename() of one object onto itself succeeds without doing anything; a
@@ -525,7 +535,7 @@ bool MoveFileReplace(const char* from, const char* to) {
     return true;
   }
   if (errno != EXDEV) return Fail();
-  if (!CopyFileReplace(from, to)) return false;
+  if (!SystemCopyFileReplace(from, to)) return false;
   if (unlink(disk_from.c_str()) != 0) return Fail();
   NoteEntryChange(disk_from, EntryChange::kRemoved);
   return true;
@@ -558,7 +568,7 @@ std::string TempFolderPath() {
   return Utf8ToCp936(folder);
 }
 
-bool CreateUniqueTempFile(const char* folder, const char* prefix, std::string* path) {
+bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::string* path) {
   std::string base = folder == nullptr ? "" : folder;
   if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '\\';
   // Start from a value that differs between processes, then count up, as

@@ -1,6 +1,7 @@
 #include "patch/extract_entry.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,9 @@ bool ExtractToFile(const PatchContainer* container, ZipEntryReader* entry, uint6
     // otherwise leave the loop waiting for bytes that never come.
     if (n <= 0) return ReportZipError(container);
     if (!file.Write(chunk.data(), static_cast<uint32_t>(n))) {
-      ReportError(ERR_WRITE, "File=%s, WinErr: %d", target, LastSystemError());
+      int systemError = LastSystemError();
+      ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", target, systemError,
+                  SystemErrorWords(systemError));
       return false;
     }
   }
@@ -61,7 +64,14 @@ bool ExtractToMemory(const PatchContainer* container, ZipEntryReader* entry, uin
   }
   size_t need = (static_cast<size_t>(length) + 1 + 3) & ~size_t{3};
   std::vector<uint8_t>& buffer = ExtractionBuffer();
-  if (buffer.size() < need) buffer.resize(need);
+  if (buffer.size() < need) {
+    try {
+      buffer.resize(need);
+    } catch (const std::bad_alloc&) {
+      ReportError(ERR_NO_MEMORY, "Size=%llu", static_cast<unsigned long long>(need));
+      return false;
+    }
+  }
   // The data is read over the front and followed by zeros up to the next
   // multiple of 4, so that it reads as a zero-terminated text; the rest of
   // the buffer is never looked at.

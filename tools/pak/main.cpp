@@ -66,6 +66,8 @@ int main(int argc, char** argv) {
       "(unlisted files as #slot/hashA/hashB)");
   add_archive(ls);
   ls->add_flag("--check", check, "decode every file and compare it with the list file");
+  bool json = false;
+  ls->add_flag("--json", json, "print one JSON document");
 
   CLI::App* cat = app.add_subcommand("cat", "write a stored file's content to stdout");
   add_archive(cat);
@@ -77,7 +79,6 @@ int main(int argc, char** argv) {
 
   CLI::App* verify = app.add_subcommand("verify", "check the archive against its list file");
   add_archive(verify);
-  bool json = false;
   verify->add_flag("--json", json, "print one JSON document");
 
   CLI::App* info = app.add_subcommand("info", "show the header and the free space");
@@ -114,7 +115,7 @@ int main(int argc, char** argv) {
     for (const std::string& item : items) names.push_back(SystemName(item));
     return PakRemove(pack, names, options);
   }
-  if (ls->parsed()) return PakList(pack, check);
+  if (ls->parsed()) return PakList(pack, check, json);
   if (cat->parsed()) return PakCat(pack, SystemName(name));
   if (extract->parsed()) return PakExtract(pack, SystemName(folder));
   if (verify->parsed()) return PakVerify(pack, json);

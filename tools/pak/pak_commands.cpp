@@ -161,8 +161,10 @@ class WriteSession {
       if (!ok && !listed) ReportError(code, "%s", message.c_str());
       ok = ok && listed;
     }
-    archive_->Close();
-    return ok ? kExitSuccess : PrintLastError();
+    KeptError first;
+    bool closed = archive_->Close();
+    if (!ok) first.Restore();
+    return ok && closed ? kExitSuccess : PrintLastError();
   }
 
  private:
@@ -297,8 +299,7 @@ void CollectTree(const std::string& folder, const std::string& prefix,
 
 int PakCreate(const std::string& archive, const PakWriteOptions& options) {
   auto pack = NewPackArchive();
-  if (!pack->Create(archive.c_str())) return PrintLastError();
-  pack->Close();
+  if (!pack->Create(archive.c_str()) || !pack->Close()) return PrintLastError();
   if (!options.keepList) return kExitSuccess;
   // An empty list, so that even an empty archive passes verify.
   WriteSession session(options);
@@ -347,28 +348,38 @@ int PakRemove(const std::string& archive, const std::vector<std::string>& names,
   return session.Finish(ok);
 }
 
-int PakList(const std::string& archive, bool check) {
+int PakList(const std::string& archive, bool check, bool json) {
   ReadSession session;
   if (!session.Open(archive)) return PrintLastError();
   // Sizes and types come from the block table and CRCs from the list file,
   // so a listing reads no stored file unless it is asked to check them.
   std::string listing;
-  char row[96];
-  snprintf(row, sizeof row, check ? "%10s %10s %4s %-8s %-8s " : "%10s %10s %4s %-8s ", "content",
-           "stored", "type", "crc", "check");
-  listing += std::string(row) + "name\n";
+  char row[160];
+  if (!json) {
+    snprintf(row, sizeof row, check ? "%10s %10s %4s %-8s %-8s " : "%10s %10s %4s %-8s ", "content",
+             "stored", "type", "crc", "check");
+    listing += std::string(row) + "name\n";
+  }
   size_t differing = 0;
+  bool first = true;
   {
     std::unique_ptr<ProgressBar> progress;
     if (check) progress.reset(new ProgressBar("check", session.slots().size()));
     for (const PackSlotInfo& info : session.slots()) {
-      std::string name = TerminalText(session.NameOf(info));
+      std::string name = session.NameOf(info);
       const PackListEntry* listed = session.ListedAt(info.slot);
+      std::string jsonName = json ? JsonString(name) : std::string();
+      const char* separator = first ? "[\n" : ",\n";
+      first = false;
       if (!info.hasBlock) {
+        ++differing;
+        if (json) {
+          listing += std::string(separator) + "  {\"name\": " + jsonName + ", \"block\": null}";
+          continue;
+        }
         snprintf(row, sizeof row, check ? "%10s %10s %4s %-8s %-8s " : "%10s %10s %4s %-8s ", "?",
                  "?", "?", "?", "no block");
-        listing += std::string(row) + name + "\n";
-        ++differing;
+        listing += std::string(row) + TerminalText(name) + "\n";
         continue;
       }
       char crc[12] = "-";
@@ -392,12 +403,22 @@ int PakList(const std::string& archive, bool check) {
         }
         progress->Advance();
       }
+      if (json) {
+        std::string crcJson = crc[0] == '-' ? "null" : "\"" + std::string(crc) + "\"";
+        snprintf(row, sizeof row, ", \"contentSize\": %u, \"storedSize\": %u, \"type\": %u",
+                 info.block.contentSize, info.block.storedSize, info.block.CompressType());
+        listing += std::string(separator) + "  {\"name\": " + jsonName + row +
+                   ", \"crc\": " + crcJson +
+                   (check ? ", \"check\": \"" + std::string(state) + "\"" : "") + "}";
+        continue;
+      }
       snprintf(row, sizeof row, check ? "%10u %10u %4u %-8s %-8s " : "%10u %10u %4u %-8s ",
                info.block.contentSize, info.block.storedSize, info.block.CompressType(), crc,
                state);
-      listing += std::string(row) + name + "\n";
+      listing += std::string(row) + TerminalText(name) + "\n";
     }
   }
+  if (json) listing = first ? "[]\n" : listing + "\n]\n";
   fwrite(listing.data(), 1, listing.size(), stdout);
   if (check && differing > 0) {
     ReportError(ERR_BAD_DATA, "%zu stored files differ from the list", differing);

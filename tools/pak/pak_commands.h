@@ -34,7 +34,9 @@ int PakRemove(const std::string& archive, const std::vector<std::string>& names,
 // type and CRC, the CRC taken from the list file ("-" for unlisted files).
 // With `check` every file is decoded, its CRC shown, and a column tells
 // whether it agrees with the list; any disagreement fails with code 2.
-int PakList(const std::string& archive, bool check);
+// With `json`, a JSON array of {name, contentSize, storedSize, type, crc}
+// (crc null when unknown) with "check" added when checking.
+int PakList(const std::string& archive, bool check = false, bool json = false);
 int PakCat(const std::string& archive, const std::string& name);
 int PakExtract(const std::string& archive, const std::string& folder);
 // With `json`, the result (or the failure) as one JSON document.
