@@ -11,8 +11,10 @@
 
 #include "base/crc.h"
 #include "base/error.h"
+#include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/replacing_file.h"
 
 namespace qlmr {
 namespace {
@@ -26,71 +28,35 @@ std::unique_ptr<uint8_t[]> Allocate(uint32_t size) {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
 }
 
-// A new file in the destination's folder that replaces the destination on
-// Commit, and is deleted if it is never committed.
-class ReplacingFile {
- public:
-  explicit ReplacingFile(const char* destination) : destination_(destination) {}
-  ~ReplacingFile() {
-    if (!tempPath_.empty()) {
-      file_.Close();
-      RemoveFileAt(tempPath_.c_str());
-    }
-  }
-  ReplacingFile(const ReplacingFile&) = delete;
-  ReplacingFile& operator=(const ReplacingFile&) = delete;
+// The result's file beside the destination; code 3 "WinErr=%d" on failure.
+bool CreateOutput(const char* destination, ReplacingFile* output) {
+  if (output->Create(PathFolder(destination).c_str(), kCodecTempPrefix)) return true;
+  ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
+  return false;
+}
 
-  // Code 3 "WinErr=%d" on failure.
-  bool Create() {
-    std::string folder = PathFolder(destination_);
-    if (!CreateUniqueTempFile(folder.c_str(), kCodecTempPrefix, &tempPath_)) {
-      tempPath_.clear();
-      ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
-      return false;
-    }
-    if (!file_.Open(tempPath_.c_str(), FileMode::kCreate)) {
-      ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
-      return false;
-    }
-    return true;
-  }
+// Code 5 "WinErr=%d" on failure.
+bool WriteOutput(ReplacingFile* output, const void* data, uint32_t length) {
+  if (output->Write(data, length)) return true;
+  ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+  return false;
+}
 
-  // Code 5 "WinErr=%d" on failure.
-  bool Write(const void* data, uint32_t length) {
-    if (length == 0 || file_.Write(data, length)) return true;
-    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-    return false;
-  }
+// The CRC trailer; code 5 "winErr: %d" on failure, as when it is appended.
+bool WriteTrailer(ReplacingFile* output, uint32_t crc) {
+  uint8_t trailer[kTrailerSize];
+  StoreLittleEndian32(crc, trailer);
+  if (output->Write(trailer, kTrailerSize)) return true;
+  ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
+  return false;
+}
 
-  // The CRC trailer; code 5 "winErr: %d" on failure, as when it is appended.
-  bool WriteTrailer(uint32_t crc) {
-    uint8_t trailer[kTrailerSize];
-    for (uint32_t i = 0; i < kTrailerSize; ++i) trailer[i] = static_cast<uint8_t>(crc >> (8 * i));
-    if (file_.Write(trailer, kTrailerSize)) return true;
-    ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
-    return false;
-  }
-
-  // Makes the content durable, then moves it over the destination. Code 5
-  // "WinErr=%d" on failure.
-  bool Commit() {
-    if (!file_.Flush() || !file_.Close()) {
-      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-      return false;
-    }
-    if (!MoveFileReplace(tempPath_.c_str(), destination_)) {
-      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-      return false;
-    }
-    tempPath_.clear();
-    return true;
-  }
-
- private:
-  const char* destination_;
-  std::string tempPath_;
-  File file_;
-};
+// Code 5 "WinErr=%d" on failure.
+bool CommitOutput(ReplacingFile* output, const char* destination) {
+  if (output->Commit(destination)) return true;
+  ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+  return false;
+}
 
 // Checks the arguments (code 10), then opens the source and gets its size
 // (code 4 "winErr=%d").
@@ -142,17 +108,19 @@ bool EncodeCodecFile(const Codec* codec, const char* source, const char* destina
   if (!codec->Encode(buffer.get(), capacity, &length)) return false;
   if (encodedLength != nullptr) *encodedLength = length;
 
-  ReplacingFile output(destination);
-  if (!output.Create()) return false;
+  ReplacingFile output;
+  if (!CreateOutput(destination, &output)) return false;
   if (header == nullptr) headerLength = 0;
-  if (!output.Write(header, headerLength) || !output.Write(buffer.get(), length)) return false;
+  if (!WriteOutput(&output, header, headerLength) || !WriteOutput(&output, buffer.get(), length)) {
+    return false;
+  }
   if (appendCrc) {
     uint32_t crc = kCrcInit;
     if (headerLength > 0) crc = CrcUpdate(crc, header, headerLength);
     crc = CrcUpdate(crc, buffer.get(), length);
-    if (!output.WriteTrailer(CrcFinish(crc))) return false;
+    if (!WriteTrailer(&output, CrcFinish(crc))) return false;
   }
-  return output.Commit();
+  return CommitOutput(&output, destination);
 }
 
 bool DecodeCodecFile(const Codec* codec, const char* source, const char* destination,
@@ -189,10 +157,9 @@ bool DecodeCodecFile(const Codec* codec, const char* source, const char* destina
 
   if (!codec->Decode(buffer.get(), capacity, length, 0)) return false;
 
-  ReplacingFile output(destination);
-  if (!output.Create()) return false;
-  if (!output.Write(buffer.get(), decodedSize)) return false;
-  return output.Commit();
+  ReplacingFile output;
+  return CreateOutput(destination, &output) && WriteOutput(&output, buffer.get(), decodedSize) &&
+         CommitOutput(&output, destination);
 }
 
 }  // namespace qlmr

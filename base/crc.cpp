@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/error.h"
+#include "base/little_endian.h"
 #include "base/platform.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
@@ -183,14 +184,6 @@ namespace {
 constexpr uint32_t kChunkSize = 1u << 16;
 
 constexpr uint32_t kTrailerSize = 4;
-
-void StoreLittleEndian32(uint32_t value, uint8_t out[4]) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t LoadLittleEndian32(const uint8_t in[4]) {
-  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
-}
 
 }  // namespace
 

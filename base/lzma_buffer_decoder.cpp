@@ -6,18 +6,11 @@
 #include <algorithm>
 
 #include "base/codec_format.h"
+#include "base/little_endian.h"
 #include "base/lzma_buffer.h"
 
 namespace qlmr {
-namespace {
-
-uint64_t LoadLittleEndian(const uint8_t* in, int bytes) {
-  uint64_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | in[i];
-  return value;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int ReadLzmaDecodedSize(const uint8_t* in, uint32_t length, uint32_t* size) {
   if (in == nullptr || length < kLzmaHeaderSize) return LZMA_RESULT_ERROR;

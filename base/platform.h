@@ -104,6 +104,15 @@ SystemErrorKind ClassifySystemError(int systemError);
 // "error".
 const char* SystemErrorWords(int systemError);
 
+// The error number with which a read reports that it met the end of the file
+// (Win32 ERROR_HANDLE_EOF). POSIX reads report the end by a short count and
+// never by an error, so there it is no error number at all.
+#if defined(_WIN32)
+constexpr int kEndOfFileError = 38;
+#else
+constexpr int kEndOfFileError = -1;
+#endif
+
 bool PathExists(const char* path);  // a file or a folder
 bool IsFolder(const char* path);
 // Creates one folder; its parent must exist. False if it exists already.

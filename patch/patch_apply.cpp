@@ -43,16 +43,10 @@ bool AddEncoded(PackArchive* archive, const PatchEntry& entry, const uint8_t* da
                 uint32_t length) {
   const Codec* codec = GetCodecRegistry().Find(entry.compressType);
   if (codec == nullptr) return false;
-  uint32_t capacity = std::max(length, codec->MaxEncodedSize(length));
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
-  if (buffer == nullptr) {
-    ReportError(ERR_NO_MEMORY, "Size=%u", capacity);
-    return false;
-  }
-  memcpy(buffer.get(), data, length);
-  uint32_t encoded = length;
-  if (!codec->Encode(buffer.get(), capacity, &encoded)) return false;
-  return archive->AddFile(buffer.get(), encoded, entry.fileName.c_str(), true, true,
+  std::vector<uint8_t> encoded;
+  if (!EncodeToBuffer(*codec, data, length, &encoded)) return false;
+  return archive->AddFile(encoded.data(), static_cast<uint32_t>(encoded.size()),
+                          entry.fileName.c_str(), true, true,
                           static_cast<uint8_t>(entry.compressType), entry.contentSize);
 }
 

@@ -46,14 +46,5 @@ constexpr int kPackPauseMilliseconds = 500;
 // then moved over it.
 constexpr const char kVersionTempSuffix[] = ".~new";
 
-inline uint32_t LoadLittleEndian32(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
-         uint32_t{bytes[3]} << 24;
-}
-
-inline void StoreLittleEndian32(uint32_t value, uint8_t* bytes) {
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 }  // namespace patch_format
 }  // namespace qlmr

@@ -10,6 +10,7 @@
 #include "base/crc.h"
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "patch/control_list.h"
@@ -58,7 +59,7 @@ bool IsLeftoverWorkFolder(const std::string& folder, const std::string& name) {
   if (!ListFolder(folder.c_str(), &entries)) return false;
   for (const FolderEntry& entry : entries) {
     bool ours = !entry.isFolder && (HasSuffix(entry.name, patch_format::kUnpackedExtension) ||
-                                     IsUniqueTempName(entry.name, kCodecTempPrefix));
+                                    IsUniqueTempName(entry.name, kCodecTempPrefix));
     if (!ours) return false;
   }
   return true;
@@ -168,9 +169,8 @@ PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const s
     CodecRegistry& registry = GetCodecRegistry();
     const Codec* codec = registry.Find(patch_format::kPackedCodec);
     if (codec == nullptr ||
-        !registry.DecodeFile(
-            codec, path.c_str(), copy.c_str(), patch_format::kPackedDataOffset,
-            patch_format::LoadLittleEndian32(header + patch_format::kPackedSizeOffset))) {
+        !registry.DecodeFile(codec, path.c_str(), copy.c_str(), patch_format::kPackedDataOffset,
+                             LoadLittleEndian32(header + patch_format::kPackedSizeOffset))) {
       return nullptr;
     }
     unpackedCopies_.push_back(copy);

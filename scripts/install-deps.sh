@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config clang-tidy
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev liblzma-dev liblzo2-dev libzzip-dev libzip-dev libcli11-dev
   unzip zip

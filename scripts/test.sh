@@ -14,6 +14,13 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+echo "== naming check: clang-tidy with .clang-tidy over the sources"
+# The CRC tables are computed at compile time, past clang's default limit.
+run-clang-tidy -p build -j "$jobs" -quiet -extra-arg=-fconstexpr-steps=100000000 \
+  "$PWD/(app|base|bench|fuzz|pack|patch|res|tests|tools|update)/.*\.cpp$" >build/naming.log 2>&1 ||
+  { sed 's/\x1b\[[0-9;]*m//g' build/naming.log | grep -E '(error|warning):' | sort -u
+    echo "naming check failed"; exit 1; }
+
 echo "== build and test under ASan+UBSan: build-asan/"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQLMR_SANITIZE=ON >/dev/null
 cmake --build build-asan -j "$jobs"

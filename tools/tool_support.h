@@ -13,7 +13,7 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-// Prints "error <code>: <message>" of the process-wide error state to stderr
+// Prints "error <code>: <message>" of the calling thread's error state to stderr
 // and returns kExitFailure.
 int PrintLastError();
 

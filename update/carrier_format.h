@@ -10,9 +10,8 @@ namespace qlmr {
 std::string PatchFileName(const std::string& fromText, const std::string& toText);
 
 // Whether a version text can become part of a file name, so that the patch
-// file stays in its folder: no separator ('\\' or '/'), no drive colon, no
-// control byte (0x00 to 0x1F, 0x7F), and not made of dots alone. Dots within a
-// text are fine. The one rule for the carrier's reader and writer.
+// file stays in its folder: IsSafeNameText (base/path.h), and not made of
+// dots alone. Dots within a text are fine.
 bool IsFileNameSafe(const std::string& versionText);
 
 }  // namespace qlmr

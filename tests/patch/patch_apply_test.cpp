@@ -183,6 +183,20 @@ TEST_F(ApplyPackageTest, AMaskedPackageStoresPreEncodedBytesAsTheyAre) {
   EXPECT_EQ(stored.contentSize, 0x100u);
 }
 
+// A masked patch written by the release tools and kept as it was built: its
+// container and its type-1 entry stay readable only while the mask does.
+TEST_F(ApplyPackageTest, AKeptMaskedPatchStillApplies) {
+  MakePack("data\\a.pak", {});
+  ASSERT_TRUE(Apply(QLMR_FIXTURES "/masked.patch")) << LastErrorMessage();
+  EXPECT_EQ(count_, 2);
+  EXPECT_EQ(Content("data\\a.pak", "hello.txt"),
+            "The positional mask keeps this text readable only to us.\n");
+  Stored stored;
+  ASSERT_TRUE(ReadStored("data\\a.pak", "hello.txt", &stored));
+  EXPECT_EQ(stored.compressType, 1);
+  EXPECT_EQ(ReadFileOrEmpty(Install("readme.txt")), "Quelmar masked patch fixture\n");
+}
+
 TEST_F(ApplyPackageTest, APackedPackageEncodesWithTheCodecOfTheCompressType) {
   MakePack("p.pak", {});
   std::string content;

@@ -152,18 +152,17 @@ class WriteSession {
 
   // Writes the list and closes. Keeps the first error of the session.
   int Finish(bool ok) {
-    int32_t code = LastErrorCode();
-    std::string message = LastErrorMessage();
+    KeptError first;
     if (options_.keepList) {
       std::string text = list_.Serialize();
       bool listed = archive_->AddFile(text.data(), static_cast<uint32_t>(text.size()),
                                       kPackListFileName, true, false, COMPRESS_NONE, 0);
-      if (!ok && !listed) ReportError(code, "%s", message.c_str());
+      if (!ok && !listed) first.Restore();
       ok = ok && listed;
     }
-    KeptError first;
+    KeptError beforeClose;
     bool closed = archive_->Close();
-    if (!ok) first.Restore();
+    if (!ok) beforeClose.Restore();
     return ok && closed ? kExitSuccess : PrintLastError();
   }
 
@@ -236,28 +235,6 @@ bool DrainStream(PackFileStream* stream, Sink sink) {
     left -= got;
   }
   return true;
-}
-
-// A stored name as a path below the extraction folder: no absolute paths,
-// drive letters or ".." components that would leave it.
-bool SafeRelativePath(const std::string& name, std::string* relative) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    unsigned char c = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
-    if (c == 0 || c == '\\' || c == '/') {
-      if (part.empty() && (c == 0 || i == 0)) return false;
-      if (part == ".." || part.find(':') != std::string::npos) return false;
-      if (!part.empty() && part != ".") parts.push_back(part);
-      part.clear();
-      continue;
-    }
-    part += static_cast<char>(c);
-    if (IsLeadByte(c) && i + 1 < name.size()) part += name[++i];
-  }
-  relative->clear();
-  for (const std::string& p : parts) *relative = JoinPath(*relative, p);
-  return !relative->empty();
 }
 
 bool WriteWholeFile(const std::string& path, PackFileStream* stream) {
@@ -451,14 +428,13 @@ int PakExtract(const std::string& archive, const std::string& folder) {
                info.hash.hashB);
       name = unlisted;
     }
-    std::string relative;
-    if (!SafeRelativePath(name, &relative)) {
+    if (!IsSafeRelativeName(name)) {
       ReportError(ERR_INVALID, "name=%s (leaves the folder)", name.c_str());
       return PrintLastError();
     }
     PackFileStream* stream = OpenPackSlot(session.archive(), info.slot);
     if (stream == nullptr) return PrintLastError();
-    bool ok = WriteWholeFile(JoinPath(folder, relative), stream);
+    bool ok = WriteWholeFile(JoinPath(folder, name), stream);
     stream->Release();
     if (!ok) return PrintLastError();
     progress.Advance();

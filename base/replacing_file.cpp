@@ -1,0 +1,33 @@
+#include "base/replacing_file.h"
+
+namespace qlmr {
+
+bool ReplacingFile::Create(const char* folder, const char* prefix) {
+  Discard();
+  if (!CreateUniqueTempFile(folder, prefix, &tempPath_)) {
+    tempPath_.clear();
+    return false;
+  }
+  return file_.Open(tempPath_.c_str(), FileMode::kCreate);
+}
+
+bool ReplacingFile::Write(const void* data, uint32_t length) {
+  return length == 0 || file_.Write(data, length);
+}
+
+bool ReplacingFile::Commit(const char* destination) {
+  // The copy must be on the device before it takes the destination's place.
+  if (!file_.Flush() || !file_.Close()) return false;
+  if (!MoveFileReplace(tempPath_.c_str(), destination)) return false;
+  tempPath_.clear();
+  return true;
+}
+
+void ReplacingFile::Discard() {
+  if (tempPath_.empty()) return;
+  file_.Close();
+  RemoveFileAt(tempPath_.c_str());
+  tempPath_.clear();
+}
+
+}  // namespace qlmr

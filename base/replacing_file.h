@@ -1,0 +1,50 @@
+// Writing a file whole or not at all: the content goes to a new file under a
+// unique temporary name, is made durable, and only then moves over the
+// destination, so the destination holds either its old content or all of
+// the new. The one way the system rewrites a file in place.
+//
+// State after each failure: Create or a write failed, or Commit failed: the
+// destination is as it was; the temporary file is deleted when the object
+// ends (or at Discard). ReplacingFile reports nothing: each caller words its
+// own report right after the failed call, while LastSystemError() still
+// names the cause. One thread uses an object.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/platform.h"
+
+namespace qlmr {
+
+class ReplacingFile {
+ public:
+  ReplacingFile() = default;
+  ~ReplacingFile() { Discard(); }
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  // Creates the temporary file in `folder`, its name starting with `prefix`.
+  // On failure tempPath() names the file that could not be opened, or is
+  // empty when no name could be made.
+  bool Create(const char* folder, const char* prefix);
+
+  // The open temporary file.
+  File* file() { return &file_; }
+  const std::string& tempPath() const { return tempPath_; }
+
+  // Appends `length` bytes; nothing to write always succeeds.
+  bool Write(const void* data, uint32_t length);
+
+  // Flushes and closes the temporary file, then moves it over `destination`.
+  bool Commit(const char* destination);
+
+  // Closes and deletes the temporary file unless it was committed.
+  void Discard();
+
+ private:
+  std::string tempPath_;
+  File file_;
+};
+
+}  // namespace qlmr
