@@ -71,15 +71,14 @@ bool EncodeSource(uint8_t type, PreparedFile* file) {
     ReportError(ERR_NO_CODEC, "CompressType=%d", type);
     return false;
   }
-  uint32_t storedSize = file->contentSize;
-  data.resize(std::max<uint32_t>(codec->MaxEncodedSize(file->contentSize), 1));
-  if (!codec->Encode(data.data(), static_cast<uint32_t>(data.size()), &storedSize)) {
+  std::vector<uint8_t> encoded;
+  if (!EncodeToBuffer(*codec, data.data(), file->contentSize, &encoded)) {
     // The codec's own message does not say which file it refused.
     std::string reason = LastErrorMessage();
     ReportError(LastErrorCode(), "File=%s, %s", file->path.c_str(), reason.c_str());
     return false;
   }
-  data.resize(storedSize);
+  data.swap(encoded);
   return true;
 }
 
