@@ -22,10 +22,10 @@
 #include "base/platform.h"
 #include "pack/pack_archive.h"
 #include "pack/pack_inspect.h"
+#include "pack/pack_list_file.h"
 #include "patch/control_list.h"
 #include "patch/patch_format.h"
 #include "patch/zip_writer.h"
-#include "tools/pak/list_file.h"
 #include "tools/tool_support.h"
 
 namespace qlmr {
@@ -287,14 +287,15 @@ bool LoadPackSide(const std::string& path, const char* treeName, PackSide* side)
   side->list = {listName, bySlot[static_cast<uint32_t>(listSlot)]->block};
   std::string text;
   if (!ReadStoredContent(*side->archive, listName, &text)) return false;
-  tools::ListFile list;
+  PackListFile list;
   list.Parse(text);
   size_t covered = 1;  // the list file itself
-  for (const tools::ListEntry& entry : list.entries()) {
-    int32_t slot = FindPackSlot(*side->archive, entry.name.c_str());
+  for (const auto& keyed : list.entries()) {
+    const PackListEntry& entry = keyed.second;
+    int32_t slot = FindPackSlotOfKey(*side->archive, keyed.first);
     if (slot < 0) continue;  // listed but not stored: nothing to compare or write
-    auto inserted = side->files.emplace(NormalizeName(entry.name),
-                                        StoredFile{entry.name, bySlot[uint32_t(slot)]->block});
+    auto inserted =
+        side->files.emplace(keyed.first, StoredFile{entry.name, bySlot[uint32_t(slot)]->block});
     if (inserted.second) ++covered;
   }
   if (covered != slots.size()) {
