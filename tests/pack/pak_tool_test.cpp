@@ -207,6 +207,18 @@ TEST_F(PakToolTest, ExtractWritesNoNameThatLeavesItsFolderOrIsNoFileOnWindows) {
   EXPECT_FALSE(PathExists(dir_.Join("escape").c_str()));
 }
 
+TEST_F(PakToolTest, ExtractNeverWritesOverTheArchiveItReads) {
+  WriteFileOrDie(dir_.Join("f"), "x");
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+  ASSERT_EQ(Pak("add x.pak 'X.PAK=f'").exitCode, 0);
+  std::string before = ReadFileOrEmpty(dir_.Join("x.pak"));
+  ToolRun extract = Pak("extract x.pak .");
+  EXPECT_EQ(extract.exitCode, 1);
+  EXPECT_EQ(extract.err, "error 10: name=X.PAK (the archive itself)\n");
+  EXPECT_TRUE(ReadFileOrEmpty(dir_.Join("x.pak")) == before) << "the archive changed";
+  EXPECT_EQ(Pak("verify x.pak").exitCode, 0);
+}
+
 TEST_F(PakToolTest, UsageAndFailures) {
   EXPECT_EQ(Pak("").exitCode, 2);
   EXPECT_EQ(Pak("frobnicate x.pak").exitCode, 2);

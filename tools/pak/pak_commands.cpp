@@ -431,9 +431,16 @@ int PakExtract(const std::string& archive, const std::string& folder) {
       ReportError(ERR_INVALID, "name=%s (leaves the folder)", name.c_str());
       return PrintLastError();
     }
+    std::string target = JoinPath(folder, name);
+    // Extracting into the archive's own folder may meet a stored file named
+    // like the archive; writing it would cut the archive being read.
+    if (IsSameFileObject(target.c_str(), archive.c_str())) {
+      ReportError(ERR_INVALID, "name=%s (the archive itself)", name.c_str());
+      return PrintLastError();
+    }
     PackFileStream* stream = OpenPackSlot(session.archive(), info.slot);
     if (stream == nullptr) return PrintLastError();
-    bool ok = WriteWholeFile(JoinPath(folder, name), stream);
+    bool ok = WriteWholeFile(target, stream);
     stream->Release();
     if (!ok) return PrintLastError();
     progress.Advance();

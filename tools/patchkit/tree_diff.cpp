@@ -20,6 +20,7 @@
 #include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/replacing_file.h"
 #include "pack/pack_archive.h"
 #include "pack/pack_inspect.h"
 #include "pack/pack_list_file.h"
@@ -875,19 +876,23 @@ bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind,
     return false;
   }
   std::string folder = PathFolder(output);
-  std::string temp;
-  if (!CreateUniqueTempFile(folder.empty() ? "." : folder.c_str(), "qdp", &temp)) {
+  // The builder writes the patch by name; a failed build or self-check
+  // leaves no patch behind, and an earlier one at `output` stays whole.
+  ReplacingFile temp;
+  if (!temp.Create(folder.empty() ? "." : folder.c_str(), "qdp")) {
     ReportError(ERR_ACCESS, "File=%s, WinErr=%d", output.c_str(), LastSystemError());
     return false;
   }
-  bool ok = BuildPatchPackage(lines, diff.newRoot.c_str(), temp.c_str(), kind, &data) &&
-            SelfCheckPatch(diff, temp, check);
-  if (ok && !MoveFileReplace(temp.c_str(), output.c_str())) {
-    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-    ok = false;
+  temp.file()->Close();
+  if (!BuildPatchPackage(lines, diff.newRoot.c_str(), temp.tempPath().c_str(), kind, &data) ||
+      !SelfCheckPatch(diff, temp.tempPath(), check)) {
+    return false;
   }
-  if (!ok) RemoveFileAt(temp.c_str());
-  return ok;
+  if (!temp.Commit(output.c_str())) {
+    ReportError(ERR_WRITE, "File=%s, WinErr=%d", output.c_str(), LastSystemError());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace patchkit
