@@ -1,5 +1,6 @@
 // File utilities: folder chains, path comparison, name normalisation, file
-// sizes and copying between open files. The CRC is in base/crc.h, the positional mask in base/mask.h.
+// sizes and copying between open files. The CRC is in base/crc.h, the
+// positional mask in base/mask.h.
 //
 // All functions are stateless and may run on any thread. Paths are the
 // system's names (base/platform.h).
