@@ -1,8 +1,7 @@
 # qlmr-patchkit diff's work on two installations of 10,000 loose files and
 # 4 archives of 5,000 stored files (DiffInstallations and WritePatch with its
 # self-check, and the comparison alone) against reading and hashing both
-# trees once. The pair's patch
-# sizes go to stderr.
+# trees once. The pair's patch sizes go to stderr.
 #
 # Both trees and the scratch folders live in a RAM file system when there is
 # one: the self-check applies the patch with the updater's own code, which
