@@ -220,6 +220,12 @@ std::string MapNameToDisk(const char* name) {
   for (char& c : utf8) {
     if (c == '\\') c = '/';
   }
+  // A name that exists as spelled maps to itself: one lookup instead of one
+  // per component. Doubled separators are left to the walk, which drops them.
+  struct stat whole;
+  if (!utf8.empty() && utf8.find("//") == std::string::npos && lstat(utf8.c_str(), &whole) == 0) {
+    return utf8;
+  }
   std::string result;
   bool absolute = !utf8.empty() && utf8[0] == '/';
   if (absolute) result = "/";
