@@ -13,6 +13,7 @@
 #include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/replacing_file.h"
 
 namespace qlmr {
 namespace {
@@ -27,38 +28,22 @@ std::unique_ptr<uint8_t[]> Allocate(uint32_t size) {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
 }
 
-// A new file in the destination's folder that replaces the destination on
-// Commit, and is deleted if it is never committed.
-class ReplacingFile {
+// The destination, written through a temporary copy beside it, with the
+// reports of this layer.
+class EncodedOutput {
  public:
-  explicit ReplacingFile(const char* destination) : destination_(destination) {}
-  ~ReplacingFile() {
-    if (!temp_path_.empty()) {
-      file_.Close();
-      RemoveFileAt(temp_path_.c_str());
-    }
-  }
-  ReplacingFile(const ReplacingFile&) = delete;
-  ReplacingFile& operator=(const ReplacingFile&) = delete;
+  explicit EncodedOutput(const char* destination) : file_(destination, kTempPrefix) {}
 
   // Code 3 "WinErr=%d" on failure.
   bool Create() {
-    std::string folder = PathFolder(destination_);
-    if (!CreateUniqueTempFile(folder.c_str(), kTempPrefix, &temp_path_)) {
-      temp_path_.clear();
-      ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
-      return false;
-    }
-    if (!file_.Open(temp_path_.c_str(), FileMode::kCreate)) {
-      ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
-      return false;
-    }
-    return true;
+    if (file_.Create()) return true;
+    ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
+    return false;
   }
 
   // Code 5 "WinErr=%d" on failure.
   bool Write(const void* data, uint32_t length) {
-    if (length == 0 || file_.Write(data, length)) return true;
+    if (file_.Write(data, length)) return true;
     ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
     return false;
   }
@@ -72,25 +57,15 @@ class ReplacingFile {
     return false;
   }
 
-  // Makes the content durable, then moves it over the destination. Code 5
-  // "WinErr=%d" on failure.
+  // Code 5 "WinErr=%d" on failure.
   bool Commit() {
-    if (!file_.Flush() || !file_.Close()) {
-      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-      return false;
-    }
-    if (!MoveFileReplace(temp_path_.c_str(), destination_)) {
-      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-      return false;
-    }
-    temp_path_.clear();
-    return true;
+    if (file_.Commit()) return true;
+    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+    return false;
   }
 
  private:
-  const char* destination_;
-  std::string temp_path_;
-  File file_;
+  ReplacingFile file_;
 };
 
 // Checks the arguments (code 10), then opens the source and gets its size
@@ -143,7 +118,7 @@ bool EncodeCodecFile(const Codec* codec, const char* source, const char* destina
   if (!codec->Encode(buffer.get(), capacity, &length)) return false;
   if (encodedLength != nullptr) *encodedLength = length;
 
-  ReplacingFile output(destination);
+  EncodedOutput output(destination);
   if (!output.Create()) return false;
   if (header == nullptr) headerLength = 0;
   if (!output.Write(header, headerLength) || !output.Write(buffer.get(), length)) return false;
@@ -190,7 +165,7 @@ bool DecodeCodecFile(const Codec* codec, const char* source, const char* destina
 
   if (!codec->Decode(buffer.get(), capacity, length, 0)) return false;
 
-  ReplacingFile output(destination);
+  EncodedOutput output(destination);
   if (!output.Create()) return false;
   if (!output.Write(buffer.get(), decodedSize)) return false;
   return output.Commit();

@@ -2,11 +2,15 @@
 // Internal to the patch subsystem.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "patch/patch_format.h"
 #include "patch/patch_tables.h"
 
 namespace qlmr {
+
+class Codec;
 
 // Reads entry `entryName` (backslashes allowed) of `container`, either into
 // the file `targetFile` (created with its folders, replacing a file) or, when
@@ -19,14 +23,32 @@ namespace qlmr {
 // anything is written, since a patch that cannot deliver a file it promises
 // is broken.
 //
+// Nothing damaged gets out: the sizes the directory claims are checked before
+// anything is allocated or created (CheckEntryClaims; in memory the limit is
+// `sizeLimit`, at most kMaxInMemoryEntry), and the data must arrive with the
+// directory's size and CRC-32. A file is written under a temporary name beside
+// the target and replaces it only then; on failure the target is as it was
+// and no temporary file is left. In memory, the buffer's content after a
+// failure is unspecified.
+//
+// With `roomFor` the buffer is made large enough for that codec to encode
+// the data in place (see MutableExtractionBuffer).
+//
 // Codes: 10 (bad arguments); 14 "ziperr=%d" (the entry cannot be read, a
-// short read); 9 "Size=%llu" (an entry too large for memory); 3
-// "Path=%s, WinErr=%d" (folder) and "File=%s, WinErr=%d" (create);
-// 5 "File=%s, WinErr: %d" (write).
+// short read); 2 "Entry=%s(size)" (impossible sizes), "Entry=%s(crc)" (the
+// data does not match its CRC); 9 "Size=%llu" (an entry too large for
+// memory or for the system's 32-bit sizes); 3 "Path=%s, WinErr=%d" (folder)
+// and "File=%s, WinErr=%d" (create); 5 "File=%s, WinErr: %d" (write, flush
+// or the final move).
 bool ExtractEntry(const PatchContainer* container, const char* entryName, const char* targetFile,
-                  const uint8_t** data, uint32_t* length, bool mustExist);
+                  const uint8_t** data, uint32_t* length, bool mustExist,
+                  uint64_t sizeLimit = patch_format::kMaxInMemoryEntry,
+                  const Codec* roomFor = nullptr);
 
 // The extraction buffer's current capacity in bytes (it never shrinks).
 size_t ExtractionBufferCapacity();
+// The extraction buffer, writable, ExtractionBufferCapacity() bytes long;
+// valid until the next in-memory extraction.
+uint8_t* MutableExtractionBuffer();
 
 }  // namespace qlmr

@@ -39,20 +39,16 @@ void Notify(PatchProgressCallback callback, const PatchEntry& entry, int32_t kin
   if (callback != nullptr) callback(entry.packName.c_str(), entry.fileName.c_str(), kind);
 }
 
-bool AddEncoded(PackArchive* archive, const PatchEntry& entry, const uint8_t* data,
+// Encodes the data in the extraction buffer, where ExtractEntry left room
+// for it: the entry costs its content, its encoded form and the encoder.
+bool AddEncoded(PackArchive* archive, const PatchEntry& entry, const Codec* codec,
                 uint32_t length) {
-  const Codec* codec = GetCodecRegistry().Find(entry.compressType);
-  if (codec == nullptr) return false;
-  uint32_t capacity = std::max(length, codec->MaxEncodedSize(length));
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
-  if (buffer == nullptr) {
-    ReportError(ERR_NO_MEMORY, "Size=%u", capacity);
-    return false;
-  }
-  memcpy(buffer.get(), data, length);
+  uint32_t capacity = static_cast<uint32_t>(
+      std::min<size_t>(ExtractionBufferCapacity(), std::max(length, codec->MaxEncodedSize(length))));
+  uint8_t* buffer = MutableExtractionBuffer();
   uint32_t encoded = length;
-  if (!codec->Encode(buffer.get(), capacity, &encoded)) return false;
-  return archive->AddFile(buffer.get(), encoded, entry.fileName.c_str(), true, true,
+  if (!codec->Encode(buffer, capacity, &encoded)) return false;
+  return archive->AddFile(buffer, encoded, entry.fileName.c_str(), true, true,
                           static_cast<uint8_t>(entry.compressType), entry.contentSize);
 }
 
@@ -191,14 +187,26 @@ bool PatchPackageImpl::ApplyPackEntry(PackArchive* archive, const PatchEntry& en
   }
   Notify(callback, entry, ENTRY_OP_WRITE);
   std::string name = JoinPath(entry.packName, entry.fileName);
+  bool encode = !entry.container->preEncoded && entry.compressType != COMPRESS_NONE;
+  const Codec* codec = nullptr;
+  if (encode && (codec = GetCodecRegistry().Find(entry.compressType)) == nullptr) return false;
   const uint8_t* data = nullptr;
   uint32_t length = 0;
-  if (!ExtractEntry(entry.container, name.c_str(), nullptr, &data, &length, true)) return false;
-  if (entry.container->preEncoded || entry.compressType == COMPRESS_NONE) {
+  if (!ExtractEntry(entry.container, name.c_str(), nullptr, &data, &length, true,
+                    patch_format::kMaxInMemoryEntry, codec)) {
+    return false;
+  }
+  if (!encode) {
     return archive->AddFile(data, length, entry.fileName.c_str(), true, true,
                             static_cast<uint8_t>(entry.compressType), entry.contentSize);
   }
-  return AddEncoded(archive, entry, data, length);
+  // Content the archive will record with another length could never be read
+  // back: refuse it before it is stored.
+  if (length != entry.contentSize) {
+    ReportError(ERR_BAD_DATA, "Entry=%s(size)", name.c_str());
+    return false;
+  }
+  return AddEncoded(archive, entry, codec, length);
 }
 
 }  // namespace qlmr

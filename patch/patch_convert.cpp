@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "base/file_util.h"
 #include "base/platform.h"
+#include "patch/packed_file.h"
 #include "patch/patch_format.h"
 #include "patch/patch_package_impl.h"
 
@@ -63,10 +64,8 @@ bool PatchPackageImpl::ConvertPackageFile(const char* source, const char* target
     failure.Restore();
     return false;
   }
-  uint32_t contentSize = fmt::LoadLittleEndian32(header + fmt::kPackedSizeOffset);
-  if (!registry.DecodeFile(codec, target, target, fmt::kPackedDataOffset, contentSize)) {
-    return false;
-  }
+  // Checked and streamed: a forged length cannot make a huge file.
+  if (!UnpackPackedFile(target, target)) return false;
   return MaskFileInPlace(target, false, true);
 }
 

@@ -38,6 +38,9 @@ constexpr uint32_t kCopyChunkSize = 1u << 16;
 
 // Largest entry taken into memory: what a pack archive can hold.
 constexpr uint64_t kMaxInMemoryEntry = 0x7FFFFFFF;
+// Largest control list: lines for every file of many full pack archives stay
+// far below it, and a forged list cannot make the tables grow without end.
+constexpr uint64_t kMaxControlListSize = 32u << 20;
 
 // The pause between whole-pack entries and the work inside packs.
 constexpr int kPackPauseMilliseconds = 500;

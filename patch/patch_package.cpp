@@ -8,8 +8,10 @@
 #include "base/platform.h"
 #include "patch/control_list.h"
 #include "patch/extract_entry.h"
+#include "patch/packed_file.h"
 #include "patch/patch_format.h"
 #include "patch/patch_package_impl.h"
+#include "patch/zip_checks.h"
 
 namespace qlmr {
 namespace {
@@ -49,7 +51,7 @@ bool PatchPackageImpl::OpenPackage(const char* path, const char* packExtension) 
   uint8_t header[patch_format::kHeaderSize] = {};
   PatchKind kind = PATCH_KIND_NONE;
   if (!DetectPatchKindChecked(path, header, &kind)) return false;
-  PatchContainer* container = OpenContainer(path, key, kind, header);
+  PatchContainer* container = OpenContainer(path, key, kind);
   if (container == nullptr) return false;
 
   // A container that failed to load is dropped again, so that opening the
@@ -59,7 +61,8 @@ bool PatchPackageImpl::OpenPackage(const char* path, const char* packExtension) 
     return false;
   };
   const uint8_t* text = nullptr;
-  if (!ExtractEntry(container, patch_format::kControlListName, nullptr, &text, nullptr, false)) {
+  if (!ExtractEntry(container, patch_format::kControlListName, nullptr, &text, nullptr, false,
+                    patch_format::kMaxControlListSize)) {
     return drop();
   }
   std::vector<PatchEntry> entries = ParseControlList(reinterpret_cast<const char*>(text));
@@ -78,7 +81,7 @@ bool PatchPackageImpl::OpenPackage(const char* path, const char* packExtension) 
 }
 
 PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const std::string& key,
-                                                PatchKind kind, const uint8_t header[8]) {
+                                                PatchKind kind) {
   PatchContainer container;
   container.key = key;
   if (kind == PATCH_KIND_MASKED_ZIP) {
@@ -92,14 +95,9 @@ PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const s
       ReportError(ERR_INVALID, "Path=%s(too long)", copy.c_str());
       return nullptr;
     }
-    CodecRegistry& registry = GetCodecRegistry();
-    const Codec* codec = registry.Find(patch_format::kPackedCodec);
-    if (codec == nullptr ||
-        !registry.DecodeFile(
-            codec, path.c_str(), copy.c_str(), patch_format::kPackedDataOffset,
-            patch_format::LoadLittleEndian32(header + patch_format::kPackedSizeOffset))) {
-      return nullptr;
-    }
+    // The trailer is checked while the content streams into the copy, so a
+    // damaged download is refused before its zip is looked at.
+    if (!UnpackPackedFile(path.c_str(), copy.c_str())) return nullptr;
     unpackedCopies_.push_back(copy);
     container.openedPath = copy;
     container.preEncoded = false;
@@ -119,6 +117,14 @@ PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const s
     ReportError(ERR_ZIP, "ziperr=%d", zipError);
     return nullptr;
   }
+  File opened;
+  uint64_t size = 0;
+  if (!opened.Open(container.openedPath.c_str(), FileMode::kRead) || !opened.Size(&size)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", container.openedPath.c_str(), LastSystemError());
+    return nullptr;
+  }
+  opened.Close();
+  if (!CheckZipLayout(container.zip->Entries(), size)) return nullptr;
   PatchContainer& stored = tables_.containers[key];
   stored = std::move(container);
   return &stored;

@@ -63,8 +63,7 @@ class PatchPackageImpl : public PatchPackage {
  private:
   // Opens the container of a patch file of `kind` and stores it under `key`;
   // null with the error set.
-  PatchContainer* OpenContainer(const std::string& path, const std::string& key, PatchKind kind,
-                                const uint8_t header[8]);
+  PatchContainer* OpenContainer(const std::string& path, const std::string& key, PatchKind kind);
 
   PatchTables tables_;
   std::string workFolder_;

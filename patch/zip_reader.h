@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace qlmr {
 
@@ -49,13 +51,29 @@ const ZipReadHandlers* GetZipReadHandlers(ZipByteForm form);
 // Fills the inverted and masked tables again from the library's defaults.
 void RefillZipReadHandlers();
 
+// What the central directory says of one entry. Nothing here is trusted:
+// the checks above the reader (patch/zip_checks.h) compare it with the file
+// and with the data as it is read.
+struct ZipEntryInfo {
+  static constexpr uint64_t kUnknownOffset = UINT64_MAX;
+
+  std::string name;
+  uint64_t size = 0;            // uncompressed
+  uint64_t compressedSize = 0;  // bytes of entry data in the file
+  int method = 0;               // 0 stored, 8 deflate; others unsupported
+  uint32_t crc32 = 0;           // the zip format's standard CRC-32 of the data
+  // Offset of the entry's local record in the file; kUnknownOffset where the
+  // library does not tell it.
+  uint64_t localOffset = kUnknownOffset;
+};
+
 // One entry of an open directory, opened for reading.
 class ZipEntryReader {
  public:
   virtual ~ZipEntryReader() = default;
-  // The entry's uncompressed size from the directory. False when the
-  // directory cannot tell it (see ZipDirectory::ErrorNumber).
-  virtual bool Size(uint64_t* size) = 0;
+  // The entry's central directory record. False when the directory cannot
+  // tell it (see ZipDirectory::ErrorNumber).
+  virtual bool Info(ZipEntryInfo* info) = 0;
   // Moves the read position back to the start of the entry's data.
   virtual bool Rewind() = 0;
   // Reads up to `length` bytes of uncompressed data: the count, 0 at the
@@ -81,6 +99,8 @@ class ZipDirectory {
   virtual std::unique_ptr<ZipEntryReader> OpenEntry(const char* name) = 0;
   // The library's error number of the last failure on this directory.
   virtual int ErrorNumber() const = 0;
+  // Every entry of the central directory, in its order.
+  virtual std::vector<ZipEntryInfo> Entries() const = 0;
 };
 
 }  // namespace qlmr

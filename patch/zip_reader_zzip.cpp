@@ -1,10 +1,14 @@
 // The zip reader over zziplib. zziplib reads the container through a table of
 // file handlers; the inverted and masked forms get copies of its default
 // table whose read handler undoes the form by file position.
+#include <zzip/lib.h>
 #include <zzip/plugin.h>
 #include <zzip/zzip.h>
 
 #include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "base/platform.h"
 #include "patch/zip_reader.h"
@@ -60,19 +64,49 @@ ZzipReadHandlers& HandlersOf(ZipByteForm form) {
   return plain;
 }
 
+// Entry names compare ignoring ASCII case, as zziplib's caseless lookup does.
+std::string CaselessKey(const char* name) {
+  std::string key = name;
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+  }
+  return key;
+}
+
+// The central directory as zziplib parsed it, with the fields its public
+// stat leaves out (CRC, record offset), read from its directory headers.
+std::vector<ZipEntryInfo> ReadDirectory(ZZIP_DIR* dir) {
+  std::vector<ZipEntryInfo> entries;
+  zzip_rewinddir(dir);
+  for (;;) {
+    const zzip_dir_hdr* header = dir->hdr;
+    ZZIP_DIRENT dirent;
+    if (header == nullptr || zzip_dir_read(dir, &dirent) == 0) break;
+    ZipEntryInfo info;
+    info.name.assign(header->d_name, header->d_namlen);
+    info.size = header->d_usize;
+    info.compressedSize = header->d_csize;
+    info.method = header->d_compr;
+    info.crc32 = header->d_crc32;
+    info.localOffset = header->d_off;
+    entries.push_back(std::move(info));
+  }
+  zzip_rewinddir(dir);
+  return entries;
+}
+
 class ZzipEntryReader : public ZipEntryReader {
  public:
-  ZzipEntryReader(ZZIP_DIR* dir, ZZIP_FILE* file, std::string name)
-      : dir_(dir), file_(file), name_(std::move(name)) {}
+  ZzipEntryReader(ZZIP_DIR* dir, ZZIP_FILE* file, std::string name, const ZipEntryInfo* info)
+      : dir_(dir), file_(file), name_(std::move(name)), info_(info) {}
   ~ZzipEntryReader() override { zzip_file_close(file_); }
 
-  bool Size(uint64_t* size) override {
-    ZZIP_STAT stat;
-    if (zzip_dir_stat(dir_, name_.c_str(), &stat, ZZIP_CASELESS) != 0) return false;
-    // zziplib keeps sizes in an int; entries up to 4 GiB come back negative.
-    *size = static_cast<uint32_t>(stat.st_size);
+  bool Info(ZipEntryInfo* info) override {
+    if (info_ == nullptr) return false;
+    *info = *info_;
     return true;
   }
+
   bool Rewind() override { return zzip_seek(file_, 0, SEEK_SET) == 0; }
   int64_t Read(void* buffer, uint32_t length) override {
     zzip_ssize_t n = zzip_file_read(file_, buffer, length);
@@ -87,22 +121,31 @@ class ZzipEntryReader : public ZipEntryReader {
   ZZIP_DIR* dir_;
   ZZIP_FILE* file_;
   std::string name_;
+  const ZipEntryInfo* info_;
 };
 
 class ZzipDirectory : public ZipDirectory {
  public:
-  explicit ZzipDirectory(ZZIP_DIR* dir) : dir_(dir) {}
+  explicit ZzipDirectory(ZZIP_DIR* dir) : dir_(dir), entries_(ReadDirectory(dir)) {
+    // The first of several equal names is the one zziplib opens.
+    for (const ZipEntryInfo& info : entries_) byName_.emplace(CaselessKey(info.name.c_str()), &info);
+  }
   ~ZzipDirectory() override { zzip_dir_close(dir_); }
 
   std::unique_ptr<ZipEntryReader> OpenEntry(const char* name) override {
     ZZIP_FILE* file = zzip_file_open(dir_, name, ZZIP_CASELESS);
     if (file == nullptr) return nullptr;
-    return std::make_unique<ZzipEntryReader>(dir_, file, name);
+    auto found = byName_.find(CaselessKey(name));
+    const ZipEntryInfo* info = found == byName_.end() ? nullptr : found->second;
+    return std::make_unique<ZzipEntryReader>(dir_, file, name, info);
   }
   int ErrorNumber() const override { return zzip_error(dir_); }
+  std::vector<ZipEntryInfo> Entries() const override { return entries_; }
 
  private:
   ZZIP_DIR* dir_;
+  std::vector<ZipEntryInfo> entries_;
+  std::unordered_map<std::string, const ZipEntryInfo*> byName_;
 };
 
 }  // namespace

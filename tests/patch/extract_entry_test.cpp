@@ -161,8 +161,9 @@ TEST(ExtractEntryDataTest, ACorruptDeflateStreamFailsWithCode14) {
 // An entry too large for memory fails before any allocation is tried.
 class HugeEntry : public ZipEntryReader {
  public:
-  bool Size(uint64_t* size) override {
-    *size = 0x80000000u;
+  bool Info(ZipEntryInfo* info) override {
+    info->name = "big";
+    info->size = info->compressedSize = 0x80000000u;  // stored: a possible claim
     return true;
   }
   bool Rewind() override { return true; }
@@ -176,6 +177,7 @@ class HugeDirectory : public ZipDirectory {
     return std::make_unique<HugeEntry>();
   }
   int ErrorNumber() const override { return 0; }
+  std::vector<ZipEntryInfo> Entries() const override { return {}; }
 };
 
 TEST(ExtractEntryLimitTest, AnEntryBeyondWhatAnArchiveHoldsFailsWithCode9) {

@@ -56,9 +56,10 @@ TEST_P(ZipReaderFormTest, ReadsEveryMemberOfEachFormThroughItsHandlers) {
   for (size_t i = members.size(); i-- > 0;) {
     auto entry = zip->OpenEntry(members[i].name.c_str());
     ASSERT_NE(entry, nullptr) << members[i].name;
-    uint64_t size = 0;
-    ASSERT_TRUE(entry->Size(&size));
-    EXPECT_EQ(size, members[i].data.size());
+    ZipEntryInfo info;
+    ASSERT_TRUE(entry->Info(&info));
+    EXPECT_EQ(info.size, members[i].data.size());
+    EXPECT_EQ(info.name, members[i].name);
     EXPECT_EQ(ReadAll(entry.get()), members[i].data) << members[i].name;
     EXPECT_EQ(entry->Tell(), members[i].data.size());
     ASSERT_TRUE(entry->Rewind());

@@ -1,0 +1,122 @@
+#include "patch/packed_file.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "base/codec_format.h"
+#include "base/error.h"
+#include "base/file_util.h"
+#include "base/lzma_buffer.h"
+#include "base/platform.h"
+#include "base/replacing_file.h"
+#include "patch/patch_format.h"
+
+namespace qlmr {
+namespace {
+
+namespace fmt = patch_format;
+
+constexpr uint32_t kTrailerSize = 4;
+constexpr char kUnpackTempPrefix[] = "qup";
+
+}  // namespace
+
+bool UnpackPackedFile(const char* source, const char* destination) {
+  File input;
+  uint64_t size = 0;
+  if (!input.Open(source, FileMode::kRead) || !input.Size(&size)) {
+    ReportError(ERR_READ, "winErr=%d", LastSystemError());
+    return false;
+  }
+  uint8_t header[fmt::kHeaderSize];
+  uint32_t got = 0;
+  if (size <= fmt::kPackedDataOffset + kTrailerSize) {
+    ReportError(ERR_BAD_DATA, "");
+    return false;
+  }
+  if (!input.Read(header, fmt::kHeaderSize, &got) || got != fmt::kHeaderSize) {
+    ReportError(ERR_READ, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  if (fmt::LoadLittleEndian32(header) != fmt::kPackedMagic) {
+    ReportError(ERR_BAD_DATA, "");
+    return false;
+  }
+  uint32_t claimed = fmt::LoadLittleEndian32(header + fmt::kPackedSizeOffset);
+
+  ReplacingFile output(destination, kUnpackTempPrefix);
+  if (!output.Create()) {
+    ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  LzmaDecodeStream decoder;
+  uint64_t written = 0;
+  bool writeFailed = false;
+  auto write = [&](const uint8_t* data, size_t length) {
+    // More than the header promises is refused before it reaches the disk.
+    if (written + length > claimed) return false;
+    written += length;
+    if (output.Write(data, static_cast<uint32_t>(length))) return true;
+    writeFailed = true;
+    return false;
+  };
+
+  uint32_t crc = CrcUpdate(kCrcInit, header, fmt::kHeaderSize);
+  const uint64_t dataEnd = size - kTrailerSize;
+  uint64_t position = fmt::kHeaderSize;
+  // Pieces are a multiple of 4 bytes, so every piece starts on a word of the
+  // codec's mask.
+  std::vector<uint8_t> piece(fmt::kCopyChunkSize);
+  int decodeResult = LZMA_RESULT_OK;
+  while (position < dataEnd) {
+    uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(piece.size(), dataEnd - position));
+    if (!input.Read(piece.data(), want, &got) || got != want) {
+      ReportError(ERR_READ, "WinErr=%d", LastSystemError());
+      return false;
+    }
+    crc = CrcUpdate(crc, piece.data(), want);
+    position += want;
+    // After a decoding failure the rest is still read, for the CRC: a
+    // damaged download must be told apart from a bad encoder.
+    if (decodeResult == LZMA_RESULT_OK) {
+      XorWordMask(piece.data(), want, LZMA_WORD_MASK);
+      decodeResult = decoder.Feed(piece.data(), want, write);
+      if (writeFailed) {
+        ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+        return false;
+      }
+    }
+  }
+  uint8_t trailer[kTrailerSize];
+  if (!input.Read(trailer, kTrailerSize, &got) || got != kTrailerSize) {
+    ReportError(ERR_READ, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  input.Close();
+  if (CrcFinish(crc) != fmt::LoadLittleEndian32(trailer)) {
+    ReportError(ERR_BAD_DATA, "File=%s(crc)", source);
+    return false;
+  }
+  if (decodeResult == LZMA_RESULT_OK) decodeResult = decoder.Finish();
+  if ((decoder.HasHeader() && decoder.DecodedSize() != claimed) ||
+      decodeResult == LZMA_RESULT_OUTPUT_FAILED) {
+    ReportError(ERR_BAD_DATA, "File=%s(size)", source);
+    return false;
+  }
+  if (decodeResult == LZMA_RESULT_NO_MEMORY) {
+    ReportError(ERR_NO_MEMORY, "LZMA decompress=%d", claimed);
+    return false;
+  }
+  if (decodeResult != LZMA_RESULT_OK) {
+    ReportError(ERR_CODEC, "LZMA decompress[%d]", decodeResult);
+    return false;
+  }
+  if (!output.Commit()) {
+    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qlmr
