@@ -61,7 +61,9 @@ bool PatchPackageImpl::OpenPackage(const char* path, const char* packExtension) 
     return false;
   };
   const uint8_t* text = nullptr;
-  if (!ExtractEntry(container, patch_format::kControlListName, nullptr, &text, nullptr, false,
+  // A container without its control list is not a patch: taken as an empty
+  // one, a damaged name in the directory would pass for a successful update.
+  if (!ExtractEntry(container, patch_format::kControlListName, nullptr, &text, nullptr, true,
                     patch_format::kMaxControlListSize)) {
     return drop();
   }
