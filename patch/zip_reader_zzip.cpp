@@ -97,8 +97,7 @@ std::vector<ZipEntryInfo> ReadDirectory(ZZIP_DIR* dir) {
 
 class ZzipEntryReader : public ZipEntryReader {
  public:
-  ZzipEntryReader(ZZIP_DIR* dir, ZZIP_FILE* file, std::string name, const ZipEntryInfo* info)
-      : dir_(dir), file_(file), name_(std::move(name)), info_(info) {}
+  ZzipEntryReader(ZZIP_FILE* file, const ZipEntryInfo* info) : file_(file), info_(info) {}
   ~ZzipEntryReader() override { zzip_file_close(file_); }
 
   bool Info(ZipEntryInfo* info) override {
@@ -118,9 +117,7 @@ class ZzipEntryReader : public ZipEntryReader {
   }
 
  private:
-  ZZIP_DIR* dir_;
   ZZIP_FILE* file_;
-  std::string name_;
   const ZipEntryInfo* info_;
 };
 
@@ -137,7 +134,7 @@ class ZzipDirectory : public ZipDirectory {
     if (file == nullptr) return nullptr;
     auto found = byName_.find(CaselessKey(name));
     const ZipEntryInfo* info = found == byName_.end() ? nullptr : found->second;
-    return std::make_unique<ZzipEntryReader>(dir_, file, name, info);
+    return std::make_unique<ZzipEntryReader>(file, info);
   }
   int ErrorNumber() const override { return zzip_error(dir_); }
   std::vector<ZipEntryInfo> Entries() const override { return entries_; }
