@@ -228,6 +228,7 @@ int ComparePaths(const char* a, const char* b) {
   std::string left = TrimForComparison(a);
   std::string right = TrimForComparison(b);
   if (strcasecmp(left.c_str(), right.c_str()) == 0) return 0;
+  if (IsSameFileObject(left.c_str(), right.c_str())) return 0;
   std::string short_left = ShortPathName(left.c_str());
   std::string short_right = ShortPathName(right.c_str());
   return strcasecmp(short_left.c_str(), short_right.c_str());

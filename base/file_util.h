@@ -75,8 +75,9 @@ bool MaskFileInPlace(const char* path, bool excludeTrailer, bool invert);
 bool CreateFolderChain(const char* path);
 
 // 0 when both paths name the same file system object: equal after trimming
-// blanks and one trailing separator, ignoring ASCII case, or equal in their
-// short forms. Otherwise the case-insensitive comparison value.
+// blanks and one trailing separator, ignoring ASCII case, or one existing
+// object however spelled (IsSameFileObject of base/platform.h), or equal in
+// their short forms. Otherwise the case-insensitive comparison value.
 int ComparePaths(const char* a, const char* b);
 
 // Copies `in` to `out` (which holds strlen(in) + 1 bytes), with 'A'..'Z'

@@ -92,9 +92,19 @@ bool RemoveEmptyFolder(const char* path);
 // Best effort: continues past failures and returns false if any occurred.
 bool RemoveFolderContents(const char* path);
 bool RemoveFileAt(const char* path);
+// Whether both paths name one existing file system object, however they are
+// spelled (relative or absolute, another letter case, a link to it). False
+// when either does not exist. POSIX: same device and inode after the name
+// mapping, links followed. Win32: open both (FILE_FLAG_BACKUP_SEMANTICS, no
+// access, sharing all) and compare GetFileInformationByHandle's volume serial
+// number and file index.
+bool IsSameFileObject(const char* a, const char* b);
 // Moves a file, replacing the target; copies across volumes when needed.
+// Refuses, with the invalid-argument error number (EINVAL, Win32
+// ERROR_INVALID_PARAMETER), when both name one object (IsSameFileObject).
 bool MoveFileReplace(const char* from, const char* to);
-// Copies a file, replacing the target.
+// Copies a file, replacing the target. Refuses as MoveFileReplace does when
+// both name one object: replacing the target would truncate the source.
 bool CopyFileReplace(const char* from, const char* to);
 
 struct FolderEntry {
@@ -111,9 +121,10 @@ std::string TempFolderPath();
 bool CreateUniqueTempFile(const char* folder, const char* prefix, std::string* path);
 // Full path of the running executable; empty on failure.
 std::string ExecutablePath();
-// The short (8.3) form of an existing path on Win32. On POSIX: the path as it
-// maps to the disk (separators and letter case of existing components as
-// found there). Returns `path` unchanged when there is no such form.
+// The short (8.3) form of an existing path on Win32; `path` unchanged when
+// there is no such form. On POSIX: the path as it maps to the disk
+// (separators, and letter case of existing components as found there), also
+// for a path that does not exist yet.
 std::string ShortPathName(const char* path);
 
 // The name under which the C runtime's own file calls (open, fopen) find

@@ -339,16 +339,41 @@ bool RemoveFolderContents(const char* path) { return RemoveTree(DiskPath(path), 
 
 bool RemoveFileAt(const char* path) { return unlink(DiskPath(path).c_str()) == 0 ? true : Fail(); }
 
+namespace {
+
+bool SameObject(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+bool IsSameFileObject(const char* a, const char* b) {
+  struct stat first;
+  struct stat second;
+  if (stat(DiskPath(a).c_str(), &first) != 0 || stat(DiskPath(b).c_str(), &second) != 0) {
+    return Fail();
+  }
+  return SameObject(first, second);
+}
+
 bool CopyFileReplace(const char* from, const char* to) {
   int in = open(DiskPath(from).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return Fail();
-  int out = open(DiskPath(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Truncated only once it is known not to be the source.
+  int out = open(DiskPath(to).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (out < 0) {
     Fail();
     close(in);
     return false;
   }
-  bool ok = CopyContents(in, out) ? true : Fail();
+  struct stat in_stat;
+  struct stat out_stat;
+  bool ok = fstat(in, &in_stat) == 0 && fstat(out, &out_stat) == 0 ? true : Fail();
+  if (ok && SameObject(in_stat, out_stat)) {
+    t_last_error = EINVAL;
+    ok = false;
+  }
+  if (ok) ok = ftruncate(out, 0) == 0 && CopyContents(in, out) ? true : Fail();
   close(in);
   if (close(out) != 0 && ok) ok = Fail();
   return ok;
@@ -357,6 +382,15 @@ bool CopyFileReplace(const char* from, const char* to) {
 bool MoveFileReplace(const char* from, const char* to) {
   std::string disk_from = DiskPath(from);
   std::string disk_to = DiskPath(to);
+  // rename() of one object onto itself succeeds without doing anything; a
+  // caller would take the source for gone.
+  struct stat from_stat;
+  struct stat to_stat;
+  if (stat(disk_from.c_str(), &from_stat) == 0 && stat(disk_to.c_str(), &to_stat) == 0 &&
+      SameObject(from_stat, to_stat)) {
+    t_last_error = EINVAL;
+    return false;
+  }
   if (rename(disk_from.c_str(), disk_to.c_str()) == 0) return true;
   if (errno != EXDEV) return Fail();
   if (!CopyFileReplace(from, to)) return false;
@@ -425,12 +459,7 @@ std::string ExecutablePath() {
   return Utf8ToCp936(std::string(buffer, static_cast<size_t>(n)));
 }
 
-std::string ShortPathName(const char* path) {
-  std::string disk = DiskPath(path);
-  struct stat st;
-  if (stat(disk.c_str(), &st) != 0) return path;
-  return Utf8ToCp936(disk);
-}
+std::string ShortPathName(const char* path) { return Utf8ToCp936(DiskPath(path)); }
 
 std::string RuntimeFileName(const char* path) { return DiskPath(path); }
 

@@ -42,9 +42,15 @@ int32_t ParseDecimal(const char* text) {
   while (isspace(*p)) ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = *p++ == '-';
+  // The magnitude stops growing at 2^31, enough to saturate either sign.
+  constexpr uint32_t kLimit = uint32_t{1} << 31;
   uint32_t value = 0;
-  while (*p >= '0' && *p <= '9') value = value * 10u + static_cast<uint32_t>(*p++ - '0');
-  return static_cast<int32_t>(negative ? 0u - value : value);
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    uint32_t digit = static_cast<uint32_t>(*p - '0');
+    value = value > (kLimit - digit) / 10u ? kLimit : value * 10u + digit;
+  }
+  if (negative) return value >= kLimit ? INT32_MIN : -static_cast<int32_t>(value);
+  return value >= kLimit ? INT32_MAX : static_cast<int32_t>(value);
 }
 
 bool ParseHex8(const char* text, uint32_t* value) {

@@ -17,8 +17,9 @@ int SplitString(const char* text, std::vector<std::string>* tokens, const char* 
                 bool anyOf, bool skipEmpty);
 
 // Decimal reading as C's atoi: leading white space, an optional sign, digits
-// up to the first other character; 0 without digits. Values beyond 32 bits
-// wrap instead of being undefined.
+// up to the first other character; 0 without digits. Values beyond the
+// 32-bit range saturate to INT32_MAX or INT32_MIN, as strtol does with a
+// 32-bit long.
 int32_t ParseDecimal(const char* text);
 
 // Hexadecimal reading as sscanf's "%08X": at most 8 digits of either case

@@ -65,8 +65,11 @@ std::vector<PatchEntry> ParseControlList(const char* text) {
 }
 
 bool IsSafeRelativeName(const std::string& name) {
-  if (name.empty() || IsSeparator(name[0])) return false;  // the folder itself, or a root
-  for (const std::string& component : SplitComponents(name)) {
+  // The join drops one leading separator, so "\\bin\\a.txt" stays below the
+  // folder; a second one would start a network path.
+  size_t start = !name.empty() && IsSeparator(name[0]) ? 1 : 0;
+  if (name.size() == start || IsSeparator(name[start])) return false;  // the folder itself
+  for (const std::string& component : SplitComponents(name.substr(start))) {
     if (component.empty()) continue;                             // "a\\\\b" names "a\\b" everywhere
     if (component.find(':') != std::string::npos) return false;  // drive, stream
     char last = component.back();

@@ -16,9 +16,10 @@ namespace qlmr {
 std::vector<PatchEntry> ParseControlList(const char* text);
 
 // Whether `name`, a relative path with backslashes or slashes, stays inside
-// the folder it is joined to on every platform: no absolute or drive path, no
-// ".." or other component that ends in a dot or a blank, no colon, no
-// reserved device name, and not the folder itself.
+// the folder it is joined to on every platform: one leading separator is
+// allowed (the join drops it), but no network path, no drive path, no ".."
+// or other component that ends in a dot or a blank, no colon, no reserved
+// device name, and not the folder itself.
 bool IsSafeRelativeName(const std::string& name);
 
 // The first name of `entries` that IsSafeRelativeName refuses: a loose

@@ -135,6 +135,8 @@ bool ExtractEntry(const PatchContainer* container, const char* entryName, const 
     ReportError(ERR_INVALID, "");
     return false;
   }
+  // A double-byte character whose trail byte is 0x5C keeps it, as a zip tool
+  // stores such a character: only real backslashes become slashes.
   std::string lookup = NormalizeName(entryName, false, true);
   std::unique_ptr<ZipEntryReader> entry = container->zip->OpenEntry(lookup.c_str());
   if (entry == nullptr && mustExist) return ReportZipError(container);

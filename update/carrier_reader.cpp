@@ -38,15 +38,20 @@ std::string PatchFileName(const std::string& fromText, const std::string& toText
 }
 
 bool IsFileNameSafe(const std::string& versionText) {
+  for (unsigned char c : versionText) {
+    if (c < 0x20 || c == 0x7F) return false;  // also after a lead byte
+  }
   for (size_t i = 0; i < versionText.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(versionText[i]);
     if (IsLeadByte(c) && i + 1 < versionText.size()) {
       ++i;  // a trail byte may look like a backslash
-    } else if (IsSeparator(versionText[i]) || c == ':' || c < 0x20) {
+    } else if (IsSeparator(versionText[i]) || c == ':') {
       return false;
     }
   }
-  return versionText.find("..") == std::string::npos;
+  // Dots inside a text ("CN..0.551.065") stay inside the file name; a text
+  // of dots alone reads as a folder.
+  return versionText.empty() || versionText.find_first_not_of('.') != std::string::npos;
 }
 
 bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,

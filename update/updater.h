@@ -68,8 +68,9 @@ struct EmbeddedPatch {
 // needed). Fills `patch` as far as it got. False, without a report, when the
 // file cannot be read, ends at or before `offset` or inside a version text,
 // has a length field of 32 or more, names a version that cannot be part of a
-// file name (a separator, a drive colon or "..") or when the patch file
-// cannot be written whole. Data without a patch gives an empty patch file.
+// file name (a separator, a drive colon, a control byte, or dots alone) or
+// when the patch file cannot be written whole. Data without a patch gives an
+// empty patch file.
 bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,
                           const std::string& tempFolder, EmbeddedPatch* patch);
 

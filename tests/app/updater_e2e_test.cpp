@@ -237,7 +237,7 @@ class UpdaterTest : public ::testing::Test {
 TEST_F(UpdaterTest, AppliesTheCarriedPatchAndStartsThePatcherAtExit) {
   MakeInstallation();
   ASSERT_TRUE(MakeFolder(JoinPath(install, "download").c_str()));
-  WriteFileOrDie(JoinPath(install, "qlmrpatch.exe"), "#!/bin/sh\npwd > patcher-ran\n");
+  WriteFileOrDie(JoinPath(install, "qlmrpatch.exe"), "#!/bin/sh\npwd > patcher-ran.part && mv patcher-ran.part patcher-ran\n");
   ASSERT_TRUE(MarkExecutable(JoinPath(install, "qlmrpatch.exe").c_str()));
   Start(Wrap(MakePatch(), install));
 
@@ -292,7 +292,8 @@ TEST_F(UpdaterTest, AppliesTheCarriedPatchAndStartsThePatcherAtExit) {
   // The patch file went into download.
   EXPECT_TRUE(PathExists(JoinPath(install, std::string("download\\") + kPatchName).c_str()));
   EXPECT_FALSE(PathExists(JoinPath(temp, std::string("~qlmrPatch\\") + kPatchName).c_str()));
-  // The patcher ran, in the installation folder.
+  // The patcher ran, in the installation folder. It renames its record into
+  // place, so the file appears whole or not at all.
   for (int i = 0; i < 500 && !PathExists(JoinPath(install, "patcher-ran").c_str()); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,10 @@
 namespace qlmr {
 namespace {
 
+using testing_support::CurrentFolderScope;
 using testing_support::ReadFileOrEmpty;
+using testing_support::Spelling;
+using testing_support::SpellingsOfOneFile;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
 
@@ -115,6 +119,40 @@ TEST(PlatformFileTest, MoveReplacesAndTempNamesAreUnique) {
   EXPECT_EQ(PathFileName(one).rfind("axu", 0), 0u);
   EXPECT_EQ(FileSizeOf(one.c_str()), 0u);
   EXPECT_TRUE(PathExists(two.c_str()));
+}
+
+// Every spelling of one file names that file: ComparePaths answers 0, and
+// copying or moving it onto itself is refused before anything is truncated.
+TEST(SameFileObjectTest, EverySpellingOfOneFileIsThatFile) {
+  TempDir dir;
+  WriteFileOrDie(dir.Join("x.zip"), "content");
+  WriteFileOrDie(dir.Join("y.zip"), "content");
+  CurrentFolderScope here(dir.path());
+  for (const Spelling& name : SpellingsOfOneFile(dir, "x.zip")) {
+    for (const std::string& other : {std::string("x.zip"), dir.Join("x.zip")}) {
+      EXPECT_TRUE(IsSameFileObject(name.path.c_str(), other.c_str())) << name.what;
+      EXPECT_EQ(ComparePaths(name.path.c_str(), other.c_str()), 0) << name.what;
+      EXPECT_FALSE(CopyFileReplace(name.path.c_str(), other.c_str())) << name.what;
+      EXPECT_EQ(LastSystemError(), EINVAL) << name.what;
+      EXPECT_FALSE(CopyFileReplace(other.c_str(), name.path.c_str())) << name.what;
+      EXPECT_EQ(LastSystemError(), EINVAL) << name.what;
+      EXPECT_FALSE(MoveFileReplace(name.path.c_str(), other.c_str())) << name.what;
+      EXPECT_EQ(LastSystemError(), EINVAL) << name.what;
+      EXPECT_EQ(ReadFileOrEmpty("x.zip"), "content") << name.what;
+      EXPECT_TRUE(PathExists(name.path.c_str())) << name.what;
+    }
+    // Another file of the same content is another object.
+    EXPECT_FALSE(IsSameFileObject(name.path.c_str(), "y.zip")) << name.what;
+    EXPECT_NE(ComparePaths(name.path.c_str(), "y.zip"), 0) << name.what;
+  }
+  // Names that do not exist compare by their text as it maps to the disk.
+  EXPECT_FALSE(IsSameFileObject("new.zip", "new.zip"));
+  EXPECT_EQ(ComparePaths("sub\\new.zip", "SUB/New.zip"), 0);
+  EXPECT_NE(ComparePaths("new.zip", "x.zip"), 0);
+  // Between two objects both still work.
+  ASSERT_TRUE(CopyFileReplace("x.zip", "y.zip"));
+  ASSERT_TRUE(MoveFileReplace("y.zip", "z.zip"));
+  EXPECT_EQ(ReadFileOrEmpty("z.zip"), "content");
 }
 
 TEST(PlatformTest, ExecutablePathAndTempFolder) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,21 @@ TEST(ParseDecimalTest, BehavesLikeAtoi) {
   EXPECT_EQ(ParseDecimal("+7"), 7);
   EXPECT_EQ(ParseDecimal("abc"), 0);
   EXPECT_EQ(ParseDecimal(""), 0);
-  EXPECT_EQ(ParseDecimal("4294967297"), 1);  // wraps, never undefined
+}
+
+// Out of range, the reading saturates as the C library's conversion does: a
+// wrapped value could turn an unknown operation into a known one.
+TEST(ParseDecimalTest, SaturatesOutOfRange) {
+  const struct {
+    const char* text;
+    int32_t value;
+  } cases[] = {
+      {"2147483647", INT32_MAX},  {"2147483648", INT32_MAX},
+      {"4294967297", INT32_MAX},  {"  +99999999999999999999999|", INT32_MAX},
+      {"-2147483648", INT32_MIN}, {"-2147483649", INT32_MIN},
+      {"-4294967297", INT32_MIN}, {"0000000000000000000000000001", 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseDecimal(c.text), c.value) << c.text;
 }
 
 TEST(ParseHex8Test, ReadsUpToEightDigitsOfEitherCase) {

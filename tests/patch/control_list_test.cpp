@@ -39,6 +39,9 @@ TEST(ParseControlListTest, Cases) {
        "x1|||-2|zz\n7abc|||+3|123456789",
        {"0|||-2|0", "7|||3|305419896"}},
       {"hex of either case", "0|||0|aBcD", {"0|||0|43981"}},
+      {"numbers beyond 32 bits saturate instead of wrapping",
+       "4294967297|||4294967299|0\n-4294967297|||-99999999999|0",
+       {"2147483647|||2147483647|0", "-2147483648|||-2147483648|0"}},
   };
   for (const ParseCase& c : cases) {
     std::vector<std::string> got;
@@ -55,9 +58,17 @@ TEST(SafeNameTest, RefusesEveryFormThatCouldLeaveTheFolder) {
       "a\\..\\..\\x.dll",
       "a/../../x.dll",
       "a\\..",
-      "\\windows\\x.dll",
-      "/etc/passwd",
+      "\\",
+      "/",
+      "\\\\",
       "\\\\server\\share\\x",
+      "//server/share/x",
+      "\\/server\\x",
+      "/\\server\\x",
+      "\\..\\x.dll",
+      "/a/../../x.dll",
+      "\\C:\\x.dll",
+      "\\nul",
       "C:\\x.dll",
       "c:x.dll",
       "a\\b:stream",
@@ -91,6 +102,12 @@ TEST(SafeNameTest, RefusesEveryFormThatCouldLeaveTheFolder) {
       "nul_file",
       "\xb1\xed\\\xca\xfd.txt",
       "\x95\\x",  // trail byte 0x5C: one component, no separator
+      // One leading separator is dropped by the join: still below the folder.
+      "\\bin\\a.txt",
+      "/bin/a.txt",
+      "\\windows\\x.dll",
+      "/etc/passwd",
+      "\\.ver",
   };
   for (const char* name : safe) EXPECT_TRUE(IsSafeRelativeName(name)) << name;
 }

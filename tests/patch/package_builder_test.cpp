@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,6 +91,51 @@ TEST_P(PackageBuilderTest, BuildsAPackageThatOpensAndAppliesToTheSameFiles) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PackageBuilderTest,
                          ::testing::Values(PATCH_KIND_MASKED_ZIP, PATCH_KIND_PACKED));
+
+// One leading backslash is dropped by the join, and a double-byte character
+// whose trail byte is 0x5C stays one character: in the container, on the
+// disk and in the pack archive.
+TEST_P(PackageBuilderTest, LeadingBackslashAndTrailByte5CReachTheirFiles) {
+  const std::string kTrail5C = "\x95\x5C";  // one character, not a folder and a backslash
+  const std::string folderFile = kTrail5C + "\\" + kTrail5C + ".txt";
+  const std::string stored = "icons\\" + kTrail5C + ".tga";
+  WriteFileOrDie(root_.Join("bin\\lead.txt"), "lead");
+  WriteFileOrDie(root_.Join(folderFile), "trail");
+  WriteFileOrDie(root_.Join("data\\item.pak\\" + stored), text_);
+  WriteFileOrDie(
+      list_, "0||\\bin\\lead.txt|0\n0||" + folderFile + "|0\n0|data\\item.pak|" + stored + "|3\n");
+  std::vector<PackageLine> lines;
+  ASSERT_TRUE(ReadPackageList(list_.c_str(), &lines)) << LastErrorMessage();
+  std::string output = work_.Join("out.patch");
+  ASSERT_TRUE(BuildPatchPackage(lines, root_.path().c_str(), output.c_str(), GetParam()))
+      << LastErrorCode() << " " << LastErrorMessage();
+  {
+    std::unique_ptr<PackArchive> archive = NewPackArchive();
+    ASSERT_TRUE(CreateFolderChain(install_.Join("data").c_str()));
+    ASSERT_TRUE(archive->Create(install_.Join("data\\item.pak").c_str()));
+  }
+  PatchPackagePtr package(CreatePatchPackage());
+  ASSERT_TRUE(package->OpenPackage(output.c_str(), "pak")) << LastErrorMessage();
+  ASSERT_TRUE(package->ApplyPackage(install_.path().c_str(), "pak", ".ver", nullptr))
+      << LastErrorCode() << " " << LastErrorMessage();
+
+  EXPECT_EQ(ReadFileOrEmpty(install_.Join("bin\\lead.txt")), "lead");
+  EXPECT_EQ(ReadFileOrEmpty(install_.Join(folderFile)), "trail");
+  std::vector<FolderEntry> top;
+  ASSERT_TRUE(ListFolder(install_.path().c_str(), &top));
+  std::vector<std::string> names;
+  for (const FolderEntry& entry : top) names.push_back(entry.name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"bin", "data", kTrail5C}));
+
+  std::unique_ptr<PackArchive> archive = NewPackArchive();
+  ASSERT_TRUE(archive->Open(install_.Join("data\\item.pak").c_str(), true));
+  EXPECT_EQ(archive->GetCompressType(stored.c_str()), 3);
+  uint32_t size = archive->GetFileSize(stored.c_str(), false);
+  std::string data(size, '\0');
+  ASSERT_TRUE(archive->ReadFileData(stored.c_str(), true, &data[0], size));
+  EXPECT_EQ(data, text_);
+}
 
 TEST(PackageListTest, BadListsAreRefusedWithTheirLine) {
   TempDir dir;

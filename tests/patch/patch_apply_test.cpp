@@ -264,10 +264,17 @@ TEST_F(ApplyPackageTest, AWriteWhoseDataIsMissingFailsWithCode14AndWritesNothing
 }
 
 TEST_F(ApplyPackageTest, ALooseEntryWithAnotherOpFailsWithCode10) {
-  ASSERT_FALSE(Apply(MaskedPackage(dir_.Join("p.patch"), "3||x.txt|0|0\n", {{"x.txt", "X"}})));
-  EXPECT_EQ(LastErrorCode(), ERR_INVALID);
-  EXPECT_EQ(calls_, std::vector<std::string>{"3:|x.txt"});
-  EXPECT_FALSE(PathExists(Install("x.txt").c_str()));
+  // 4294967297 would wrap to 1, a deletion.
+  for (std::string op : {"3", "4294967297"}) {
+    calls_.clear();
+    WriteFileOrDie(Install("x.txt"), "old");
+    std::string list = op + "||x.txt|0|0\n";
+    ASSERT_FALSE(Apply(MaskedPackage(dir_.Join("p.patch"), list.c_str(), {{"x.txt", "X"}}))) << op;
+    EXPECT_EQ(LastErrorCode(), ERR_INVALID) << op;
+    std::string kind = op == "3" ? "3" : "2147483647";
+    EXPECT_EQ(calls_, std::vector<std::string>{kind + ":|x.txt"}) << op;
+    EXPECT_EQ(ReadFileOrEmpty(Install("x.txt")), "old") << op;
+  }
 }
 
 TEST_F(ApplyPackageTest, APathBeyondTheLimitFailsClearly) {

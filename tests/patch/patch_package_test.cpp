@@ -17,11 +17,14 @@
 namespace qlmr {
 namespace {
 
+using testing_support::CurrentFolderScope;
 using testing_support::MaskedPackage;
 using testing_support::PackedPackage;
 using testing_support::PackFileOrDie;
 using testing_support::RandomBytes;
 using testing_support::ReadFileOrEmpty;
+using testing_support::Spelling;
+using testing_support::SpellingsOfOneFile;
 using testing_support::TempDir;
 using testing_support::WriteContainerOrDie;
 using testing_support::WriteFileOrDie;
@@ -185,8 +188,8 @@ TEST_F(PatchPackageTest, ASecondFileMergesIntoTheSameTables) {
 
 TEST_F(PatchPackageTest, AnUnsafeNameRefusesTheWholeFile) {
   const char* forms[] = {
-      "..\\..\\x.dll", "a\\..\\..\\x.dll", "\\abs.dll", "C:\\x.dll", "\\\\srv\\s\\x", "a:b",
-      "NUL",           "aux.txt",          "dir.\\x",   "dir \\x",   "/etc/x"};
+      "..\\..\\x.dll", "a\\..\\..\\x.dll", "\\..\\x.dll", "C:\\x.dll", "\\\\srv\\s\\x", "a:b",
+      "NUL",           "aux.txt",          "dir.\\x",     "dir \\x",   "//srv/x"};
   for (const char* form : forms) {
     for (bool asPack : {false, true}) {
       std::string list =
@@ -310,6 +313,37 @@ TEST_F(PatchPackageTest, ConvertTurnsAPlainZipIntoAPackedFileAndBack) {
   // Back, in place.
   ASSERT_TRUE(package_->ConvertPackageFile(packed.c_str(), packed.c_str()));
   EXPECT_EQ(ReadFileOrEmpty(packed), original);
+}
+
+// Converting a file onto itself, however it is named, converts it in place
+// and never empties it.
+TEST_F(PatchPackageTest, ConvertOntoItselfUnderEverySpelling) {
+  for (size_t i = 0, count = 1; i < count; ++i) {
+    TempDir dir;
+    std::string zip = dir.Join("x.zip");
+    WriteContainerOrDie(zip, "0||a.txt|0|0\n", {{"a.txt", RandomBytes(5, 9000)}},
+                        ZipByteForm::kPlain);
+    std::string original = ReadFileOrEmpty(zip);
+    CurrentFolderScope here(dir.path());
+    std::vector<Spelling> spellings = SpellingsOfOneFile(dir, "x.zip");
+    count = spellings.size();
+    const Spelling& name = spellings[i];
+
+    // Zip to packed, the source named otherwise than the target.
+    ASSERT_TRUE(package_->ConvertPackageFile(name.path.c_str(), "x.zip"))
+        << name.what << ": " << LastErrorCode() << " " << LastErrorMessage();
+    std::string packed = ReadFileOrEmpty(zip);
+    EXPECT_EQ(packed.substr(0, 4), "JZQ1") << name.what;
+    EXPECT_TRUE(package_->VerifyPackageFile("x.zip")) << name.what;
+    // A link may now name a copy of its own; either way nothing is lost.
+    std::string other = ReadFileOrEmpty(name.path);
+    EXPECT_TRUE(other == packed || other == original) << name.what;
+
+    // And back, the target named otherwise than the source.
+    ASSERT_TRUE(package_->ConvertPackageFile("x.zip", name.path.c_str()))
+        << name.what << ": " << LastErrorCode() << " " << LastErrorMessage();
+    EXPECT_TRUE(ReadFileOrEmpty(name.path) == original) << name.what;
+  }
 }
 
 TEST_F(PatchPackageTest, ConvertFailures) {

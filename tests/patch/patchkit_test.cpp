@@ -21,8 +21,10 @@ struct ToolRun {
   std::string output;  // stdout and stderr
 };
 
-ToolRun Patchkit(const std::string& arguments) {
+// Runs the tool with `arguments`, in `folder` when one is given.
+ToolRun Patchkit(const std::string& arguments, const std::string& folder = "") {
   std::string command = std::string(QLMR_PATCHKIT) + " " + arguments + " 2>&1";
+  if (!folder.empty()) command = "cd '" + RuntimeFileName(folder.c_str()) + "' && " + command;
   FILE* pipe = popen(command.c_str(), "r");
   ToolRun run{-1, ""};
   if (pipe == nullptr) return run;
@@ -43,6 +45,11 @@ class PatchkitTest : public ::testing::Test {
     WriteFileOrDie(install_.Join("old.txt"), "old");
   }
   std::string Quote(const std::string& path) { return "'" + path + "'"; }
+  // Builds the packed patch of the fixture's list at `patch`.
+  ToolRun BuildPacked(const std::string& patch) {
+    return Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) + " -o " +
+                    Quote(patch) + " --kind packed");
+  }
 
   TempDir root_;
   TempDir work_;
@@ -85,16 +92,25 @@ TEST_F(PatchkitTest, BuildInspectVerifyAndApplyEachKind) {
 
 TEST_F(PatchkitTest, ConvertBothWays) {
   std::string patch = work_.Join("p.patch");
-  ASSERT_EQ(Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) + " -o " +
-                     Quote(patch) + " --kind packed")
-                .exitCode,
-            0);
+  ASSERT_EQ(BuildPacked(patch).exitCode, 0);
   std::string zip = work_.Join("p.zip");
   ASSERT_EQ(Patchkit("convert " + Quote(patch) + " " + Quote(zip)).exitCode, 0);
   EXPECT_EQ(ReadFileOrEmpty(zip).substr(0, 2), "PK");
   std::string again = work_.Join("again.patch");
   ASSERT_EQ(Patchkit("convert " + Quote(zip) + " " + Quote(again)).exitCode, 0);
   EXPECT_EQ(ReadFileOrEmpty(again), ReadFileOrEmpty(patch));
+}
+
+TEST_F(PatchkitTest, ConvertOntoItselfUnderAnotherNameConvertsInPlace) {
+  std::string patch = work_.Join("p.patch");
+  ASSERT_EQ(BuildPacked(patch).exitCode, 0);
+  ToolRun toZip = Patchkit("convert ./p.patch p.patch", work_.path());
+  ASSERT_EQ(toZip.exitCode, 0) << toZip.output;
+  EXPECT_EQ(ReadFileOrEmpty(patch).substr(0, 2), "PK");
+  ToolRun back = Patchkit("convert p.patch " + Quote(patch), work_.path());
+  ASSERT_EQ(back.exitCode, 0) << back.output;
+  EXPECT_EQ(ReadFileOrEmpty(patch).substr(0, 4), "JZQ1");
+  EXPECT_EQ(Patchkit("verify p.patch", work_.path()).exitCode, 0);
 }
 
 TEST_F(PatchkitTest, FailuresPrintTheErrorAndExitWithOne) {

@@ -1,5 +1,8 @@
 #include "tests/support/test_util.h"
 
+#include <unistd.h>
+
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -27,6 +30,46 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::Join(const std::string& name) const { return JoinPath(path_, name); }
+
+CurrentFolderScope::CurrentFolderScope(const std::string& folder) {
+  char buffer[4096];
+  if (getcwd(buffer, sizeof buffer) == nullptr ||
+      chdir(RuntimeFileName(folder.c_str()).c_str()) != 0) {
+    fprintf(stderr, "cannot change to %s\n", folder.c_str());
+    abort();
+  }
+  previous_ = buffer;
+}
+
+CurrentFolderScope::~CurrentFolderScope() {
+  if (chdir(previous_.c_str()) != 0) {
+    fprintf(stderr, "cannot change back to %s\n", previous_.c_str());
+    abort();
+  }
+}
+
+std::vector<Spelling> SpellingsOfOneFile(const TempDir& dir, const std::string& name) {
+  std::string upper = name;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  std::vector<Spelling> spellings = {
+      {"through the current folder", "./" + name},
+      {"through the current folder, backslash", ".\\" + name},
+      {"plain", name},
+      {"another letter case", upper},
+      {"absolute", dir.Join(name)},
+  };
+#ifndef _WIN32
+  std::string symbolic = "symlink-" + name;
+  std::string hard = "hardlink-" + name;
+  if (symlink(name.c_str(), symbolic.c_str()) != 0 || link(name.c_str(), hard.c_str()) != 0) {
+    fprintf(stderr, "cannot link %s\n", name.c_str());
+    abort();
+  }
+  spellings.push_back({"symbolic link", symbolic});
+  spellings.push_back({"hard link", hard});
+#endif
+  return spellings;
+}
 
 void WriteFileOrDie(const std::string& path, const std::string& content) {
   std::string folder = PathFolder(path);

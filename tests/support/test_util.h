@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qlmr {
 namespace testing_support {
@@ -24,6 +25,29 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// Makes `folder` the current folder until the object goes out of scope.
+class CurrentFolderScope {
+ public:
+  explicit CurrentFolderScope(const std::string& folder);
+  ~CurrentFolderScope();
+  CurrentFolderScope(const CurrentFolderScope&) = delete;
+  CurrentFolderScope& operator=(const CurrentFolderScope&) = delete;
+
+ private:
+  std::string previous_;
+};
+
+// A name of one file and how it is spelled.
+struct Spelling {
+  std::string what;
+  std::string path;
+};
+// Every way the tests name the existing file `name` of `dir`, which must be
+// the current folder: through the current folder ("./x", ".\\x", "x"), in
+// another letter case, absolute, and (POSIX) through a symbolic and a hard
+// link, which this call creates beside the file.
+std::vector<Spelling> SpellingsOfOneFile(const TempDir& dir, const std::string& name);
 
 // Writes `content` to `path`, creating missing folders. Aborts the test
 // binary on failure (a broken fixture is not a test result).

@@ -6,6 +6,7 @@
 #include "base/error.h"
 #include "base/platform.h"
 #include "tests/support/test_util.h"
+#include "update/carrier_format.h"
 #include "update/updater.h"
 
 namespace qlmr {
@@ -79,6 +80,9 @@ TEST(ExtractEmbeddedPatchTest, Blocks) {
       {"a folder in a version", Text("..\\..\\x") + Text("CN.2"), false, "", ""},
       {"a slash in a version", Text("CN.1") + Text("a/b"), false, "", ""},
       {"a drive in a version", Text("C:x") + Text("CN.2"), false, "", ""},
+      {"doubled dots in a version", Text("CN..0.551.065") + Text("CN.0.551..066"), true,
+       "CN..0.551.065", "CN.0.551..066"},
+      {"dots alone", Text("..") + Text("CN.2"), false, "", ""},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -94,6 +98,51 @@ TEST(ExtractEmbeddedPatchTest, Blocks) {
       EXPECT_TRUE(readable) << c.name;
     }
   }
+}
+
+// The one rule both the reader and the writer of the block apply.
+TEST(VersionFileNameTest, RefusesExactlyWhatCouldLeaveTheFolder) {
+  const struct {
+    std::string text;
+    bool safe;
+  } cases[] = {
+      {"CN.0.551.065", true},
+      {"CN..0.551.065", true},
+      {"..CN.1", true},
+      {"CN.1..", true},
+      {"", true},
+      {"\x95\x5C.1", true},  // trail byte 0x5C: one character, no separator
+      {"C N.1~!#$%&'()+,;=@[]^_`{}", true},
+      {"\x80\xFF.1", true},
+      {".", false},
+      {"..", false},
+      {"...", false},
+      {"..\\x", false},
+      {"CN/1", false},
+      {"CN\\1", false},
+      {"C:1", false},
+      {"CN.1\n", false},
+      {"CN\t1", false},
+      {std::string("CN\0.1", 5), false},
+      {"CN\x1F.1", false},
+      {"CN\x7F.1", false},
+      {"CN\x81\n.1", false},  // no character has a control byte for its second byte
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsFileNameSafe(c.text), c.safe) << c.text;
+}
+
+TEST(WriteCarrierTest, DoubledDotsInAVersionAreAccepted) {
+  TempDir dir;
+  WriteFileOrDie(dir.Join("updater"), std::string(10, 'p'));
+  WriteFileOrDie(dir.Join("patch"), "data");
+  ASSERT_TRUE(WriteCarrier(dir.Join("updater").c_str(), "CN..0.551.065", "CN.0.551.066",
+                           dir.Join("patch").c_str(), dir.Join("out").c_str(), kOffset))
+      << LastErrorMessage();
+  EmbeddedPatch patch;
+  ASSERT_TRUE(ExtractEmbeddedPatch(dir.Join("out").c_str(), kOffset, dir.path(), &patch));
+  EXPECT_EQ(patch.fromVersion.number, "00000.00551.00065");
+  EXPECT_EQ(patch.patchPath, dir.Join("~qlmrPatch\\ql-CN..0.551.065-CN.0.551.066.patch"));
+  EXPECT_EQ(ReadFileOrEmpty(patch.patchPath), "data");
 }
 
 TEST(ExtractEmbeddedPatchTest, FileEndingBeforeTheOffsetFails) {
@@ -157,6 +206,8 @@ TEST(WriteCarrierTest, RefusalsLeaveAnExistingOutputAlone) {
        "Version=CN.0.551.065.0000000000000000000"},
       {"empty text", 10, "", "CN.2", true, ERR_INVALID, "Version="},
       {"separator in a text", 10, "CN.1", "..\\CN.2", true, ERR_INVALID, "Version=..\\CN.2"},
+      {"dots alone", 10, "..", "CN.2", true, ERR_INVALID, "Version=.."},
+      {"control byte", 10, "CN.1", "CN.2\x7F", true, ERR_INVALID, "Version=CN.2\x7F"},
       {"same version", 10, "CN.0.551.066", "cn.0.551.066", true, ERR_INVALID,
        "Version=CN.0.551.066-cn.0.551.066"},
       {"going back", 10, "CN.2", "CN.1", true, ERR_INVALID, "Version=CN.2-CN.1"},

@@ -1,0 +1,22 @@
+// Stands in for the game's programs in the window tests. Copied into an
+// installation as qlmrpatch.exe it is started by the updater without
+// arguments: it writes the folder it was started in to
+// "qlmrpatch-started.txt" there and ends. Copied as qlmr.exe and started with
+// a marker path, it creates the marker and runs until it is ended.
+#include <windows.h>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+  if (argc > 1) {
+    if (FILE* marker = fopen(argv[1], "w")) fclose(marker);
+    for (;;) Sleep(60000);
+  }
+  char folder[MAX_PATH] = {};
+  GetCurrentDirectoryA(MAX_PATH, folder);
+  if (FILE* note = fopen("qlmrpatch-started.txt", "w")) {
+    fputs(folder, note);
+    fclose(note);
+  }
+  return 0;
+}

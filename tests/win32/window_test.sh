@@ -1,0 +1,411 @@
+#!/usr/bin/env bash
+# The Windows updater in a real window: Xvfb, Wine and xdotool play the user.
+#
+#   window_test.sh prefix   --work DIR
+#   window_test.sh SCENARIO --work DIR --updater EXE --stand-in EXE --tools DIR --shots DIR
+#
+# "prefix" makes the Wine prefix the scenarios share (once; kept in DIR).
+# Scenarios: success, version-gate, apply-failure, conflict. Each builds a
+# small installation with the Linux release tools (qlmr-pak, qlmr-patchkit),
+# wraps the Windows updater with the patch, runs it in its own X server,
+# presses the buttons, saves PNG screenshots in the shots folder and checks
+# the installation afterwards. The window's own pixels tell the status line's
+# colour and whether the start button is enabled.
+set -euo pipefail
+
+scenario=$1
+shift
+work="" updater="" standIn="" tools="" shots=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --work) work=$2 ;;
+    --updater) updater=$2 ;;
+    --stand-in) standIn=$2 ;;
+    --tools) tools=$2 ;;
+    --shots) shots=$2 ;;
+    *) echo "unknown argument: $1" >&2 && exit 2 ;;
+  esac
+  shift 2
+done
+
+export WINEPREFIX=$work/wineprefix
+export WINEDEBUG=-all
+# No Mono or Gecko installer prompts in a fresh prefix.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LC_ALL=C.UTF-8
+
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+# --- X server and Wine ----------------------------------------------------------
+
+xvfbPid=""
+startX() {
+  local displayFile
+  displayFile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayFile" >/dev/null 2>&1 &
+  xvfbPid=$!
+  for _ in $(seq 100); do
+    [ -s "$displayFile" ] && break
+    sleep 0.1
+  done
+  [ -s "$displayFile" ] || fail "Xvfb did not start"
+  export DISPLAY=:$(head -n 1 "$displayFile")
+  rm -f "$displayFile"
+}
+
+stopAll() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$xvfbPid" ]; then kill "$xvfbPid" 2>/dev/null || true; fi
+}
+trap stopAll EXIT
+
+# Registry settings of the test desktop, as a UTF-16 .reg file: the dialog
+# font and the system's dialog fonts replaced by a CJK font of the machine,
+# 144 dpi so that 9-point text is large enough to read in a screenshot, and
+# captions drawn by Wine itself (Xvfb has no window manager).
+writeSettings() {
+  {
+    printf '\xff\xfe'
+    iconv -f UTF-8 -t UTF-16LE <<'EOF'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"宋体"="WenQuanYi Zen Hei"
+"SimSun"="WenQuanYi Zen Hei"
+"Tahoma"="WenQuanYi Zen Hei"
+"MS Shell Dlg"="WenQuanYi Zen Hei"
+"MS Shell Dlg 2"="WenQuanYi Zen Hei"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Decorated"="N"
+
+[HKEY_CURRENT_USER\Control Panel\Desktop]
+"LogPixels"=dword:00000090
+
+[HKEY_CURRENT_CONFIG\Software\Fonts]
+"LogPixels"=dword:00000090
+EOF
+  } | sed 's/\x0a\x00/\x0d\x00\x0a\x00/g' >"$1"
+}
+
+makePrefix() {
+  local stamp=$WINEPREFIX/.qlmr-window-tests
+  [ -f "$stamp" ] && return 0
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$work"
+  startX
+  wineboot -i >/dev/null 2>&1
+  writeSettings "$work/settings.reg"
+  wine regedit /S "$(winepath -w "$work/settings.reg")" >/dev/null 2>&1
+  wineserver -w
+  touch "$stamp"
+}
+
+if [ "$scenario" = prefix ]; then
+  makePrefix
+  echo "wine prefix ready: $WINEPREFIX"
+  exit 0
+fi
+[ -f "$WINEPREFIX/.qlmr-window-tests" ] || fail "no wine prefix: run the prefix step first"
+
+# --- Windows and clicks -----------------------------------------------------------
+
+# Waits up to $2 seconds (default 30) for a top-level window whose name
+# matches the regular expression $1; prints its id.
+waitWindow() {
+  local id=""
+  for _ in $(seq $((${2:-30} * 5))); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.2
+  done
+  return 1
+}
+
+waitGone() {
+  for _ in $(seq $((${2:-30} * 5))); do
+    xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# Window geometry in pixels: sets X Y W H.
+geometry() {
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  X=$X Y=$Y W=$WIDTH H=$HEIGHT
+}
+
+# Frame and caption that Wine draws around a dialog's client area at the
+# test desktop's settings.
+frame=3
+caption=29
+
+# Clicks the point ($4, $5), in dialog units, of the dialog window $1 whose
+# template is $2 x $3 dialog units.
+clickDialog() {
+  geometry "$1"
+  local px py
+  px=$(awk -v w="$W" -v f=$frame -v dw="$2" -v x="$4" 'BEGIN { printf "%d", f + x * (w - 2 * f) / dw }')
+  py=$(awk -v h="$H" -v f=$frame -v c=$caption -v dh="$3" -v y="$5" \
+    'BEGIN { printf "%d", c + y * (h - c - f) / dh }')
+  xdotool mousemove --sync $((X + px)) $((Y + py)) click 1
+}
+
+# Saves the whole screen as $1.png in the shots folder.
+shot() {
+  sleep 0.5  # let the window finish painting
+  import -window root "$shots/$1.png"
+  echo "screenshot: $shots/$1.png"
+}
+
+# Counts the pixels of the rectangle ($3, $4, $5 x $6 dialog units) of the
+# dialog $1 (template $7 x $8) in screenshot $2 that are close to the colour
+# with red, green and blue $9, $10, $11 (0 to 1).
+countColour() {
+  geometry "$1"
+  local crop
+  crop=$(awk -v X="$X" -v Y="$Y" -v w="$W" -v h="$H" -v f=$frame -v c=$caption \
+    -v x="$3" -v y="$4" -v cw="$5" -v ch="$6" -v dw="$7" -v dh="$8" 'BEGIN {
+      sx = (w - 2 * f) / dw; sy = (h - c - f) / dh
+      printf "%dx%d+%d+%d", cw * sx, ch * sy, X + f + x * sx, Y + c + y * sy }')
+  convert "$shots/$2.png" -crop "$crop" +repage -colorspace sRGB \
+    -fx "abs(r-$9)+abs(g-${10})+abs(b-${11}) < 0.25 ? 1 : 0" -format '%[fx:round(mean*w*h)]' info:
+}
+
+# The main dialog, template 101: 364 x 79 dialog units.
+mainWindow() { waitWindow '^《Quelmar》' "${1:-30}"; }
+clickStart() { clickDialog "$1" 364 79 269 65; }
+clickExit() { clickDialog "$1" 364 79 332 65; }
+# Red pixels of the status line (7, 7, 350 x 18) in screenshot $2.
+statusRed() { countColour "$1" "$2" 7 7 350 18 364 79 1 0 0; }
+# Dark pixels of the start button's caption: none when it is disabled (grey).
+startDark() { countColour "$1" "$2" 243 61 52 8 364 79 0 0 0; }
+
+# The conflict dialog, template 104: 296 x 71 dialog units. Dark pixels of
+# the retry button's caption.
+retryDark() { countColour "$1" "$2" 127 53 42 8 296 71 0 0 0; }
+
+# --- The installation -----------------------------------------------------------
+
+base=$work/$scenario
+game=$base/Quelmar
+rm -rf "$base"
+mkdir -p "$game/data" "$game/download" "$game/说明" "$base/new/data/item.pak/名称" "$base/new/bin" "$base/tmp"
+mkdir -p "$shots"
+pak() { "$tools/qlmr-pak" "$@" >/dev/null; }
+
+printf 'CN.0.551.065\r\n' >"$game/.ver"
+printf 'Quelmar 0.551.065\n' >"$game/readme.txt"
+printf '旧版说明\n' >"$game/说明/旧版说明.txt"
+printf '长剑 攻击力 12\n%.0s' {1..40} >"$base/weapon.txt"
+seq 1 3000 >"$base/b.mdl"
+pak create "$game/data/item.pak"
+pak add --type 1 "$game/data/item.pak" "名称\\武器.txt=$base/weapon.txt"
+pak add --type 3 "$game/data/item.pak" "models\\b.mdl=$base/b.mdl"
+cp "$standIn" "$game/qlmrpatch.exe"
+
+# The patch to CN.0.551.066: a stored file replaced inside item.pak with its
+# new list file, two loose files written, one deleted, the version file last.
+printf '长剑 攻击力 15\n%.0s' {1..40} >"$base/new/data/item.pak/名称/武器.txt"
+cp "$game/data/item.pak" "$base/item.pak"
+pak add --type 2 "$base/item.pak" "名称\\武器.txt=$base/new/data/item.pak/名称/武器.txt"
+"$tools/qlmr-pak" cat "$base/item.pak" "(list)" >"$base/new/data/item.pak/(list)"
+printf 'Quelmar 0.551.066\n' >"$base/new/readme.txt"
+seq 1 2000 >"$base/new/bin/effects.dll"
+printf 'CN.0.551.066\r\n' >"$base/new/.ver"
+iconv -f UTF-8 -t CP936 >"$base/list.txt" <<'EOF'
+0|data\item.pak|名称\武器.txt|2
+0|data\item.pak|(list)|0
+0||bin\effects.dll|0
+0||readme.txt|0
+1||说明\旧版说明.txt|0
+0||.ver|0
+EOF
+"$tools/qlmr-patchkit" build --list "$base/list.txt" --root "$base/new" --kind packed \
+  -o "$base/patch.bin" >/dev/null
+"$tools/qlmr-patchkit" wrap --updater "$updater" --from CN.0.551.065 --to CN.0.551.066 \
+  -o "$game/qlmrupdate.exe" "$base/patch.bin" >/dev/null
+
+version() { head -n 1 "$game/.ver" | tr -d '\r'; }
+
+expectUpdated() {
+  [ "$(version)" = CN.0.551.066 ] || fail "version is $(version)"
+  cmp -s "$game/readme.txt" "$base/new/readme.txt" || fail "readme.txt not written"
+  cmp -s "$game/bin/effects.dll" "$base/new/bin/effects.dll" || fail "effects.dll not written"
+  [ ! -e "$game/说明/旧版说明.txt" ] || fail "the deleted file is still there"
+  "$tools/qlmr-pak" cat "$game/data/item.pak" "名称\\武器.txt" | cmp -s - "$base/new/data/item.pak/名称/武器.txt" ||
+    fail "the stored file was not replaced"
+  "$tools/qlmr-pak" verify "$game/data/item.pak" >/dev/null || fail "item.pak does not verify"
+  [ -f "$game/download/ql-CN.0.551.065-CN.0.551.066.patch" ] || fail "the patch was not moved to download"
+}
+
+expectPatcherStarted() {
+  local note=$game/qlmrpatch-started.txt
+  for _ in $(seq 50); do
+    [ -s "$note" ] && break
+    sleep 0.2
+  done
+  [ -s "$note" ] || fail "qlmrpatch.exe was not started"
+  # It runs in the installation folder.
+  [ "$(winepath -u "$(cat "$note")" | sed 's:/*$::')" = "$(cd "$game" && pwd -P)" ] ||
+    fail "qlmrpatch.exe started in $(cat "$note")"
+}
+
+# Runs the wrapped updater from the installation; sets updaterPid.
+startUpdater() {
+  (cd "$game" && TMP="$(winepath -w "$base/tmp")" TEMP="$(winepath -w "$base/tmp")" \
+    exec wine "$game/qlmrupdate.exe" >/dev/null 2>&1) &
+  updaterPid=$!
+}
+
+waitUpdaterEnd() {
+  for _ in $(seq 100); do
+    kill -0 "$updaterPid" 2>/dev/null || return 0
+    sleep 0.2
+  done
+  fail "the updater did not end after the exit button"
+}
+
+# The success message box is the window captioned exactly 《Quelmar》.
+closeSuccessBox() {
+  local box
+  box=$(waitWindow '^《Quelmar》$' 60) || fail "no success message box"
+  shot "$1"
+  xdotool key Return
+  waitGone '^《Quelmar》$' 10 || fail "the message box did not close"
+}
+
+startX
+updaterPid=""
+
+case "$scenario" in
+  success)
+    startUpdater
+    main=$(waitWindow '升级补丁\[CN\.0\.551\.065-CN\.0\.551\.066\]' 60) || fail "never ready"
+    shot window-ready
+    [ "$(statusRed "$main" window-ready)" -eq 0 ] || fail "status line red when ready"
+    [ "$(startDark "$main" window-ready)" -gt 0 ] || fail "start button not enabled when ready"
+    # Neither the close box, nor Escape, nor Alt+F4 ends the dialog. The
+    # keys reach it: the start button's mnemonic, pressed after them, starts
+    # the update.
+    geometry "$main"
+    xdotool mousemove --sync $((X + W - 12)) $((Y + 14)) click 1
+    sleep 0.5
+    xdotool key Escape
+    xdotool key alt+F4
+    sleep 1
+    xdotool search --onlyvisible --name '升级补丁' >/dev/null || fail "the dialog was closed"
+    xdotool key alt+s
+    closeSuccessBox window-success-box
+    shot window-succeeded
+    [ "$(statusRed "$main" window-succeeded)" -eq 0 ] || fail "status line red after success"
+    expectUpdated
+    [ ! -e "$game/qlmrpatch-started.txt" ] || fail "the patcher started before the exit button"
+    clickExit "$main"
+    waitUpdaterEnd
+    expectPatcherStarted
+    ;;
+  version-gate)
+    # Older than the patch: the updater's own folder does not fit, so it asks
+    # for the folder; the user picks the same installation (as drive Q:).
+    printf 'CN.0.551.064\r\n' >"$game/.ver"
+    ln -sfn "$game" "$WINEPREFIX/dosdevices/q:"
+    startUpdater
+    browser=$(waitWindow '^Browse for Folder$' 60) || fail "no folder browser"
+    shot window-folder-browser
+    # In the tree: "My Computer", open it, then drive Q:, then OK.
+    geometry "$browser"
+    xdotool mousemove --sync $((X + 52)) $((Y + 216)) click 1
+    sleep 0.5
+    xdotool mousemove --sync $((X + 130)) $((Y + 264)) click 1
+    sleep 0.3
+    xdotool mousemove --sync $((X + 239)) $((Y + 487)) click 1
+    waitGone '^Browse for Folder$' 10 || fail "the folder browser stayed"
+    main=$(mainWindow) || fail "no main dialog"
+    sleep 1
+    shot window-version-gate
+    [ "$(statusRed "$main" window-version-gate)" -gt 0 ] || fail "status line not red"
+    [ "$(startDark "$main" window-version-gate)" -eq 0 ] || fail "start button enabled"
+    clickStart "$main"
+    sleep 1
+    [ "$(version)" = CN.0.551.064 ] || fail "the installation changed"
+    clickExit "$main"
+    waitUpdaterEnd
+    sleep 1
+    [ ! -e "$game/qlmrpatch-started.txt" ] || fail "the patcher started after a failure"
+    ;;
+  apply-failure)
+    # readme.txt cannot be written: a folder has its name. The stored file
+    # and effects.dll come before it in the patch and are written.
+    rm "$game/readme.txt"
+    mkdir "$game/readme.txt"
+    startUpdater
+    main=$(waitWindow '升级补丁\[' 60) || fail "never ready"
+    clickStart "$main"
+    # The exit button comes back with the failure.
+    for _ in $(seq 150); do
+      shot window-apply-failure >/dev/null
+      [ "$(statusRed "$main" window-apply-failure)" -gt 0 ] && break
+      sleep 0.2
+    done
+    echo "screenshot: $shots/window-apply-failure.png"
+    [ "$(statusRed "$main" window-apply-failure)" -gt 0 ] || fail "status line not red"
+    [ "$(version)" = CN.0.551.065 ] || fail "the version file was written"
+    cmp -s "$game/bin/effects.dll" "$base/new/bin/effects.dll" || fail "the entries before the failure were not applied"
+    clickExit "$main"
+    waitUpdaterEnd
+    ;;
+  conflict)
+    cp "$standIn" "$game/qlmr.exe"
+    (cd "$game" && exec wine "$game/qlmr.exe" "$(winepath -w "$base/client-started")" >/dev/null 2>&1) &
+    clientPid=$!
+    for _ in $(seq 100); do
+      [ -e "$base/client-started" ] && break
+      sleep 0.2
+    done
+    [ -e "$base/client-started" ] || fail "the stand-in client did not start"
+    startUpdater
+    main=$(waitWindow '升级补丁\[' 60) || fail "never ready"
+    clickStart "$main"
+    conflict=$(waitWindow '^升级冲突$' 30) || fail "no conflict dialog while the client runs"
+    shot window-conflict
+    # Retry while the client runs: the retry button is disabled for a second,
+    # then enabled again, and the dialog stays.
+    clickDialog "$conflict" 296 71 148 57
+    import -window root "$shots/window-conflict-retrying.png"
+    echo "screenshot: $shots/window-conflict-retrying.png"
+    [ "$(retryDark "$conflict" window-conflict-retrying)" -eq 0 ] || fail "retry button enabled while checking"
+    sleep 2.5
+    xdotool search --onlyvisible --name '^升级冲突$' >/dev/null || fail "retry ended the dialog while the client runs"
+    shot window-conflict-after-retry
+    [ "$(retryDark "$conflict" window-conflict-after-retry)" -gt 0 ] || fail "retry button not enabled again"
+    # The force-close link ends the client; the dialog waits for a retry.
+    clickDialog "$conflict" 296 71 22 59
+    for _ in $(seq 100); do
+      kill -0 "$clientPid" 2>/dev/null || break
+      sleep 0.2
+    done
+    kill -0 "$clientPid" 2>/dev/null && fail "the force-close link did not end the client"
+    sleep 1.5
+    xdotool search --onlyvisible --name '^升级冲突$' >/dev/null || fail "the dialog ended without a retry"
+    [ "$(version)" = CN.0.551.065 ] || fail "the update went on without a retry"
+    clickDialog "$conflict" 296 71 148 57
+    waitGone '^升级冲突$' 10 || fail "retry after the forced close did not end the dialog"
+    closeSuccessBox window-conflict-then-success
+    expectUpdated
+    clickExit "$main"
+    waitUpdaterEnd
+    expectPatcherStarted
+    ;;
+  *)
+    fail "unknown scenario $scenario"
+    ;;
+esac
+echo "$scenario: passed"
