@@ -15,11 +15,11 @@ struct DecodeArguments {
   uint32_t length = 0;
 };
 
-// The first 4 bytes choose the extra capacity (up to 1 MiB) and the
+// The first 4 bytes choose the extra capacity (below 64 KiB) and the
 // position; the rest is the encoded data. False when the input is shorter.
 inline bool SplitDecodeInput(const uint8_t* data, size_t size, DecodeArguments* out) {
   if (size < 4) return false;
-  out->extraCapacity = (uint32_t{data[0]} | uint32_t{data[1]} << 8) * 16;
+  out->extraCapacity = uint32_t{data[0]} | uint32_t{data[1]} << 8;
   out->position = uint32_t{data[2]} | uint32_t{data[3]} << 8;
   out->encoded = data + 4;
   out->length = static_cast<uint32_t>(size - 4);

@@ -1,10 +1,11 @@
-// A pack archive from bytes, opened read-only: every in-use slot's file is
+// A pack archive from bytes (the compact form of fuzz/pack_fuzz_input.h), opened read-only: every in-use slot's file is
 // read through a stream in the ways a reader moves in it, then the archive
 // is verified against its list file.
 #include <cstdint>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "fuzz/pack_fuzz_input.h"
 #include "pack/pack_archive.h"
 #include "pack/pack_inspect.h"
 
@@ -19,7 +20,7 @@ void ReadThrough(PackFileStream* stream) {
   }
   stream->SetPosition(size / 2);
   char line[64];
-  while (!stream->IsEof() && stream->ReadLine(line, sizeof line) > 0) {
+  while (!stream->IsEof() && stream->ReadLine(line, sizeof line - 1) > 0) {
   }
   stream->SetPosition(0);
   stream->SkipLine();
@@ -38,7 +39,8 @@ bool OnBlock(void*, uint32_t, uint32_t, uint32_t) { return true; }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = fuzzing::ScratchPath("read.pak");
-  fuzzing::WriteBytesOrDie(path, data, size);
+  std::string file = fuzzing::ExpandPackInput(data, size);
+  fuzzing::WriteBytesOrDie(path, reinterpret_cast<const uint8_t*>(file.data()), file.size());
   std::unique_ptr<PackArchive> archive = NewPackArchive();
   if (!archive->Open(path.c_str(), true)) return 0;
   std::vector<PackSlotInfo> slots;

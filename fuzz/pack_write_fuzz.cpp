@@ -1,4 +1,4 @@
-// A pack archive from bytes, opened for writing: a file is added, read back
+// A pack archive from bytes (the compact form of fuzz/pack_fuzz_input.h), opened for writing: a file is added, read back
 // after reopening, and removed again. Whatever the archive held, a change
 // that reported success must read back as written.
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
+#include "fuzz/pack_fuzz_input.h"
 #include "pack/pack_archive.h"
 
 namespace {
@@ -24,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t contentSize = size == 0 ? 0 : data[0] * 7u;
   std::string content(contentSize, 'q');
   for (size_t i = 0; i < contentSize; ++i) content[i] = static_cast<char>(i * 31 + contentSize);
-  fuzzing::WriteBytesOrDie(path, data, size);
+  std::string file = fuzzing::ExpandPackInput(data, size);
+  fuzzing::WriteBytesOrDie(path, reinterpret_cast<const uint8_t*>(file.data()), file.size());
 
   std::unique_ptr<PackArchive> archive = NewPackArchive();
   if (!archive->Open(path.c_str(), false)) return 0;

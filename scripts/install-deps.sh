@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev liblzma-dev liblzo2-dev libzzip-dev libzip-dev libcli11-dev
   unzip zip
+  clang libclang-rt-14-dev
 )
 
 missing=()

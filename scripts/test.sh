@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, then builds and runs every test twice: once in the
 # normal build (build/) and once under AddressSanitizer and
-# UndefinedBehaviorSanitizer (build-asan/). Failures are printed in full.
+# UndefinedBehaviorSanitizer (build-asan/), then runs each fuzz target for a
+# bounded time on its seeds (scripts/fuzz.sh). Failures are printed in full.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,5 +20,8 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQLMR_SANITIZE=ON >/
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+echo "== fuzz targets, 30 s each: build-fuzz/"
+bash scripts/fuzz.sh 30
 
 echo "== all tests passed"
