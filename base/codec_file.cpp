@@ -9,8 +9,8 @@
 #include <new>
 #include <string>
 
+#include "base/crc.h"
 #include "base/error.h"
-#include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "base/replacing_file.h"

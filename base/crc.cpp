@@ -1,7 +1,11 @@
 // The system's CRC: tables built at compile time; braided and sliced updates.
-#include <cstring>
+#include "base/crc.h"
 
-#include "base/file_util.h"
+#include <cstring>
+#include <memory>
+
+#include "base/error.h"
+#include "base/platform.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the word-wise CRC loads little-endian words");
@@ -171,6 +175,109 @@ bool BufferCrc(const void* data, uint32_t length, uint32_t* crc) {
   if (data == nullptr) return false;
   *crc = CrcFinish(CrcUpdate(kCrcInit, data, length));
   return true;
+}
+
+namespace {
+
+// Large enough that the CRC, not the system calls, sets the pace.
+constexpr uint32_t kChunkSize = 1u << 16;
+
+constexpr uint32_t kTrailerSize = 4;
+
+void StoreLittleEndian32(uint32_t value, uint8_t out[4]) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint32_t LoadLittleEndian32(const uint8_t in[4]) {
+  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
+}
+
+}  // namespace
+
+bool FileCrc(const char* path, uint32_t* crc, bool excludeTrailer) {
+  *crc = 0xFFFFFFFFu;
+  File file;
+  uint64_t size = 0;
+  if (!file.Open(path, FileMode::kRead) || !file.Size(&size)) {
+    ReportError(ERR_READ, "winErr=%d", LastSystemError());
+    return false;
+  }
+  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunkSize]);
+  uint32_t state = kCrcInit;
+  uint64_t total = 0;
+  for (;;) {
+    uint32_t n = 0;
+    if (!file.Read(chunk.get(), kChunkSize, &n)) {
+      // A CRC over part of the file would be wrong, not merely incomplete.
+      ReportError(ERR_READ, "winErr=%d", LastSystemError());
+      return false;
+    }
+    if (n == 0) break;
+    total += n;
+    bool last = false;
+    if (excludeTrailer && size - total <= kTrailerSize) {
+      // Drop the bytes of this chunk that lie in the trailer.
+      uint64_t in_trailer = total - size + kTrailerSize;
+      n = n <= in_trailer ? 0 : static_cast<uint32_t>(n - in_trailer);
+      last = true;
+    }
+    state = CrcUpdate(state, chunk.get(), n);
+    if (last) break;
+  }
+  *crc = CrcFinish(state);
+  return true;
+}
+
+bool AppendFileCrc(const char* path) {
+  if (path == nullptr || path[0] == '\0') {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  uint32_t crc = 0;
+  if (!FileCrc(path, &crc, false)) return false;
+  File file;
+  if (!file.Open(path, FileMode::kReadWrite)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path, LastSystemError());
+    return false;
+  }
+  if (!file.SeekToEnd(nullptr)) {
+    ReportError(ERR_SEEK, "File=%s, WinErr=%d", path, LastSystemError());
+    return false;
+  }
+  uint8_t trailer[kTrailerSize];
+  StoreLittleEndian32(crc, trailer);
+  if (!file.Write(trailer, kTrailerSize)) {
+    ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
+    return false;
+  }
+  return true;
+}
+
+bool CheckFileCrc(const char* path) {
+  uint32_t computed = 0;
+  if (!FileCrc(path, &computed, true)) return false;
+  File file;
+  if (!file.Open(path, FileMode::kRead)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path, LastSystemError());
+    return false;
+  }
+  uint64_t size = 0;
+  if (!file.Size(&size)) {
+    ReportError(ERR_SEEK, "File=%s, WinErr=%d", path, LastSystemError());
+    return false;
+  }
+  if (size < kTrailerSize) return false;
+  if (!file.Seek(size - kTrailerSize)) {
+    ReportError(ERR_SEEK, "File=%s, WinErr=%d", path, LastSystemError());
+    return false;
+  }
+  uint8_t trailer[kTrailerSize];
+  uint32_t got = 0;
+  if (!file.Read(trailer, kTrailerSize, &got) || got != kTrailerSize) {
+    ReportError(ERR_READ, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  return LoadLittleEndian32(trailer) == computed;
 }
 
 }  // namespace qlmr

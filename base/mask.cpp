@@ -1,9 +1,14 @@
 // The positional mask: the key stream of masked patch containers and of
 // compression type 1. Changing any constant here makes every masked file
 // unreadable, so they are fixed for good.
-#include <cstring>
+#include "base/mask.h"
 
-#include "base/file_util.h"
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "base/error.h"
+#include "base/platform.h"
 
 namespace qlmr {
 namespace {
@@ -65,6 +70,97 @@ void MaskBuffer(void* data, size_t length, uint32_t position) {
     length -= n;
     // 256 bytes later the key stream is at the same offset again.
   }
+}
+
+namespace {
+
+// Large enough that the mask, not the system calls, sets the pace.
+constexpr uint32_t kChunkSize = 1u << 16;
+
+constexpr uint32_t kTrailerSize = 4;
+
+// Prefix of MaskFileInPlace's temporary copies.
+constexpr char kMaskTempPrefix[] = "qmk";
+
+}  // namespace
+
+bool MaskFileInPlace(const char* path, bool excludeTrailer, bool invert) {
+  File source;
+  if (!source.Open(path, FileMode::kRead)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path, LastSystemError());
+    return false;
+  }
+  // A name of its own in the temporary folder: two processes rewriting files
+  // of the same name must not share one copy.
+  std::string temp_path;
+  File temp;
+  if (!CreateUniqueTempFile(TempFolderPath().c_str(), kMaskTempPrefix, &temp_path) ||
+      !temp.Open(temp_path.c_str(), FileMode::kCreate)) {
+    int error = LastSystemError();
+    if (temp_path.empty()) {
+      temp_path = TempFolderPath();
+    } else {
+      RemoveFileAt(temp_path.c_str());
+    }
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", temp_path.c_str(), error);
+    return false;
+  }
+  // Every failure from here on closes both files and deletes the copy; the
+  // report is made before, while the system error number is still fresh.
+  auto discard = [&] {
+    source.Close();
+    temp.Close();
+    RemoveFileAt(temp_path.c_str());
+    return false;
+  };
+  uint64_t size = 0;
+  if (!source.Size(&size)) {
+    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+    return discard();
+  }
+  uint64_t limit = size;
+  if (excludeTrailer) {
+    if (size <= kTrailerSize) {
+      ReportError(ERR_INVALID, "File=%s(too small)", path);
+      return discard();
+    }
+    limit = size - kTrailerSize;
+  }
+  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunkSize]);
+  uint64_t done = 0;
+  while (done < limit) {
+    uint32_t n = 0;
+    if (!source.Read(chunk.get(), kChunkSize, &n)) {
+      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+      return discard();
+    }
+    if (done + n > limit) n = static_cast<uint32_t>(limit - done);
+    if (n == 0) break;
+    if (invert) {
+      for (uint32_t i = 0; i < n; ++i) chunk[i] = static_cast<uint8_t>(~chunk[i]);
+    } else {
+      MaskBuffer(chunk.get(), n, static_cast<uint32_t>(done));
+    }
+    if (!temp.Write(chunk.get(), n)) {
+      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+      return discard();
+    }
+    done += n;
+  }
+  // The copy must be on the device before it replaces the original.
+  if (!temp.Flush()) {
+    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+    return discard();
+  }
+  source.Close();
+  temp.Close();
+  if (!MoveFileReplace(temp_path.c_str(), path)) {
+    int error = LastSystemError();
+    RemoveFileAt(temp_path.c_str());
+    ReportError(ERR_WRITE, "WinErr=%d", error);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace qlmr

@@ -1,7 +1,7 @@
 // Compression type 1: the positional mask as a codec.
 #include "base/codec.h"
 #include "base/error.h"
-#include "base/file_util.h"
+#include "base/mask.h"
 
 namespace qlmr {
 

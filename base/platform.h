@@ -109,7 +109,7 @@ bool CopyFileReplace(const char* from, const char* to);
 
 struct FolderEntry {
   std::string name;  // CP936, no folder part
-  bool is_folder = false;
+  bool isFolder = false;
 };
 // Lists a folder's entries without "." and "..", in no particular order.
 bool ListFolder(const char* path, std::vector<FolderEntry>* entries);
@@ -207,10 +207,10 @@ class ConsoleInput {
 
  private:
   bool terminal_ = false;
-  std::mutex restore_mutex_;
-  bool restore_pending_ = false;
-  std::vector<uint8_t> saved_mode_;  // the terminal's settings before Open
-  std::string pending_;              // bytes read past the last line
+  std::mutex restoreMutex_;
+  bool restorePending_ = false;
+  std::vector<uint8_t> savedMode_;  // the terminal's settings before Open
+  std::string pending_;             // bytes read past the last line
   bool ended_ = false;
 };
 

@@ -85,17 +85,17 @@ bool FindEntryIgnoringCase(const std::string& folder, const std::string& name, s
 
 std::string DiskPath(const char* name) { return MapNameToDisk(name); }
 
-bool CopyContents(int from_fd, int to_fd) {
+bool CopyContents(int fromFd, int toFd) {
   std::vector<char> buffer(1 << 16);
   for (;;) {
-    ssize_t n = read(from_fd, buffer.data(), buffer.size());
+    ssize_t n = read(fromFd, buffer.data(), buffer.size());
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
     if (n == 0) return true;
     for (ssize_t done = 0; done < n;) {
-      ssize_t w = write(to_fd, buffer.data() + done, static_cast<size_t>(n - done));
+      ssize_t w = write(toFd, buffer.data() + done, static_cast<size_t>(n - done));
       if (w < 0) {
         if (errno == EINTR) continue;
         return false;
@@ -307,9 +307,9 @@ bool RemoveEmptyFolder(const char* path) {
 
 namespace {
 
-bool RemoveTree(const std::string& disk_folder, bool remove_self) {
+bool RemoveTree(const std::string& diskFolder, bool removeSelf) {
   bool ok = true;
-  DIR* dir = opendir(disk_folder.c_str());
+  DIR* dir = opendir(diskFolder.c_str());
   if (dir == nullptr) return Fail();
   std::vector<std::string> names;
   while (dirent* entry = readdir(dir)) {
@@ -319,7 +319,7 @@ bool RemoveTree(const std::string& disk_folder, bool remove_self) {
   }
   closedir(dir);
   for (const std::string& name : names) {
-    std::string child = disk_folder + "/" + name;
+    std::string child = diskFolder + "/" + name;
     struct stat st;
     if (lstat(child.c_str(), &st) != 0) {
       ok = Fail();
@@ -329,7 +329,7 @@ bool RemoveTree(const std::string& disk_folder, bool remove_self) {
       ok = Fail();
     }
   }
-  if (remove_self && rmdir(disk_folder.c_str()) != 0) ok = Fail();
+  if (removeSelf && rmdir(diskFolder.c_str()) != 0) ok = Fail();
   return ok;
 }
 
@@ -410,7 +410,7 @@ bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
     item.name = Utf8ToCp936(entry->d_name);
     struct stat st;
     std::string child = disk + "/" + entry->d_name;
-    item.is_folder = stat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    item.isFolder = stat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     entries->push_back(item);
   }
   closedir(dir);
@@ -546,7 +546,7 @@ std::string ProcessVariable(const std::string& environment, const std::string& n
 
 // The disk path that a Windows path ("C:\Games\qlmr.exe") of a Wine
 // process names: the drive is a link in the Wine prefix's dosdevices folder.
-std::string WineDiskPath(const std::string& proc, const std::string& windows_path) {
+std::string WineDiskPath(const std::string& proc, const std::string& windowsPath) {
   std::string environment = ReadProcFile(proc + "/environ");
   std::string prefix = ProcessVariable(environment, "WINEPREFIX");
   if (prefix.empty()) {
@@ -558,8 +558,8 @@ std::string WineDiskPath(const std::string& proc, const std::string& windows_pat
     if (home.empty()) return std::string();
     prefix = home + "/.wine";
   }
-  char drive = static_cast<char>(tolower(static_cast<unsigned char>(windows_path[0])));
-  std::string path = prefix + "/dosdevices/" + drive + ":" + windows_path.substr(2);
+  char drive = static_cast<char>(tolower(static_cast<unsigned char>(windowsPath[0])));
+  std::string path = prefix + "/dosdevices/" + drive + ":" + windowsPath.substr(2);
   for (char& c : path) {
     if (c == '\\') c = '/';
   }
@@ -642,7 +642,7 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
   // Everything the children need is prepared before fork: only
   // async-signal-safe calls may follow it in a threaded process.
   std::string disk_path = DiskPath(path);
-  std::string disk_folder = DiskPath(workingFolder);
+  std::string diskFolder = DiskPath(workingFolder);
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return Fail();
   pid_t child = fork();
@@ -659,7 +659,7 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
     pid_t grandchild = fork();
     if (grandchild < 0) ChildFailed(report[1]);
     if (grandchild > 0) _exit(0);
-    if (chdir(disk_folder.c_str()) != 0) ChildFailed(report[1]);
+    if (chdir(diskFolder.c_str()) != 0) ChildFailed(report[1]);
     int null_fd = open("/dev/null", O_RDWR);
     if (null_fd < 0) ChildFailed(report[1]);
     dup2(null_fd, STDIN_FILENO);
@@ -698,15 +698,15 @@ bool ConsoleInput::Open() {
   if (!terminal_) return true;
   struct termios mode;
   if (tcgetattr(STDIN_FILENO, &mode) != 0) return Fail();
-  saved_mode_.assign(reinterpret_cast<uint8_t*>(&mode),
-                     reinterpret_cast<uint8_t*>(&mode) + sizeof mode);
+  savedMode_.assign(reinterpret_cast<uint8_t*>(&mode),
+                    reinterpret_cast<uint8_t*>(&mode) + sizeof mode);
   mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
   mode.c_iflag &= ~static_cast<tcflag_t>(IXON);
   mode.c_cc[VMIN] = 1;
   mode.c_cc[VTIME] = 0;
   if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode) != 0) return Fail();
-  std::lock_guard<std::mutex> lock(restore_mutex_);
-  restore_pending_ = true;
+  std::lock_guard<std::mutex> lock(restoreMutex_);
+  restorePending_ = true;
   return true;
 }
 
@@ -745,11 +745,11 @@ bool ConsoleInput::Read(std::string* input) {
 }
 
 void ConsoleInput::Restore() {
-  std::lock_guard<std::mutex> lock(restore_mutex_);
-  if (!restore_pending_) return;
-  restore_pending_ = false;
+  std::lock_guard<std::mutex> lock(restoreMutex_);
+  if (!restorePending_) return;
+  restorePending_ = false;
   struct termios mode;
-  memcpy(&mode, saved_mode_.data(), sizeof mode);
+  memcpy(&mode, savedMode_.data(), sizeof mode);
   tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode);
 }
 

@@ -7,7 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "base/file_util.h"
+#include "base/crc.h"
+#include "base/mask.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/file_util.h"
+#include "base/mask.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "patch/package_builder.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "base/file_util.h"
+#include "base/mask.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/patch_fuzz_common.h"
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/crc.h"
 #include "base/file_util.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/patch_fuzz_common.h"

@@ -45,9 +45,9 @@ class PackStreamImpl final : public PackFileStream {
   PackArchiveImpl* owner_;
   const Codec* codec_ = nullptr;
   File* handle_ = nullptr;
-  uint32_t block_offset_ = 0;
+  uint32_t blockOffset_ = 0;
   uint32_t position_ = 0;
-  uint32_t stored_size_ = 0;
+  uint32_t storedSize_ = 0;
   uint32_t size_ = 0;
   uint32_t crc_ = 0xFFFFFFFFu;
   std::unique_ptr<uint8_t[]> buffer_;
@@ -95,7 +95,7 @@ class PackArchiveImpl final : public PackArchive {
   // block index or data position; false makes that write fail (code 5) as an
   // interrupted one would. For tests.
   using WriteHook = std::function<bool(PackWriteKind kind, uint32_t where)>;
-  void SetWriteHook(WriteHook hook) { write_hook_ = std::move(hook); }
+  void SetWriteHook(WriteHook hook) { writeHook_ = std::move(hook); }
 
   // OpenFile for an in-use slot instead of a name (code 10 otherwise).
   PackFileStream* OpenSlot(uint32_t slot);
@@ -105,10 +105,10 @@ class PackArchiveImpl final : public PackArchive {
   const PackSlotTable& slots() const { return slots_; }
   const std::vector<PackBlockEntry>& blocks() const { return blocks_; }
   // Extent -> block index; equal extents in the order they were freed.
-  const std::multimap<uint32_t, uint32_t>& free_blocks() const { return free_blocks_; }
+  const std::multimap<uint32_t, uint32_t>& free_blocks() const { return freeBlocks_; }
   size_t open_stream_count() const { return streams_.size(); }
   // Read handles held, the main one included when it reads for its thread.
-  size_t thread_handle_count() const { return thread_handles_.size(); }
+  size_t thread_handle_count() const { return threadHandles_.size(); }
 
  private:
   friend class PackStreamImpl;
@@ -154,19 +154,19 @@ class PackArchiveImpl final : public PackArchive {
                  bool fromBuffer);
 
   std::string path_;
-  bool read_only_ = true;
+  bool readOnly_ = true;
   std::shared_ptr<File> file_;
   PackHeader header_;
   PackSlotTable slots_;
   std::vector<PackBlockEntry> blocks_;
-  std::multimap<uint32_t, uint32_t> free_blocks_;
-  std::map<std::thread::id, std::shared_ptr<File>> thread_handles_;
+  std::multimap<uint32_t, uint32_t> freeBlocks_;
+  std::map<std::thread::id, std::shared_ptr<File>> threadHandles_;
   std::vector<PackStreamImpl*> streams_;  // owned
   std::mutex lock_;
   // Set when a failed change could not be resynchronised: the archive then
   // refuses further changes and Close leaves the write flag on disk.
   bool broken_ = false;
-  WriteHook write_hook_;
+  WriteHook writeHook_;
 };
 
 }  // namespace qlmr

@@ -142,7 +142,7 @@ class PackSlotTable {
   std::vector<PackHashEntry> slots_;
   // In-use slots by their two hashes. Several slots may share a pair only in
   // archives written by others; FindSlot then picks by probe order.
-  std::unordered_multimap<uint64_t, uint32_t> in_use_;
+  std::unordered_multimap<uint64_t, uint32_t> inUse_;
 };
 
 }  // namespace qlmr

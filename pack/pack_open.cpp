@@ -40,7 +40,7 @@ bool PackArchiveImpl::Open(const char* path, bool readOnly) {
   }
   Close();
   path_ = path;
-  read_only_ = readOnly;
+  readOnly_ = readOnly;
   auto file = std::make_shared<File>();
   if (!file->Open(path, readOnly ? FileMode::kRead : FileMode::kReadWrite)) {
     ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path, LastSystemError());
@@ -52,7 +52,7 @@ bool PackArchiveImpl::Open(const char* path, bool readOnly) {
   if (!LoadTables()) return false;
   if (readOnly) {
     RebuildFreeBlocks();
-    thread_handles_[std::this_thread::get_id()] = file_;
+    threadHandles_[std::this_thread::get_id()] = file_;
     return true;
   }
   header_.writeFlag = 1;
@@ -76,7 +76,7 @@ bool PackArchiveImpl::LoadTables() {
                 static_cast<int>(kPackVersion));
     return false;
   }
-  if (read_only_ && header_.writeFlag != 0) {
+  if (readOnly_ && header_.writeFlag != 0) {
     ReportError(ERR_MODE, "");
     return false;
   }
@@ -152,9 +152,9 @@ bool PackArchiveImpl::CheckBlocks(uint64_t fileSize) {
 }
 
 void PackArchiveImpl::RebuildFreeBlocks() {
-  free_blocks_.clear();
+  freeBlocks_.clear();
   for (uint32_t j = 0; j < blocks_.size(); ++j) {
-    if (!blocks_[j].InUse()) free_blocks_.emplace(BlockExtent(blocks_[j].storedSize), j);
+    if (!blocks_[j].InUse()) freeBlocks_.emplace(BlockExtent(blocks_[j].storedSize), j);
   }
 }
 
@@ -165,7 +165,7 @@ bool PackArchiveImpl::Create(const char* path) {
   }
   Close();
   path_ = path;
-  read_only_ = false;
+  readOnly_ = false;
   auto file = std::make_shared<File>();
   if (!file->Open(path, FileMode::kCreate)) {
     ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
@@ -188,21 +188,21 @@ bool PackArchiveImpl::Create(const char* path) {
 
 void PackArchiveImpl::Close() {
   while (!streams_.empty()) streams_.back()->Release();
-  if (file_ != nullptr && !read_only_ && !broken_ && header_.writeFlag != 0) {
+  if (file_ != nullptr && !readOnly_ && !broken_ && header_.writeFlag != 0) {
     header_.writeFlag = 0;
     // Close never fails; keep the caller's last error visible.
     int32_t code = LastErrorCode();
     std::string message = LastErrorMessage();
     if (!WriteHeader()) ReportError(code, "%s", message.c_str());
   }
-  thread_handles_.clear();
-  if (file_ != nullptr && !read_only_) file_->Flush();
+  threadHandles_.clear();
+  if (file_ != nullptr && !readOnly_) file_->Flush();
   file_.reset();  // the last owner closes the handle, once
   header_ = PackHeader();
   slots_.Clear();
   blocks_.clear();
-  free_blocks_.clear();
-  read_only_ = true;
+  freeBlocks_.clear();
+  readOnly_ = true;
   broken_ = false;
 }
 
@@ -253,15 +253,15 @@ const PackBlockEntry* PackArchiveImpl::FindBlock(const char* name) const {
 
 File* PackArchiveImpl::GetThreadHandle() {
   std::thread::id self = std::this_thread::get_id();
-  auto found = thread_handles_.find(self);
-  if (found != thread_handles_.end()) return found->second.get();
+  auto found = threadHandles_.find(self);
+  if (found != threadHandles_.end()) return found->second.get();
   auto handle = std::make_shared<File>();
   if (!handle->Open(path_.c_str(), FileMode::kRead)) {
     ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path_.c_str(), LastSystemError());
     return nullptr;
   }
   File* raw = handle.get();
-  thread_handles_.emplace(self, std::move(handle));
+  threadHandles_.emplace(self, std::move(handle));
   return raw;
 }
 

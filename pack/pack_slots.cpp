@@ -43,22 +43,22 @@ PackSlotTable::PackSlotTable() : slots_(kPackHashSlotCount) {}
 
 void PackSlotTable::Clear() {
   slots_.assign(kPackHashSlotCount, PackHashEntry());
-  in_use_.clear();
+  inUse_.clear();
 }
 
 void PackSlotTable::Load(const uint8_t* image) {
-  in_use_.clear();
+  inUse_.clear();
   for (uint32_t i = 0; i < kPackHashSlotCount; ++i) {
     slots_[i] = DecodeHashEntry(image + i * kPackHashEntrySize);
-    if (slots_[i].InUse()) in_use_.emplace(IndexKey(slots_[i].hashA, slots_[i].hashB), i);
+    if (slots_[i].InUse()) inUse_.emplace(IndexKey(slots_[i].hashA, slots_[i].hashB), i);
   }
 }
 
 void PackSlotTable::Unindex(uint32_t slot) {
-  auto range = in_use_.equal_range(IndexKey(slots_[slot].hashA, slots_[slot].hashB));
+  auto range = inUse_.equal_range(IndexKey(slots_[slot].hashA, slots_[slot].hashB));
   for (auto it = range.first; it != range.second; ++it) {
     if (it->second == slot) {
-      in_use_.erase(it);
+      inUse_.erase(it);
       return;
     }
   }
@@ -67,13 +67,13 @@ void PackSlotTable::Unindex(uint32_t slot) {
 void PackSlotTable::Set(uint32_t slot, const PackHashEntry& entry) {
   if (slots_[slot].InUse()) Unindex(slot);
   slots_[slot] = entry;
-  if (entry.InUse()) in_use_.emplace(IndexKey(entry.hashA, entry.hashB), slot);
+  if (entry.InUse()) inUse_.emplace(IndexKey(entry.hashA, entry.hashB), slot);
 }
 
 int32_t PackSlotTable::FindSlot(const std::string& key) const {
   if (key.empty()) return -1;
   auto range =
-      in_use_.equal_range(IndexKey(PackNameHash(1, key.c_str()), PackNameHash(2, key.c_str())));
+      inUse_.equal_range(IndexKey(PackNameHash(1, key.c_str()), PackNameHash(2, key.c_str())));
   if (range.first == range.second) return -1;
   uint32_t start = StartSlot(key.c_str());
   int32_t best = -1;

@@ -4,8 +4,8 @@
 #include <memory>
 #include <new>
 
+#include "base/crc.h"
 #include "base/error.h"
-#include "base/file_util.h"
 #include "pack/pack_archive_impl.h"
 
 namespace qlmr {
@@ -20,8 +20,8 @@ bool PackStreamImpl::Start(const Codec* codec, File* handle, uint32_t blockOffse
                            uint32_t storedSize, uint32_t contentSize, bool loadWhole) {
   codec_ = codec;
   handle_ = handle;
-  block_offset_ = blockOffset;
-  stored_size_ = storedSize;
+  blockOffset_ = blockOffset;
+  storedSize_ = storedSize;
   size_ = contentSize;
   position_ = 0;
   crc_ = 0xFFFFFFFFu;
@@ -48,8 +48,8 @@ bool PackStreamImpl::Start(const Codec* codec, File* handle, uint32_t blockOffse
   }
   // Content the stored bytes do not cover reads as zeros, not as old heap.
   memset(buffer_.get() + storedSize, 0, capacity - storedSize);
-  if (!handle_->Seek(block_offset_)) {
-    ReportError(ERR_SEEK, "pos=%d", static_cast<int>(block_offset_));
+  if (!handle_->Seek(blockOffset_)) {
+    ReportError(ERR_SEEK, "pos=%d", static_cast<int>(blockOffset_));
     buffer_.reset();
     return false;
   }
@@ -73,7 +73,7 @@ uint32_t PackStreamImpl::Read(void* destination, uint32_t n) {
     return n;
   }
   if (handle_ == nullptr) return 0;
-  uint32_t where = block_offset_ + position_;
+  uint32_t where = blockOffset_ + position_;
   if (!handle_->Seek(where)) {
     ReportError(ERR_SEEK, "pos=%d", static_cast<int>(where));
     return 0;
@@ -169,7 +169,7 @@ void PackStreamImpl::Release() {
   PackArchiveImpl* owner = owner_;
   owner_ = nullptr;
   handle_ = nullptr;
-  block_offset_ = 0;
+  blockOffset_ = 0;
   position_ = 0;
   size_ = 0;
   owner->RemoveStream(this);  // destroys this stream

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/crc.h"
 #include "base/error.h"
-#include "base/file_util.h"
 #include "base/strings.h"
 #include "pack/pack_archive_impl.h"
 

@@ -35,8 +35,8 @@ bool PackArchiveImpl::AllocateBlock(uint32_t size, int32_t* index, int32_t* spli
   }
   uint32_t need = BlockExtent(size);
   bool table_full = blocks_.size() >= kPackMaxBlockCount;
-  auto free_it = free_blocks_.lower_bound(need);
-  if (free_it == free_blocks_.end()) {
+  auto free_it = freeBlocks_.lower_bound(need);
+  if (free_it == freeBlocks_.end()) {
     uint64_t offset = uint64_t{header_.dataOffset} + header_.dataSize;
     if (table_full || offset + need > kPackMaxFileEnd) {
       ReportError(ERR_NO_BLOCK, "");
@@ -60,7 +60,7 @@ bool PackArchiveImpl::AllocateBlock(uint32_t size, int32_t* index, int32_t* spli
     ReportError(ERR_NO_BLOCK, "");
     return false;
   }
-  free_blocks_.erase(free_it);
+  freeBlocks_.erase(free_it);
   header_.freeSize -= extent;
   if (extent > need) {
     PackBlockEntry tail;
@@ -71,7 +71,7 @@ bool PackArchiveImpl::AllocateBlock(uint32_t size, int32_t* index, int32_t* spli
     blocks_.push_back(tail);
     header_.blockCount = static_cast<uint32_t>(blocks_.size());
     uint32_t tail_index = static_cast<uint32_t>(blocks_.size() - 1);
-    free_blocks_.emplace(extent - need, tail_index);
+    freeBlocks_.emplace(extent - need, tail_index);
     header_.freeSize += extent - need;
     *splitIndex = static_cast<int32_t>(tail_index);
   }
@@ -84,7 +84,7 @@ bool PackArchiveImpl::AllocateBlock(uint32_t size, int32_t* index, int32_t* spli
 
 void PackArchiveImpl::FreeBlock(uint32_t index, uint32_t extent) {
   blocks_[index].flags &= ~kBlockInUse;
-  free_blocks_.emplace(extent, index);
+  freeBlocks_.emplace(extent, index);
   header_.freeSize += extent;
 }
 
@@ -198,7 +198,7 @@ bool PackArchiveImpl::RemoveFile(const char* name, bool flush) {
 }
 
 bool PackArchiveImpl::MayChange() {
-  if (read_only_) {
+  if (readOnly_) {
     ReportError(ERR_ACCESS, "");
     return false;
   }
@@ -270,11 +270,11 @@ bool PackArchiveImpl::BeginWrite(PackWriteKind kind, uint32_t where) {
     ReportError(ERR_INVALID, "");
     return false;
   }
-  if (read_only_) {
+  if (readOnly_) {
     ReportError(ERR_ACCESS, "Const Mode");
     return false;
   }
-  if (write_hook_ && !write_hook_(kind, where)) {
+  if (writeHook_ && !writeHook_(kind, where)) {
     ReportError(ERR_WRITE, "winErr: %d", 0);
     return false;
   }

@@ -8,6 +8,7 @@
 #include "base/codec.h"
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/mask.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "base/strings.h"

@@ -6,6 +6,7 @@
 
 #include "base/codec_format.h"
 #include "base/error.h"
+#include "base/crc.h"
 #include "base/file_util.h"
 #include "base/lzma_buffer.h"
 #include "base/platform.h"

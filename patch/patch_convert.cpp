@@ -4,6 +4,7 @@
 #include "base/codec.h"
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/mask.h"
 #include "base/platform.h"
 #include "patch/packed_file.h"
 #include "patch/patch_format.h"

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "base/error.h"
-#include "base/file_util.h"
+#include "base/mask.h"
 #include "base/platform.h"
 #include "patch/patch_format.h"
 #include "patch/patch_package_impl.h"

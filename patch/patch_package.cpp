@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "base/codec.h"
+#include "base/crc.h"
 #include "base/error.h"
 #include "base/file_util.h"
 #include "base/path.h"

@@ -1,7 +1,7 @@
 // Shared by every zip reader backend: undoing a container's byte form.
 #include <cstdint>
 
-#include "base/file_util.h"
+#include "base/mask.h"
 #include "patch/zip_reader.h"
 
 namespace qlmr {

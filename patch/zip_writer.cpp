@@ -3,7 +3,7 @@
 #include <zip.h>
 
 #include "base/error.h"
-#include "base/file_util.h"
+#include "base/mask.h"
 #include "base/platform.h"
 
 namespace qlmr {

@@ -19,7 +19,7 @@ ProgressBar::ProgressBar(const std::string& label, uint64_t total)
 }
 
 ProgressBar::~ProgressBar() {
-  if (enabled_ && last_percent_ >= 0) fputc('\n', stderr);
+  if (enabled_ && lastPercent_ >= 0) fputc('\n', stderr);
 }
 
 void ProgressBar::Advance(uint64_t steps) {
@@ -30,8 +30,8 @@ void ProgressBar::Advance(uint64_t steps) {
 void ProgressBar::Draw() {
   if (!enabled_) return;
   int percent = static_cast<int>(done_ >= total_ ? 100 : done_ * 100 / total_);
-  if (percent == last_percent_) return;  // redraw only when the figure changes
-  last_percent_ = percent;
+  if (percent == lastPercent_) return;  // redraw only when the figure changes
+  lastPercent_ = percent;
   constexpr int kWidth = 40;
   int filled = percent * kWidth / 100;
   fprintf(stderr, "\r%s [%.*s%*s] %3d%% (%llu/%llu)", label_.c_str(), filled,

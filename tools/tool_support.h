@@ -30,7 +30,7 @@ class ProgressBar {
   std::string label_;
   uint64_t total_;
   uint64_t done_ = 0;
-  int last_percent_ = -1;
+  int lastPercent_ = -1;
   bool enabled_;
 };
 

@@ -3,8 +3,8 @@
 
 #include "base/path.h"
 #include "base/platform.h"
+#include "update/carrier.h"
 #include "update/carrier_format.h"
-#include "update/updater.h"
 
 namespace qlmr {
 namespace {

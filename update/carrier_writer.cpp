@@ -4,8 +4,8 @@
 #include "base/error.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "update/carrier.h"
 #include "update/carrier_format.h"
-#include "update/updater.h"
 
 namespace qlmr {
 namespace {

@@ -1,7 +1,9 @@
+#include "update/client_detection.h"
+
 #include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
-#include "update/updater.h"
+#include "update/install_folder.h"
 
 namespace qlmr {
 namespace {

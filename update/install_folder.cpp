@@ -1,9 +1,11 @@
+#include "update/install_folder.h"
+
 #include <string>
 
 #include "base/path.h"
 #include "base/platform.h"
 #include "res/strings.h"
-#include "update/updater.h"
+#include "update/front_end.h"
 
 namespace qlmr {
 namespace {

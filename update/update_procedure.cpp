@@ -1,3 +1,5 @@
+#include "update/update_procedure.h"
+
 #include <system_error>
 
 #include "base/error.h"
@@ -5,7 +7,9 @@
 #include "base/platform.h"
 #include "patch/patch_package.h"
 #include "res/strings.h"
-#include "update/updater.h"
+#include "update/carrier.h"
+#include "update/client_detection.h"
+#include "update/install_folder.h"
 
 namespace qlmr {
 namespace {

@@ -4,7 +4,7 @@
 #include "app/win32/wide_text.h"
 #include "res/resource.h"
 #include "res/strings.h"
-#include "update/updater.h"
+#include "update/client_detection.h"
 
 namespace qlmr {
 namespace {

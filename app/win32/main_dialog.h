@@ -15,7 +15,7 @@
 #include <string>
 
 #include "app/win32/dialog.h"
-#include "update/updater.h"
+#include "update/update_procedure.h"
 
 namespace qlmr {
 

@@ -6,7 +6,7 @@
 #include "app/win32/dialog.h"
 #include "app/win32/main_dialog.h"
 #include "patch/patch_package.h"
-#include "update/updater.h"
+#include "update/update_procedure.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/keys.h"
-#include "app/screen.h"
+#include "app/terminal/keys.h"
+#include "app/terminal/screen.h"
 #include "base/platform.h"
 #include "res/strings.h"
 

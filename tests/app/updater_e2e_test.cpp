@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/codec.h"
+#include "base/crc.h"
 #include "base/error.h"
 #include "base/file_util.h"
 #include "base/path.h"
@@ -20,7 +21,7 @@
 #include "patch/package_builder.h"
 #include "tests/support/test_util.h"
 #include "tests/update/child_process.h"
-#include "update/updater.h"
+#include "update/carrier.h"
 
 namespace qlmr {
 namespace {

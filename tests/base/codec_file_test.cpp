@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/codec.h"
+#include "base/crc.h"
 #include "base/error.h"
 #include "base/file_util.h"
 #include "base/platform.h"

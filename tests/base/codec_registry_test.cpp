@@ -9,7 +9,7 @@
 
 #include "base/codec.h"
 #include "base/error.h"
-#include "base/file_util.h"
+#include "base/mask.h"
 #include "tests/base/codec_test_data.h"
 #include "tests/support/test_util.h"
 
@@ -187,7 +187,7 @@ TEST(CodecRoundTripTest, EveryCodecRestoresItsInput) {
   struct Input {
     const char* kind;
     std::string data;
-    bool lzma_fits;
+    bool lzmaFits;
   };
   std::vector<Input> inputs;
   for (size_t size : {0, 1, 13, 14}) inputs.push_back({"text", TextLike(1, size), false});
@@ -207,7 +207,7 @@ TEST(CodecRoundTripTest, EveryCodecRestoresItsInput) {
                                       << " of " << input.data.size());
       std::string encoded;
       bool encoded_ok = EncodeToString(*codec, input.data, &encoded);
-      if (codec->TypeId() == COMPRESS_LZMA && !input.lzma_fits) {
+      if (codec->TypeId() == COMPRESS_LZMA && !input.lzmaFits) {
         EXPECT_FALSE(encoded_ok);
         EXPECT_EQ(LastErrorCode(), ERR_CODEC);
         EXPECT_STREQ(LastErrorMessage(), "LZMA compress[3]");

@@ -1,10 +1,11 @@
+#include "base/crc.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
 #include "base/error.h"
-#include "base/file_util.h"
 #include "tests/support/test_util.h"
 
 namespace qlmr {

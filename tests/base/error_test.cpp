@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "base/file_util.h"
+#include "base/crc.h"
 
 namespace qlmr {
 namespace {

@@ -115,7 +115,7 @@ TEST(LzmaCodecTest, KeepsTheSmallerFilterFormPlainOnATie) {
   struct Case {
     const char* what;
     std::string data;
-    uint8_t expected_flag;
+    uint8_t expectedFlag;
   } cases[] = {
       {"x86-like code", X86Like(3, 200000), kLzmaFilterX86},
       {"text", TextLike(4, 200000), kLzmaFilterPlain},
@@ -136,9 +136,9 @@ TEST(LzmaCodecTest, KeepsTheSmallerFilterFormPlainOnATie) {
     std::string encoded;
     ASSERT_TRUE(EncodeToString(Lzma(), c.data, &encoded));
     std::string unmasked = Mask(encoded);
-    EXPECT_EQ(unmasked[0], c.expected_flag);
+    EXPECT_EQ(unmasked[0], c.expectedFlag);
     EXPECT_EQ(encoded.size(), std::min(plain_size, filtered_size));
-    if (c.expected_flag == kLzmaFilterX86) {
+    if (c.expectedFlag == kLzmaFilterX86) {
       EXPECT_LT(filtered_size, plain_size);
     } else {
       EXPECT_EQ(filtered_size, plain_size);
@@ -170,7 +170,7 @@ TEST(LzmaCodecTest, DecodesStreamsWrittenByOtherEncoders) {
     const char* what;
     std::string data;
     bool x86;
-    bool end_marker;
+    bool endMarker;
     uint32_t dictionary;
   } cases[] = {
       {"end marker", text, false, true, 0x00800000},
@@ -183,7 +183,7 @@ TEST(LzmaCodecTest, DecodesStreamsWrittenByOtherEncoders) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::string encoded = Mask(Header(c.x86 ? 1 : 0, 0x5D, c.dictionary, c.data.size()) +
-                               BareStream(c.data, c.x86, c.end_marker));
+                               BareStream(c.data, c.x86, c.endMarker));
     uint32_t capacity = static_cast<uint32_t>(std::max(c.data.size(), encoded.size()));
     std::string decoded;
     ASSERT_TRUE(

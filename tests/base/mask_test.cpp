@@ -1,10 +1,11 @@
+#include "base/mask.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "base/error.h"
-#include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "tests/support/test_util.h"

@@ -46,7 +46,7 @@ TEST(PosixNamesTest, TrailByte5CIsNotASeparator) {
   ASSERT_TRUE(ListFolder(dir.path().c_str(), &entries));
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, name);
-  EXPECT_FALSE(entries[0].is_folder);
+  EXPECT_FALSE(entries[0].isFolder);
 }
 
 TEST(PosixNamesTest, ExistingComponentsMatchInAnyCaseNewOnesAreCreatedAsGiven) {

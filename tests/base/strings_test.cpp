@@ -12,8 +12,8 @@ namespace {
 struct SplitCase {
   const char* text;
   const char* delimiter;
-  bool any_of;
-  bool skip_empty;
+  bool anyOf;
+  bool skipEmpty;
   std::vector<std::string> tokens;
 };
 
@@ -32,7 +32,7 @@ TEST(SplitStringTest, Table) {
   };
   for (const SplitCase& c : cases) {
     std::vector<std::string> tokens = {"stale"};
-    int count = SplitString(c.text, &tokens, c.delimiter, c.any_of, c.skip_empty);
+    int count = SplitString(c.text, &tokens, c.delimiter, c.anyOf, c.skipEmpty);
     EXPECT_EQ(tokens, c.tokens) << "text: " << c.text;
     EXPECT_EQ(count, static_cast<int>(c.tokens.size()));
   }

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "base/codec.h"
+#include "base/crc.h"
 #include "base/error.h"
-#include "base/file_util.h"
 #include "pack/pack_archive.h"
 #include "tests/pack/pack_test_util.h"
 #include "tests/support/test_util.h"

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "base/crc.h"
 #include "base/error.h"
-#include "base/file_util.h"
 #include "base/platform.h"
 #include "pack/pack_archive.h"
 #include "tests/pack/pack_test_util.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "base/file_util.h"
+#include "base/crc.h"
 #include "base/platform.h"
 #include "pack/pack_format.h"
 #include "tests/support/test_util.h"
@@ -31,7 +31,7 @@ std::string CrcHex(const std::string& content) {
 }
 
 struct ToolRun {
-  int exit_code;
+  int exitCode;
   std::string out;
   std::string err;
 };
@@ -62,11 +62,11 @@ TEST_F(PakToolTest, FillListReadAndVerify) {
   WriteFileOrDie(dir_.Join("tree\\Sub\\B.bin"), big);
   WriteFileOrDie(dir_.Join("tree\\a.txt"), "a");
 
-  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
   EXPECT_EQ(Pak("verify x.pak").out, "ok: 0 files\n") << "an empty archive has a list";
-  ASSERT_EQ(Pak("add x.pak 'Data\\One.txt=one.txt'").exit_code, 0);
+  ASSERT_EQ(Pak("add x.pak 'Data\\One.txt=one.txt'").exitCode, 0);
   ToolRun tree = Pak("add-tree x.pak tree");
-  ASSERT_EQ(tree.exit_code, 0) << tree.err;
+  ASSERT_EQ(tree.exitCode, 0) << tree.err;
   EXPECT_EQ(tree.err, "") << "no progress bar without a terminal";
 
   // Slot order: "sub/b.bin", "data/one.txt", "a.txt", then "(list)".
@@ -81,15 +81,15 @@ TEST_F(PakToolTest, FillListReadAndVerify) {
       {32636, Line("(list)", list)}};
   for (const auto& line : by_slot) expected_ls += line.second;
   ToolRun ls = Pak("ls x.pak");
-  EXPECT_EQ(ls.exit_code, 0);
+  EXPECT_EQ(ls.exitCode, 0);
   EXPECT_EQ(ls.out, expected_ls);
 
   ToolRun verify = Pak("verify x.pak");
-  EXPECT_EQ(verify.exit_code, 0) << verify.err;
+  EXPECT_EQ(verify.exitCode, 0) << verify.err;
   EXPECT_EQ(verify.out, "ok: 3 files\n");
   EXPECT_EQ(Pak("cat x.pak data/one.txt").out, one);
 
-  ASSERT_EQ(Pak("extract x.pak out").exit_code, 0);
+  ASSERT_EQ(Pak("extract x.pak out").exitCode, 0);
   EXPECT_EQ(ReadFileOrEmpty(dir_.Join("out\\Data\\One.txt")), one);
   EXPECT_EQ(ReadFileOrEmpty(dir_.Join("out\\Sub\\B.bin")), big);
   EXPECT_EQ(ReadFileOrEmpty(dir_.Join("out\\(list)")), list);
@@ -103,11 +103,11 @@ TEST_F(PakToolTest, CompressedTypesAreEncodedListedAndDecoded) {
   std::string text;
   while (text.size() < 600000) text += "a line of text that repeats itself\n";
   WriteFileOrDie(dir_.Join("text.txt"), text);
-  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
   for (int type = 1; type <= 3; ++type) {
     std::string name = "t" + std::to_string(type);
     ToolRun add = Pak("add --type " + std::to_string(type) + " x.pak " + name + "=text.txt");
-    ASSERT_EQ(add.exit_code, 0) << add.err;
+    ASSERT_EQ(add.exitCode, 0) << add.err;
     EXPECT_EQ(Pak("cat x.pak " + name).out, text) << type;
   }
   ToolRun ls = Pak("ls x.pak");
@@ -127,41 +127,41 @@ TEST_F(PakToolTest, CompressedTypesAreEncodedListedAndDecoded) {
     }
   }
   ToolRun verify = Pak("verify x.pak");
-  EXPECT_EQ(verify.exit_code, 0) << verify.err;
+  EXPECT_EQ(verify.exitCode, 0) << verify.err;
   EXPECT_EQ(verify.out, "ok: 3 files\n");
   ToolRun unknown = Pak("add --type 7 x.pak t7=text.txt");
-  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_EQ(unknown.exitCode, 1);
   EXPECT_EQ(unknown.err, "error 18: CompressType=7\n");
 }
 
 TEST_F(PakToolTest, RemoveKeepsTheListRight) {
   WriteFileOrDie(dir_.Join("f"), "data");
-  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
-  ASSERT_EQ(Pak("add x.pak a=f b=f C=f").exit_code, 0);
-  ASSERT_EQ(Pak("rm x.pak A c").exit_code, 0);
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+  ASSERT_EQ(Pak("add x.pak a=f b=f C=f").exitCode, 0);
+  ASSERT_EQ(Pak("rm x.pak A c").exitCode, 0);
   EXPECT_EQ(Pak("verify x.pak").out, "ok: 1 files\n");
   ToolRun missing = Pak("rm x.pak b nope");
-  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.exitCode, 1);
   EXPECT_EQ(missing.err, "error 1: nope\n");
   EXPECT_EQ(Pak("verify x.pak").out, "ok: 0 files\n") << "what was removed is unlisted";
   // Replacing keeps one list entry.
-  ASSERT_EQ(Pak("add x.pak a=f").exit_code, 0);
-  ASSERT_EQ(Pak("add x.pak A=f").exit_code, 0);
+  ASSERT_EQ(Pak("add x.pak a=f").exitCode, 0);
+  ASSERT_EQ(Pak("add x.pak A=f").exitCode, 0);
   EXPECT_EQ(Pak("verify x.pak").out, "ok: 1 files\n");
 }
 
 TEST_F(PakToolTest, WithoutTheListUnlistedFilesShowAsSlots) {
   WriteFileOrDie(dir_.Join("f"), "x");
-  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
-  ASSERT_EQ(Pak("add --no-list x.pak hidden=f").exit_code, 0);
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+  ASSERT_EQ(Pak("add --no-list x.pak hidden=f").exitCode, 0);
   char name[40];
   snprintf(name, sizeof name, "#%u/%08X/%08X", PackNameHash(3, "hidden") % kPackHashSlotCount,
            PackNameHash(1, "hidden"), PackNameHash(2, "hidden"));
   EXPECT_NE(Pak("ls x.pak").out.find(Line(name, "x")), std::string::npos);
   ToolRun verify = Pak("verify x.pak");
-  EXPECT_EQ(verify.exit_code, 1);
+  EXPECT_EQ(verify.exitCode, 1);
   EXPECT_EQ(verify.err.rfind("error 2: unref hashnode(", 0), 0u) << verify.err;
-  ASSERT_EQ(Pak("extract x.pak out").exit_code, 0);
+  ASSERT_EQ(Pak("extract x.pak out").exitCode, 0);
   std::string unlisted = std::string(name + 1);
   for (char& c : unlisted) c = c == '/' ? '-' : c;
   EXPECT_EQ(ReadFileOrEmpty(dir_.Join("out\\(unlisted)\\" + unlisted)), "x");
@@ -169,28 +169,28 @@ TEST_F(PakToolTest, WithoutTheListUnlistedFilesShowAsSlots) {
 
 TEST_F(PakToolTest, ExtractStaysInsideItsFolder) {
   WriteFileOrDie(dir_.Join("f"), "x");
-  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
-  ASSERT_EQ(Pak("add x.pak '..\\escape=f'").exit_code, 0);
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+  ASSERT_EQ(Pak("add x.pak '..\\escape=f'").exitCode, 0);
   ToolRun extract = Pak("extract x.pak out");
-  EXPECT_EQ(extract.exit_code, 1);
+  EXPECT_EQ(extract.exitCode, 1);
   EXPECT_EQ(extract.err, "error 10: name=..\\escape (leaves the folder)\n");
   EXPECT_FALSE(PathExists(dir_.Join("escape").c_str()));
 }
 
 TEST_F(PakToolTest, UsageAndFailures) {
-  EXPECT_EQ(Pak("").exit_code, 2);
-  EXPECT_EQ(Pak("frobnicate x.pak").exit_code, 2);
-  EXPECT_EQ(Pak("add x.pak missing-equals").exit_code, 2);
-  EXPECT_EQ(Pak("add --type 300 x.pak a=f").exit_code, 2);
-  EXPECT_EQ(Pak("--help").exit_code, 0);
+  EXPECT_EQ(Pak("").exitCode, 2);
+  EXPECT_EQ(Pak("frobnicate x.pak").exitCode, 2);
+  EXPECT_EQ(Pak("add x.pak missing-equals").exitCode, 2);
+  EXPECT_EQ(Pak("add --type 300 x.pak a=f").exitCode, 2);
+  EXPECT_EQ(Pak("--help").exitCode, 0);
   ToolRun absent = Pak("ls none.pak");
-  EXPECT_EQ(absent.exit_code, 1);
+  EXPECT_EQ(absent.exitCode, 1);
   EXPECT_EQ(absent.err.rfind("error 3: File=none.pak, WinErr=2", 0), 0u) << absent.err;
   WriteFileOrDie(dir_.Join("f"), "x");
-  ASSERT_EQ(Pak("create x.pak").exit_code, 0);
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
   ToolRun list_name = Pak("add x.pak '(LIST)=f'");
-  EXPECT_EQ(list_name.exit_code, 1);
-  EXPECT_EQ(Pak("verify x.pak").exit_code, 0) << "the refused add left a good archive";
+  EXPECT_EQ(list_name.exitCode, 1);
+  EXPECT_EQ(Pak("verify x.pak").exitCode, 0) << "the refused add left a good archive";
 }
 
 TEST(ListFileTest, ParseReplaceAndFormat) {

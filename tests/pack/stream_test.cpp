@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "base/crc.h"
 #include "base/error.h"
-#include "base/file_util.h"
 #include "pack/pack_archive.h"
 #include "tests/pack/pack_test_util.h"
 #include "tests/support/test_util.h"

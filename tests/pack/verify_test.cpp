@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/crc.h"
 #include "base/error.h"
-#include "base/file_util.h"
 #include "pack/pack_archive.h"
 #include "pack/pack_format.h"
 #include "tests/pack/pack_test_util.h"
@@ -158,10 +158,10 @@ TEST(PackVerifyTest, InUseBlockWithoutASlot) {
 
 struct Seen {
   std::vector<std::string> calls;
-  std::string stop_at;  // the call that returns false
+  std::string stopAt;  // the call that returns false
   bool Record(const std::string& call) {
     calls.push_back(call);
-    return call != stop_at;
+    return call != stopAt;
   }
 };
 
@@ -216,7 +216,7 @@ TEST(PackVerifyTest, CallbacksSeeEveryFileSlotAndBlockInOrder) {
   // Each call may stop the check: false without a new error.
   for (const std::string& stop : expected) {
     Seen seen;
-    seen.stop_at = stop;
+    seen.stopAt = stop;
     ReportError(99, "untouched");
     EXPECT_FALSE(archive->Verify(&seen, OnFile, OnHash, OnBlock)) << stop;
     EXPECT_EQ(LastErrorCode(), 99) << stop;

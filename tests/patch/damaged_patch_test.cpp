@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/crc.h"
 #include "base/file_util.h"
+#include "base/mask.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "patch/extract_entry.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "base/error.h"
-#include "base/file_util.h"
+#include "base/mask.h"
 #include "patch/patch_package.h"
 #include "tests/support/test_util.h"
 

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "base/crc.h"
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/mask.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "patch/patch_package_impl.h"
@@ -214,7 +216,7 @@ TEST_F(PatchPackageTest, APackedFileUnpacksIntoOneAxuFolderRemovedAtDestruction)
   ASSERT_TRUE(package_->OpenPackage(path.c_str(), "pak"));
   std::vector<FolderEntry> entries = TempEntries();
   ASSERT_EQ(entries.size(), 1u) << ::testing::PrintToString(Names(entries));
-  EXPECT_TRUE(entries[0].is_folder);
+  EXPECT_TRUE(entries[0].isFolder);
   EXPECT_EQ(entries[0].name.rfind("axu", 0), 0u) << entries[0].name;
   std::string folder = tmp_.Join(entries[0].name);
   EXPECT_EQ(ComparePaths(Impl(package_)->workFolder().c_str(), folder.c_str()), 0);

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <string>
 
-#include "base/file_util.h"
 #include "base/platform.h"
 #include "tests/support/test_util.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/error.h"
-#include "base/file_util.h"
+#include "base/mask.h"
 #include "patch/zip_writer.h"
 #include "tests/support/test_util.h"
 

@@ -1,3 +1,5 @@
+#include "update/carrier.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,7 +9,6 @@
 #include "base/platform.h"
 #include "tests/support/test_util.h"
 #include "update/carrier_format.h"
-#include "update/updater.h"
 
 namespace qlmr {
 namespace {

@@ -1,3 +1,5 @@
+#include "update/client_detection.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -15,7 +17,8 @@
 #include "tests/support/test_util.h"
 #include "tests/update/child_process.h"
 #include "tests/update/update_fakes.h"
-#include "update/updater.h"
+#include "update/carrier.h"
+#include "update/update_procedure.h"
 
 namespace qlmr {
 namespace {

@@ -1,10 +1,11 @@
+#include "update/install_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "tests/support/test_util.h"
 #include "tests/update/update_fakes.h"
-#include "update/updater.h"
 
 namespace qlmr {
 namespace {

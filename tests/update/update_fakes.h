@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "patch/patch_package.h"
-#include "update/updater.h"
+#include "update/update_procedure.h"
 
 namespace qlmr {
 namespace testing_support {

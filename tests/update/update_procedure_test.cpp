@@ -1,3 +1,5 @@
+#include "update/update_procedure.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +9,8 @@
 #include "base/platform.h"
 #include "tests/support/test_util.h"
 #include "tests/update/update_fakes.h"
-#include "update/updater.h"
+#include "update/carrier.h"
+#include "update/install_folder.h"
 
 namespace qlmr {
 namespace {

@@ -32,8 +32,8 @@ int main(int argc, char** argv) {
   auto add_archive = [&](CLI::App* command) {
     command->add_option("ARCHIVE", archive, "the pack archive")->required();
   };
-  auto add_write_flags = [&](CLI::App* command, bool with_type) {
-    if (with_type) {
+  auto add_write_flags = [&](CLI::App* command, bool withType) {
+    if (withType) {
       command->add_option("--type", type, "compression type to store with (0 to 255)")
           ->check(CLI::Range(0, 255));
     }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/codec.h"
+#include "base/crc.h"
 #include "base/error.h"
 #include "base/file_util.h"
 #include "base/path.h"
@@ -238,7 +239,7 @@ void CollectTree(const std::string& folder, const std::string& prefix,
   for (const FolderEntry& entry : entries) {
     std::string path = JoinPath(folder, entry.name);
     std::string name = prefix.empty() ? entry.name : prefix + "\\" + entry.name;
-    if (entry.is_folder) {
+    if (entry.isFolder) {
       CollectTree(path, name, sources);
     } else {
       sources->emplace_back(name, path);

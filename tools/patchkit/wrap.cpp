@@ -6,7 +6,7 @@
 #include "base/platform.h"
 #include "tools/patchkit/commands.h"
 #include "tools/tool_support.h"
-#include "update/updater.h"
+#include "update/carrier.h"
 
 namespace qlmr {
 namespace patchkit {

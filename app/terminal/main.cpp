@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/main_dialog.h"
-#include "app/screen.h"
+#include "app/terminal/screen.h"
+#include "app/terminal/terminal_front_end.h"
 #include "base/platform.h"
 #include "patch/patch_package.h"
-#include "update/updater.h"
+#include "update/update_procedure.h"
 
 int main() {
   using namespace qlmr;
@@ -17,13 +17,13 @@ int main() {
   TerminalScreen screen(stdout, StdoutIsTerminal());
   int code = 0;
   {
-    MainDialog dialog(&screen, &input, UpdateOptions::Defaults(&CreatePatchPackage));
-    code = dialog.Run();
+    TerminalFrontEnd frontEnd(&screen, &input, UpdateOptions::Defaults(&CreatePatchPackage));
+    code = frontEnd.Run();
     screen.Finish();
     input.Restore();
     fflush(stdout);
     // An update thread still waiting for the start key ends with the process,
-    // as do the console reader and the dialog it works on.
+    // as do the console reader and the front end they work on.
     std::_Exit(code);
   }
 }

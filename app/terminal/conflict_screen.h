@@ -5,16 +5,16 @@
 
 #include <string>
 
-#include "app/blocking_queue.h"
-#include "app/keys.h"
+#include "app/terminal/blocking_queue.h"
+#include "app/terminal/keys.h"
 
 namespace qlmr {
 
-class MainDialog;
+class TerminalFrontEnd;
 
-class ConflictDialog {
+class ConflictScreen {
  public:
-  ConflictDialog(MainDialog* owner, std::string clientPath);
+  ConflictScreen(TerminalFrontEnd* owner, std::string clientPath);
 
   // Shows the screen and runs it on the calling (update) thread; returns 1
   // once a retry found no client.
@@ -27,7 +27,7 @@ class ConflictDialog {
   void SetActionsEnabled(bool enabled);
   bool Retry();
 
-  MainDialog* owner_;
+  TerminalFrontEnd* owner_;
   std::string clientPath_;
   BlockingQueue<Key> keys_;
 };

@@ -1,10 +1,10 @@
-#include "app/main_dialog.h"
+#include "app/terminal/terminal_front_end.h"
 
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
-#include "app/conflict_dialog.h"
+#include "app/terminal/conflict_screen.h"
 #include "base/path.h"
 #include "res/resource.h"
 #include "res/strings.h"
@@ -24,7 +24,7 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
-struct MainDialog::PendingCall {
+struct TerminalFrontEnd::PendingCall {
   std::function<intptr_t()> call;
   intptr_t result = 0;
   std::mutex mutex;
@@ -32,22 +32,23 @@ struct MainDialog::PendingCall {
   bool done = false;
 };
 
-MainDialog::MainDialog(TerminalScreen* screen, ConsoleInput* input, UpdateOptions options)
+TerminalFrontEnd::TerminalFrontEnd(TerminalScreen* screen, ConsoleInput* input,
+                                   UpdateOptions options)
     : screen_(screen),
       input_(input),
       options_(std::move(options)),
       exitCaption_(TEXT_EXIT_BUTTON) {}
 
-MainDialog::~MainDialog() = default;
+TerminalFrontEnd::~TerminalFrontEnd() = default;
 
-int MainDialog::Run() {
+int TerminalFrontEnd::Run() {
   StartInputThread();
-  OnInitDialog();
+  OnInit();
   while (!quit_) Dispatch(events_.Pop());
   return 0;
 }
 
-void MainDialog::StartInputThread() {
+void TerminalFrontEnd::StartInputThread() {
   // The thread blocks in the console read for the rest of the process; the
   // program ends right after Run() returns, taking it along.
   std::thread([this] {
@@ -57,7 +58,7 @@ void MainDialog::StartInputThread() {
   }).detach();
 }
 
-intptr_t MainDialog::Send(std::function<intptr_t()> call) {
+intptr_t TerminalFrontEnd::Send(std::function<intptr_t()> call) {
   auto pending = std::make_shared<PendingCall>();
   pending->call = std::move(call);
   events_.Push(Event{Event::Kind::kCall, std::string(), pending});
@@ -66,7 +67,7 @@ intptr_t MainDialog::Send(std::function<intptr_t()> call) {
   return pending->result;
 }
 
-void MainDialog::Dispatch(const Event& event) {
+void TerminalFrontEnd::Dispatch(const Event& event) {
   switch (event.kind) {
     case Event::Kind::kCall: {
       intptr_t result = event.call->call();
@@ -85,7 +86,7 @@ void MainDialog::Dispatch(const Event& event) {
   }
 }
 
-bool MainDialog::NextInput(std::string* input) {
+bool TerminalFrontEnd::NextInput(std::string* input) {
   while (!inputEnded_) {
     Event event = events_.Pop();
     if (event.kind == Event::Kind::kInput) {
@@ -101,7 +102,7 @@ bool MainDialog::NextInput(std::string* input) {
   return false;
 }
 
-void MainDialog::HandleKey(Key key) {
+void TerminalFrontEnd::HandleKey(Key key) {
   if (conflict_ != nullptr) {
     // The conflict screen is modal; the main dialog's buttons are disabled
     // while it is up.
@@ -116,25 +117,25 @@ void MainDialog::HandleKey(Key key) {
   // Escape, Ctrl+C and any other key do nothing, in every state.
 }
 
-void MainDialog::OnInputEnded() {
+void TerminalFrontEnd::OnInputEnded() {
   inputEnded_ = true;
   EnterState(state_);
 }
 
-void MainDialog::EnterState(State state) {
+void TerminalFrontEnd::EnterState(State state) {
   state_ = state;
   // Without input nobody can press a key any more: leave once the program
   // waits for the user alone, without starting anything.
   if (inputEnded_ && state_ != State::kInitialising && state_ != State::kRunning) quit_ = true;
 }
 
-void MainDialog::ShowButtons() {
+void TerminalFrontEnd::ShowButtons() {
   bool start = state_ == State::kReady;
   bool exit = state_ != State::kRunning;
   screen_->SetButtons(start, exit, exitCaption_);
 }
 
-void MainDialog::OnInitDialog() {
+void TerminalFrontEnd::OnInit() {
   screen_->SetTitle(TEXT_MAIN_CAPTION);
   screen_->SetStatus(Utf8Text(IDS_READING_VERSION));
   screen_->SetProgress(0);
@@ -146,30 +147,30 @@ void MainDialog::OnInitDialog() {
   }
 }
 
-void MainDialog::OnStart() {
+void TerminalFrontEnd::OnStart() {
   EnterState(State::kRunning);
   ShowButtons();
   controller_->Start();
 }
 
-void MainDialog::OnExit() {
+void TerminalFrontEnd::OnExit() {
   if (launchPatcherOnExit_) LaunchPatcher();
   quit_ = true;
 }
 
-void MainDialog::EnterFailedState() {
+void TerminalFrontEnd::EnterFailedState() {
   EnterState(State::kFailed);
   ShowButtons();
   screen_->SetFailed();
 }
 
-void MainDialog::OnProgress(int position) {
+void TerminalFrontEnd::OnProgress(int position) {
   if (position == progress_) return;
   progress_ = position;
   screen_->SetProgress(position);
 }
 
-void MainDialog::OnUpdateSucceeded() {
+void TerminalFrontEnd::OnUpdateSucceeded() {
   state_ = State::kSucceeded;
   exitCaption_ = Utf8Text(IDS_OK_CAPTION);
   ShowButtons();
@@ -185,7 +186,7 @@ void MainDialog::OnUpdateSucceeded() {
   EnterState(State::kSucceeded);
 }
 
-void MainDialog::LaunchPatcher() {
+void TerminalFrontEnd::LaunchPatcher() {
   // Whether it starts is not looked at: the patcher belongs to the game.
   const std::string& folder = controller_->state().installDir;
   std::string patcher = JoinPath(folder, kPatcherFileName);
@@ -194,21 +195,21 @@ void MainDialog::LaunchPatcher() {
 
 // --- Calls from the update thread ---------------------------------------------
 
-void MainDialog::SetStatusText(const std::string& text) {
+void TerminalFrontEnd::SetStatusText(const std::string& text) {
   Send([&] {
     screen_->SetStatus(Cp936ToUtf8(text));
     return intptr_t{0};
   });
 }
 
-void MainDialog::SetWindowTitle(const std::string& text) {
+void TerminalFrontEnd::SetWindowTitle(const std::string& text) {
   Send([&] {
     screen_->SetTitle(Cp936ToUtf8(text));
     return intptr_t{0};
   });
 }
 
-void MainDialog::EnableStartButton() {
+void TerminalFrontEnd::EnableStartButton() {
   Send([&] {
     EnterState(State::kReady);
     ShowButtons();
@@ -216,7 +217,7 @@ void MainDialog::EnableStartButton() {
   });
 }
 
-intptr_t MainDialog::SendUpdateMessage(uint32_t message, uintptr_t wParam) {
+intptr_t TerminalFrontEnd::SendUpdateMessage(uint32_t message, uintptr_t wParam) {
   return Send([&] {
     switch (message) {
       case WM_UPDATE_FAILED:
@@ -235,7 +236,7 @@ intptr_t MainDialog::SendUpdateMessage(uint32_t message, uintptr_t wParam) {
   });
 }
 
-bool MainDialog::BrowseForFolder(const std::string& title, std::string* folder) {
+bool TerminalFrontEnd::BrowseForFolder(const std::string& title, std::string* folder) {
   std::string answer;
   Send([&] {
     screen_->ShowPrompt(Cp936ToUtf8(title));
@@ -248,7 +249,7 @@ bool MainDialog::BrowseForFolder(const std::string& title, std::string* folder) 
   return !folder->empty();
 }
 
-std::string MainDialog::ReadPromptAnswer() {
+std::string TerminalFrontEnd::ReadPromptAnswer() {
   std::string input;
   if (!input_->IsTerminal()) return NextInput(&input) ? Trimmed(input) : std::string();
   std::string answer;
@@ -266,9 +267,9 @@ std::string MainDialog::ReadPromptAnswer() {
   return Trimmed(answer);
 }
 
-int MainDialog::RunConflictDialog(const std::string& clientPath) {
-  ConflictDialog dialog(this, clientPath);
-  return dialog.RunModal();
+int TerminalFrontEnd::RunConflictDialog(const std::string& clientPath) {
+  ConflictScreen conflict(this, clientPath);
+  return conflict.RunModal();
 }
 
 }  // namespace qlmr

@@ -1,9 +1,9 @@
-#include "app/conflict_dialog.h"
+#include "app/terminal/conflict_screen.h"
 
 #include <chrono>
 
-#include "app/main_dialog.h"
-#include "update/updater.h"
+#include "app/terminal/terminal_front_end.h"
+#include "update/client_detection.h"
 
 namespace qlmr {
 namespace {
@@ -13,10 +13,10 @@ constexpr std::chrono::milliseconds kRetryDelay(1000);
 
 }  // namespace
 
-ConflictDialog::ConflictDialog(MainDialog* owner, std::string clientPath)
+ConflictScreen::ConflictScreen(TerminalFrontEnd* owner, std::string clientPath)
     : owner_(owner), clientPath_(std::move(clientPath)) {}
 
-int ConflictDialog::RunModal() {
+int ConflictScreen::RunModal() {
   // No search here: the screen opens because one has just found a client.
   owner_->Send([this] {
     owner_->conflict_ = this;
@@ -36,14 +36,14 @@ int ConflictDialog::RunModal() {
   return 1;
 }
 
-void ConflictDialog::SetActionsEnabled(bool enabled) {
+void ConflictScreen::SetActionsEnabled(bool enabled) {
   owner_->Send([this, enabled] {
     owner_->screen()->SetConflictActionsEnabled(enabled);
     return intptr_t{0};
   });
 }
 
-bool ConflictDialog::Retry() {
+bool ConflictScreen::Retry() {
   SetActionsEnabled(false);
   // Keys pressed meanwhile reach disabled actions and are dropped.
   auto deadline = std::chrono::steady_clock::now() + kRetryDelay;

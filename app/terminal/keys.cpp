@@ -1,4 +1,4 @@
-#include "app/keys.h"
+#include "app/terminal/keys.h"
 
 namespace qlmr {
 namespace {

@@ -13,20 +13,20 @@
 #include <memory>
 #include <string>
 
-#include "app/blocking_queue.h"
-#include "app/keys.h"
-#include "app/screen.h"
+#include "app/terminal/blocking_queue.h"
+#include "app/terminal/keys.h"
+#include "app/terminal/screen.h"
 #include "base/platform.h"
-#include "update/updater.h"
+#include "update/update_procedure.h"
 
 namespace qlmr {
 
-class ConflictDialog;
+class ConflictScreen;
 
-class MainDialog : public UpdateFrontEnd {
+class TerminalFrontEnd : public UpdateFrontEnd {
  public:
-  MainDialog(TerminalScreen* screen, ConsoleInput* input, UpdateOptions options);
-  ~MainDialog();
+  TerminalFrontEnd(TerminalScreen* screen, ConsoleInput* input, UpdateOptions options);
+  ~TerminalFrontEnd();
 
   // Runs the dialog until the user leaves with the exit key, or until the
   // input has ended and the exit key is enabled. Returns the exit code, 0.
@@ -53,11 +53,11 @@ class MainDialog : public UpdateFrontEnd {
     std::shared_ptr<PendingCall> call;
   };
 
-  friend class ConflictDialog;
+  friend class ConflictScreen;
 
   enum class State { kInitialising, kReady, kRunning, kFailed, kSucceeded };
 
-  void OnInitDialog();
+  void OnInit();
   void OnStart();
   void OnExit();
   void EnterFailedState();
@@ -89,7 +89,7 @@ class MainDialog : public UpdateFrontEnd {
   bool inputEnded_ = false;
   bool quit_ = false;
   int progress_ = 0;
-  ConflictDialog* conflict_ = nullptr;  // while the conflict screen is up
+  ConflictScreen* conflict_ = nullptr;  // while the conflict screen is up
 };
 
 }  // namespace qlmr

@@ -1,4 +1,4 @@
-#include "app/screen.h"
+#include "app/terminal/screen.h"
 
 #include "res/resource.h"
 

@@ -1,0 +1,62 @@
+// The carrier: the updater's executable carries its patch in a block at the
+// fixed offset kCarrierOffset: two length-prefixed version texts and the patch
+// data up to the end of the file. ExtractEmbeddedPatch copies the data into
+// the temporary folder; WriteCarrier makes such a file.
+//
+// Stateless; any thread. Texts are code page 936.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "update/version.h"
+
+namespace qlmr {
+
+// The folder of the temporary folder that receives the extracted patch.
+constexpr const char* kPatchTempFolderName = "~qlmrPatch";
+
+// Where the block starts: the length of the updater's executable before the
+// block was appended. Set at build time (QLMR_CARRIER_OFFSET); the build
+// fails when the updater does not fit below it.
+#ifndef QLMR_CARRIER_OFFSET
+#error "QLMR_CARRIER_OFFSET must be defined by the build"
+#endif
+constexpr uint32_t kCarrierOffset = QLMR_CARRIER_OFFSET;
+
+// A length field of the block must be below this; the stored texts count
+// their terminating zero byte, so a version text has at most 30 characters.
+constexpr uint32_t kCarrierTextLimit = 32;
+
+struct EmbeddedPatch {
+  std::string fromVersionText;  // as stored, up to its first zero byte
+  VersionInfo fromVersion;
+  std::string toVersionText;
+  VersionInfo toVersion;
+  std::string patchPath;  // the extracted patch file
+};
+
+// Reads the block at `offset` of `executablePath` and copies the patch data
+// to "<tempFolder>\~qlmrPatch\ql-<from>-<to>.patch" (the folder is created if
+// needed). Fills `patch` as far as it got. False, without a report, when the
+// file cannot be read, ends at or before `offset` or inside a version text,
+// has a length field of 32 or more, names a version that cannot be part of a
+// file name (a separator, a drive colon, a control byte, or dots alone) or
+// when the patch file cannot be written whole. Data without a patch gives an
+// empty patch file.
+bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,
+                          const std::string& tempFolder, EmbeddedPatch* patch);
+
+// Writes `outPath`: the executable `updaterPath` padded with zero bytes up to
+// `offset`, then the block with `fromText`, `toText` (each stored with its
+// terminating zero byte) and the content of `patchPath`. The file is written
+// through a temporary copy, so `outPath` is replaced only when whole.
+// Codes: 10 "File=%s(too large)" (the updater is longer than `offset`);
+// 10 "Version=%s" (empty, 31 characters or more, or not usable in a file
+// name); 10 "Version=%s-%s" (the two texts differ in language, or `fromText`
+// is not older than `toText`); 3 "File=%s, WinErr=%d" (open or create);
+// 4 "WinErr=%d" (read); 5 "WinErr=%d" (write or final move).
+bool WriteCarrier(const char* updaterPath, const char* fromText, const char* toText,
+                  const char* patchPath, const char* outPath, uint64_t offset);
+
+}  // namespace qlmr
