@@ -19,9 +19,9 @@ namespace qlmr {
 // Result numbers, kept in LzmaCodec's messages ("LZMA compress[%d]").
 enum LzmaResult : int {
   LZMA_RESULT_OK = 0,
-  LZMA_RESULT_ERROR = 1,        // general failure; bad data when decoding
-  LZMA_RESULT_NO_MEMORY = 2,    // the coder could not allocate its memory
-  LZMA_RESULT_OUTPUT_FULL = 3,  // the encoded form does not fit the output
+  LZMA_RESULT_ERROR = 1,          // general failure; bad data when decoding
+  LZMA_RESULT_NO_MEMORY = 2,      // the coder could not allocate its memory
+  LZMA_RESULT_OUTPUT_FULL = 3,    // the encoded form does not fit the output
   LZMA_RESULT_OUTPUT_FAILED = 4,  // a stream's receiver refused its output
 };
 

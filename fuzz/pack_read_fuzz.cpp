@@ -1,6 +1,6 @@
-// A pack archive from bytes (the compact form of fuzz/pack_fuzz_input.h), opened read-only: every in-use slot's file is
-// read through a stream in the ways a reader moves in it, then the archive
-// is verified against its list file.
+// A pack archive from bytes (the compact form of fuzz/pack_fuzz_input.h), opened read-only: every
+// in-use slot's file is read through a stream in the ways a reader moves in it, then the archive is
+// verified against its list file.
 #include <cstdint>
 #include <vector>
 

@@ -1,5 +1,5 @@
-// A pack archive from bytes (the compact form of fuzz/pack_fuzz_input.h), opened for writing: a file is added, read back
-// after reopening, and removed again. Whatever the archive held, a change
+// A pack archive from bytes (the compact form of fuzz/pack_fuzz_input.h), opened for writing: a
+// file is added, read back after reopening, and removed again. Whatever the archive held, a change
 // that reported success must read back as written.
 #include <cstdint>
 #include <cstdio>

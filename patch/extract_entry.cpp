@@ -83,8 +83,8 @@ bool ExtractToFile(const PatchContainer* container, ZipEntryReader* entry, const
     ReportError(ERR_WRITE, "File=%s, WinErr: %d", target, LastSystemError());
     return false;
   };
-  if (entry != nullptr &&
-      !ReadChecked(container, entry, info, chunk.data(), patch_format::kCopyChunkSize, false, write)) {
+  if (entry != nullptr && !ReadChecked(container, entry, info, chunk.data(),
+                                       patch_format::kCopyChunkSize, false, write)) {
     return false;
   }
   if (!file.Commit()) {
@@ -116,9 +116,8 @@ bool ExtractToMemory(const PatchContainer* container, ZipEntryReader* entry,
   }
   // The data is read over the front; what follows it must read as zeros.
   memset(buffer.data() + length, 0, buffer.size() - length);
-  if (entry != nullptr &&
-      !ReadChecked(container, entry, info, buffer.data(), UINT32_MAX, true,
-                   [](const uint8_t*, uint32_t) { return true; })) {
+  if (entry != nullptr && !ReadChecked(container, entry, info, buffer.data(), UINT32_MAX, true,
+                                       [](const uint8_t*, uint32_t) { return true; })) {
     return false;
   }
   *data = buffer.data();

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "base/codec_format.h"
-#include "base/error.h"
 #include "base/crc.h"
+#include "base/error.h"
 #include "base/file_util.h"
 #include "base/lzma_buffer.h"
 #include "base/platform.h"

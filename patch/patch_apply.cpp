@@ -43,8 +43,8 @@ void Notify(PatchProgressCallback callback, const PatchEntry& entry, int32_t kin
 // for it: the entry costs its content, its encoded form and the encoder.
 bool AddEncoded(PackArchive* archive, const PatchEntry& entry, const Codec* codec,
                 uint32_t length) {
-  uint32_t capacity = static_cast<uint32_t>(
-      std::min<size_t>(ExtractionBufferCapacity(), std::max(length, codec->MaxEncodedSize(length))));
+  uint32_t capacity = static_cast<uint32_t>(std::min<size_t>(
+      ExtractionBufferCapacity(), std::max(length, codec->MaxEncodedSize(length))));
   uint8_t* buffer = MutableExtractionBuffer();
   uint32_t encoded = length;
   if (!codec->Encode(buffer, capacity, &encoded)) return false;

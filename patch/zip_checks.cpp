@@ -20,8 +20,8 @@ bool CheckZipLayout(const std::vector<ZipEntryInfo>& entries, uint64_t fileSize)
     if (info.localOffset == ZipEntryInfo::kUnknownOffset) continue;
     // The local record repeats the name; its extra field may differ, so the
     // extent is a lower bound. Sizes are 32-bit: no overflow in 64 bits.
-    uint64_t end = info.localOffset + zip_format::kLocalHeaderSize + info.name.size() +
-                   info.compressedSize;
+    uint64_t end =
+        info.localOffset + zip_format::kLocalHeaderSize + info.name.size() + info.compressedSize;
     if (end > fileSize) {
       ReportError(ERR_BAD_DATA, "Entry=%s(truncated)", info.name.c_str());
       return false;

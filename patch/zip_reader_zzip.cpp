@@ -125,7 +125,8 @@ class ZzipDirectory : public ZipDirectory {
  public:
   explicit ZzipDirectory(ZZIP_DIR* dir) : dir_(dir), entries_(ReadDirectory(dir)) {
     // The first of several equal names is the one zziplib opens.
-    for (const ZipEntryInfo& info : entries_) byName_.emplace(CaselessKey(info.name.c_str()), &info);
+    for (const ZipEntryInfo& info : entries_)
+      byName_.emplace(CaselessKey(info.name.c_str()), &info);
   }
   ~ZzipDirectory() override { zzip_dir_close(dir_); }
 

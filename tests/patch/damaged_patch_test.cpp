@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "base/error.h"
 #include "base/crc.h"
+#include "base/error.h"
 #include "base/file_util.h"
 #include "base/mask.h"
 #include "base/path.h"
@@ -31,33 +31,11 @@ using testing_support::WriteFileOrDie;
 
 // --- Zip bytes ---------------------------------------------------------------
 
-uint32_t Get32(const std::string& bytes, size_t at) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
-  return value;
-}
-
-void Put(std::string* bytes, size_t at, uint32_t value, int width) {
-  for (int i = 0; i < width; ++i) (*bytes)[at + i] = static_cast<char>(value >> (8 * i));
-}
-
-// Fields of a central directory record, by offset from its signature.
-constexpr size_t kMethod = 10;
-constexpr size_t kCrc = 16;
-constexpr size_t kCompressedSize = 20;
-constexpr size_t kSize = 24;
-constexpr size_t kLocalOffset = 42;
-
-// The central directory record of `name` in a plain zip.
-size_t CentralRecord(const std::string& zip, const std::string& name) {
-  for (size_t at = zip.find("PK\x01\x02"); at != std::string::npos;
-       at = zip.find("PK\x01\x02", at + 1)) {
-    size_t length = static_cast<uint8_t>(zip[at + 28]) | static_cast<uint8_t>(zip[at + 29]) << 8;
-    if (zip.compare(at + 46, length, name) == 0) return at;
-  }
-  ADD_FAILURE() << "no record " << name;
-  return 0;
-}
+using testing_support::CentralRecord;
+using testing_support::Get32;
+using testing_support::Put16;
+using testing_support::Put32;
+using namespace testing_support::zip_central;
 
 const char kControlList[] = "0||a.txt|0|0\r\n0||b.bin|0|0\r\n0||.ver|0|0\r\n0|p.pak|c.bin|0|0\r\n";
 
@@ -107,8 +85,7 @@ bool OpenAndApply(const std::string& patch, const std::string& install, Outcome*
   for (const PlannedStep& step : impl->Plan("pak", ".ver")) {
     if (step.kind == PatchStep::kLooseEntry) {
       if (!PatchPackageImpl::ApplyLooseEntry(install.c_str(), *step.entry, nullptr)) return false;
-      (*outcome)[step.entry->fileName] =
-          ReadFileOrEmpty(JoinPath(install, step.entry->fileName));
+      (*outcome)[step.entry->fileName] = ReadFileOrEmpty(JoinPath(install, step.entry->fileName));
     } else if (step.kind == PatchStep::kPackEntry) {
       std::string name = JoinPath(step.entry->packName, step.entry->fileName);
       const uint8_t* data = nullptr;
@@ -145,31 +122,31 @@ TEST(DamagedPatchTest, ClaimsTheDataCannotBackAreRefusedBeforeAnythingIsWritten)
       {"deflated beyond what deflate can expand",
        [](std::string* zip) {
          size_t at = CentralRecord(*zip, "a.txt");
-         Put(zip, at + kSize, Get32(*zip, at + kCompressedSize) * 1032 + 1, 4);
+         Put32(zip, at + kSize, Get32(*zip, at + kCompressedSize) * 1032 + 1);
        },
        true, ERR_BAD_DATA, "Entry=a.txt(size)"},
       {"pack-bound entry claiming 1 GiB",
-       [](std::string* zip) { Put(zip, CentralRecord(*zip, "p.pak/c.bin") + kSize, 1u << 30, 4); },
+       [](std::string* zip) { Put32(zip, CentralRecord(*zip, "p.pak/c.bin") + kSize, 1u << 30); },
        true, ERR_BAD_DATA, "Entry=p.pak/c.bin(size)"},
       {"stored entry whose sizes differ",
-       [](std::string* zip) { Put(zip, CentralRecord(*zip, "b.bin") + kMethod, 0, 2); },
-       true, ERR_BAD_DATA, "Entry=b.bin(size)"},
+       [](std::string* zip) { Put16(zip, CentralRecord(*zip, "b.bin") + kMethod, 0); }, true,
+       ERR_BAD_DATA, "Entry=b.bin(size)"},
       {"CRC that does not match the data",
        [](std::string* zip) {
          size_t at = CentralRecord(*zip, "b.bin") + kCrc;
-         Put(zip, at, Get32(*zip, at) ^ 0x100, 4);
+         Put32(zip, at, Get32(*zip, at) ^ 0x100);
        },
        true, ERR_BAD_DATA, "Entry=b.bin(crc)"},
       {"record running past the end of the file",
        [](std::string* zip) {
          size_t at = CentralRecord(*zip, "b.bin");
-         Put(zip, at + kCompressedSize, static_cast<uint32_t>(zip->size()), 4);
+         Put32(zip, at + kCompressedSize, static_cast<uint32_t>(zip->size()));
        },
        false, ERR_BAD_DATA, "Entry=b.bin(truncated)"},
       {"two records sharing their bytes",
        [](std::string* zip) {
          uint32_t first = Get32(*zip, CentralRecord(*zip, "a.txt") + kLocalOffset);
-         Put(zip, CentralRecord(*zip, "b.bin") + kLocalOffset, first, 4);
+         Put32(zip, CentralRecord(*zip, "b.bin") + kLocalOffset, first);
        },
        false, ERR_BAD_DATA, "Entry=b.bin(overlaps)"},
   };
@@ -236,7 +213,7 @@ TEST(DamagedPatchTest, APackedFileIsCheckedByItsTrailerAndItsLengthsWhileItStrea
   auto withTrailer = [](std::string body) {
     uint32_t crc = 0;
     BufferCrc(body.data(), static_cast<uint32_t>(body.size() - 4), &crc);
-    Put(&body, body.size() - 4, crc, 4);
+    Put32(&body, body.size() - 4, crc);
     return body;
   };
   struct Case {
@@ -248,9 +225,9 @@ TEST(DamagedPatchTest, APackedFileIsCheckedByItsTrailerAndItsLengthsWhileItStrea
   std::string flipped = bytes;
   flipped[bytes.size() / 2] ^= 0x10;
   std::string oneGiB = bytes;
-  Put(&oneGiB, 4, 1u << 30, 4);
+  Put32(&oneGiB, 4, 1u << 30);
   std::string shorter = bytes;
-  Put(&shorter, 4, Get32(bytes, 4) - 1, 4);
+  Put32(&shorter, 4, Get32(bytes, 4) - 1);
   std::string cut = bytes.substr(0, bytes.size() / 2);
   std::string path = dir.Join("p.patch");
   const std::vector<Case> cases = {
@@ -319,10 +296,11 @@ void SweepBitFlips(bool packed) {
       std::string differences;
       for (const auto& file : outcome) {
         auto found = expected.find(file.first);
-        if (found == expected.end() || found->second != file.second) differences += file.first + " ";
+        if (found == expected.end() || found->second != file.second)
+          differences += file.first + " ";
       }
-      ADD_FAILURE() << "bit " << bit << " applied as success with other content: "
-                    << differences << outcome.size();
+      ADD_FAILURE() << "bit " << bit << " applied as success with other content: " << differences
+                    << outcome.size();
     }
     RemoveFolderContents(install.c_str());
     RemoveEmptyFolder(install.c_str());

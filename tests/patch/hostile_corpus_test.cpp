@@ -27,25 +27,10 @@ using testing_support::ReadFileOrEmpty;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
 
-uint32_t Get32(const std::string& bytes, size_t at) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
-  return value;
-}
-
-void Put32(std::string* bytes, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>(value >> (8 * i));
-}
-
-// Central directory records in order.
-std::vector<size_t> CentralRecords(const std::string& zip) {
-  std::vector<size_t> records;
-  for (size_t at = zip.find("PK\x01\x02"); at != std::string::npos;
-       at = zip.find("PK\x01\x02", at + 1)) {
-    records.push_back(at);
-  }
-  return records;
-}
+using testing_support::CentralRecords;
+using testing_support::Get32;
+using testing_support::Put32;
+using namespace testing_support::zip_central;
 
 std::string Zip(const std::vector<ZipMember>& members) {
   TempDir dir;
@@ -78,20 +63,19 @@ std::string Bytes(const std::string& zip, const std::function<void(std::string*)
 
 std::vector<Hostile> HostileCases() {
   std::string text(20000, 'z');
-  std::vector<ZipMember> two = {{"(command)", "0||a.txt|0|0\r\n0||b.txt|0|0\r\n"},
-                                {"a.txt", text},
-                                {"b.txt", "second"}};
+  std::vector<ZipMember> two = {
+      {"(command)", "0||a.txt|0|0\r\n0||b.txt|0|0\r\n"}, {"a.txt", text}, {"b.txt", "second"}};
   return {
       {"traversal-parent.patch", [] { return OneLine("0||..\\evil.txt|0|0", "../evil.txt"); },
        false, ERR_BAD_DATA},
       {"traversal-slash.patch", [] { return OneLine("0||../evil.txt|0|0", "../evil.txt"); }, false,
        ERR_BAD_DATA},
-      {"traversal-inner.patch", [] { return OneLine("0||a\\..\\..\\evil.txt|0|0", "a/x"); },
-       false, ERR_BAD_DATA},
+      {"traversal-inner.patch", [] { return OneLine("0||a\\..\\..\\evil.txt|0|0", "a/x"); }, false,
+       ERR_BAD_DATA},
       {"traversal-unc.patch", [] { return OneLine("0||\\\\server\\share\\evil.txt|0|0", "x"); },
        false, ERR_BAD_DATA},
-      {"traversal-drive.patch", [] { return OneLine("0||C:\\evil.txt|0|0", "C:/evil.txt"); },
-       false, ERR_BAD_DATA},
+      {"traversal-drive.patch", [] { return OneLine("0||C:\\evil.txt|0|0", "C:/evil.txt"); }, false,
+       ERR_BAD_DATA},
       {"traversal-drive-relative.patch", [] { return OneLine("0||C:evil.txt|0|0", "C:evil.txt"); },
        false, ERR_BAD_DATA},
       {"traversal-stream.patch", [] { return OneLine("0||a.txt:stream|0|0", "a.txt:stream"); },
@@ -107,14 +91,16 @@ std::vector<Hostile> HostileCases() {
        ERR_BAD_DATA},
       {"lying-size-1gib.patch",
        [=] {
-         return Bytes(Zip(two), [](std::string* zip) { Put32(zip, CentralRecords(*zip)[1] + 24, 1u << 30); });
+         return Bytes(Zip(two), [](std::string* zip) {
+           Put32(zip, CentralRecords(*zip)[1] + kSize, 1u << 30);
+         });
        },
        true, ERR_BAD_DATA},
       {"lying-size-stored.patch",
        [=] {
          return Bytes(Zip(two), [](std::string* zip) {
            size_t at = CentralRecords(*zip)[1];
-           (*zip)[at + 10] = 0;  // "stored", with the deflated sizes
+           (*zip)[at + kMethod] = 0;  // "stored", with the deflated sizes
          });
        },
        true, ERR_BAD_DATA},
@@ -124,7 +110,7 @@ std::vector<Hostile> HostileCases() {
          // the trick that makes a small file claim gigabytes.
          return Bytes(Zip(two), [](std::string* zip) {
            std::vector<size_t> records = CentralRecords(*zip);
-           Put32(zip, records[2] + 42, Get32(*zip, records[1] + 42));
+           Put32(zip, records[2] + kLocalOffset, Get32(*zip, records[1] + kLocalOffset));
          });
        },
        false, ERR_BAD_DATA},
@@ -132,7 +118,7 @@ std::vector<Hostile> HostileCases() {
        [=] {
          return Bytes(Zip(two), [](std::string* zip) {
            size_t at = CentralRecords(*zip)[1];
-           Put32(zip, at + 20, static_cast<uint32_t>(zip->size()));
+           Put32(zip, at + kCompressedSize, static_cast<uint32_t>(zip->size()));
          });
        },
        false, ERR_BAD_DATA},
@@ -145,13 +131,16 @@ std::vector<Hostile> HostileCases() {
       {"bad-crc.patch",
        [=] {
          return Bytes(Zip(two), [](std::string* zip) {
-           size_t at = CentralRecords(*zip)[1] + 16;
+           size_t at = CentralRecords(*zip)[1] + kCrc;
            Put32(zip, at, Get32(*zip, at) ^ 1);
          });
        },
        true, ERR_BAD_DATA},
-      {"no-control-list.patch", [] { return Masked(Zip({{"a.txt", "orphan"}})); }, false,
-       ERR_ZIP},
+      {"no-control-list.patch",
+       [] {
+         return Masked(Zip({{"a.txt", "orphan"}}));
+       },
+       false, ERR_ZIP},
   };
 }
 

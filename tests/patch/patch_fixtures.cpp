@@ -49,5 +49,38 @@ std::string PackedPackage(const std::string& path, const char* controlList,
   return path;
 }
 
+uint32_t Get32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
+  return value;
+}
+
+void Put32(std::string* bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+void Put16(std::string* bytes, size_t at, uint16_t value) {
+  (*bytes)[at] = static_cast<char>(value);
+  (*bytes)[at + 1] = static_cast<char>(value >> 8);
+}
+
+std::vector<size_t> CentralRecords(const std::string& zip) {
+  std::vector<size_t> records;
+  for (size_t at = zip.find("PK\x01\x02"); at != std::string::npos;
+       at = zip.find("PK\x01\x02", at + 1)) {
+    records.push_back(at);
+  }
+  return records;
+}
+
+size_t CentralRecord(const std::string& zip, const std::string& name) {
+  for (size_t at : CentralRecords(zip)) {
+    size_t length = static_cast<uint8_t>(zip[at + 28]) | static_cast<uint8_t>(zip[at + 29]) << 8;
+    if (zip.compare(at + 46, length, name) == 0) return at;
+  }
+  fprintf(stderr, "no central record %s\n", name.c_str());
+  abort();
+}
+
 }  // namespace testing_support
 }  // namespace qlmr

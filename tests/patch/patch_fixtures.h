@@ -1,6 +1,8 @@
 // Small hand-made patch files for the package tests.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,25 @@ std::string MaskedPackage(const std::string& path, const char* controlList,
 // ConvertPackageFile makes).
 std::string PackedPackage(const std::string& path, const char* controlList,
                           const std::vector<ZipMember>& members = {});
+
+// Little-endian fields of file bytes.
+uint32_t Get32(const std::string& bytes, size_t at);
+void Put32(std::string* bytes, size_t at, uint32_t value);
+void Put16(std::string* bytes, size_t at, uint16_t value);
+
+// Fields of a zip central directory record, by offset from its signature.
+namespace zip_central {
+constexpr size_t kMethod = 10;
+constexpr size_t kCrc = 16;
+constexpr size_t kCompressedSize = 20;
+constexpr size_t kSize = 24;
+constexpr size_t kLocalOffset = 42;
+}  // namespace zip_central
+
+// Offsets of the central directory records of a plain zip, in order.
+std::vector<size_t> CentralRecords(const std::string& zip);
+// The record of the entry `name`; aborts when there is none.
+size_t CentralRecord(const std::string& zip, const std::string& name);
 
 }  // namespace testing_support
 }  // namespace qlmr
