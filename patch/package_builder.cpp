@@ -108,9 +108,10 @@ bool ReadPackageList(const char* path, std::vector<PackageLine>* lines) {
 }
 
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
-                       PatchKind kind) {
+                       PatchKind kind, const std::vector<PackageData>* data) {
   if (root == nullptr || output == nullptr || output[0] == '\0' ||
-      (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED)) {
+      (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED) ||
+      (data != nullptr && data->size() != lines.size())) {
     ReportError(ERR_INVALID, "");
     return false;
   }
@@ -134,13 +135,20 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
     }
     bool packBound = !line.packName.empty();
     if (line.op == ENTRY_OP_WRITE) {
+      const PackageData source = data != nullptr ? (*data)[i] : PackageData();
+      if (source.storedForm && (!packBound || kind != PATCH_KIND_MASKED_ZIP)) {
+        ReportError(ERR_INVALID, "");  // only a masked package carries stored bytes
+        return false;
+      }
       std::string path =
-          JoinPath(root, packBound ? JoinPath(line.packName, line.fileName) : line.fileName);
+          !source.path.empty()
+              ? source.path
+              : JoinPath(root, packBound ? JoinPath(line.packName, line.fileName) : line.fileName);
       File file;
       uint64_t size = 0;
       if (!OpenDataFile(path, &file, &size)) return false;
-      contentSize = static_cast<uint32_t>(size);
-      bool encode = packBound && line.compressType != COMPRESS_NONE;
+      contentSize = source.storedForm ? source.contentSize : static_cast<uint32_t>(size);
+      bool encode = packBound && line.compressType != COMPRESS_NONE && !source.storedForm;
       if (encode && GetCodecRegistry().Find(line.compressType) == nullptr) return false;
       if (lastWrite[NormalizeName(name)] == i) {
         if (encode && kind == PATCH_KIND_MASKED_ZIP) {

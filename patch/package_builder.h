@@ -4,7 +4,8 @@
 // A package is built from a list of lines "op|packName|fileName|compressType"
 // (a fifth field, if present, is ignored) and a root folder that holds the
 // new files: the data of a loose write is root\fileName, that of a pack-bound
-// write root\packName\fileName. The builder writes a deflated zip with the
+// write root\packName\fileName, unless the line names its own data file
+// (PackageData). The builder writes a deflated zip with the
 // data and the control list "(command)", each contentSize filled in, and then
 // gives it the package form:
 //   - masked: pack-bound data encoded with the codec of its compressType
@@ -31,6 +32,17 @@ struct PackageLine {
   int32_t compressType = 0;
 };
 
+// Where the data of a line's write comes from when it is not below the root
+// folder.
+struct PackageData {
+  std::string path;  // the data file; empty: the one below the root folder
+  // Pack-bound, masked kind only: the file holds the bytes as the pack
+  // archive stores them, already encoded with compressType, and contentSize
+  // is their decoded length. Taken over as they are.
+  bool storedForm = false;
+  uint32_t contentSize = 0;
+};
+
 // Reads a build list (CP936 text, lines ending in any mix of CR and LF,
 // empty lines skipped). Codes: 3 "File=%s, WinErr=%d" (open); 4 "WinErr=%d"
 // (read); 2 "line %d: %s" (a line of fewer than four fields, or a name that
@@ -39,12 +51,13 @@ bool ReadPackageList(const char* path, std::vector<PackageLine>* lines);
 
 // Builds a package of `kind` (PATCH_KIND_MASKED_ZIP or PATCH_KIND_PACKED) at
 // `output`, replacing a file there. Later lines for the same target replace
-// earlier ones in the container, as they do in the control list. Codes: 10
-// (bad arguments or kind); 3, 4 (reading a data file); 14 "ziperr=%d"
+// earlier ones in the container, as they do in the control list. `data`, if
+// given, holds one element per line. Codes: 10 (bad arguments or kind, a
+// storedForm line that is loose or in a packed package); 3, 4 (reading a data file); 14 "ziperr=%d"
 // (libzip's error number); those of the codecs, MaskFileInPlace and
 // ConvertPackageFile.
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
-                       PatchKind kind);
+                       PatchKind kind, const std::vector<PackageData>* data = nullptr);
 
 // The control-list line the builder writes for one entry.
 std::string FormatControlLine(const PackageLine& line, uint32_t contentSize);

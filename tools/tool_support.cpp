@@ -13,6 +13,24 @@ int PrintLastError() {
   return kExitFailure;
 }
 
+std::string JsonString(const std::string& text) {
+  std::string json = "\"";
+  for (char c : Cp936ToUtf8(text)) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (byte < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      json += escaped;
+    } else {
+      json += c;
+    }
+  }
+  return json + "\"";
+}
+
 ProgressBar::ProgressBar(const std::string& label, uint64_t total)
     : label_(label), total_(total), enabled_(StderrIsTerminal() && total > 0) {
   Draw();

@@ -17,6 +17,9 @@ constexpr int kExitUsage = 2;
 // and returns kExitFailure.
 int PrintLastError();
 
+// `text` (the system's code page 936) as a quoted JSON string in UTF-8.
+std::string JsonString(const std::string& text);
+
 // A one-line progress bar on stderr, drawn only when stderr is a terminal,
 // so that scripts and tests see clean output. Use from one thread.
 class ProgressBar {

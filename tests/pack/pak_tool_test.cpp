@@ -64,6 +64,8 @@ TEST_F(PakToolTest, FillListReadAndVerify) {
 
   ASSERT_EQ(Pak("create x.pak").exitCode, 0);
   EXPECT_EQ(Pak("verify x.pak").out, "ok: 0 files\n") << "an empty archive has a list";
+  EXPECT_EQ(Pak("verify --json x.pak").out,
+            "{\"archive\": \"x.pak\", \"ok\": true, \"files\": 0}\n");
   ASSERT_EQ(Pak("add x.pak 'Data\\One.txt=one.txt'").exitCode, 0);
   ToolRun tree = Pak("add-tree x.pak tree");
   ASSERT_EQ(tree.exitCode, 0) << tree.err;
@@ -161,6 +163,13 @@ TEST_F(PakToolTest, WithoutTheListUnlistedFilesShowAsSlots) {
   ToolRun verify = Pak("verify x.pak");
   EXPECT_EQ(verify.exitCode, 1);
   EXPECT_EQ(verify.err.rfind("error 2: unref hashnode(", 0), 0u) << verify.err;
+  ToolRun json = Pak("verify --json x.pak");
+  EXPECT_EQ(json.exitCode, 1);
+  EXPECT_EQ(json.out.rfind("{\"archive\": \"x.pak\", \"ok\": false, \"code\": 2, "
+                           "\"message\": \"unref hashnode(",
+                           0),
+            0u)
+      << json.out;
   ASSERT_EQ(Pak("extract x.pak out").exitCode, 0);
   std::string unlisted = std::string(name + 1);
   for (char& c : unlisted) c = c == '/' ? '-' : c;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/file_util.h"
 #include "base/platform.h"
 #include "tests/support/test_util.h"
 
@@ -132,9 +133,54 @@ TEST_F(PatchkitTest, FailuresPrintTheErrorAndExitWithOne) {
   EXPECT_EQ(unsafe.output, "error 2: line 1: ..\\escape.txt\n");
 }
 
+// The release workflow's first steps: diff two installations, look at the
+// patch, check it; for people and for scripts.
+TEST_F(PatchkitTest, DiffDryRunThenPatchWithJson) {
+  WriteFileOrDie(install_.Join(".ver"), "kr|00001.00000.00000");
+  std::string trees = Quote(install_.path()) + " " + Quote(root_.path());
+  ToolRun dry = Patchkit("diff " + trees + " --dry-run");
+  ASSERT_EQ(dry.exitCode, 0) << dry.output;
+  size_t a = dry.output.find("write  bin\\a.dll\n");
+  size_t old = dry.output.find("delete old.txt\n");
+  size_t ver = dry.output.find("write  .ver\n");
+  ASSERT_NE(a, std::string::npos) << dry.output;
+  EXPECT_LT(a, old);
+  EXPECT_LT(old, ver);
+  EXPECT_NE(dry.output.find("loose files: 1 write (5 bytes), 1 deletion\n"), std::string::npos)
+      << dry.output;
+  EXPECT_NE(dry.output.find("dry run: no patch written"), std::string::npos) << dry.output;
+
+  for (const char* kind : {"masked", "packed"}) {
+    std::string patch = work_.Join(std::string(kind) + ".patch");
+    ToolRun diff = Patchkit("diff " + trees + " -o " + Quote(patch) + " --json --kind " + kind);
+    ASSERT_EQ(diff.exitCode, 0) << diff.output;
+    EXPECT_EQ(diff.output.rfind("{\n", 0), 0u) << diff.output;
+    EXPECT_NE(diff.output.find("\"loose\": {\"writes\": 1, \"writeBytes\": 5, \"deletions\": 1}"),
+              std::string::npos)
+        << diff.output;
+    EXPECT_NE(diff.output.find("\"patchBytes\": " + std::to_string(FileSizeOf(patch.c_str()))),
+              std::string::npos)
+        << diff.output;
+
+    ToolRun inspect = Patchkit("inspect --json " + Quote(patch));
+    ASSERT_EQ(inspect.exitCode, 0) << inspect.output;
+    EXPECT_NE(inspect.output.find("\"entries\": 3"), std::string::npos) << inspect.output;
+    EXPECT_NE(inspect.output.find("\"fileName\": \"bin\\\\a.dll\""), std::string::npos)
+        << inspect.output;
+  }
+  ToolRun verify = Patchkit("verify --json " + Quote(work_.Join("packed.patch")));
+  EXPECT_EQ(verify.exitCode, 0) << verify.output;
+  EXPECT_NE(verify.output.find("\"ok\": true"), std::string::npos) << verify.output;
+  ToolRun bad = Patchkit("verify --json " + Quote(work_.Join("masked.patch")));
+  EXPECT_EQ(bad.exitCode, 1) << bad.output;
+  EXPECT_NE(bad.output.find("\"ok\": false, \"code\": 2"), std::string::npos) << bad.output;
+
+  EXPECT_EQ(Patchkit("diff " + trees).exitCode, 2);  // neither -o nor --dry-run
+}
+
 TEST_F(PatchkitTest, UsageErrorsExitWithTwo) {
-  for (const char* arguments :
-       {"", "frobnicate", "apply only-one-argument", "build --list x --root y -o z --kind zip"}) {
+  for (const char* arguments : {"", "frobnicate", "apply only-one-argument",
+                                "build --list x --root y -o z --kind zip", "diff only-old -o x"}) {
     EXPECT_EQ(Patchkit(arguments).exitCode, 2) << arguments;
   }
   EXPECT_EQ(Patchkit("--help").exitCode, 0);

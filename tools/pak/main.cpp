@@ -75,6 +75,8 @@ int main(int argc, char** argv) {
 
   CLI::App* verify = app.add_subcommand("verify", "check the archive against its list file");
   add_archive(verify);
+  bool json = false;
+  verify->add_flag("--json", json, "print one JSON document");
 
   CLI::App* info = app.add_subcommand("info", "show the header and the free space");
   add_archive(info);
@@ -113,6 +115,6 @@ int main(int argc, char** argv) {
   if (ls->parsed()) return PakList(pack);
   if (cat->parsed()) return PakCat(pack, SystemName(name));
   if (extract->parsed()) return PakExtract(pack, SystemName(folder));
-  if (verify->parsed()) return PakVerify(pack);
+  if (verify->parsed()) return PakVerify(pack, json);
   return PakInfo(pack);
 }

@@ -367,9 +367,16 @@ int PakExtract(const std::string& archive, const std::string& folder) {
   return kExitSuccess;
 }
 
-int PakVerify(const std::string& archive) {
+int PakVerify(const std::string& archive, bool json) {
+  // A failure as one JSON document, with the exit code of PrintLastError.
+  auto failed = [&] {
+    if (!json) return PrintLastError();
+    printf("{\"archive\": %s, \"ok\": false, \"code\": %d, \"message\": %s}\n",
+           JsonString(archive).c_str(), LastErrorCode(), JsonString(LastErrorMessage()).c_str());
+    return kExitFailure;
+  };
   auto pack = NewPackArchive();
-  if (!pack->Open(archive.c_str(), true)) return PrintLastError();
+  if (!pack->Open(archive.c_str(), true)) return failed();
   struct Counter {
     std::unique_ptr<ProgressBar> progress;
     uint32_t files = 0;
@@ -390,8 +397,13 @@ int PakVerify(const std::string& archive) {
     (void)name;
     return true;
   };
-  if (!pack->Verify(&counter, on_file, nullptr, nullptr)) return PrintLastError();
+  if (!pack->Verify(&counter, on_file, nullptr, nullptr)) return failed();
   counter.progress.reset();
+  if (json) {
+    printf("{\"archive\": %s, \"ok\": true, \"files\": %u}\n", JsonString(archive).c_str(),
+           counter.files - 1);
+    return kExitSuccess;
+  }
   printf("ok: %u files\n", counter.files - 1);
   return kExitSuccess;
 }

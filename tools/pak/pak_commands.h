@@ -30,7 +30,8 @@ int PakRemove(const std::string& archive, const std::vector<std::string>& names,
 int PakList(const std::string& archive);
 int PakCat(const std::string& archive, const std::string& name);
 int PakExtract(const std::string& archive, const std::string& folder);
-int PakVerify(const std::string& archive);
+// With `json`, the result (or the failure) as one JSON document.
+int PakVerify(const std::string& archive, bool json = false);
 int PakInfo(const std::string& archive);
 
 }  // namespace tools

@@ -14,6 +14,7 @@ void RegisterConvertCommand(CLI::App& app, int* exitCode);
 void RegisterVerifyCommand(CLI::App& app, int* exitCode);
 void RegisterApplyCommand(CLI::App& app, int* exitCode);
 void RegisterWrapCommand(CLI::App& app, int* exitCode);
+void RegisterDiffCommand(CLI::App& app, int* exitCode);
 
 }  // namespace patchkit
 }  // namespace qlmr

@@ -1,72 +1,43 @@
-// qlmr-patchkit inspect PATCH: the kind and every entry in the order of
-// application.
+// qlmr-patchkit inspect PATCH [--json]: the kind and every entry in the
+// order of application.
 #include <cstdio>
 #include <string>
 
 #include "patch/patch_package.h"
 #include "tools/patchkit/commands.h"
+#include "tools/patchkit/step_listing.h"
 #include "tools/tool_support.h"
 
 namespace qlmr {
 namespace patchkit {
-namespace {
-
-const char* KindName(PatchKind kind) {
-  switch (kind) {
-    case PATCH_KIND_ZIP:
-      return "plain zip";
-    case PATCH_KIND_INVERTED_ZIP:
-      return "inverted zip";
-    case PATCH_KIND_MASKED_ZIP:
-      return "masked zip";
-    case PATCH_KIND_PACKED:
-      return "packed";
-    case PATCH_KIND_NONE:
-      break;
-  }
-  return "none";
-}
-
-const char* OpName(int32_t op) {
-  return op == ENTRY_OP_WRITE ? "write" : op == ENTRY_OP_DELETE ? "delete" : "op?";
-}
-
-}  // namespace
 
 void RegisterInspectCommand(CLI::App& app, int* exitCode) {
-  auto path = std::make_shared<std::string>();
+  struct Options {
+    std::string path;
+    bool json = false;
+  };
+  auto options = std::make_shared<Options>();
   CLI::App* command = app.add_subcommand(
       "inspect", "Show a package's kind and its entries in order of application");
-  command->add_option("patch", *path, "the package")->required();
-  command->callback([path, exitCode] {
-    PatchKind kind = DetectPatchKind(path->c_str(), nullptr);
+  command->add_option("patch", options->path, "the package")->required();
+  command->add_flag("--json", options->json, "print one JSON document");
+  command->callback([options, exitCode] {
+    const std::string& path = options->path;
+    PatchKind kind = DetectPatchKind(path.c_str(), nullptr);
     PatchPackagePtr package(CreatePatchPackage());
-    if (!package->OpenPackage(path->c_str(), "pak")) {
+    if (!package->OpenPackage(path.c_str(), "pak")) {
       *exitCode = tools::PrintLastError();
       return;
     }
-    printf("kind: %s\nentries: %d\n", KindName(kind), package->GetEntryCount());
-    for (const PatchStep& step : PlanPatchApplication(*package, "pak", ".ver")) {
-      switch (step.kind) {
-        case PatchStep::kPause:
-          printf("pause 500 ms\n");
-          break;
-        case PatchStep::kOpenPack:
-          printf("pack %s\n", step.packKey.c_str());
-          break;
-        case PatchStep::kLooseEntry:
-          printf("%-6s %s\n", OpName(step.op), step.fileName.c_str());
-          break;
-        case PatchStep::kPackEntry:
-          printf("  %-6s %s (type %d, %u bytes)\n", OpName(step.op), step.fileName.c_str(),
-                 step.compressType, step.contentSize);
-          break;
-        case PatchStep::kSkipped:
-          printf("never applied: op %d %s|%s\n", step.op, step.packName.c_str(),
-                 step.fileName.c_str());
-          break;
-      }
+    std::vector<PatchStep> steps = PlanPatchApplication(*package, "pak", ".ver");
+    if (options->json) {
+      printf("{\"kind\": %s, \"entries\": %d, \"steps\": %s}\n",
+             tools::JsonString(PatchKindName(kind)).c_str(), package->GetEntryCount(),
+             PatchStepsJson(steps).c_str());
+      return;
     }
+    printf("kind: %s\nentries: %d\n%s", PatchKindName(kind), package->GetEntryCount(),
+           FormatPatchSteps(steps).c_str());
   });
 }
 

@@ -4,7 +4,7 @@
 
 int main(int argc, char** argv) {
   using namespace qlmr;
-  CLI::App app{"Builds, inspects, converts, verifies, applies and wraps Quelmar patch packages."};
+  CLI::App app{"Builds, diffs, inspects, converts, verifies, applies and wraps Quelmar patch packages."};
   app.require_subcommand(1);
   int exitCode = tools::kExitSuccess;
   patchkit::RegisterBuildCommand(app, &exitCode);
@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   patchkit::RegisterVerifyCommand(app, &exitCode);
   patchkit::RegisterApplyCommand(app, &exitCode);
   patchkit::RegisterWrapCommand(app, &exitCode);
+  patchkit::RegisterDiffCommand(app, &exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -1,4 +1,4 @@
-// qlmr-patchkit verify PATCH: checks a packed file's CRC trailer.
+// qlmr-patchkit verify PATCH [--json]: checks a packed file's CRC trailer.
 #include <cstdio>
 #include <string>
 
@@ -11,18 +11,35 @@ namespace qlmr {
 namespace patchkit {
 
 void RegisterVerifyCommand(CLI::App& app, int* exitCode) {
-  auto path = std::make_shared<std::string>();
+  struct Options {
+    std::string path;
+    bool json = false;
+  };
+  auto options = std::make_shared<Options>();
   CLI::App* command = app.add_subcommand("verify", "Check the CRC trailer of a packed file");
-  command->add_option("patch", *path, "the file to check")->required();
-  command->callback([path, exitCode] {
+  command->add_option("patch", options->path, "the file to check")->required();
+  command->add_flag("--json", options->json, "print one JSON document");
+  command->callback([options, exitCode] {
+    const char* path = options->path.c_str();
     PatchPackagePtr package(CreatePatchPackage());
     ReportError(ERR_NONE, "");
-    if (package->VerifyPackageFile(path->c_str())) {
-      printf("%s: ok\n", path->c_str());
+    bool ok = package->VerifyPackageFile(path);
+    // A trailer that does not match is a failure without a report of its own.
+    if (!ok && LastErrorCode() == ERR_NONE) ReportError(ERR_BAD_DATA, "crc mismatch: %s", path);
+    if (options->json) {
+      printf("{\"file\": %s, \"ok\": %s", tools::JsonString(path).c_str(), ok ? "true" : "false");
+      if (!ok) {
+        printf(", \"code\": %d, \"message\": %s", LastErrorCode(),
+               tools::JsonString(LastErrorMessage()).c_str());
+      }
+      printf("}\n");
+      if (!ok) *exitCode = tools::kExitFailure;
       return;
     }
-    // A trailer that does not match is a failure without a report of its own.
-    if (LastErrorCode() == ERR_NONE) ReportError(ERR_BAD_DATA, "crc mismatch: %s", path->c_str());
+    if (ok) {
+      printf("%s: ok\n", path);
+      return;
+    }
     *exitCode = tools::PrintLastError();
   });
 }

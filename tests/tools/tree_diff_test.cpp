@@ -1,0 +1,631 @@
+// The patch between two installations: built by DiffInstallations and
+// WritePatch, applied with the updater's own ApplyPackage to a full copy of
+// OLD, and the result compared with NEW.
+#include "tools/patchkit/tree_diff.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/codec.h"
+#include "base/error.h"
+#include "base/crc.h"
+#include "base/file_util.h"
+#include "base/path.h"
+#include "base/platform.h"
+#include "pack/pack_archive.h"
+#include "pack/pack_inspect.h"
+#include "tests/support/test_util.h"
+
+namespace qlmr {
+namespace patchkit {
+namespace {
+
+using testing_support::ReadFileOrEmpty;
+using testing_support::TempDir;
+using testing_support::WriteFileOrDie;
+
+// --- Installations described in memory and written to disk -------------------
+
+struct StoredModel {
+  uint8_t type = 0;
+  std::string content;
+};
+
+struct ArchiveModel {
+  bool withList = true;
+  uint8_t listType = 0;
+  std::map<std::string, StoredModel> files;  // by the name as written
+};
+
+struct TreeModel {
+  std::map<std::string, std::string> loose;  // ".ver" among them
+  std::map<std::string, ArchiveModel> archives;
+};
+
+std::string Encoded(uint8_t type, const std::string& content) {
+  if (type == COMPRESS_NONE) return content;
+  const Codec* codec = GetCodecRegistry().Find(type);
+  if (codec == nullptr) abort();
+  uint32_t length = static_cast<uint32_t>(content.size());
+  std::string buffer(content);
+  buffer.resize(std::max<uint32_t>({length, codec->MaxEncodedSize(length), 1}));
+  if (!codec->Encode(reinterpret_cast<uint8_t*>(&buffer[0]), static_cast<uint32_t>(buffer.size()),
+                     &length)) {
+    fprintf(stderr, "encode type %d: %s\n", type, LastErrorMessage());
+    abort();
+  }
+  buffer.resize(length);
+  return buffer;
+}
+
+std::string ListText(const ArchiveModel& archive) {
+  std::string text = "made by the test\n" + std::to_string(archive.files.size()) + "\n";
+  for (const auto& file : archive.files) {
+    uint32_t crc = 0;
+    BufferCrc(file.second.content.data(), static_cast<uint32_t>(file.second.content.size()), &crc);
+    char numbers[24];
+    snprintf(numbers, sizeof numbers, "|%08X|%08X\n",
+             static_cast<unsigned>(file.second.content.size()), static_cast<unsigned>(crc));
+    text += file.first + numbers;
+  }
+  return text;
+}
+
+void AddOrDie(PackArchive& archive, const std::string& name, uint8_t type,
+              const std::string& content) {
+  std::string data = Encoded(type, content);
+  static const char kNothing = 0;
+  if (!archive.AddFile(data.empty() ? &kNothing : data.data(), static_cast<uint32_t>(data.size()),
+                       name.c_str(), true, false, type, static_cast<uint32_t>(content.size()))) {
+    fprintf(stderr, "add %s: %s\n", name.c_str(), LastErrorMessage());
+    abort();
+  }
+}
+
+void WriteArchiveOrDie(const std::string& path, const ArchiveModel& model) {
+  CreateFolderChain(PathFolder(path).c_str());
+  auto archive = NewPackArchive();
+  if (!archive->Create(path.c_str())) abort();
+  for (const auto& file : model.files) {
+    AddOrDie(*archive, file.first, file.second.type, file.second.content);
+  }
+  if (model.withList) AddOrDie(*archive, "(list)", model.listType, ListText(model));
+  archive->Close();
+}
+
+void WriteTreeOrDie(const TreeModel& tree, const std::string& root) {
+  CreateFolderChain(root.c_str());
+  for (const auto& file : tree.loose) WriteFileOrDie(JoinPath(root, file.first), file.second);
+  for (const auto& archive : tree.archives) {
+    WriteArchiveOrDie(JoinPath(root, archive.first), archive.second);
+  }
+}
+
+void CopyTreeOrDie(const std::string& from, const std::string& to) {
+  CreateFolderChain(to.c_str());
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(from.c_str(), &entries)) abort();
+  for (const FolderEntry& entry : entries) {
+    std::string source = JoinPath(from, entry.name);
+    std::string target = JoinPath(to, entry.name);
+    if (entry.isFolder) {
+      CopyTreeOrDie(source, target);
+    } else if (!CopyFileReplace(source.c_str(), target.c_str())) {
+      abort();
+    }
+  }
+}
+
+// Every file below `root` by normalized name.
+void ScanOrDie(const std::string& root, const std::string& relative,
+               std::map<std::string, std::string>* files) {
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(JoinPath(root, relative).c_str(), &entries)) abort();
+  for (const FolderEntry& entry : entries) {
+    std::string name = relative.empty() ? entry.name : relative + "\\" + entry.name;
+    if (entry.isFolder) {
+      ScanOrDie(root, name, files);
+    } else {
+      (*files)[NormalizeName(name)] = JoinPath(root, name);
+    }
+  }
+}
+
+// Adds failures where the installation at `root` is not the one `want`
+// describes: loose files byte for byte, archives by their stored files,
+// types and contents, and their list file.
+void ExpectInstallation(const std::string& root, const TreeModel& want, const std::string& what) {
+  std::map<std::string, std::string> files;
+  ScanOrDie(root, "", &files);
+  std::set<std::string> wantNames;
+  for (const auto& file : want.loose) wantNames.insert(NormalizeName(file.first));
+  for (const auto& archive : want.archives) wantNames.insert(NormalizeName(archive.first));
+  std::set<std::string> haveNames;
+  for (const auto& file : files) haveNames.insert(file.first);
+  EXPECT_EQ(haveNames, wantNames) << what;
+  for (const auto& file : want.loose) {
+    auto found = files.find(NormalizeName(file.first));
+    if (found == files.end()) continue;
+    EXPECT_TRUE(ReadFileOrEmpty(found->second) == file.second) << what << ": " << file.first;
+  }
+  for (const auto& model : want.archives) {
+    auto found = files.find(NormalizeName(model.first));
+    if (found == files.end()) continue;
+    auto archive = NewPackArchive();
+    ASSERT_TRUE(archive->Open(found->second.c_str(), true)) << what << ": " << model.first;
+    if (model.second.withList) {
+      EXPECT_TRUE(archive->Verify(nullptr, nullptr, nullptr, nullptr))
+          << what << ": " << model.first << " " << LastErrorMessage();
+    }
+    std::vector<PackSlotInfo> slots;
+    ASSERT_TRUE(ListPackSlots(*archive, &slots));
+    EXPECT_EQ(slots.size(), model.second.files.size() + (model.second.withList ? 1 : 0))
+        << what << ": " << model.first;
+    for (const auto& stored : model.second.files) {
+      const char* name = stored.first.c_str();
+      EXPECT_EQ(archive->GetCompressType(name), stored.second.type) << what << ": " << name;
+      PackFileStream* stream = archive->OpenFile(name);
+      ASSERT_NE(stream, nullptr) << what << ": " << name;
+      std::string content(stream->GetSize(), '\0');
+      if (!content.empty()) stream->Read(&content[0], stream->GetSize());
+      stream->Release();
+      EXPECT_TRUE(content == stored.second.content) << what << ": " << model.first << "|" << name;
+    }
+  }
+}
+
+// Diffs OLD and NEW, writes the patch, applies it to a full copy of OLD with
+// the updater's ApplyPackage and returns the copy's folder.
+struct Applied {
+  TreeDiff diff;
+  std::string patch;
+  std::unique_ptr<TempDir> target;
+};
+
+Applied DiffWriteAndApply(const std::string& oldRoot, const std::string& newRoot,
+                          const std::string& work, PatchKind kind) {
+  Applied result;
+  result.patch = JoinPath(work, kind == PATCH_KIND_PACKED ? "packed.patch" : "masked.patch");
+  EXPECT_TRUE(DiffInstallations(oldRoot, newRoot, &result.diff))
+      << LastErrorCode() << " " << LastErrorMessage();
+  SelfCheck check;
+  EXPECT_TRUE(WritePatch(result.diff, result.patch, kind, &check))
+      << LastErrorCode() << " " << LastErrorMessage();
+  EXPECT_EQ(DetectPatchKind(result.patch.c_str(), nullptr), kind);
+  result.target.reset(new TempDir);
+  CopyTreeOrDie(oldRoot, result.target->path());
+  PatchPackagePtr package(CreatePatchPackage());
+  EXPECT_TRUE(package->OpenPackage(result.patch.c_str(), "pak")) << LastErrorMessage();
+  EXPECT_TRUE(package->ApplyPackage(result.target->path().c_str(), "pak", ".ver", nullptr))
+      << LastErrorCode() << " " << LastErrorMessage();
+  return result;
+}
+
+// --- The fixed small pair ------------------------------------------------------
+
+TreeModel SmallOld() {
+  TreeModel tree;
+  tree.loose = {{".ver", "CN|00000.00551.00065"},
+                {"Readme.TXT", "read me"},
+                {"bin\\old.dll", "old library"},
+                {"bin\\client.dll", "client 1"}};
+  ArchiveModel item;
+  std::string pictureA;
+  for (int i = 0; i < 20; ++i) pictureA += "picture a, ";
+  item.files = {{"icons\\a.tga", {2, pictureA}},
+                {"icons\\b.tga", {0, "picture b"}},
+                {"Sound\\Hit.wav", {1, "bang"}},
+                {"\xB5\xD8\xCD\xBC\\map.dat", {3, std::string(300, 'm')}}};
+  tree.archives["data\\item.pak"] = item;
+  ArchiveModel gone;
+  gone.files = {{"x", {0, "x"}}};
+  tree.archives["data\\gone.pak"] = gone;
+  return tree;
+}
+
+TreeModel SmallNew() {
+  TreeModel tree = SmallOld();
+  tree.loose[".ver"] = "CN|00000.00551.00066";
+  tree.loose.erase("Readme.TXT");
+  tree.loose["README.txt"] = "read me";  // only the case changed
+  tree.loose.erase("bin\\old.dll");
+  tree.loose["bin\\client.dll"] = "client 2";
+  tree.loose["\xD6\xD0\xCE\xC4\\new.txt"] = "new";
+  ArchiveModel& item = tree.archives["data\\item.pak"];
+  item.files.erase("icons\\b.tga");
+  item.files["icons\\a.tga"].type = 3;  // same content, other type
+  item.files["icons\\c.tga"] = {2, "picture c"};
+  item.files.erase("Sound\\Hit.wav");
+  item.files["sound\\hit.wav"] = {1, "bang"};  // only the case changed
+  tree.archives.erase("data\\gone.pak");
+  ArchiveModel added;
+  added.files = {{"y", {0, "y"}}};
+  tree.archives["data\\added.pak"] = added;
+  return tree;
+}
+
+class TreeDiffFolders : public ::testing::Test {
+ protected:
+  TempDir old_;
+  TempDir new_;
+  TempDir work_;
+};
+
+class TreeDiffTest : public TreeDiffFolders, public ::testing::WithParamInterface<PatchKind> {};
+
+std::string Hex8(uint64_t value) {
+  char text[16];
+  snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+TEST_F(TreeDiffFolders, ASmallPairGivesItsControlList) {
+  WriteTreeOrDie(SmallOld(), old_.path());
+  WriteTreeOrDie(SmallNew(), new_.path());
+  TreeDiff diff;
+  ASSERT_TRUE(DiffInstallations(old_.path(), new_.path(), &diff)) << LastErrorMessage();
+  std::string list = ListText(SmallNew().archives["data\\item.pak"]);
+  EXPECT_EQ(ControlListText(diff), "0||data\\added.pak|0|" +
+                                       Hex8(FileSizeOf(new_.Join("data\\added.pak").c_str())) +
+                                       "\r\n"
+                                       "1||data\\gone.pak|0|00000000\r\n"
+                                       "1|data\\item.pak|icons\\b.tga|0|00000000\r\n"
+                                       "0|data\\item.pak|icons\\a.tga|3|000000DC\r\n"
+                                       "0|data\\item.pak|icons\\c.tga|2|00000009\r\n"
+                                       "0|data\\item.pak|(list)|0|" +
+                                       Hex8(list.size()) +
+                                       "\r\n"
+                                       "0||bin\\client.dll|0|00000008\r\n"
+                                       "1||bin\\old.dll|0|00000000\r\n"
+                                       "0||\xD6\xD0\xCE\xC4\\new.txt|0|00000003\r\n"
+                                       "0||.ver|0|00000014\r\n");
+  ASSERT_EQ(diff.summary.packs.size(), 3u);
+  EXPECT_EQ(diff.summary.packs[0].plan, PackPlan::kAdded);
+  EXPECT_EQ(diff.summary.packs[1].plan, PackPlan::kRemoved);
+  EXPECT_EQ(diff.summary.packs[2].plan, PackPlan::kPerFile);
+  EXPECT_EQ(diff.summary.packs[2].writes, 3u);
+  EXPECT_EQ(diff.summary.packs[2].deletions, 1u);
+  EXPECT_TRUE(diff.summary.packs[2].listWritten);
+}
+
+TEST_P(TreeDiffTest, ASmallPairAppliedGivesNew) {
+  WriteTreeOrDie(SmallOld(), old_.path());
+  WriteTreeOrDie(SmallNew(), new_.path());
+  Applied applied = DiffWriteAndApply(old_.path(), new_.path(), work_.path(), GetParam());
+  ExpectInstallation(applied.target->path(), SmallNew(), "small pair");
+}
+
+TEST_P(TreeDiffTest, AnUnchangedPairGivesOnlyTheVersionFile) {
+  WriteTreeOrDie(SmallOld(), old_.path());
+  WriteTreeOrDie(SmallOld(), new_.path());
+  Applied applied = DiffWriteAndApply(old_.path(), new_.path(), work_.path(), GetParam());
+  EXPECT_EQ(ControlListText(applied.diff), "0||.ver|0|00000014\r\n");
+  PatchPackagePtr package(CreatePatchPackage());
+  ASSERT_TRUE(package->OpenPackage(applied.patch.c_str(), "pak"));
+  EXPECT_EQ(package->GetEntryCount(), 1);
+}
+
+// An archive in which nearly everything changed costs less whole; one in
+// which one file changed, per file. Both reach NEW.
+TEST_P(TreeDiffTest, EachArchiveGetsTheSmallerForm) {
+  TreeModel oldTree;
+  oldTree.loose[".ver"] = "CN|1";
+  for (const char* pack : {"many.pak", "one.pak"}) {
+    ArchiveModel& archive = oldTree.archives[pack];
+    for (int i = 0; i < 300; ++i) archive.files["file" + std::to_string(i)] = {0, "old"};
+  }
+  TreeModel newTree = oldTree;
+  newTree.loose[".ver"] = "CN|2";
+  for (auto& file : newTree.archives["many.pak"].files) file.second.content = "new";
+  newTree.archives["one.pak"].files["file7"].content = "new";
+  WriteTreeOrDie(oldTree, old_.path());
+  WriteTreeOrDie(newTree, new_.path());
+  Applied applied = DiffWriteAndApply(old_.path(), new_.path(), work_.path(), GetParam());
+  ASSERT_EQ(applied.diff.summary.packs.size(), 2u);
+  const PackSummary& many = applied.diff.summary.packs[0];
+  const PackSummary& one = applied.diff.summary.packs[1];
+  EXPECT_EQ(many.plan, PackPlan::kWhole) << many.reason;
+  EXPECT_LT(many.wholeBytes, many.perFileBytes);
+  EXPECT_EQ(one.plan, PackPlan::kPerFile) << one.reason;
+  EXPECT_EQ(one.writes, 2u);  // file7 and the list file
+  EXPECT_LT(one.perFileBytes, one.wholeBytes);
+  ExpectInstallation(applied.target->path(), newTree, "smaller form");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, TreeDiffTest,
+                         ::testing::Values(PATCH_KIND_MASKED_ZIP, PATCH_KIND_PACKED));
+
+// --- Refusals ------------------------------------------------------------------
+
+TEST(TreeDiffErrorTest, TreesThatNoPatchCanReachAreRefused) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> newFiles;
+    int32_t code;
+    std::vector<std::string> named;  // texts the message must hold
+  };
+  const Case cases[] = {
+      {"no version file", {{"a.txt", "a"}}, ERR_NOT_FOUND, {".ver"}},
+      {"a name Windows would trim", {{".ver", "v"}, {"bin\\x.", "1"}}, ERR_BAD_DATA, {"x."}},
+      {"a field separator", {{".ver", "v"}, {"a|b.txt", "1"}}, ERR_BAD_DATA, {"a|b.txt"}},
+  };
+  for (const Case& c : cases) {
+    TempDir oldRoot;
+    TempDir newRoot;
+    WriteFileOrDie(oldRoot.Join(".ver"), "v0");
+    for (const auto& file : c.newFiles) WriteFileOrDie(newRoot.Join(file.first), file.second);
+    TreeDiff diff;
+    EXPECT_FALSE(DiffInstallations(oldRoot.path(), newRoot.path(), &diff)) << c.what;
+    EXPECT_EQ(LastErrorCode(), c.code) << c.what << ": " << LastErrorMessage();
+    for (const std::string& name : c.named) {
+      EXPECT_NE(std::string(LastErrorMessage()).find(name), std::string::npos)
+          << c.what << ": " << LastErrorMessage();
+    }
+  }
+}
+
+#ifndef _WIN32
+// Only a case-sensitive file system holds both; the platform layer would
+// take the second name for the first, so it is made directly.
+TEST(TreeDiffErrorTest, TwoNamesThatDifferInCaseAreRefusedWithBoth) {
+  TempDir oldRoot;
+  TempDir newRoot;
+  WriteFileOrDie(oldRoot.Join(".ver"), "v0");
+  WriteFileOrDie(newRoot.Join(".ver"), "v1");
+  WriteFileOrDie(newRoot.Join("Data\\A.txt"), "1");
+  std::string second = RuntimeFileName(newRoot.Join("Data").c_str()) + "/a.TXT";
+  FILE* file = fopen(second.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  fclose(file);
+  TreeDiff diff;
+  EXPECT_FALSE(DiffInstallations(oldRoot.path(), newRoot.path(), &diff));
+  EXPECT_EQ(LastErrorCode(), ERR_DUPLICATE);
+  std::string message = LastErrorMessage();
+  EXPECT_NE(message.find("A.txt"), std::string::npos) << message;
+  EXPECT_NE(message.find("a.TXT"), std::string::npos) << message;
+}
+#endif
+
+// A new stored file that cannot be decoded passes the comparison (there is
+// nothing to compare it with) but not the check of the applied patch: the
+// patch is not written.
+TEST(TreeDiffErrorTest, AFailedCheckLeavesNoPatch) {
+  TempDir oldRoot;
+  TempDir newRoot;
+  TempDir work;
+  TreeModel tree;
+  tree.loose[".ver"] = "v";
+  tree.archives["data.pak"].files["a"] = {0, "a"};
+  WriteTreeOrDie(tree, oldRoot.path());
+  tree.archives["data.pak"].files["b"] = {0, "b"};
+  WriteTreeOrDie(tree, newRoot.path());
+  auto archive = NewPackArchive();
+  ASSERT_TRUE(archive->Open(newRoot.Join("data.pak").c_str(), false));
+  const char junk[] = "not lzo data at all";
+  ASSERT_TRUE(archive->AddFile(junk, sizeof junk, "b", true, false, 2, 100));
+  archive->Close();
+
+  TreeDiff diff;
+  ASSERT_TRUE(DiffInstallations(oldRoot.path(), newRoot.path(), &diff)) << LastErrorMessage();
+  std::string output = work.Join("out.patch");
+  SelfCheck check;
+  EXPECT_FALSE(WritePatch(diff, output, PATCH_KIND_MASKED_ZIP, &check));
+  EXPECT_NE(LastErrorCode(), ERR_NONE);
+  EXPECT_FALSE(PathExists(output.c_str()));
+  std::vector<FolderEntry> left;
+  ASSERT_TRUE(ListFolder(work.path().c_str(), &left));
+  EXPECT_TRUE(left.empty()) << left.front().name;  // no temporary patch either
+}
+
+// --- Generated pairs -----------------------------------------------------------
+
+class Generator {
+ public:
+  explicit Generator(uint32_t seed) : rng_(seed) {}
+
+  uint32_t Below(uint32_t n) { return static_cast<uint32_t>(rng_() % n); }
+
+  // Text-like content (every codec can store it) or, for the types that do
+  // not need it to shrink, random bytes. Type 3 content is long enough to shrink.
+  std::string Content(uint8_t type) {
+    static const char* const kWords[] = {
+        "sword ", "shield ", "\xB5\xD8\xCD\xBC ", "potion ", "0x1F ", "\r\n", "castle "};
+    size_t length = Below(5) == 0 ? Below(40) : Below(3000);
+    if (type != 0 && length == 0) length = 1;
+    if (type == 3 && length < 200) length = 200;  // LZMA must shrink it
+    std::string content;
+    if (type != 3 && Below(3) == 0) {
+      for (size_t i = 0; i < length; ++i) content += static_cast<char>(Below(256));
+      return content;
+    }
+    while (content.size() < length) content += kWords[Below(7)];
+    content.resize(length);
+    return content;
+  }
+
+  std::string Name(const char* extension) {
+    static const char* const kFolders[] = {"", "bin\\", "Data\\", "data\\map\\",
+                                           "\xD6\xD0\xCE\xC4\\"};
+    static const char* const kStems[] = {"item", "Icon", "\xB5\xD8\xCD\xBC", "readme", "x"};
+    return std::string(kFolders[Below(5)]) + kStems[Below(5)] + std::to_string(Below(1000)) +
+           extension;
+  }
+
+  // The same name with the case of its ASCII letters changed.
+  std::string Recased(const std::string& name) {
+    std::string result = name;
+    for (size_t i = 0; i < result.size(); ++i) {
+      unsigned char c = static_cast<unsigned char>(result[i]);
+      if (c >= 0x81 && c <= 0xFE) {
+        ++i;  // both bytes of a double-byte character stay
+      } else if (isalpha(c) && Below(2) == 0) {
+        result[i] = static_cast<char>(isupper(c) ? tolower(c) : toupper(c));
+      }
+    }
+    return result;
+  }
+
+  ArchiveModel Archive(bool withList) {
+    ArchiveModel archive;
+    archive.withList = withList;
+    archive.listType = static_cast<uint8_t>(Below(3));  // a short list would not shrink
+    uint32_t count = 2 + Below(10);
+    for (uint32_t i = 0; i < count; ++i) PutStored(&archive, StoredName());
+    return archive;
+  }
+
+  std::string StoredName() {
+    // A stored name may hold a double-byte character whose trail byte is a
+    // backslash; it never reaches the disk.
+    return Below(6) == 0 ? "\x95\x5C" + Name(".bin") : Name(Below(2) == 0 ? ".tga" : ".dat");
+  }
+
+  void PutStored(ArchiveModel* archive, const std::string& name) {
+    if (HasKey(archive->files, name)) return;
+    uint8_t type = static_cast<uint8_t>(Below(4));
+    archive->files[name] = {type, Content(type)};
+  }
+
+  template <typename Map>
+  static bool HasKey(const Map& map, const std::string& name) {
+    for (const auto& item : map) {
+      if (NormalizeName(item.first) == NormalizeName(name)) return true;
+    }
+    return false;
+  }
+
+  TreeModel Old() {
+    TreeModel tree;
+    tree.loose[".ver"] = "CN|00000.00551.00065";
+    uint32_t count = 4 + Below(10);
+    for (uint32_t i = 0; i < count; ++i) PutLoose(&tree, Name(".txt"));
+    for (uint32_t i = 0; i < 3; ++i) {
+      std::string name = Name(".pak");
+      if (!HasKey(tree.archives, name) && !HasKey(tree.loose, name)) {
+        tree.archives[name] = Archive(i != 0);  // the first has no list file
+      }
+    }
+    return tree;
+  }
+
+  void PutLoose(TreeModel* tree, const std::string& name) {
+    if (HasKey(tree->loose, name) || HasKey(tree->archives, name)) return;
+    tree->loose[name] = Content(0);
+  }
+
+  TreeModel New(const TreeModel& old) {
+    TreeModel tree;
+    tree.loose[".ver"] = "CN|00000.00551.00066";
+    for (const auto& file : old.loose) {
+      if (file.first == ".ver") continue;
+      switch (Below(7)) {
+        case 0:  // gone
+          break;
+        case 1:  // changed: shorter or longer
+          tree.loose[file.first] = Below(2) == 0 ? file.second.substr(0, file.second.size() / 2)
+                                                 : file.second + Content(0);
+          break;
+        case 2:  // only the case changed
+          tree.loose[Recased(file.first)] = file.second;
+          break;
+        case 3:  // case and content changed
+          tree.loose[Recased(file.first)] = Content(0);
+          break;
+        default:
+          tree.loose[file.first] = file.second;
+      }
+    }
+    for (uint32_t i = Below(3); i > 0; --i) PutLoose(&tree, Name(".txt"));
+    bool removed = false;
+    for (const auto& archive : old.archives) {
+      if (!removed && archive.second.withList && Below(3) == 0) {
+        removed = true;  // an archive removed
+        continue;
+      }
+      std::string name = Below(4) == 0 ? Recased(archive.first) : archive.first;
+      tree.archives[name] = Mutated(archive.second);
+    }
+    std::string added = Name(".pak");
+    if (!HasKey(tree.archives, added) && !HasKey(tree.loose, added)) {
+      tree.archives[added] = Archive(true);
+    }
+    return tree;
+  }
+
+  ArchiveModel Mutated(const ArchiveModel& old) {
+    ArchiveModel archive;
+    archive.withList = old.withList;
+    archive.listType = Below(4) == 0 ? static_cast<uint8_t>(Below(3)) : old.listType;
+    for (const auto& file : old.files) {
+      const StoredModel& stored = file.second;
+      switch (Below(8)) {
+        case 0:  // gone
+          break;
+        case 1: {  // shrinks or grows
+          std::string content = Content(stored.type);
+          archive.files[file.first] = {stored.type, content};
+          break;
+        }
+        case 2: {  // another type, the same content where that type can hold it
+          uint8_t type = static_cast<uint8_t>((stored.type + 1 + Below(3)) % 4);
+          archive.files[file.first] = {type, type == 3 ? Content(3) : stored.content};
+          break;
+        }
+        case 3:  // only the case changed
+          archive.files[Recased(file.first)] = stored;
+          break;
+        default:
+          archive.files[file.first] = stored;
+      }
+    }
+    for (uint32_t i = Below(4); i > 0; --i) PutStored(&archive, StoredName());
+    return archive;
+  }
+
+ private:
+  std::mt19937 rng_;
+};
+
+// How many generated pairs a run tries; scripts/diff-property.sh asks for
+// more through QLMR_DIFF_PAIRS.
+int PairCount() {
+  const char* count = getenv("QLMR_DIFF_PAIRS");
+  return count != nullptr && atoi(count) > 0 ? atoi(count) : 3;
+}
+
+uint32_t FirstSeed() {
+  const char* seed = getenv("QLMR_DIFF_SEED");
+  return seed != nullptr ? static_cast<uint32_t>(strtoul(seed, nullptr, 10)) : 1;
+}
+
+TEST_P(TreeDiffTest, GeneratedPairsApplyToNew) {
+  for (int i = 0; i < PairCount(); ++i) {
+    uint32_t seed = FirstSeed() + static_cast<uint32_t>(i);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    Generator generator(seed);
+    TreeModel oldTree = generator.Old();
+    TreeModel newTree = generator.New(oldTree);
+    TempDir oldRoot;
+    TempDir newRoot;
+    TempDir work;
+    WriteTreeOrDie(oldTree, oldRoot.path());
+    WriteTreeOrDie(newTree, newRoot.path());
+    Applied applied = DiffWriteAndApply(oldRoot.path(), newRoot.path(), work.path(), GetParam());
+    ExpectInstallation(applied.target->path(), newTree, "seed " + std::to_string(seed));
+    if (HasFailure()) break;
+  }
+}
+
+}  // namespace
+}  // namespace patchkit
+}  // namespace qlmr
