@@ -135,6 +135,10 @@ class CodecRegistry {
   virtual ~CodecRegistry() = default;
 };
 
+// EncodeFile and DecodeFile write their result to a temporary file beside
+// the destination whose name starts with this, then move it into place.
+constexpr char kCodecTempPrefix[] = "qcd";
+
 // The process's registry, created on first use with MaskCodec (1), LzoCodec
 // (2) and LzmaCodec (3) registered in that order. Call it once on one thread
 // before other threads use the layer.

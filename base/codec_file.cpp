@@ -19,7 +19,6 @@ namespace qlmr {
 namespace {
 
 constexpr uint32_t kTrailerSize = 4;
-constexpr char kTempPrefix[] = "qcd";
 
 bool IsAbsent(const char* path) { return path == nullptr || path[0] == '\0'; }
 
@@ -32,7 +31,7 @@ std::unique_ptr<uint8_t[]> Allocate(uint32_t size) {
 // reports of this layer.
 class EncodedOutput {
  public:
-  explicit EncodedOutput(const char* destination) : file_(destination, kTempPrefix) {}
+  explicit EncodedOutput(const char* destination) : file_(destination, kCodecTempPrefix) {}
 
   // Code 3 "WinErr=%d" on failure.
   bool Create() {

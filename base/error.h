@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 // MinGW's C++ runtime formats the GNU way, which its default check does not know.
 #if defined(__MINGW32__)
@@ -55,5 +56,23 @@ int32_t LastErrorCode();
 // The text belongs to the error state and stays unchanged until the next
 // ReportError.
 const char* LastErrorMessage();
+
+// Keeps the last failure while clean-up that may report failures of its own
+// runs, and puts it back with Restore. Allocates nothing, so it also serves
+// while memory runs out.
+class KeptError {
+ public:
+  KeptError() : code_(LastErrorCode()) {
+    strncpy(message_, LastErrorMessage(), sizeof message_ - 1);
+    message_[sizeof message_ - 1] = '\0';
+  }
+  void Restore() const { ReportError(code_, "%s", message_); }
+  int32_t code() const { return code_; }
+  const char* message() const { return message_; }
+
+ private:
+  int32_t code_;
+  char message_[kErrorMessageCapacity];
+};
 
 }  // namespace qlmr

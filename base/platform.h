@@ -18,6 +18,13 @@
 //
 // Threads. Every function may be called from any thread. A File object is to
 // be used by one thread at a time.
+//
+// Faults. Every call that changes the disk (a write, a flush, creating,
+// moving or deleting a file, making or removing a folder) passes through the
+// fault seam at the end of this header, which tests arm to fail such a call,
+// end the process at it, or cut the power there. Each side implements the
+// System* forms (File's private members and base/platform_system.h); the
+// public forms in base/platform_fault.cpp are shared.
 #pragma once
 
 #include <cstdint>
@@ -75,12 +82,27 @@ class File {
   bool Flush();
 
  private:
+  friend class FaultSeam;
+  // Each side's system calls behind Open, Close, Write, WriteAt and Flush.
+  bool SystemOpen(const char* path, FileMode mode);
+  bool SystemClose();
+  bool SystemWrite(const void* buffer, uint32_t length);
+  bool SystemWriteAt(uint64_t position, const void* buffer, uint32_t length);
+  bool SystemFlush();
+
   static constexpr intptr_t kInvalidHandle = -1;
   intptr_t handle_ = kInvalidHandle;  // fd on POSIX, HANDLE on Win32
 };
 
 // The system's error number of the last failed call on this thread.
 int LastSystemError();
+// What a system error number means for a write: the disk (or the user's
+// quota) is full, the device failed, or something else.
+enum class SystemErrorKind { kDiskFull, kIoError, kOther };
+SystemErrorKind ClassifySystemError(int systemError);
+// The words that tell those apart in a message: "disk full", "I/O error" or
+// "error".
+const char* SystemErrorWords(int systemError);
 
 bool PathExists(const char* path);  // a file or a folder
 bool IsFolder(const char* path);
@@ -106,6 +128,12 @@ bool MoveFileReplace(const char* from, const char* to);
 // Copies a file, replacing the target. Refuses as MoveFileReplace does when
 // both name one object: replacing the target would truncate the source.
 bool CopyFileReplace(const char* from, const char* to);
+// Makes everything written to the file system that holds `path` (a file or
+// folder) durable, data and folder entries alike, in one call: POSIX
+// syncfs; Win32 FlushFileBuffers on the volume, which needs administrator
+// rights and fails without them (ERROR_ACCESS_DENIED), so callers then flush
+// each file they wrote instead.
+bool FlushFileSystem(const char* path);
 
 struct FolderEntry {
   std::string name;  // CP936, no folder part
@@ -219,5 +247,47 @@ class ConsoleInput {
 // non-empty input.
 std::string Cp936ToUtf8(const std::string& text);
 std::string Utf8ToCp936(const std::string& text);
+
+// --- Fault seam (tests only) ---------------------------------------------------
+//
+// Counts the calls that change the disk and, when armed with a plan, acts at
+// the chosen one. Disarmed (the state of every program but the tests) a call
+// costs one relaxed atomic load. Arm it while one thread works on the disk.
+//
+// The models:
+//   kFail       the call fails without effect, with the system's disk-full
+//               error (POSIX ENOSPC, Win32 ERROR_DISK_FULL 112) or I/O error
+//               (EIO, ERROR_IO_DEVICE 1117); later calls succeed.
+//   kCrash      the process ends before the call takes effect.
+//   kTornWrite  as kCrash, but a write first puts the first half of its bytes
+//               on disk.
+//   kPowerCut   the process ends before the call, and of every file's data
+//               written since its last flush, each 512-byte sector (and the
+//               file's length) keeps its old or its new state at random,
+//               drawn from `seed`. Creating (truncating), moving and deleting
+//               files and folders count as durable in call order, as on a
+//               journaling file system; only data waits for a flush.
+// The seam logs the call index, the model and the seed to standard error
+// when it acts, so that a failure can be replayed.
+
+enum class FaultModel { kCount, kFail, kCrash, kTornWrite, kPowerCut };
+enum class FaultError { kDiskFull, kIoError };
+
+struct FaultPlan {
+  FaultModel model = FaultModel::kCount;  // kCount only counts
+  uint64_t at = 0;                        // 1-based index of the call to act on
+  FaultError error = FaultError::kDiskFull;
+  uint32_t seed = 0;
+  int exitCode = 86;  // the exit code of the ended process
+};
+
+// Starts counting from 0 with `plan`; the plan acts once.
+void ArmFaultSeam(const FaultPlan& plan);
+// Stops counting and acting.
+void DisarmFaultSeam();
+// The calls counted since ArmFaultSeam.
+uint64_t FaultSeamCalls();
+// Whether the plan has acted (a kFail call was failed).
+bool FaultSeamFired();
 
 }  // namespace qlmr

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/platform.h"
+#include "base/platform_system.h"
 #include "base/posix_names.h"
 
 namespace qlmr {
@@ -149,21 +150,8 @@ std::string MapNameToDisk(const char* name) {
   return result;
 }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kInvalidHandle; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = kInvalidHandle;
-  }
-  return *this;
-}
-
-bool File::Open(const char* path, FileMode mode) {
-  Close();
+bool File::SystemOpen(const char* path, FileMode mode) {
+  SystemClose();
   if (path == nullptr || path[0] == '\0') {
     t_last_error = ENOENT;
     return false;
@@ -194,7 +182,7 @@ bool File::Open(const char* path, FileMode mode) {
   return true;
 }
 
-bool File::Close() {
+bool File::SystemClose() {
   if (handle_ == kInvalidHandle) return true;
   int fd = ToFd(handle_);
   handle_ = kInvalidHandle;
@@ -216,7 +204,7 @@ bool File::Read(void* buffer, uint32_t length, uint32_t* got) {
   return true;
 }
 
-bool File::Write(const void* buffer, uint32_t length) {
+bool File::SystemWrite(const void* buffer, uint32_t length) {
   const char* in = static_cast<const char*>(buffer);
   uint32_t done = 0;
   while (done < length) {
@@ -246,7 +234,7 @@ bool File::ReadAt(uint64_t position, void* buffer, uint32_t length, uint32_t* go
   return true;
 }
 
-bool File::WriteAt(uint64_t position, const void* buffer, uint32_t length) {
+bool File::SystemWriteAt(uint64_t position, const void* buffer, uint32_t length) {
   const char* in = static_cast<const char*>(buffer);
   uint32_t done = 0;
   while (done < length) {
@@ -282,9 +270,18 @@ bool File::Size(uint64_t* size) {
   return true;
 }
 
-bool File::Flush() { return fsync(ToFd(handle_)) == 0 ? true : Fail(); }
+bool File::SystemFlush() { return fsync(ToFd(handle_)) == 0 ? true : Fail(); }
 
 int LastSystemError() { return t_last_error; }
+
+void SetLastSystemError(int systemError) { t_last_error = systemError; }
+
+int SystemErrorFor(FaultError error) { return error == FaultError::kDiskFull ? ENOSPC : EIO; }
+
+SystemErrorKind ClassifySystemError(int systemError) {
+  if (systemError == ENOSPC || systemError == EDQUOT) return SystemErrorKind::kDiskFull;
+  return systemError == EIO ? SystemErrorKind::kIoError : SystemErrorKind::kOther;
+}
 
 bool PathExists(const char* path) {
   struct stat st;
@@ -297,11 +294,11 @@ bool IsFolder(const char* path) {
   return S_ISDIR(st.st_mode);
 }
 
-bool MakeFolder(const char* path) {
+bool SystemMakeFolder(const char* path) {
   return mkdir(DiskPath(path).c_str(), 0777) == 0 ? true : Fail();
 }
 
-bool RemoveEmptyFolder(const char* path) {
+bool SystemRemoveEmptyFolder(const char* path) {
   return rmdir(DiskPath(path).c_str()) == 0 ? true : Fail();
 }
 
@@ -335,9 +332,11 @@ bool RemoveTree(const std::string& diskFolder, bool removeSelf) {
 
 }  // namespace
 
-bool RemoveFolderContents(const char* path) { return RemoveTree(DiskPath(path), false); }
+bool SystemRemoveFolderContents(const char* path) { return RemoveTree(DiskPath(path), false); }
 
-bool RemoveFileAt(const char* path) { return unlink(DiskPath(path).c_str()) == 0 ? true : Fail(); }
+bool SystemRemoveFileAt(const char* path) {
+  return unlink(DiskPath(path).c_str()) == 0 ? true : Fail();
+}
 
 namespace {
 
@@ -356,7 +355,7 @@ bool IsSameFileObject(const char* a, const char* b) {
   return SameObject(first, second);
 }
 
-bool CopyFileReplace(const char* from, const char* to) {
+bool SystemCopyFileReplace(const char* from, const char* to) {
   int in = open(DiskPath(from).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return Fail();
   // Truncated only once it is known not to be the source.
@@ -379,7 +378,15 @@ bool CopyFileReplace(const char* from, const char* to) {
   return ok;
 }
 
-bool MoveFileReplace(const char* from, const char* to) {
+bool SystemFlushFileSystem(const char* path) {
+  int fd = open(DiskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Fail();
+  bool ok = syncfs(fd) == 0 ? true : Fail();
+  close(fd);
+  return ok;
+}
+
+bool SystemMoveFileReplace(const char* from, const char* to) {
   std::string disk_from = DiskPath(from);
   std::string disk_to = DiskPath(to);
   // rename() of one object onto itself succeeds without doing anything; a
@@ -393,7 +400,7 @@ bool MoveFileReplace(const char* from, const char* to) {
   }
   if (rename(disk_from.c_str(), disk_to.c_str()) == 0) return true;
   if (errno != EXDEV) return Fail();
-  if (!CopyFileReplace(from, to)) return false;
+  if (!SystemCopyFileReplace(from, to)) return false;
   return unlink(disk_from.c_str()) == 0 ? true : Fail();
 }
 
@@ -424,7 +431,7 @@ std::string TempFolderPath() {
   return Utf8ToCp936(folder);
 }
 
-bool CreateUniqueTempFile(const char* folder, const char* prefix, std::string* path) {
+bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::string* path) {
   std::string base = folder == nullptr ? "" : folder;
   if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '\\';
   // Start from a value that differs between processes, then count up, as

@@ -72,9 +72,15 @@ class PackArchive {
   // Creates a new empty archive (replacing a file) and leaves it open for
   // writing. Codes: 10, 3 "WinErr=%d", 5 "WinErr=%d".
   virtual bool Create(const char* path) = 0;
-  // Releases all streams, clears the write flag on disk, closes all handles
-  // and resets the object. Never fails.
-  virtual void Close() = 0;
+  // Releases all streams, makes the archive's data durable, clears the write
+  // flag on disk (flushed again), closes all handles and resets the object,
+  // whatever happens. False when a write or a flush of that failed: code 5
+  // "winErr: %d, disk full|I/O error, pack=%s"; the write flag may then stay
+  // set on disk, so readers refuse the archive until a writer opens and
+  // closes it again. An archive that could not be mended after a failed
+  // change keeps its write flag without a report. Closing a closed or
+  // read-only archive succeeds.
+  virtual bool Close() = 0;
   // Whether `name` is stored. An empty name gives code 10.
   virtual bool HasFile(const char* name) = 0;
   // A stream over the decoded content of `name`, owned by the archive until

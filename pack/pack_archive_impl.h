@@ -63,7 +63,7 @@ class PackArchiveImpl final : public PackArchive {
 
   bool Open(const char* path, bool readOnly) override;
   bool Create(const char* path) override;
-  void Close() override;
+  bool Close() override;
   bool HasFile(const char* name) override;
   PackFileStream* OpenFile(const char* name) override;
   uint32_t GetFileSize(const char* name, bool stored) override;
@@ -116,6 +116,9 @@ class PackArchiveImpl final : public PackArchive {
   // Reads and checks the header and both tables from disk (no repair).
   bool LoadTables();
   bool CheckLayout();
+  // For a writer: counts out the block entries that a cut-off append never
+  // wrote (still all zero), so that the repair can mend what refers to them.
+  void DropLostBlockEntries();
   bool CheckBlocks(uint64_t fileSize);
   void RebuildFreeBlocks();
   // The in-use slot of `name`, or -1. Reports nothing.
@@ -145,8 +148,21 @@ class PackArchiveImpl final : public PackArchive {
   bool SeekForWrite(uint32_t position);
   // AddFile's and RemoveFile's common start (code 3 read-only, 5 after an
   // unrecoverable failure) and end (flush, or resync after a failure).
+  // AddFile and RemoveFile without their guard against running out of memory.
+  bool AddFileUnguarded(const void* source, uint32_t length, const char* name, bool fromBuffer,
+                        bool flush, uint8_t compressType, uint32_t contentSize);
+  bool RemoveFileUnguarded(const char* name, bool flush);
+  // A change ran out of memory: code 9 "Size=%u", memory reloaded from disk
+  // (or the archive marked broken). Returns false.
+  bool OutOfMemory(uint32_t size);
+  bool OpenUnguarded(const char* path, bool readOnly);
   bool MayChange();
-  bool EndChange(bool ok, bool flush);
+  bool EndChange(bool ok, bool flush, const char* storedName);
+  // Flushes the main handle; code 5 "winErr: %d" on failure.
+  bool FlushForWrite();
+  // Adds to a write or seek failure (codes 5, 6) what it means and where:
+  // "<message>, disk full|I/O error|error, pack=<path>[, file=<name>]".
+  void NameArchiveInError(const char* storedName) const;
   // After a failed AddFile or RemoveFile: reloads the tables from disk, so
   // that memory matches what was written. Keeps the caller's error.
   void ResyncAfterFailure();

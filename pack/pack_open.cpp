@@ -34,6 +34,16 @@ PackArchiveImpl::PackArchiveImpl() = default;
 PackArchiveImpl::~PackArchiveImpl() { Close(); }
 
 bool PackArchiveImpl::Open(const char* path, bool readOnly) {
+  try {
+    return OpenUnguarded(path, readOnly);
+  } catch (const std::bad_alloc&) {
+    // A writer's Open is not complete: Close leaves the disk alone.
+    ReportError(ERR_NO_MEMORY, "Size=%u", static_cast<unsigned>(kPackHashTableSize));
+    return false;
+  }
+}
+
+bool PackArchiveImpl::OpenUnguarded(const char* path, bool readOnly) {
   if (path == nullptr || path[0] == '\0') {
     ReportError(ERR_INVALID, "");
     return false;
@@ -57,10 +67,13 @@ bool PackArchiveImpl::Open(const char* path, bool readOnly) {
   }
   header_.writeFlag = 1;
   header_.version = kPackVersion;
-  if (!WriteHeader() || !RepairInterruptedWrite()) return false;
+  if (!WriteHeader() || !RepairInterruptedWrite()) {
+    NameArchiveInError(nullptr);
+    return false;
+  }
   RebuildFreeBlocks();
-  if (!file_->Flush()) {
-    ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
+  if (!FlushForWrite()) {
+    NameArchiveInError(nullptr);
     return false;
   }
   broken_ = false;
@@ -108,7 +121,24 @@ bool PackArchiveImpl::LoadTables() {
   for (uint32_t j = 0; j < header_.blockCount; ++j) {
     blocks_[j] = DecodeBlockEntry(image.get() + j * kPackBlockEntrySize);
   }
+  if (!readOnly_) DropLostBlockEntries();
   return CheckBlocks(file_size);
+}
+
+void PackArchiveImpl::DropLostBlockEntries() {
+  // Entries are only ever appended, into a region that starts out zero, and
+  // every change is flushed before the next begins. A power cut during one
+  // can keep the header that counts its new entries but lose the entries: an
+  // entry still at offset 0 was never written, and neither was anything
+  // appended after it, all of the same unfinished change. Counting them out
+  // lets the repair drop what refers to them; redoing the change restores it.
+  for (uint32_t j = 0; j < blocks_.size(); ++j) {
+    if (blocks_[j].offset == 0) {
+      blocks_.resize(j);
+      header_.blockCount = j;
+      return;
+    }
+  }
 }
 
 bool PackArchiveImpl::CheckLayout() {
@@ -186,17 +216,20 @@ bool PackArchiveImpl::Create(const char* path) {
   return true;
 }
 
-void PackArchiveImpl::Close() {
+bool PackArchiveImpl::Close() {
   while (!streams_.empty()) streams_.back()->Release();
-  if (file_ != nullptr && !readOnly_ && !broken_ && header_.writeFlag != 0) {
-    header_.writeFlag = 0;
-    // Close never fails; keep the caller's last error visible.
-    int32_t code = LastErrorCode();
-    std::string message = LastErrorMessage();
-    if (!WriteHeader()) ReportError(code, "%s", message.c_str());
+  bool ok = true;
+  if (file_ != nullptr && !readOnly_ && !broken_) {
+    // The data first: a cleared write flag must never reach the disk ahead
+    // of the changes it vouches for.
+    ok = FlushForWrite();
+    if (ok && header_.writeFlag != 0) {
+      header_.writeFlag = 0;
+      ok = WriteHeader() && FlushForWrite();
+    }
+    if (!ok) NameArchiveInError(nullptr);
   }
   threadHandles_.clear();
-  if (file_ != nullptr && !readOnly_) file_->Flush();
   file_.reset();  // the last owner closes the handle, once
   header_ = PackHeader();
   slots_.Clear();
@@ -204,6 +237,7 @@ void PackArchiveImpl::Close() {
   freeBlocks_.clear();
   readOnly_ = true;
   broken_ = false;
+  return ok;
 }
 
 int32_t PackArchiveImpl::LookupSlot(const char* name) const {

@@ -2,6 +2,7 @@
 // stored files, the writers of single records, and recovery from writes that
 // were cut off.
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -91,6 +92,16 @@ void PackArchiveImpl::FreeBlock(uint32_t index, uint32_t extent) {
 bool PackArchiveImpl::AddFile(const void* source, uint32_t length, const char* name,
                               bool fromBuffer, bool flush, uint8_t compressType,
                               uint32_t contentSize) {
+  try {
+    return AddFileUnguarded(source, length, name, fromBuffer, flush, compressType, contentSize);
+  } catch (const std::bad_alloc&) {
+    return OutOfMemory(length);
+  }
+}
+
+bool PackArchiveImpl::AddFileUnguarded(const void* source, uint32_t length, const char* name,
+                                       bool fromBuffer, bool flush, uint8_t compressType,
+                                       uint32_t contentSize) {
   if (name == nullptr || name[0] == '\0' || !IsOpen()) {
     ReportError(ERR_INVALID, "");
     return false;
@@ -116,7 +127,7 @@ bool PackArchiveImpl::AddFile(const void* source, uint32_t length, const char* n
   if (compressType == COMPRESS_NONE) contentSize = size;
   bool ok =
       StoreFile(static_cast<uint32_t>(slot), source, size, fromBuffer, compressType, contentSize);
-  return EndChange(ok, flush);
+  return EndChange(ok, flush, name);
 }
 
 bool PackArchiveImpl::StoreFile(uint32_t slot, const void* source, uint32_t size, bool fromBuffer,
@@ -173,6 +184,14 @@ bool PackArchiveImpl::PlaceFile(uint32_t slot, const void* source, uint32_t size
 }
 
 bool PackArchiveImpl::RemoveFile(const char* name, bool flush) {
+  try {
+    return RemoveFileUnguarded(name, flush);
+  } catch (const std::bad_alloc&) {
+    return OutOfMemory(0);
+  }
+}
+
+bool PackArchiveImpl::RemoveFileUnguarded(const char* name, bool flush) {
   if (name == nullptr || name[0] == '\0' || !IsOpen()) {
     ReportError(ERR_INVALID, "");
     return false;
@@ -194,7 +213,7 @@ bool PackArchiveImpl::RemoveFile(const char* name, bool flush) {
   slots_.Set(slot, entry);
   FreeBlock(i, extent);
   bool ok = WriteBlockEntry(i) && WriteHashEntry(slot) && WriteHeader();
-  return EndChange(ok, flush);
+  return EndChange(ok, flush, name);
 }
 
 bool PackArchiveImpl::MayChange() {
@@ -209,18 +228,47 @@ bool PackArchiveImpl::MayChange() {
   return true;
 }
 
-bool PackArchiveImpl::EndChange(bool ok, bool flush) {
-  if (ok && flush && !file_->Flush()) {
-    ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
-    ok = false;
+bool PackArchiveImpl::EndChange(bool ok, bool flush, const char* storedName) {
+  if (ok && flush) ok = FlushForWrite();
+  if (!ok) {
+    NameArchiveInError(storedName);
+    ResyncAfterFailure();
   }
-  if (!ok) ResyncAfterFailure();
   return ok;
 }
 
+bool PackArchiveImpl::FlushForWrite() {
+  if (file_->Flush()) return true;
+  ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
+  return false;
+}
+
+void PackArchiveImpl::NameArchiveInError(const char* storedName) const {
+  // Allocates nothing: it also runs while Close cleans up after a failure.
+  KeptError kept;
+  if (kept.code() != ERR_WRITE && kept.code() != ERR_SEEK) return;
+  const char* words = SystemErrorWords(LastSystemError());
+  if (storedName == nullptr) {
+    ReportError(kept.code(), "%s, %s, pack=%s", kept.message(), words, path_.c_str());
+  } else {
+    ReportError(kept.code(), "%s, %s, pack=%s, file=%s", kept.message(), words, path_.c_str(),
+                storedName);
+  }
+}
+
+bool PackArchiveImpl::OutOfMemory(uint32_t size) {
+  ReportError(ERR_NO_MEMORY, "Size=%u", size);
+  // Memory may be ahead of the disk: reload it, or leave the write flag set.
+  try {
+    ResyncAfterFailure();
+  } catch (const std::bad_alloc&) {
+    broken_ = true;
+  }
+  return false;
+}
+
 void PackArchiveImpl::ResyncAfterFailure() {
-  int32_t code = LastErrorCode();
-  std::string message = LastErrorMessage();
+  KeptError kept;
   // Memory is ahead of the disk now; a header written from it at Close could
   // count block entries that never reached the disk. Reload what is there and
   // mend it as after a crash.
@@ -229,7 +277,7 @@ void PackArchiveImpl::ResyncAfterFailure() {
   } else {
     broken_ = true;
   }
-  ReportError(code, "%s", message.c_str());
+  kept.Restore();
 }
 
 bool PackArchiveImpl::RepairInterruptedWrite() {

@@ -78,19 +78,20 @@ bool ExtractToFile(const PatchContainer* container, ZipEntryReader* entry, const
     return false;
   }
   std::vector<uint8_t> chunk(patch_format::kCopyChunkSize);
-  auto write = [&](const uint8_t* data, uint32_t n) {
-    if (file.Write(data, n)) return true;
-    ReportError(ERR_WRITE, "File=%s, WinErr: %d", target, LastSystemError());
+  auto reportWriteError = [&] {
+    int systemError = LastSystemError();
+    ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", target, systemError,
+                SystemErrorWords(systemError));
     return false;
+  };
+  auto write = [&](const uint8_t* data, uint32_t n) {
+    return file.Write(data, n) || reportWriteError();
   };
   if (entry != nullptr && !ReadChecked(container, entry, info, chunk.data(),
                                        patch_format::kCopyChunkSize, false, write)) {
     return false;
   }
-  if (!file.Commit()) {
-    ReportError(ERR_WRITE, "File=%s, WinErr: %d", target, LastSystemError());
-    return false;
-  }
+  if (!file.Commit()) return reportWriteError();
   return true;
 }
 

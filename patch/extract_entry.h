@@ -38,7 +38,7 @@ class Codec;
 // short read); 2 "Entry=%s(size)" (impossible sizes), "Entry=%s(crc)" (the
 // data does not match its CRC); 9 "Size=%llu" (an entry too large for
 // memory or for the system's 32-bit sizes); 3 "Path=%s, WinErr=%d" (folder)
-// and "File=%s, WinErr=%d" (create); 5 "File=%s, WinErr: %d" (write, flush
+// and "File=%s, WinErr=%d" (create); 5 "File=%s, WinErr: %d, %s" (write, flush
 // or the final move).
 bool ExtractEntry(const PatchContainer* container, const char* entryName, const char* targetFile,
                   const uint8_t** data, uint32_t* length, bool mustExist,

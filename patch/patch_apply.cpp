@@ -99,39 +99,153 @@ std::vector<PlannedStep> PatchPackageImpl::Plan(const char* packExtension,
   return steps;
 }
 
+namespace {
+
+// One run of ApplyPackage: the open pack archive and what the run wrote, so
+// that it can make all of it durable before the version file.
+class ApplyRun {
+ public:
+  ApplyRun(const char* installDir, const char* versionFileName, PatchProgressCallback callback,
+           uint32_t pauseMilliseconds)
+      : installDir_(installDir),
+        versionName_(versionFileName == nullptr ? "" : versionFileName),
+        callback_(callback),
+        pauseMilliseconds_(pauseMilliseconds) {}
+
+  bool Step(const PlannedStep& step) {
+    switch (step.kind) {
+      case PatchStep::kLooseEntry:
+        if (!CloseArchive()) return false;  // the last pack is done before the loose files
+        if (step.entry->op == ENTRY_OP_WRITE && step.entry->fileName == versionName_) {
+          return WriteVersionFile(*step.entry);
+        }
+        if (!PatchPackageImpl::ApplyLooseEntry(installDir_, *step.entry, callback_)) return false;
+        if (step.entry->op == ENTRY_OP_WRITE)
+          written_.push_back(JoinPath(installDir_, step.entry->fileName));
+        return true;
+      case PatchStep::kPause:
+        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMilliseconds_));
+        return true;
+      case PatchStep::kOpenPack: {
+        if (!CloseArchive()) return false;
+        std::string path;
+        if (!JoinWithinLimit(installDir_, step.packKey, &path)) return false;
+        archive_ = NewPackArchive();
+        return archive_->Open(path.c_str(), false);
+      }
+      case PatchStep::kPackEntry:
+        return PatchPackageImpl::ApplyPackEntry(archive_.get(), *step.entry, callback_);
+      case PatchStep::kSkipped:
+        return true;
+    }
+    return true;
+  }
+
+  // Closes the open pack archive; a failure to clear its write flag or to
+  // flush it is a failure of the apply.
+  bool CloseArchive() {
+    if (archive_ == nullptr) return true;
+    bool closed = archive_->Close();
+    archive_.reset();
+    return closed;
+  }
+
+  // After a failure: closes the archive and keeps the failure's report.
+  void Abandon() {
+    KeptError kept;
+    archive_.reset();
+    kept.Restore();
+  }
+
+ private:
+  // The version file says the patch is installed, so it is written last,
+  // after everything before it is durable, and never torn: to a temporary
+  // file beside it, flushed, then moved over the old one.
+  bool WriteVersionFile(const PatchEntry& entry) {
+    Notify(callback_, entry, ENTRY_OP_WRITE);
+    std::string target;
+    if (!JoinWithinLimit(installDir_, entry.fileName, &target)) return false;
+    std::string temp = target + patch_format::kVersionTempSuffix;
+    if (!MakeEarlierWritesDurable()) return false;
+    if (!ExtractEntry(entry.container, entry.fileName.c_str(), temp.c_str(), nullptr, nullptr,
+                      true)) {
+      RemoveFileAt(temp.c_str());
+      return false;
+    }
+    File file;
+    if (!file.Open(temp.c_str(), FileMode::kReadWrite) || !file.Flush() || !file.Close() ||
+        !MoveFileReplace(temp.c_str(), target.c_str())) {
+      int systemError = LastSystemError();
+      file.Close();
+      RemoveFileAt(temp.c_str());
+      ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", target.c_str(), systemError,
+                  SystemErrorWords(systemError));
+      return false;
+    }
+    return true;
+  }
+
+  // Pack archives flush as they go; loose files, whole archives written as
+  // loose files and new folders take one file-system flush, or where the
+  // system refuses that, a flush of each file written.
+  bool MakeEarlierWritesDurable() {
+    if (FlushFileSystem(installDir_)) return true;
+    for (const std::string& path : written_) {
+      File file;
+      if (!file.Open(path.c_str(), FileMode::kReadWrite) || !file.Flush()) {
+        int systemError = LastSystemError();
+        ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", path.c_str(), systemError,
+                    SystemErrorWords(systemError));
+        return false;
+      }
+    }
+    return true;
+  }
+
+  const char* installDir_;
+  std::string versionName_;
+  PatchProgressCallback callback_;
+  uint32_t pauseMilliseconds_;
+  std::unique_ptr<PackArchive> archive_;
+  std::vector<std::string> written_;
+};
+
+uint32_t StepSize(const PlannedStep& step) {
+  return step.entry == nullptr ? 0 : step.entry->contentSize;
+}
+
+}  // namespace
+
 bool PatchPackageImpl::ApplyPackage(const char* installDir, const char* packExtension,
                                     const char* versionFileName, PatchProgressCallback callback) {
   if (installDir == nullptr || installDir[0] == '\0') {
     ReportError(ERR_INVALID, "");
     return false;
   }
-  std::unique_ptr<PackArchive> archive;
-  for (const PlannedStep& step : Plan(packExtension, versionFileName)) {
-    switch (step.kind) {
-      case PatchStep::kLooseEntry:
-        archive.reset();  // the last pack is done before the loose files
-        if (!ApplyLooseEntry(installDir, *step.entry, callback)) return false;
-        break;
-      case PatchStep::kPause:
-        std::this_thread::sleep_for(
-            std::chrono::milliseconds(patch_format::kPackPauseMilliseconds));
-        break;
-      case PatchStep::kOpenPack: {
-        archive.reset();
-        std::string path;
-        if (!JoinWithinLimit(installDir, step.packKey, &path)) return false;
-        archive = NewPackArchive();
-        if (!archive->Open(path.c_str(), false)) return false;
-        break;
-      }
-      case PatchStep::kPackEntry:
-        if (!ApplyPackEntry(archive.get(), *step.entry, callback)) return false;
-        break;
-      case PatchStep::kSkipped:
-        break;
+  // Running out of memory anywhere ends the apply like any other failure:
+  // reported, the archive closed, never an exception to the caller.
+  std::vector<PlannedStep> steps;
+  try {
+    steps = Plan(packExtension, versionFileName);
+  } catch (const std::bad_alloc&) {
+    ReportError(ERR_NO_MEMORY, "Size=%u",
+                static_cast<unsigned>(GetEntryCount() * sizeof(PlannedStep)));
+    return false;
+  }
+  ApplyRun run(installDir, versionFileName, callback, pauseMilliseconds_);
+  for (const PlannedStep& step : steps) {
+    bool ok = false;
+    try {
+      ok = run.Step(step);
+    } catch (const std::bad_alloc&) {
+      ReportError(ERR_NO_MEMORY, "Size=%u", StepSize(step));
+    }
+    if (!ok) {
+      run.Abandon();
+      return false;
     }
   }
-  archive.reset();
+  if (!run.CloseArchive()) return false;
   RemoveWorkFolder();
   return true;
 }
@@ -166,8 +280,14 @@ bool PatchPackageImpl::ApplyLooseEntry(const char* installDir, const PatchEntry&
       return ExtractEntry(entry.container, entry.fileName.c_str(), target.c_str(), nullptr, nullptr,
                           true);
     case ENTRY_OP_DELETE:
-      RemoveFileAt(target.c_str());  // an absent file is as good as a deleted one
-      return true;
+      // An absent file is as good as a deleted one; one that stays is not.
+      if (RemoveFileAt(target.c_str()) || !PathExists(target.c_str())) return true;
+      {
+        int systemError = LastSystemError();
+        ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", target.c_str(), systemError,
+                    SystemErrorWords(systemError));
+      }
+      return false;
     default:
       ReportError(ERR_INVALID, "");
       return false;

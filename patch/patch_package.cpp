@@ -1,5 +1,10 @@
 // PatchPackage: creation, opening and the small file services.
+#include <strings.h>
+
+#include <cctype>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "base/codec.h"
 #include "base/crc.h"
@@ -27,6 +32,62 @@ std::string UnpackedCopyName(const std::string& key) {
   return name + patch_format::kUnpackedExtension;
 }
 
+// `prefix`, 1 to 4 hexadecimal digits and ".tmp", as the system's unique
+// temporary names are made; letter case ignored.
+bool IsUniqueTempName(const std::string& name, const char* prefix) {
+  size_t prefixLength = strlen(prefix);
+  if (name.size() < prefixLength + 5 || name.size() > prefixLength + 8) return false;
+  if (strncasecmp(name.c_str(), prefix, prefixLength) != 0) return false;
+  size_t digitsEnd = name.size() - 4;
+  if (strcasecmp(name.c_str() + digitsEnd, ".tmp") != 0) return false;
+  for (size_t i = prefixLength; i < digitsEnd; ++i) {
+    if (!isxdigit(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
+bool HasSuffix(const std::string& name, const char* suffix) {
+  size_t length = strlen(suffix);
+  return name.size() >= length && strcasecmp(name.c_str() + name.size() - length, suffix) == 0;
+}
+
+// A work folder that an interrupted run of ours left behind: our name
+// pattern, and nothing inside but unpacked copies and the decoder's
+// temporary files. Anything else in it means it is not ours to remove.
+bool IsLeftoverWorkFolder(const std::string& folder, const std::string& name) {
+  if (!IsUniqueTempName(name, patch_format::kWorkFolderPrefix)) return false;
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(folder.c_str(), &entries)) return false;
+  for (const FolderEntry& entry : entries) {
+    bool ours = !entry.isFolder && (HasSuffix(entry.name, patch_format::kUnpackedExtension) ||
+                                     IsUniqueTempName(entry.name, kCodecTempPrefix));
+    if (!ours) return false;
+  }
+  return true;
+}
+
+// Removes the work folders of interrupted runs from the temporary folder, so
+// that they do not pile up. One listing per package, not per entry.
+void RemoveLeftoverWorkFolders(const std::string& tempFolder) {
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(tempFolder.c_str(), &entries)) return;
+  for (const FolderEntry& entry : entries) {
+    std::string path = JoinPath(tempFolder, entry.name);
+    if (!entry.isFolder) {
+      // The empty file that reserved a work folder's name, left when a run
+      // ended before the folder took its place.
+      if (IsUniqueTempName(entry.name, patch_format::kWorkFolderPrefix) &&
+          FileSizeOf(path.c_str()) == 0) {
+        RemoveFileAt(path.c_str());
+      }
+      continue;
+    }
+    if (!IsLeftoverWorkFolder(path, entry.name)) continue;
+    RemoveFolderContents(path.c_str());
+    RemoveEmptyFolder(path.c_str());
+  }
+}
+
 }  // namespace
 
 PatchPackage* CreatePatchPackage() { return new (std::nothrow) PatchPackageImpl(); }
@@ -42,6 +103,17 @@ bool PatchPackageImpl::VerifyPackageFile(const char* path) {
 }
 
 bool PatchPackageImpl::OpenPackage(const char* path, const char* packExtension) {
+  try {
+    return OpenPackageUnguarded(path, packExtension);
+  } catch (const std::bad_alloc&) {
+    // The tables of a large control list; the sizes of entries and buffers
+    // are reported where they are allocated.
+    ReportError(ERR_NO_MEMORY, "Size=%u", IsEmpty(path) ? 0u : FileSizeOf(path));
+    return false;
+  }
+}
+
+bool PatchPackageImpl::OpenPackageUnguarded(const char* path, const char* packExtension) {
   if (IsEmpty(path)) {
     ReportError(ERR_INVALID, "");
     return false;
@@ -155,6 +227,7 @@ bool PatchPackageImpl::SetWorkFolder(const char* path) {
 
 std::string PatchPackageImpl::GetWorkFolder() {
   if (workFolder_.empty()) {
+    RemoveLeftoverWorkFolders(TempFolderPath());
     std::string name;
     if (!CreateUniqueTempFile(TempFolderPath().c_str(), patch_format::kWorkFolderPrefix, &name)) {
       ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", TempFolderPath().c_str(), LastSystemError());

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "patch/patch_format.h"
 #include "patch/patch_package.h"
 #include "patch/patch_tables.h"
 
@@ -39,6 +40,8 @@ class PatchPackageImpl : public PatchPackage {
   void DestroyPackage(uint32_t freeSelf) override;
 
   const PatchTables& tables() const { return tables_; }
+  // The pause after the whole packs; tests that apply many times shorten it.
+  void SetPackPause(uint32_t milliseconds) { pauseMilliseconds_ = milliseconds; }
 
   // The steps of ApplyPackage in their order: whole packs, the pause, per
   // pack its deletions then its writes, the other loose files, the version
@@ -61,6 +64,8 @@ class PatchPackageImpl : public PatchPackage {
   ~PatchPackageImpl() override = default;
 
  private:
+  // OpenPackage without its guard against running out of memory.
+  bool OpenPackageUnguarded(const char* path, const char* packExtension);
   // Opens the container of a patch file of `kind` and stores it under `key`;
   // null with the error set.
   PatchContainer* OpenContainer(const std::string& path, const std::string& key, PatchKind kind);
@@ -69,6 +74,7 @@ class PatchPackageImpl : public PatchPackage {
   std::string workFolder_;
   bool ownsWorkFolder_ = false;              // made here, so removed whole
   std::vector<std::string> unpackedCopies_;  // files unpacked into workFolder_
+  uint32_t pauseMilliseconds_ = patch_format::kPackPauseMilliseconds;
 };
 
 }  // namespace qlmr

@@ -41,20 +41,6 @@ bool Put(PackArchive& archive, const std::string& name, const std::string& conte
                          false, 0, 0);
 }
 
-std::string ListText(const Files& files) {
-  std::string text = "test list\n" + std::to_string(files.size()) + "\n";
-  for (const auto& file : files) {
-    uint32_t crc = 0;
-    if (!file.second.empty()) {
-      BufferCrc(file.second.data(), static_cast<uint32_t>(file.second.size()), &crc);
-    }
-    char fields[32];
-    snprintf(fields, sizeof fields, "|%08X|%08X\n", static_cast<unsigned>(file.second.size()), crc);
-    text += file.first + fields;
-  }
-  return text;
-}
-
 std::vector<Scenario> Scenarios() {
   // A free 1,024-byte extent that survives Close: the old block of a file
   // that moved to a larger one.
@@ -112,7 +98,7 @@ std::vector<Scenario> Scenarios() {
 void MakeBase(const Scenario& s, const std::string& path) {
   auto archive = NewPackArchive();
   ASSERT_TRUE(archive->Create(path.c_str()));
-  ASSERT_TRUE(Put(*archive, "(list)", ListText(s.after)));
+  ASSERT_TRUE(Put(*archive, "(list)", ListFileText(s.after)));
   s.setup(*archive);
 }
 
@@ -129,7 +115,7 @@ void ExpectRecovered(const Scenario& s, const std::string& path, const std::stri
     ASSERT_TRUE(redone) << "redo: " << LastErrorCode() << " " << LastErrorMessage();
   }
   Files expected = s.after;
-  expected["(list)"] = ListText(s.after);
+  expected["(list)"] = ListFileText(s.after);
   ExpectConsistent(path, expected);
   auto archive = NewPackArchive();
   ASSERT_TRUE(archive->Open(path.c_str(), true));
@@ -184,7 +170,10 @@ TEST(InterruptedWriteTest, WriterThatCannotMendItselfRefusesFurtherChanges) {
   archive->SetWriteHook([done](PackWriteKind, uint32_t) { return (*done)++ < 3; });
   EXPECT_FALSE(archive->AddFile("new", 3, "new", true, false, 0, 0));
   EXPECT_EQ(LastErrorCode(), ERR_WRITE);
-  EXPECT_STREQ(LastErrorMessage(), "winErr: 0") << "the caller sees the first failure";
+  // The caller sees the first failure, with the archive and the stored file.
+  std::string first = LastErrorMessage();
+  EXPECT_EQ(first.rfind("winErr: 0, ", 0), 0u) << first;
+  EXPECT_NE(first.find("pack=" + path + ", file=new"), std::string::npos) << first;
   archive->SetWriteHook(nullptr);
   EXPECT_FALSE(archive->AddFile("x", 1, "other", true, false, 0, 0));
   EXPECT_EQ(LastErrorCode(), ERR_WRITE);
@@ -225,6 +214,46 @@ TEST(InterruptedWriteTest, ArchiveStaysUsableAfterOneFailedWrite) {
       if (!failed) break;  // past the operation's last write
       ExpectRecovered(s, work, "write " + std::to_string(failing) + " failed");
     }
+  }
+}
+
+TEST(InterruptedWriteTest, FailuresNameArchiveAndFileAndTellDiskFullFromIoError) {
+  struct Case {
+    FaultError error;
+    const char* words;
+  };
+  for (Case c :
+       {Case{FaultError::kDiskFull, "disk full"}, Case{FaultError::kIoError, "I/O error"}}) {
+    SCOPED_TRACE(c.words);
+    TempDir dir;
+    std::string path = dir.Join("a.pak");
+    MakeArchiveOrDie(path, {{"keep", "k"}});
+    auto archive = NewPackArchive();
+    ASSERT_TRUE(archive->Open(path.c_str(), false));
+    FaultPlan plan;
+    plan.model = FaultModel::kFail;
+    plan.at = 1;
+    plan.error = c.error;
+    ArmFaultSeam(plan);
+    EXPECT_FALSE(archive->AddFile("data", 4, "dir\\new.txt", true, true, 0, 0));
+    DisarmFaultSeam();
+    EXPECT_EQ(LastErrorCode(), ERR_WRITE);
+    std::string where = std::string(", ") + c.words + ", pack=" + path;
+    EXPECT_NE(std::string(LastErrorMessage()).find(where + ", file=dir\\new.txt"),
+              std::string::npos)
+        << LastErrorMessage();
+
+    // A Close whose flush fails says so, and the archive keeps its write
+    // flag on disk until a writer opens and closes it again.
+    ArmFaultSeam(plan);
+    EXPECT_FALSE(archive->Close());
+    DisarmFaultSeam();
+    EXPECT_EQ(LastErrorCode(), ERR_WRITE);
+    EXPECT_NE(std::string(LastErrorMessage()).find(where), std::string::npos) << LastErrorMessage();
+    EXPECT_EQ(Get32(ReadFileOrEmpty(path), 8), 1u);
+    ASSERT_TRUE(archive->Open(path.c_str(), false));
+    EXPECT_TRUE(archive->Close());
+    ExpectConsistent(path, {{"keep", "k"}});
   }
 }
 

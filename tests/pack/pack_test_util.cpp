@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/crc.h"
 #include "pack/pack_inspect.h"
 #include "tests/support/test_util.h"
 
@@ -83,6 +84,20 @@ void SetBlock(std::string* image, uint32_t index, uint32_t offset, uint32_t stor
   Put32(image, BlockPos(index) + 4, storedSize);
   Put32(image, BlockPos(index) + 8, contentSize);
   Put32(image, BlockPos(index) + 12, flags);
+}
+
+std::string ListFileText(const std::map<std::string, std::string>& files) {
+  std::string text = "test list\n" + std::to_string(files.size()) + "\n";
+  for (const auto& file : files) {
+    uint32_t crc = 0;
+    if (!file.second.empty()) {
+      BufferCrc(file.second.data(), static_cast<uint32_t>(file.second.size()), &crc);
+    }
+    char fields[32];
+    snprintf(fields, sizeof fields, "|%08X|%08X\n", static_cast<unsigned>(file.second.size()), crc);
+    text += file.first + fields;
+  }
+  return text;
 }
 
 void ExpectConsistent(const std::string& path, const std::map<std::string, std::string>& expected) {

@@ -41,6 +41,10 @@ void SetSlot(std::string* image, uint32_t slot, uint32_t hashA, uint32_t hashB, 
 void SetBlock(std::string* image, uint32_t index, uint32_t offset, uint32_t storedSize,
               uint32_t contentSize, uint32_t flags);
 
+// The text of a list file "(list)" naming `files` (name -> content) with
+// their sizes and CRCs, as Verify checks it.
+std::string ListFileText(const std::map<std::string, std::string>& files);
+
 // Opens `path` read-only and checks what the format promises: every in-use
 // slot names an in-use block, every in-use block is named by exactly one
 // slot, extents lie in the data area without overlapping, and exactly the

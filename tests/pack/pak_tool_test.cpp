@@ -85,6 +85,17 @@ TEST_F(PakToolTest, FillListReadAndVerify) {
   ToolRun ls = Pak("ls x.pak");
   EXPECT_EQ(ls.exitCode, 0);
   EXPECT_EQ(ls.out, expected_ls);
+  // The same listing for scripts: one object per line of the plain form.
+  ToolRun json = Pak("ls --json x.pak");
+  EXPECT_EQ(json.exitCode, 0);
+  EXPECT_EQ(json.out.rfind("[\n  {\"name\": ", 0), 0u) << json.out;
+  EXPECT_NE(
+      json.out.find("{\"name\": \"Data\\\\One.txt\", \"contentSize\": " +
+                    std::to_string(one.size()) + ", \"storedSize\": " + std::to_string(one.size()) +
+                    ", \"type\": 0, \"crc\": \"" + CrcHex(one) + "\"}"),
+      std::string::npos)
+      << json.out;
+  EXPECT_EQ(json.out.substr(json.out.size() - 4), "}\n]\n");
 
   ToolRun verify = Pak("verify x.pak");
   EXPECT_EQ(verify.exitCode, 0) << verify.err;

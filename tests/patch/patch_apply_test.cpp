@@ -237,6 +237,85 @@ TEST_F(ApplyPackageTest, AFailingThirdOfFiveWritesLeavesTheVersionFileAlone) {
   EXPECT_EQ(calls_.size(), 3u);
 }
 
+TEST_F(ApplyPackageTest, ADeletionThatFailsOnAnExistingFileFailsTheApply) {
+  // The first call that changes the disk is the deletion; the seam fails it.
+  std::string patch = MaskedPackage(dir_.Join("p.patch"),
+                                    "1||bin\\old.dll|0|0\n"
+                                    "0||.ver|0|0\n",
+                                    {{".ver", "new"}});
+  struct Case {
+    bool exists;
+    FaultError error;
+    const char* words;
+  };
+  for (Case c :
+       {Case{true, FaultError::kIoError, "I/O error"},
+        Case{true, FaultError::kDiskFull, "disk full"}, Case{false, FaultError::kIoError, ""}}) {
+    SCOPED_TRACE(c.exists ? c.words : "absent");
+    RemoveFileAt(Install("bin\\old.dll").c_str());
+    if (c.exists) WriteFileOrDie(Install("bin\\old.dll"), "stale");
+    WriteFileOrDie(Install(".ver"), "old");
+    FaultPlan plan;
+    plan.model = FaultModel::kFail;
+    plan.at = 1;
+    plan.error = c.error;
+    ArmFaultSeam(plan);
+    bool applied = Apply(patch);
+    bool fired = FaultSeamFired();
+    DisarmFaultSeam();
+    EXPECT_TRUE(fired);
+    if (!c.exists) {
+      // A file that is not there is as good as deleted.
+      EXPECT_TRUE(applied) << LastErrorMessage();
+      EXPECT_EQ(ReadFileOrEmpty(Install(".ver")), "new");
+      continue;
+    }
+    EXPECT_FALSE(applied);
+    EXPECT_EQ(LastErrorCode(), ERR_WRITE);
+    std::string message = LastErrorMessage();
+    EXPECT_NE(message.find("old.dll"), std::string::npos) << message;
+    EXPECT_NE(message.find(c.words), std::string::npos) << message;
+    EXPECT_EQ(ReadFileOrEmpty(Install("bin\\old.dll")), "stale");
+    EXPECT_EQ(ReadFileOrEmpty(Install(".ver")), "old");
+  }
+}
+
+TEST_F(ApplyPackageTest, TheVersionFileIsReplacedWholeAfterOneFlushOfEverythingBefore) {
+  std::string patch = MaskedPackage(dir_.Join("p.patch"),
+                                    "0||a.txt|0|0\n"
+                                    "0||.ver|0|0\n",
+                                    {{"a.txt", "A"}, {".ver", "new version"}});
+  WriteFileOrDie(Install(".ver"), "old version");
+  // Calls: create a.txt, write it, flush the file system, create the new
+  // version beside the old one, write, flush it, move it over the old one.
+  ArmFaultSeam(FaultPlan());
+  ASSERT_TRUE(Apply(patch)) << LastErrorMessage();
+  uint64_t calls = FaultSeamCalls();
+  DisarmFaultSeam();
+  EXPECT_EQ(calls, 7u);
+  for (uint64_t k = 1; k <= calls; ++k) {
+    SCOPED_TRACE("failing call " + std::to_string(k));
+    RemoveFileAt(Install("a.txt").c_str());
+    WriteFileOrDie(Install(".ver"), "old version");
+    FaultPlan plan;
+    plan.model = FaultModel::kFail;
+    plan.at = k;
+    ArmFaultSeam(plan);
+    bool applied = Apply(patch);
+    DisarmFaultSeam();
+    // Old or new, never empty, never a mix, and no temporary copy left.
+    if (k == 3) {
+      // The file-system flush refused: each file written is flushed instead.
+      EXPECT_TRUE(applied) << LastErrorMessage();
+      EXPECT_EQ(ReadFileOrEmpty(Install(".ver")), "new version");
+    } else {
+      EXPECT_FALSE(applied);
+      EXPECT_EQ(ReadFileOrEmpty(Install(".ver")), "old version");
+    }
+    EXPECT_FALSE(PathExists(Install(".ver.~new").c_str()));
+  }
+}
+
 TEST_F(ApplyPackageTest, AMissingPackFailsWithOpensCodeAfterTheWholePacks) {
   std::string freshPath = dir_.Join("fresh.pak");
   {

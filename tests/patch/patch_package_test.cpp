@@ -235,6 +235,43 @@ TEST_F(PatchPackageTest, APackedFileUnpacksIntoOneAxuFolderRemovedAtDestruction)
   EXPECT_TRUE(TempEntries().empty());
 }
 
+TEST_F(PatchPackageTest, WorkFoldersOfInterruptedRunsGoAndNothingElse) {
+  struct Leftover {
+    const char* name;
+    std::vector<std::pair<const char*, const char*>> files;  // empty: an empty folder
+    bool isFile;                                             // a file named `name` instead
+    bool removed;
+  };
+  const Leftover leftovers[] = {
+      {"axu1A2B.tmp", {{"old.~patch", "zip"}}, false, true},
+      {"axu00c1.tmp", {{"old.~patch", "zip"}, {"qcd0042.tmp", "half"}}, false, true},
+      {"AXU0D02.TMP", {}, false, true},
+      {"axu0003.tmp", {}, true, true},  // the name's reservation, never a folder
+      {"axu0004.tmp", {{"old.~patch", "zip"}, {"notes.txt", "mine"}}, false, false},
+      {"axuZZ.tmp", {{"old.~patch", "zip"}}, false, false},
+      {"axu0005.dat", {{"old.~patch", "zip"}}, false, false},
+      {"axu12345.tmp", {{"old.~patch", "zip"}}, false, false},
+      {"axu0006.tmp", {{"x", "not empty"}}, true, false},
+      {"qcd0007.tmp", {}, false, false},
+  };
+  for (const Leftover& leftover : leftovers) {
+    std::string path = tmp_.Join(leftover.name);
+    if (leftover.isFile) {
+      WriteFileOrDie(path, leftover.files.empty() ? "" : leftover.files[0].second);
+      continue;
+    }
+    ASSERT_TRUE(MakeFolder(path.c_str()));
+    for (const auto& file : leftover.files) WriteFileOrDie(JoinPath(path, file.first), file.second);
+  }
+  std::string patch = PackedPackage(dir_.Join("p.patch"), "0||a|0|0\n", {{"a", "A"}});
+  ASSERT_TRUE(package_->OpenPackage(patch.c_str(), "pak")) << LastErrorMessage();
+  for (const Leftover& leftover : leftovers) {
+    EXPECT_EQ(PathExists(tmp_.Join(leftover.name).c_str()), !leftover.removed) << leftover.name;
+  }
+  // This run's own folder is there, beside what was kept.
+  EXPECT_TRUE(IsFolder(Impl(package_)->workFolder().c_str()));
+}
+
 TEST_F(PatchPackageTest, AMaskedZipMakesNoWorkFolder) {
   ASSERT_TRUE(package_->OpenPackage(MaskedPackage(dir_.Join("m.patch"), "").c_str(), "pak"));
   EXPECT_TRUE(TempEntries().empty());

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <vector>
 
 #include "base/file_util.h"
 #include "base/path.h"
@@ -94,6 +95,22 @@ std::string ReadFileOrEmpty(const std::string& path, bool* ok) {
   }
   if (ok != nullptr) *ok = good;
   return good ? content : std::string();
+}
+
+void CopyTreeOrDie(const std::string& from, const std::string& to) {
+  CreateFolderChain(to.c_str());
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(from.c_str(), &entries)) abort();
+  for (const FolderEntry& entry : entries) {
+    std::string source = JoinPath(from, entry.name);
+    std::string target = JoinPath(to, entry.name);
+    if (entry.isFolder) {
+      CopyTreeOrDie(source, target);
+    } else if (!CopyFileReplace(source.c_str(), target.c_str())) {
+      fprintf(stderr, "cannot copy %s\n", source.c_str());
+      abort();
+    }
+  }
 }
 
 std::string RandomBytes(uint32_t seed, size_t length) {

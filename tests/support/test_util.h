@@ -54,6 +54,9 @@ std::vector<Spelling> SpellingsOfOneFile(const TempDir& dir, const std::string& 
 void WriteFileOrDie(const std::string& path, const std::string& content);
 // The whole file; empty when it cannot be read. `ok` tells which.
 std::string ReadFileOrEmpty(const std::string& path, bool* ok = nullptr);
+// Copies the folder `from` with everything below it to `to`, creating `to`
+// and the folders above it. Aborts the test binary on failure.
+void CopyTreeOrDie(const std::string& from, const std::string& to);
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(uint32_t seed, size_t length);
 

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "base/codec.h"
-#include "base/error.h"
 #include "base/crc.h"
+#include "base/error.h"
 #include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
@@ -30,6 +30,7 @@ namespace qlmr {
 namespace patchkit {
 namespace {
 
+using testing_support::CopyTreeOrDie;
 using testing_support::ReadFileOrEmpty;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
@@ -108,21 +109,6 @@ void WriteTreeOrDie(const TreeModel& tree, const std::string& root) {
   for (const auto& file : tree.loose) WriteFileOrDie(JoinPath(root, file.first), file.second);
   for (const auto& archive : tree.archives) {
     WriteArchiveOrDie(JoinPath(root, archive.first), archive.second);
-  }
-}
-
-void CopyTreeOrDie(const std::string& from, const std::string& to) {
-  CreateFolderChain(to.c_str());
-  std::vector<FolderEntry> entries;
-  if (!ListFolder(from.c_str(), &entries)) abort();
-  for (const FolderEntry& entry : entries) {
-    std::string source = JoinPath(from, entry.name);
-    std::string target = JoinPath(to, entry.name);
-    if (entry.isFolder) {
-      CopyTreeOrDie(source, target);
-    } else if (!CopyFileReplace(source.c_str(), target.c_str())) {
-      abort();
-    }
   }
 }
 

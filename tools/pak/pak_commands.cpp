@@ -127,8 +127,10 @@ class WriteSession {
       if (!ok && !listed) ReportError(code, "%s", message.c_str());
       ok = ok && listed;
     }
-    archive_->Close();
-    return ok ? kExitSuccess : PrintLastError();
+    KeptError first;
+    bool closed = archive_->Close();
+    if (!ok) first.Restore();
+    return ok && closed ? kExitSuccess : PrintLastError();
   }
 
  private:
@@ -251,8 +253,7 @@ void CollectTree(const std::string& folder, const std::string& prefix,
 
 int PakCreate(const std::string& archive, const PakWriteOptions& options) {
   auto pack = NewPackArchive();
-  if (!pack->Create(archive.c_str())) return PrintLastError();
-  pack->Close();
+  if (!pack->Create(archive.c_str()) || !pack->Close()) return PrintLastError();
   if (!options.keepList) return kExitSuccess;
   // An empty list, so that even an empty archive passes verify.
   WriteSession session(options);
@@ -299,7 +300,7 @@ int PakRemove(const std::string& archive, const std::vector<std::string>& names,
   return session.Finish(ok);
 }
 
-int PakList(const std::string& archive) {
+int PakList(const std::string& archive, bool json) {
   ReadSession session;
   if (!session.Open(archive)) return PrintLastError();
   std::string listing;
@@ -309,21 +310,31 @@ int PakList(const std::string& archive) {
     ProgressBar progress("ls", session.slots().size());
     for (const PackSlotInfo& info : session.slots()) {
       progress.Advance();
-      std::string name = Shown(session.NameOf(info));
-      char fields[64];
+      char fields[128];
       if (!info.hasBlock) {
-        listing += name + "\t?\t?\t?\t?\n";
+        listing += json ? (listing.empty() ? "[\n" : ",\n") + std::string("  {\"name\": ") +
+                              JsonString(session.NameOf(info)) + ", \"block\": null}"
+                        : Shown(session.NameOf(info)) + "\t?\t?\t?\t?\n";
         continue;
       }
       PackFileStream* stream = OpenPackSlot(session.archive(), info.slot);
       if (stream == nullptr) return PrintLastError();
       uint32_t crc = stream->GetCrc();
       stream->Release();
+      if (json) {
+        snprintf(fields, sizeof fields,
+                 ", \"contentSize\": %u, \"storedSize\": %u, \"type\": %u, \"crc\": \"%08X\"}",
+                 info.block.contentSize, info.block.storedSize, info.block.CompressType(), crc);
+        listing += (listing.empty() ? "[\n" : ",\n") + std::string("  {\"name\": ") +
+                   JsonString(session.NameOf(info)) + fields;
+        continue;
+      }
       snprintf(fields, sizeof fields, "\t%u\t%u\t%u\t%08X\n", info.block.contentSize,
                info.block.storedSize, info.block.CompressType(), crc);
-      listing += name + fields;
+      listing += Shown(session.NameOf(info)) + fields;
     }
   }
+  if (json) listing = listing.empty() ? "[]\n" : listing + "\n]\n";
   fwrite(listing.data(), 1, listing.size(), stdout);
   return kExitSuccess;
 }

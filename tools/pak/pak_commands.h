@@ -27,7 +27,8 @@ int PakAddTree(const std::string& archive, const std::string& folder,
                const PakWriteOptions& options);
 int PakRemove(const std::string& archive, const std::vector<std::string>& names,
               const PakWriteOptions& options);
-int PakList(const std::string& archive);
+// With `json`, a JSON array of {name, contentSize, storedSize, type, crc}.
+int PakList(const std::string& archive, bool json = false);
 int PakCat(const std::string& archive, const std::string& name);
 int PakExtract(const std::string& archive, const std::string& folder);
 // With `json`, the result (or the failure) as one JSON document.
