@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "base/codec_format.h"
@@ -51,9 +50,9 @@ constexpr size_t kLzmaStreamPiece = 1u << 16;
 // are LzmaResult numbers; after the first failure every call returns it.
 class LzmaDecodeStream {
  public:
-  // Receives decoded bytes; false stops the decoding
-  // (LZMA_RESULT_OUTPUT_FAILED).
-  using Output = std::function<bool(const uint8_t* data, size_t length)>;
+  // Receives decoded bytes with the caller's `context`; false stops the
+  // decoding (LZMA_RESULT_OUTPUT_FAILED).
+  using Output = bool (*)(void* context, const uint8_t* data, size_t length);
 
   LzmaDecodeStream();
   ~LzmaDecodeStream();
@@ -62,7 +61,7 @@ class LzmaDecodeStream {
 
   // The next piece of the encoded form (header first). Input after the end
   // of the stream is ignored, as DecodeLzmaBuffer ignores it.
-  int Feed(const uint8_t* in, size_t length, const Output& output);
+  int Feed(const uint8_t* in, size_t length, Output output, void* context);
   // After the last piece: OK only when exactly the header's size came out.
   int Finish();
   // The size from the header: valid once the header was fed.

@@ -88,7 +88,7 @@ struct LzmaDecodeStream::State {
 LzmaDecodeStream::LzmaDecodeStream() = default;
 LzmaDecodeStream::~LzmaDecodeStream() = default;
 
-int LzmaDecodeStream::Feed(const uint8_t* in, size_t length, const Output& output) {
+int LzmaDecodeStream::Feed(const uint8_t* in, size_t length, Output output, void* context) {
   if (result_ != LZMA_RESULT_OK) return result_;
   // The header may arrive split over pieces.
   while (headerFill_ < kLzmaHeaderSize && length > 0) {
@@ -120,7 +120,9 @@ int LzmaDecodeStream::Feed(const uint8_t* in, size_t length, const Output& outpu
     lzma_ret ret = lzma_code(&stream, LZMA_RUN);
     size_t produced = sizeof piece - stream.avail_out;
     decoded_ += produced;
-    if (produced > 0 && !output(piece, produced)) return result_ = LZMA_RESULT_OUTPUT_FAILED;
+    if (produced > 0 && !output(context, piece, produced)) {
+      return result_ = LZMA_RESULT_OUTPUT_FAILED;
+    }
     if (ret == LZMA_STREAM_END) {
       ended_ = true;
     } else if (ret == LZMA_MEM_ERROR) {

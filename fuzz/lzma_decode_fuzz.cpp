@@ -31,13 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string out;
   size_t piece = args.position % 61 + 1;
   int result = LZMA_RESULT_OK;
+  auto append = [](void* context, const uint8_t* bytes, size_t length) {
+    std::string* text = static_cast<std::string*>(context);
+    if (text->size() + length > (64u << 20)) return false;  // a harness bound, not a finding
+    text->append(reinterpret_cast<const char*>(bytes), length);
+    return true;
+  };
   for (size_t at = 0; at < unmasked.size() && result == LZMA_RESULT_OK; at += piece) {
     size_t n = std::min(piece, unmasked.size() - at);
-    result = stream.Feed(unmasked.data() + at, n, [&](const uint8_t* bytes, size_t length) {
-      if (out.size() + length > (64u << 20)) return false;  // a harness bound, not a finding
-      out.append(reinterpret_cast<const char*>(bytes), length);
-      return true;
-    });
+    result = stream.Feed(unmasked.data() + at, n, append, &out);
   }
   if (result == LZMA_RESULT_OK) result = stream.Finish();
   if (whole && args.position % 2 == 0 && result == LZMA_RESULT_OK &&

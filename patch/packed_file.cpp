@@ -21,6 +21,24 @@ namespace fmt = patch_format;
 constexpr uint32_t kTrailerSize = 4;
 constexpr char kUnpackTempPrefix[] = "qup";
 
+// Where the decoded content goes: the copy, never past the claimed length.
+struct CopyOut {
+  ReplacingFile* output;
+  uint32_t claimed;
+  uint64_t written = 0;
+  bool writeFailed = false;
+
+  static bool Write(void* context, const uint8_t* data, size_t length) {
+    CopyOut* self = static_cast<CopyOut*>(context);
+    // More than the header promises is refused before it reaches the disk.
+    if (self->written + length > self->claimed) return false;
+    self->written += length;
+    if (self->output->Write(data, static_cast<uint32_t>(length))) return true;
+    self->writeFailed = true;
+    return false;
+  }
+};
+
 }  // namespace
 
 bool UnpackPackedFile(const char* source, const char* destination) {
@@ -52,17 +70,7 @@ bool UnpackPackedFile(const char* source, const char* destination) {
     return false;
   }
   LzmaDecodeStream decoder;
-  uint64_t written = 0;
-  bool writeFailed = false;
-  auto write = [&](const uint8_t* data, size_t length) {
-    // More than the header promises is refused before it reaches the disk.
-    if (written + length > claimed) return false;
-    written += length;
-    if (output.Write(data, static_cast<uint32_t>(length))) return true;
-    writeFailed = true;
-    return false;
-  };
-
+  CopyOut copy{&output, claimed};
   uint32_t crc = CrcUpdate(kCrcInit, header, fmt::kHeaderSize);
   const uint64_t dataEnd = size - kTrailerSize;
   uint64_t position = fmt::kHeaderSize;
@@ -82,8 +90,8 @@ bool UnpackPackedFile(const char* source, const char* destination) {
     // damaged download must be told apart from a bad encoder.
     if (decodeResult == LZMA_RESULT_OK) {
       XorWordMask(piece.data(), want, LZMA_WORD_MASK);
-      decodeResult = decoder.Feed(piece.data(), want, write);
-      if (writeFailed) {
+      decodeResult = decoder.Feed(piece.data(), want, &CopyOut::Write, &copy);
+      if (copy.writeFailed) {
         ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
         return false;
       }

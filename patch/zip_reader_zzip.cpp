@@ -5,9 +5,11 @@
 #include <zzip/plugin.h>
 #include <zzip/zzip.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 #include <string>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "base/platform.h"
@@ -143,7 +145,7 @@ class ZzipDirectory : public ZipDirectory {
  private:
   ZZIP_DIR* dir_;
   std::vector<ZipEntryInfo> entries_;
-  std::unordered_map<std::string, const ZipEntryInfo*> byName_;
+  std::map<std::string, const ZipEntryInfo*> byName_;
 };
 
 }  // namespace
