@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "update/updater.h"
+#include "update/carrier.h"
 #include "update/version.h"
 
 namespace {
