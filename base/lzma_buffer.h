@@ -46,7 +46,8 @@ constexpr size_t kLzmaStreamPiece = 1u << 16;
 
 // Decodes the same form as DecodeLzmaBuffer from input that arrives in
 // pieces, handing the output on as it comes: memory stays at the decoder's
-// window (at most the dictionary size) however large the data is. Results
+// window (at most kLzmaDictionarySize, whatever the header says) however
+// large the data is. Results
 // are LzmaResult numbers; after the first failure every call returns it.
 class LzmaDecodeStream {
  public:
@@ -67,6 +68,9 @@ class LzmaDecodeStream {
   // The size from the header: valid once the header was fed.
   bool HasHeader() const { return headerFill_ == sizeof header_; }
   uint32_t DecodedSize() const { return size_; }
+  // Bytes the decoder takes for its window (at most kLzmaDictionarySize)
+  // and tables, once the header was fed.
+  uint64_t MemoryUsage() const;
 
  private:
   struct State;
@@ -75,6 +79,7 @@ class LzmaDecodeStream {
   size_t headerFill_ = 0;
   uint32_t size_ = 0;
   uint64_t decoded_ = 0;
+  uint64_t memoryUsage_ = 0;
   bool ended_ = false;
   int result_ = LZMA_RESULT_OK;
 };

@@ -103,6 +103,12 @@ int LzmaDecodeStream::Feed(const uint8_t* in, size_t length, Output output, void
     LzmaDecodeChain chain;
     if (result == LZMA_RESULT_OK) result = SetUpDecodeChain(header_, size_, &chain);
     if (result != LZMA_RESULT_OK) return result_ = result;
+    // The size in a header is untrusted here (nothing was allocated for it),
+    // so the window is held at what this system's encoder uses: a forged
+    // header cannot make the decoder take gigabytes, and a stream that needs
+    // more fails as bad data.
+    chain.options.dict_size = std::min(chain.options.dict_size, kLzmaDictionarySize);
+    memoryUsage_ = lzma_raw_decoder_memusage(chain.filters);
     lzma_ret ret = lzma_raw_decoder(&state_->stream, chain.filters);
     if (ret == LZMA_MEM_ERROR) return result_ = LZMA_RESULT_NO_MEMORY;
     if (ret != LZMA_OK) return result_ = LZMA_RESULT_ERROR;
@@ -134,6 +140,8 @@ int LzmaDecodeStream::Feed(const uint8_t* in, size_t length, Output output, void
   }
   return result_;
 }
+
+uint64_t LzmaDecodeStream::MemoryUsage() const { return memoryUsage_; }
 
 int LzmaDecodeStream::Finish() {
   if (result_ != LZMA_RESULT_OK) return result_;
