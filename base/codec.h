@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace qlmr {
 
@@ -143,5 +144,12 @@ constexpr char kCodecTempPrefix[] = "qcd";
 // (2) and LzmaCodec (3) registered in that order. Call it once on one thread
 // before other threads use the layer.
 CodecRegistry& GetCodecRegistry();
+
+// Encodes `length` bytes at `data` with `codec` in memory: `encoded` is grown
+// to the codec's bound (at least `length` bytes, at least one), encoded in
+// place and cut to the encoded bytes. Codes: 9 "Size=%d" (no memory for the
+// bound); the codec's. On failure `encoded` is unspecified.
+bool EncodeToBuffer(const Codec& codec, const uint8_t* data, uint32_t length,
+                    std::vector<uint8_t>* encoded);
 
 }  // namespace qlmr

@@ -11,14 +11,13 @@
 
 #include "base/crc.h"
 #include "base/error.h"
+#include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "base/replacing_file.h"
 
 namespace qlmr {
 namespace {
-
-constexpr uint32_t kTrailerSize = 4;
 
 bool IsAbsent(const char* path) { return path == nullptr || path[0] == '\0'; }
 
@@ -27,45 +26,35 @@ std::unique_ptr<uint8_t[]> Allocate(uint32_t size) {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
 }
 
-// The destination, written through a temporary copy beside it, with the
-// reports of this layer.
-class EncodedOutput {
- public:
-  explicit EncodedOutput(const char* destination) : file_(destination, kCodecTempPrefix) {}
+// The result's file beside the destination; code 3 "WinErr=%d" on failure.
+bool CreateOutput(const char* destination, ReplacingFile* output) {
+  if (output->Create(PathFolder(destination).c_str(), kCodecTempPrefix)) return true;
+  ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
+  return false;
+}
 
-  // Code 3 "WinErr=%d" on failure.
-  bool Create() {
-    if (file_.Create()) return true;
-    ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
-    return false;
-  }
+// Code 5 "WinErr=%d" on failure.
+bool WriteOutput(ReplacingFile* output, const void* data, uint32_t length) {
+  if (output->Write(data, length)) return true;
+  ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+  return false;
+}
 
-  // Code 5 "WinErr=%d" on failure.
-  bool Write(const void* data, uint32_t length) {
-    if (file_.Write(data, length)) return true;
-    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-    return false;
-  }
+// The CRC trailer; code 5 "winErr: %d" on failure, as when it is appended.
+bool WriteTrailer(ReplacingFile* output, uint32_t crc) {
+  uint8_t trailer[kCrcTrailerSize];
+  StoreLittleEndian32(crc, trailer);
+  if (output->Write(trailer, kCrcTrailerSize)) return true;
+  ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
+  return false;
+}
 
-  // The CRC trailer; code 5 "winErr: %d" on failure, as when it is appended.
-  bool WriteTrailer(uint32_t crc) {
-    uint8_t trailer[kTrailerSize];
-    for (uint32_t i = 0; i < kTrailerSize; ++i) trailer[i] = static_cast<uint8_t>(crc >> (8 * i));
-    if (file_.Write(trailer, kTrailerSize)) return true;
-    ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
-    return false;
-  }
-
-  // Code 5 "WinErr=%d" on failure.
-  bool Commit() {
-    if (file_.Commit()) return true;
-    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-    return false;
-  }
-
- private:
-  ReplacingFile file_;
-};
+// Code 5 "WinErr=%d" on failure.
+bool CommitOutput(ReplacingFile* output, const char* destination) {
+  if (output->Commit(destination)) return true;
+  ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+  return false;
+}
 
 // Checks the arguments (code 10), then opens the source and gets its size
 // (code 4 "winErr=%d").
@@ -117,17 +106,19 @@ bool EncodeCodecFile(const Codec* codec, const char* source, const char* destina
   if (!codec->Encode(buffer.get(), capacity, &length)) return false;
   if (encodedLength != nullptr) *encodedLength = length;
 
-  EncodedOutput output(destination);
-  if (!output.Create()) return false;
+  ReplacingFile output;
+  if (!CreateOutput(destination, &output)) return false;
   if (header == nullptr) headerLength = 0;
-  if (!output.Write(header, headerLength) || !output.Write(buffer.get(), length)) return false;
+  if (!WriteOutput(&output, header, headerLength) || !WriteOutput(&output, buffer.get(), length)) {
+    return false;
+  }
   if (appendCrc) {
     uint32_t crc = kCrcInit;
     if (headerLength > 0) crc = CrcUpdate(crc, header, headerLength);
     crc = CrcUpdate(crc, buffer.get(), length);
-    if (!output.WriteTrailer(CrcFinish(crc))) return false;
+    if (!WriteTrailer(&output, CrcFinish(crc))) return false;
   }
-  return output.Commit();
+  return CommitOutput(&output, destination);
 }
 
 bool DecodeCodecFile(const Codec* codec, const char* source, const char* destination,
@@ -136,7 +127,7 @@ bool DecodeCodecFile(const Codec* codec, const char* source, const char* destina
   uint64_t size = 0;
   if (!OpenSource(codec, source, destination, &input, &size)) return false;
   // At least one encoded byte must lie between the header and the trailer.
-  if (uint64_t{dataOffset} + kTrailerSize >= size) {
+  if (uint64_t{dataOffset} + kCrcTrailerSize >= size) {
     ReportError(ERR_BAD_DATA, "");
     return false;
   }
@@ -155,7 +146,7 @@ bool DecodeCodecFile(const Codec* codec, const char* source, const char* destina
     ReportError(ERR_NO_MEMORY, "Size=%d", capacity);
     return false;
   }
-  uint32_t length = static_cast<uint32_t>(size) - dataOffset - kTrailerSize;
+  uint32_t length = static_cast<uint32_t>(size) - dataOffset - kCrcTrailerSize;
   if (!ReadExactly(&input, buffer.get(), length)) return false;
   input.Close();
   // A decodedSize beyond what the codec produced must not write out stale
@@ -164,10 +155,9 @@ bool DecodeCodecFile(const Codec* codec, const char* source, const char* destina
 
   if (!codec->Decode(buffer.get(), capacity, length, 0)) return false;
 
-  EncodedOutput output(destination);
-  if (!output.Create()) return false;
-  if (!output.Write(buffer.get(), decodedSize)) return false;
-  return output.Commit();
+  ReplacingFile output;
+  return CreateOutput(destination, &output) && WriteOutput(&output, buffer.get(), decodedSize) &&
+         CommitOutput(&output, destination);
 }
 
 }  // namespace qlmr

@@ -1,4 +1,7 @@
 // The process's codec registry and its three codecs.
+#include <algorithm>
+#include <cstring>
+#include <new>
 #include <vector>
 
 #include "base/codec.h"
@@ -73,6 +76,22 @@ class StandardCodecRegistry final : public CodecRegistry {
 CodecRegistry& GetCodecRegistry() {
   static StandardCodecRegistry registry;
   return registry;
+}
+
+bool EncodeToBuffer(const Codec& codec, const uint8_t* data, uint32_t length,
+                    std::vector<uint8_t>* encoded) {
+  uint32_t capacity = std::max({codec.MaxEncodedSize(length), length, 1u});
+  try {
+    encoded->assign(capacity, 0);
+  } catch (const std::bad_alloc&) {
+    ReportError(ERR_NO_MEMORY, "Size=%d", static_cast<int>(capacity));
+    return false;
+  }
+  if (length > 0) memcpy(encoded->data(), data, length);
+  uint32_t size = length;
+  if (!codec.Encode(encoded->data(), capacity, &size)) return false;
+  encoded->resize(size);
+  return true;
 }
 
 }  // namespace qlmr

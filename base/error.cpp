@@ -11,22 +11,23 @@ struct ErrorState {
   char message[kErrorMessageCapacity];
 };
 
-ErrorState g_error_state;  // zero-initialised: code 0, empty message
+// Zero-initialised for every thread: code 0, empty message.
+thread_local ErrorState g_errorState;
 
 }  // namespace
 
 void ReportError(int32_t code, const char* format, ...) {
-  g_error_state.code = code;
-  g_error_state.message[0] = '\0';
+  g_errorState.code = code;
+  g_errorState.message[0] = '\0';
   va_list args;
   va_start(args, format);
   // vsnprintf always terminates and cuts what does not fit.
-  vsnprintf(g_error_state.message, sizeof g_error_state.message, format, args);
+  vsnprintf(g_errorState.message, sizeof g_errorState.message, format, args);
   va_end(args);
 }
 
-int32_t LastErrorCode() { return g_error_state.code; }
+int32_t LastErrorCode() { return g_errorState.code; }
 
-const char* LastErrorMessage() { return g_error_state.message; }
+const char* LastErrorMessage() { return g_errorState.message; }
 
 }  // namespace qlmr

@@ -1,12 +1,15 @@
-// The process-wide error state.
+// The error state: one per thread.
 //
 // Operations of the file utilities, codecs, pack archive and patch package
 // return a boolean (or a null result) and leave the reason of a failure here:
 // a numeric code and a message of at most 1023 characters. Nothing is thrown.
 //
-// Thread rules: the record has no lock. In the updater every operation that
-// reports or reads an error runs on the update thread. A success never touches
-// the record, so read it only right after an operation reported failure.
+// Thread rule: every thread has an error state of its own, so a failure is
+// read on the thread that reported it, right after the operation that
+// reported it (the update thread reads its own; two threads reading one pack
+// archive each see their own failures). A report never reaches another
+// thread: a thread that hands work to another passes the outcome itself. A
+// success never touches the state; no operation clears it.
 #pragma once
 
 #include <cstdint>
@@ -44,17 +47,17 @@ enum ErrorCode : int32_t {
 // Capacity of the message buffer, terminator included.
 constexpr int kErrorMessageCapacity = 1024;
 
-// Records a failure: stores `code`, then formats the arguments with the
-// printf-style `format` into the message, cutting it at 1023 characters.
-// `format` must be a literal; pass caller-supplied names as "%s" arguments.
+// Records a failure in the calling thread's state: stores `code`, then formats the arguments with
+// the printf-style `format` into the message, cutting it at 1023 characters. `format` must be a
+// literal; pass caller-supplied names as "%s" arguments.
 void ReportError(int32_t code, const char* format, ...) QLMR_PRINTF_FORMAT(2, 3);
 
-// The code of the last reported failure; 0 before any failure.
+// The code of the calling thread's last reported failure; 0 before any.
 int32_t LastErrorCode();
 
-// The message of the last reported failure, zero-terminated; empty before any.
-// The text belongs to the error state and stays unchanged until the next
-// ReportError.
+// The message of the calling thread's last reported failure, zero-terminated;
+// empty before any. The text belongs to that thread's state and stays
+// unchanged until the thread's next ReportError (or its end).
 const char* LastErrorMessage();
 
 // Keeps the last failure while clean-up that may report failures of its own

@@ -7,16 +7,11 @@
 #include <new>
 
 #include "base/codec_format.h"
+#include "base/little_endian.h"
 #include "base/lzma_buffer.h"
 
 namespace qlmr {
 namespace {
-
-uint64_t LoadLittleEndian(const uint8_t* in, int bytes) {
-  uint64_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | in[i];
-  return value;
-}
 
 // The filter chain that decodes a stream whose header is `in` (at least the
 // header size) and whose size before compression is `size`.

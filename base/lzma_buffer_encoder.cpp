@@ -5,14 +5,11 @@
 #include <algorithm>
 
 #include "base/codec_format.h"
+#include "base/little_endian.h"
 #include "base/lzma_buffer.h"
 
 namespace qlmr {
 namespace {
-
-void StoreLittleEndian(uint8_t* out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
 
 int ToLzmaResult(lzma_ret ret) {
   switch (ret) {
@@ -62,8 +59,8 @@ int EncodeLzmaBuffer(const uint8_t* in, uint32_t length, uint8_t filterFlag, uin
 
   out[kLzmaFilterFlagOffset] = filterFlag;
   out[kLzmaPropertiesOffset] = kLzmaPropertiesByte;
-  StoreLittleEndian(out + kLzmaDictionaryOffset, kLzmaDictionarySize, 4);
-  StoreLittleEndian(out + kLzmaSizeOffset, length, 8);
+  StoreLittleEndian(kLzmaDictionarySize, out + kLzmaDictionaryOffset, 4);
+  StoreLittleEndian(length, out + kLzmaSizeOffset, 8);
   *encodedSize = static_cast<uint32_t>(written);
   return LZMA_RESULT_OK;
 }

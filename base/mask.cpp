@@ -7,8 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "base/crc.h"
 #include "base/error.h"
 #include "base/platform.h"
+#include "base/replacing_file.h"
 
 namespace qlmr {
 namespace {
@@ -77,8 +79,6 @@ namespace {
 // Large enough that the mask, not the system calls, sets the pace.
 constexpr uint32_t kChunkSize = 1u << 16;
 
-constexpr uint32_t kTrailerSize = 4;
-
 // Prefix of MaskFileInPlace's temporary copies.
 constexpr char kMaskTempPrefix[] = "qmk";
 
@@ -92,39 +92,25 @@ bool MaskFileInPlace(const char* path, bool excludeTrailer, bool invert) {
   }
   // A name of its own in the temporary folder: two processes rewriting files
   // of the same name must not share one copy.
-  std::string temp_path;
-  File temp;
-  if (!CreateUniqueTempFile(TempFolderPath().c_str(), kMaskTempPrefix, &temp_path) ||
-      !temp.Open(temp_path.c_str(), FileMode::kCreate)) {
-    int error = LastSystemError();
-    if (temp_path.empty()) {
-      temp_path = TempFolderPath();
-    } else {
-      RemoveFileAt(temp_path.c_str());
-    }
-    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", temp_path.c_str(), error);
+  std::string tempFolder = TempFolderPath();
+  ReplacingFile copy;
+  if (!copy.Create(tempFolder.c_str(), kMaskTempPrefix)) {
+    const std::string& named = copy.tempPath().empty() ? tempFolder : copy.tempPath();
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", named.c_str(), LastSystemError());
     return false;
   }
-  // Every failure from here on closes both files and deletes the copy; the
-  // report is made before, while the system error number is still fresh.
-  auto discard = [&] {
-    source.Close();
-    temp.Close();
-    RemoveFileAt(temp_path.c_str());
-    return false;
-  };
   uint64_t size = 0;
   if (!source.Size(&size)) {
     ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-    return discard();
+    return false;
   }
   uint64_t limit = size;
   if (excludeTrailer) {
-    if (size <= kTrailerSize) {
+    if (size <= kCrcTrailerSize) {
       ReportError(ERR_INVALID, "File=%s(too small)", path);
-      return discard();
+      return false;
     }
-    limit = size - kTrailerSize;
+    limit = size - kCrcTrailerSize;
   }
   std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunkSize]);
   uint64_t done = 0;
@@ -132,7 +118,7 @@ bool MaskFileInPlace(const char* path, bool excludeTrailer, bool invert) {
     uint32_t n = 0;
     if (!source.Read(chunk.get(), kChunkSize, &n)) {
       ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-      return discard();
+      return false;
     }
     if (done + n > limit) n = static_cast<uint32_t>(limit - done);
     if (n == 0) break;
@@ -141,23 +127,15 @@ bool MaskFileInPlace(const char* path, bool excludeTrailer, bool invert) {
     } else {
       MaskBuffer(chunk.get(), n, static_cast<uint32_t>(done));
     }
-    if (!temp.Write(chunk.get(), n)) {
+    if (!copy.Write(chunk.get(), n)) {
       ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-      return discard();
+      return false;
     }
     done += n;
   }
-  // The copy must be on the device before it replaces the original.
-  if (!temp.Flush()) {
-    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-    return discard();
-  }
   source.Close();
-  temp.Close();
-  if (!MoveFileReplace(temp_path.c_str(), path)) {
-    int error = LastSystemError();
-    RemoveFileAt(temp_path.c_str());
-    ReportError(ERR_WRITE, "WinErr=%d", error);
+  if (!copy.Commit(path)) {
+    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
     return false;
   }
   return true;

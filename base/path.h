@@ -35,4 +35,20 @@ std::string PathFolder(const std::string& path);
 // Text after the last dot of the last component, without the dot; "" if none.
 std::string PathExtension(const std::string& path);
 
+// The one rule for names that come from outside (patches, archives, version
+// texts) before they become files on disk.
+//
+// Whether `text` can stand inside a single file name on every platform: no
+// separator (a trail byte 0x5C is no separator), no drive or stream colon and
+// no control byte (below 0x20, or 0x7F), which Windows refuses in names.
+bool IsSafeNameText(const std::string& text);
+
+// Whether `name`, a relative path with backslashes or slashes, stays inside
+// the folder it is joined to on every platform: one leading separator is
+// allowed (the join drops it), but no network path, no drive path, no ".."
+// or other component that ends in a dot or a blank, no component that
+// IsSafeNameText refuses, no reserved device name ("NUL", "com1.txt"), and
+// not the folder itself.
+bool IsSafeRelativeName(const std::string& name);
+
 }  // namespace qlmr

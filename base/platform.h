@@ -104,6 +104,15 @@ SystemErrorKind ClassifySystemError(int systemError);
 // "error".
 const char* SystemErrorWords(int systemError);
 
+// The error number with which a read reports that it met the end of the file
+// (Win32 ERROR_HANDLE_EOF). POSIX reads report the end by a short count and
+// never by an error, so there it is no error number at all.
+#if defined(_WIN32)
+constexpr int kEndOfFileError = 38;
+#else
+constexpr int kEndOfFileError = -1;
+#endif
+
 bool PathExists(const char* path);  // a file or a folder
 bool IsFolder(const char* path);
 // Creates one folder; its parent must exist. False if it exists already.
@@ -144,6 +153,9 @@ bool ListFolder(const char* path, std::vector<FolderEntry>* entries);
 
 // The folder for temporary files, ending with a separator (as GetTempPathA).
 std::string TempFolderPath();
+// Makes `folder` the temporary folder of this process and of the programs it
+// starts from now on (TMPDIR on POSIX; TMP and TEMP on Win32).
+bool SetTempFolder(const char* folder);
 // Creates a new empty file named `prefix` + unique hex digits + ".tmp" in
 // `folder` and stores its path in `*path` (as GetTempFileNameA).
 bool CreateUniqueTempFile(const char* folder, const char* prefix, std::string* path);
@@ -234,6 +246,12 @@ class ConsoleInput {
   void Restore();
 
  private:
+  // Each side's reads: the bytes of one key press from the terminal; and up
+  // to `size` more bytes of other input, `*got` 0 at its end. False on a
+  // failure.
+  bool ReadKey(std::string* input);
+  bool ReadMore(char* buffer, size_t size, size_t* got);
+
   bool terminal_ = false;
   std::mutex restoreMutex_;
   bool restorePending_ = false;
@@ -241,6 +259,19 @@ class ConsoleInput {
   std::string pending_;             // bytes read past the last line
   bool ended_ = false;
 };
+
+// The process's arguments in UTF-8, the program's name first: `argv` as given
+// on POSIX; on Win32 the wide command line (`argc` and `argv` unused), so
+// that every character arrives whatever the ANSI code page. Also switches
+// standard output to binary, so that written bytes arrive unchanged.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+enum class StandardStream { kOutput, kError };
+// Writes UTF-8 text to standard output or standard error, after what the C
+// runtime holds buffered for it. A Win32 console gets it through the wide
+// console functions, so every character shows whatever the code page; a
+// pipe, a file or a POSIX terminal gets the bytes as they are.
+bool WriteStandardText(StandardStream stream, const std::string& utf8);
 
 // Text conversion between the system's code page 936 and UTF-8. Bytes that
 // do not convert are kept as they are, so the result is never empty for a

@@ -1,11 +1,6 @@
 // The public forms of the platform calls that change the disk, shared by both
-// sides, and the fault seam they pass through (base/platform.h).
+// sides: each passes through the fault seam's hooks when a test set them.
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
-#include <map>
-#include <mutex>
-#include <random>
 #include <string>
 
 #include "base/platform.h"
@@ -14,265 +9,14 @@
 namespace qlmr {
 namespace {
 
-std::atomic<bool> g_armed{false};
+std::atomic<FaultHooks*> g_hooks{nullptr};
 
-bool Armed() { return g_armed.load(std::memory_order_relaxed); }
-
-// The unit in which a power cut keeps or loses unflushed data.
-constexpr size_t kSectorSize = 512;
-
-// One name per file whatever the letter case or separators.
-std::string PathKey(const char* path) {
-  std::string key = path == nullptr ? "" : path;
-  for (char& c : key) {
-    if (c == '\\') c = '/';
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return key;
-}
-
-const char* ModelName(FaultModel model) {
-  switch (model) {
-    case FaultModel::kCount:
-      return "count";
-    case FaultModel::kFail:
-      return "fail";
-    case FaultModel::kCrash:
-      return "crash";
-    case FaultModel::kTornWrite:
-      return "torn write";
-    case FaultModel::kPowerCut:
-      return "power cut";
-  }
-  return "?";
-}
+// Null unless a test armed the fault seam: one relaxed load per call.
+FaultHooks* Hooks() { return g_hooks.load(std::memory_order_relaxed); }
 
 }  // namespace
 
-class FaultSeam {
- public:
-  static FaultSeam& Get() {
-    static FaultSeam seam;
-    return seam;
-  }
-
-  void Arm(const FaultPlan& plan) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    plan_ = plan;
-    calls_ = 0;
-    fired_ = false;
-    handles_.clear();
-    dirty_.clear();
-    g_armed.store(true, std::memory_order_relaxed);
-  }
-
-  void Disarm() {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    g_armed.store(false, std::memory_order_relaxed);
-    handles_.clear();
-    dirty_.clear();
-  }
-
-  uint64_t calls() {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    return calls_;
-  }
-
-  bool fired() {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    return fired_;
-  }
-
-  bool Open(File* file, const char* path, FileMode mode) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    handles_.erase(file->handle_);
-    if (mode == FileMode::kCreate && !Pass()) return false;
-    if (!file->SystemOpen(path, mode)) return false;
-    if (mode == FileMode::kRead) return true;
-    std::string key = PathKey(path);
-    handles_[file->handle_] = Handle{key, path};
-    // The truncation is durable: what the file held before is gone.
-    if (mode == FileMode::kCreate) Truncated(key);
-    return true;
-  }
-
-  bool Close(File* file) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    handles_.erase(file->handle_);
-    return file->SystemClose();
-  }
-
-  bool Write(File* file, const void* buffer, uint32_t length, const uint64_t* position) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (!Pass(file, buffer, length, position)) return false;
-    if (plan_.model == FaultModel::kPowerCut) MarkDirty(file);
-    return position == nullptr ? file->SystemWrite(buffer, length)
-                               : file->SystemWriteAt(*position, buffer, length);
-  }
-
-  bool Flush(File* file) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (!Pass()) return false;
-    if (!file->SystemFlush()) return false;
-    auto handle = handles_.find(file->handle_);
-    if (handle != handles_.end()) dirty_.erase(handle->second.key);
-    return true;
-  }
-
-  // A call of the free functions; the notes below it follow a success.
-  template <typename Call>
-  bool Change(Call call) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    return Pass() && call();
-  }
-
-  void Removed(const char* path) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    dirty_.erase(PathKey(path));
-  }
-
-  void FolderEmptied(const char* path) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    std::string prefix = PathKey(path);
-    if (!prefix.empty() && prefix.back() != '/') prefix += '/';
-    for (auto it = dirty_.lower_bound(prefix);
-         it != dirty_.end() && it->first.compare(0, prefix.size(), prefix) == 0;) {
-      it = dirty_.erase(it);
-    }
-  }
-
-  void Moved(const char* from, const char* to) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    std::string fromKey = PathKey(from);
-    std::string toKey = PathKey(to);
-    auto moved = dirty_.find(fromKey);
-    if (moved != dirty_.end()) {
-      Dirty entry = moved->second;
-      entry.path = to;
-      dirty_.erase(moved);
-      dirty_[toKey] = entry;
-    } else {
-      dirty_.erase(toKey);
-    }
-    // An open handle follows its file.
-    for (auto& handle : handles_) {
-      if (handle.second.key == fromKey) handle.second = Handle{toKey, to};
-    }
-  }
-
-  void AllFlushed() {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    dirty_.clear();
-  }
-
-  void Copied(const char* to) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (plan_.model != FaultModel::kPowerCut) return;
-    dirty_[PathKey(to)] = Dirty{to, std::string()};
-  }
-
- private:
-  struct Handle {
-    std::string key;
-    std::string path;
-  };
-  // A file with data written since its last flush, and what it held then.
-  struct Dirty {
-    std::string path;
-    std::string durable;
-  };
-
-  // Counts one call and acts on it if it is the planned one. False: the call
-  // fails, with the system error set. Does not return when the process ends.
-  bool Pass(File* file = nullptr, const void* buffer = nullptr, uint32_t length = 0,
-            const uint64_t* position = nullptr) {
-    ++calls_;
-    if (plan_.model == FaultModel::kCount || fired_ || calls_ != plan_.at) return true;
-    fired_ = true;
-    fprintf(stderr, "fault seam: %s at call %llu, seed %u\n", ModelName(plan_.model),
-            static_cast<unsigned long long>(calls_), plan_.seed);
-    switch (plan_.model) {
-      case FaultModel::kFail:
-        SetLastSystemError(SystemErrorFor(plan_.error));
-        return false;
-      case FaultModel::kTornWrite:
-        if (file != nullptr && length > 1) {
-          uint32_t prefix = length / 2;
-          if (position == nullptr) {
-            file->SystemWrite(buffer, prefix);
-          } else {
-            file->SystemWriteAt(*position, buffer, prefix);
-          }
-        }
-        break;
-      case FaultModel::kPowerCut:
-        CutPower();
-        break;
-      default:
-        break;
-    }
-    fflush(stderr);
-    std::_Exit(plan_.exitCode);
-  }
-
-  void Truncated(const std::string& key) {
-    auto found = dirty_.find(key);
-    if (found != dirty_.end()) found->second.durable.clear();
-  }
-
-  void MarkDirty(File* file) {
-    auto handle = handles_.find(file->handle_);
-    if (handle == handles_.end()) return;  // opened before the seam was armed
-    if (dirty_.count(handle->second.key) != 0) return;
-    dirty_[handle->second.key] = Dirty{handle->second.path, ReadWhole(handle->second.path)};
-  }
-
-  static std::string ReadWhole(const std::string& path) {
-    File file;
-    std::string content;
-    if (!file.SystemOpen(path.c_str(), FileMode::kRead)) return content;
-    char piece[1 << 16];
-    uint32_t got = 0;
-    while (file.Read(piece, sizeof piece, &got) && got > 0) content.append(piece, got);
-    file.SystemClose();
-    return content;
-  }
-
-  // Each unflushed file keeps, sector by sector, its durable or its new
-  // content, and its old or new length.
-  void CutPower() {
-    std::mt19937 random(plan_.seed);
-    for (const auto& entry : dirty_) {
-      const std::string& durable = entry.second.durable;
-      std::string current = ReadWhole(entry.second.path);
-      size_t length = (random() & 1) != 0 ? current.size() : durable.size();
-      std::string result(length, '\0');
-      for (size_t at = 0; at < length; at += kSectorSize) {
-        bool keepNew = (random() & 1) != 0;
-        const std::string& from = keepNew ? current : durable;
-        for (size_t i = at; i < length && i < at + kSectorSize && i < from.size(); ++i) {
-          result[i] = from[i];
-        }
-      }
-      File file;
-      if (!file.SystemOpen(entry.second.path.c_str(), FileMode::kCreate)) continue;
-      file.SystemWrite(result.data(), static_cast<uint32_t>(result.size()));
-      file.SystemClose();
-    }
-  }
-
-  std::recursive_mutex mutex_;
-  FaultPlan plan_;
-  uint64_t calls_ = 0;
-  bool fired_ = false;
-  std::map<intptr_t, Handle> handles_;
-  std::map<std::string, Dirty> dirty_;
-};
-
-void ArmFaultSeam(const FaultPlan& plan) { FaultSeam::Get().Arm(plan); }
-void DisarmFaultSeam() { FaultSeam::Get().Disarm(); }
-uint64_t FaultSeamCalls() { return FaultSeam::Get().calls(); }
-bool FaultSeamFired() { return FaultSeam::Get().fired(); }
+void SetFaultHooks(FaultHooks* hooks) { g_hooks.store(hooks, std::memory_order_relaxed); }
 
 const char* SystemErrorWords(int systemError) {
   switch (ClassifySystemError(systemError)) {
@@ -302,90 +46,90 @@ File& File::operator=(File&& other) noexcept {
 }
 
 bool File::Open(const char* path, FileMode mode) {
-  if (!Armed()) return SystemOpen(path, mode);
-  return FaultSeam::Get().Open(this, path, mode);
+  FaultHooks* hooks = Hooks();
+  return hooks == nullptr ? SystemOpen(path, mode) : hooks->Open(this, path, mode);
 }
 
 bool File::Close() {
   if (handle_ == kInvalidHandle) return true;
-  if (!Armed()) return SystemClose();
-  return FaultSeam::Get().Close(this);
+  FaultHooks* hooks = Hooks();
+  return hooks == nullptr ? SystemClose() : hooks->Close(this);
 }
 
 bool File::Write(const void* buffer, uint32_t length) {
-  if (!Armed()) return SystemWrite(buffer, length);
-  return FaultSeam::Get().Write(this, buffer, length, nullptr);
+  FaultHooks* hooks = Hooks();
+  return hooks == nullptr ? SystemWrite(buffer, length)
+                          : hooks->Write(this, buffer, length, nullptr);
 }
 
 bool File::WriteAt(uint64_t position, const void* buffer, uint32_t length) {
-  if (!Armed()) return SystemWriteAt(position, buffer, length);
-  return FaultSeam::Get().Write(this, buffer, length, &position);
+  FaultHooks* hooks = Hooks();
+  return hooks == nullptr ? SystemWriteAt(position, buffer, length)
+                          : hooks->Write(this, buffer, length, &position);
 }
 
 bool File::Flush() {
-  if (!Armed()) return SystemFlush();
-  return FaultSeam::Get().Flush(this);
+  FaultHooks* hooks = Hooks();
+  return hooks == nullptr ? SystemFlush() : hooks->Flush(this);
 }
 
 // --- Files and folders -----------------------------------------------------------
 
 bool MakeFolder(const char* path) {
-  if (!Armed()) return SystemMakeFolder(path);
-  return FaultSeam::Get().Change([&] { return SystemMakeFolder(path); });
+  FaultHooks* hooks = Hooks();
+  return (hooks == nullptr || hooks->Pass()) && SystemMakeFolder(path);
 }
 
 bool RemoveEmptyFolder(const char* path) {
-  if (!Armed()) return SystemRemoveEmptyFolder(path);
-  return FaultSeam::Get().Change([&] { return SystemRemoveEmptyFolder(path); });
+  FaultHooks* hooks = Hooks();
+  return (hooks == nullptr || hooks->Pass()) && SystemRemoveEmptyFolder(path);
 }
 
 bool RemoveFolderContents(const char* path) {
-  if (!Armed()) return SystemRemoveFolderContents(path);
-  FaultSeam& seam = FaultSeam::Get();
-  bool ok = seam.Change([&] { return SystemRemoveFolderContents(path); });
-  seam.FolderEmptied(path);
+  FaultHooks* hooks = Hooks();
+  if (hooks == nullptr) return SystemRemoveFolderContents(path);
+  bool ok = hooks->Pass() && SystemRemoveFolderContents(path);
+  hooks->FolderEmptied(path);
   return ok;
 }
 
 bool RemoveFileAt(const char* path) {
-  if (!Armed()) return SystemRemoveFileAt(path);
-  FaultSeam& seam = FaultSeam::Get();
-  if (!seam.Change([&] { return SystemRemoveFileAt(path); })) return false;
-  seam.Removed(path);
+  FaultHooks* hooks = Hooks();
+  if (hooks == nullptr) return SystemRemoveFileAt(path);
+  if (!hooks->Pass() || !SystemRemoveFileAt(path)) return false;
+  hooks->Removed(path);
   return true;
 }
 
 bool MoveFileReplace(const char* from, const char* to) {
-  if (!Armed()) return SystemMoveFileReplace(from, to);
-  FaultSeam& seam = FaultSeam::Get();
-  if (!seam.Change([&] { return SystemMoveFileReplace(from, to); })) return false;
-  seam.Moved(from, to);
+  FaultHooks* hooks = Hooks();
+  if (hooks == nullptr) return SystemMoveFileReplace(from, to);
+  if (!hooks->Pass() || !SystemMoveFileReplace(from, to)) return false;
+  hooks->Moved(from, to);
   return true;
 }
 
 bool CopyFileReplace(const char* from, const char* to) {
-  if (!Armed()) return SystemCopyFileReplace(from, to);
-  FaultSeam& seam = FaultSeam::Get();
-  if (!seam.Change([&] { return SystemCopyFileReplace(from, to); })) return false;
-  seam.Copied(to);
+  FaultHooks* hooks = Hooks();
+  if (hooks == nullptr) return SystemCopyFileReplace(from, to);
+  if (!hooks->Pass() || !SystemCopyFileReplace(from, to)) return false;
+  hooks->Copied(to);
   return true;
 }
 
 bool FlushFileSystem(const char* path) {
-  if (!Armed()) return SystemFlushFileSystem(path);
-  FaultSeam& seam = FaultSeam::Get();
-  if (!seam.Change([&] { return SystemFlushFileSystem(path); })) return false;
-  seam.AllFlushed();
+  FaultHooks* hooks = Hooks();
+  if (hooks == nullptr) return SystemFlushFileSystem(path);
+  if (!hooks->Pass() || !SystemFlushFileSystem(path)) return false;
+  hooks->AllFlushed();
   return true;
 }
 
 bool CreateUniqueTempFile(const char* folder, const char* prefix, std::string* path) {
-  if (!Armed()) return SystemCreateUniqueTempFile(folder, prefix, path);
-  FaultSeam& seam = FaultSeam::Get();
-  if (!seam.Change([&] { return SystemCreateUniqueTempFile(folder, prefix, path); })) {
-    return false;
-  }
-  seam.Removed(path->c_str());  // a new, empty file
+  FaultHooks* hooks = Hooks();
+  if (hooks == nullptr) return SystemCreateUniqueTempFile(folder, prefix, path);
+  if (!hooks->Pass() || !SystemCreateUniqueTempFile(folder, prefix, path)) return false;
+  hooks->Removed(path->c_str());  // a new, empty file
   return true;
 }
 

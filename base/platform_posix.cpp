@@ -431,6 +431,10 @@ std::string TempFolderPath() {
   return Utf8ToCp936(folder);
 }
 
+bool SetTempFolder(const char* folder) {
+  return setenv("TMPDIR", DiskPath(folder).c_str(), 1) == 0 ? true : Fail();
+}
+
 bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::string* path) {
   std::string base = folder == nullptr ? "" : folder;
   if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '\\';
@@ -698,8 +702,6 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
 
 void IgnoreInterruptSignal() { signal(SIGINT, SIG_IGN); }
 
-ConsoleInput::~ConsoleInput() { Restore(); }
-
 bool ConsoleInput::Open() {
   terminal_ = isatty(STDIN_FILENO) == 1;
   if (!terminal_) return true;
@@ -717,37 +719,24 @@ bool ConsoleInput::Open() {
   return true;
 }
 
-bool ConsoleInput::Read(std::string* input) {
-  input->clear();
-  if (terminal_) {
-    char buffer[16];
-    for (;;) {
-      ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n == 0 ? false : Fail();
-      input->assign(buffer, static_cast<size_t>(n));
-      return true;
-    }
-  }
+bool ConsoleInput::ReadKey(std::string* input) {
+  char buffer[16];
   for (;;) {
-    size_t end = pending_.find('\n');
-    if (end != std::string::npos || (ended_ && !pending_.empty())) {
-      if (end == std::string::npos) end = pending_.size();
-      *input = pending_.substr(0, end);
-      pending_.erase(0, end + 1);
-      if (!input->empty() && input->back() == '\r') input->pop_back();
-      return true;
-    }
-    if (ended_) return false;
-    char buffer[4096];
     ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n == 0 ? false : Fail();
+    input->assign(buffer, static_cast<size_t>(n));
+    return true;
+  }
+}
+
+bool ConsoleInput::ReadMore(char* buffer, size_t size, size_t* got) {
+  for (;;) {
+    ssize_t n = read(STDIN_FILENO, buffer, size);
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Fail();
-    if (n == 0) {
-      ended_ = true;
-      continue;
-    }
-    pending_.append(buffer, static_cast<size_t>(n));
+    *got = static_cast<size_t>(n);
+    return true;
   }
 }
 
@@ -758,6 +747,15 @@ void ConsoleInput::Restore() {
   struct termios mode;
   memcpy(&mode, savedMode_.data(), sizeof mode);
   tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode);
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+bool WriteStandardText(StandardStream stream, const std::string& utf8) {
+  FILE* file = stream == StandardStream::kOutput ? stdout : stderr;
+  return fwrite(utf8.data(), 1, utf8.size(), file) == utf8.size() ? true : Fail();
 }
 
 std::string Cp936ToUtf8(const std::string& text) { return Convert(text, "UTF-8", "CP936"); }

@@ -21,6 +21,29 @@ bool SystemCopyFileReplace(const char* from, const char* to);
 bool SystemFlushFileSystem(const char* path);
 bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::string* path);
 
+// What the fault seam (base/fault_seam.cpp) sees of the calls that change
+// the disk. Pass counts a call of the free functions and acts on it; false
+// fails it. The notes follow a call that succeeded.
+class FaultHooks {
+ public:
+  virtual bool Open(File* file, const char* path, FileMode mode) = 0;
+  virtual bool Close(File* file) = 0;
+  virtual bool Write(File* file, const void* buffer, uint32_t length, const uint64_t* position) = 0;
+  virtual bool Flush(File* file) = 0;
+  virtual bool Pass() = 0;
+  virtual void Removed(const char* path) = 0;
+  virtual void FolderEmptied(const char* path) = 0;
+  virtual void Moved(const char* from, const char* to) = 0;
+  virtual void Copied(const char* to) = 0;
+  virtual void AllFlushed() = 0;
+
+ protected:
+  ~FaultHooks() = default;
+};
+
+// Routes the calls through `hooks`, or straight to the system when null.
+void SetFaultHooks(FaultHooks* hooks);
+
 // Sets the number LastSystemError() gives on this thread.
 void SetLastSystemError(int systemError);
 // The system's error number for an injected fault: POSIX ENOSPC and EIO,

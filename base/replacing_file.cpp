@@ -1,26 +1,19 @@
 #include "base/replacing_file.h"
 
-#include <utility>
-
-#include "base/path.h"
-
 namespace qlmr {
 
-ReplacingFile::ReplacingFile(std::string destination, const char* prefix)
-    : destination_(std::move(destination)), prefix_(prefix) {}
-
-ReplacingFile::~ReplacingFile() {
-  if (tempPath_.empty()) return;
-  file_.Close();
-  RemoveFileAt(tempPath_.c_str());
-}
-
-bool ReplacingFile::Create() {
-  std::string folder = PathFolder(destination_);
-  if (!CreateUniqueTempFile(folder.c_str(), prefix_, &tempPath_)) {
+bool ReplacingFile::Create(const char* folder, const char* prefix) {
+  Discard();
+  if (!CreateUniqueTempFile(folder, prefix, &tempPath_)) {
     tempPath_.clear();
     return false;
   }
+  return file_.Open(tempPath_.c_str(), FileMode::kCreate);
+}
+
+bool ReplacingFile::CreateAt(const std::string& tempPath) {
+  Discard();
+  tempPath_ = tempPath;
   return file_.Open(tempPath_.c_str(), FileMode::kCreate);
 }
 
@@ -28,11 +21,20 @@ bool ReplacingFile::Write(const void* data, uint32_t length) {
   return length == 0 || file_.Write(data, length);
 }
 
-bool ReplacingFile::Commit() {
-  if (!file_.Flush() || !file_.Close()) return false;
-  if (!MoveFileReplace(tempPath_.c_str(), destination_.c_str())) return false;
+bool ReplacingFile::Commit(const char* destination, Flush flush) {
+  // The copy must be on the device before it takes the destination's place.
+  if (flush == Flush::kBeforeMove && !file_.Flush()) return false;
+  if (!file_.Close()) return false;
+  if (!MoveFileReplace(tempPath_.c_str(), destination)) return false;
   tempPath_.clear();
   return true;
+}
+
+void ReplacingFile::Discard() {
+  if (tempPath_.empty()) return;
+  file_.Close();
+  RemoveFileAt(tempPath_.c_str());
+  tempPath_.clear();
 }
 
 }  // namespace qlmr

@@ -1,12 +1,13 @@
-// Writing a file through a temporary copy: the new content goes to a file
-// with a fresh temporary name in the destination's folder, and replaces the
-// destination only when Commit succeeds. Until then the destination keeps its
-// old content whatever fails, and an uncommitted temporary file is deleted
-// when the object ends.
+// Writing a file whole or not at all: the content goes to a new file under a
+// unique temporary name, is made durable, and only then moves over the
+// destination, so the destination holds either its old content or all of
+// the new. The one way the system rewrites a file in place.
 //
-// Reports nothing: every false leaves the system error number for
-// LastSystemError() (base/platform.h), and the caller words the failure.
-// One object per file, used by one thread.
+// State after each failure: Create or a write failed, or Commit failed: the
+// destination is as it was; the temporary file is deleted when the object
+// ends (or at Discard). ReplacingFile reports nothing: each caller words its
+// own report right after the failed call, while LastSystemError() still
+// names the cause. One thread uses an object.
 #pragma once
 
 #include <cstdint>
@@ -18,26 +19,42 @@ namespace qlmr {
 
 class ReplacingFile {
  public:
-  // `prefix` starts the temporary name (CreateUniqueTempFile).
-  ReplacingFile(std::string destination, const char* prefix);
-  ~ReplacingFile();
+  ReplacingFile() = default;
+  ~ReplacingFile() { Discard(); }
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
-  // Creates the temporary file. False when it cannot be made.
-  bool Create();
-  // Appends `length` bytes; writing 0 bytes succeeds.
-  bool Write(const void* data, uint32_t length);
-  // Makes the content durable, closes the file and moves it over the
-  // destination. After a failure the temporary file is still deleted.
-  bool Commit();
+  // Creates the temporary file in `folder`, its name starting with `prefix`.
+  // On failure tempPath() names the file that could not be opened, or is
+  // empty when no name could be made.
+  bool Create(const char* folder, const char* prefix);
+  // Creates, or empties, the temporary file under the fixed name `tempPath`
+  // instead: a run that dies before Commit leaves a file that the same write
+  // run again reuses, rather than one more unique name.
+  bool CreateAt(const std::string& tempPath);
 
-  const std::string& destination() const { return destination_; }
+  // The open temporary file.
+  File* file() { return &file_; }
+  const std::string& tempPath() const { return tempPath_; }
+
+  // Appends `length` bytes; nothing to write always succeeds.
+  bool Write(const void* data, uint32_t length);
+
+  // Whether Commit flushes the copy before the move. kLeaveToCaller serves a
+  // caller that makes all its writes durable at once before anything depends
+  // on them (one file-system flush costs less than one per file); until then
+  // a power cut may leave the destination short.
+  enum class Flush { kBeforeMove, kLeaveToCaller };
+
+  // Closes the temporary file (flushing it first unless told otherwise),
+  // then moves it over `destination`.
+  bool Commit(const char* destination, Flush flush = Flush::kBeforeMove);
+
+  // Closes and deletes the temporary file unless it was committed.
+  void Discard();
 
  private:
-  std::string destination_;
-  const char* prefix_;
-  std::string tempPath_;  // empty when there is nothing to delete
+  std::string tempPath_;
   File file_;
 };
 

@@ -1,9 +1,24 @@
-# Libraries from the distribution's packages (see scripts/install-deps.sh).
+# Libraries from the distribution's packages (see scripts/install-deps.sh);
+# for Windows, from the prefix that scripts/win-deps.sh builds.
+if(WIN32)
+  # Static archives only, never import libraries: the programs ship
+  # without DLLs of their own. (The platform files reset this after the
+  # toolchain file.)
+  set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
+endif()
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 find_package(ZLIB REQUIRED)
 pkg_check_modules(LZMA REQUIRED IMPORTED_TARGET liblzma)
 pkg_check_modules(LZO2 REQUIRED IMPORTED_TARGET lzo2)
-pkg_check_modules(ZZIP REQUIRED IMPORTED_TARGET zziplib)
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
-find_package(CLI11 CONFIG REQUIRED)
+if(WIN32)
+  # zziplib is not built for Windows: libzip reads patch containers there.
+  # CLI11 is header-only; the prefix holds a copy of its headers.
+  find_path(QLMR_CLI11_INCLUDE_DIR CLI/CLI.hpp REQUIRED)
+  add_library(CLI11::CLI11 INTERFACE IMPORTED)
+  target_include_directories(CLI11::CLI11 INTERFACE ${QLMR_CLI11_INCLUDE_DIR})
+else()
+  pkg_check_modules(ZZIP REQUIRED IMPORTED_TARGET zziplib)
+  find_package(CLI11 CONFIG REQUIRED)
+endif()

@@ -1,9 +1,11 @@
 // Opening, creating and closing archives, lookups, per-thread read handles,
 // and reading stored files.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "base/error.h"
 #include "base/file_util.h"
@@ -183,8 +185,25 @@ bool PackArchiveImpl::CheckBlocks(uint64_t fileSize) {
 
 void PackArchiveImpl::RebuildFreeBlocks() {
   freeBlocks_.clear();
-  for (uint32_t j = 0; j < blocks_.size(); ++j) {
-    if (!blocks_[j].InUse()) freeBlocks_.emplace(BlockExtent(blocks_[j].storedSize), j);
+  // A removed file's entry keeps its offset but not its size, so its extent
+  // is read from the layout: it runs to the next block, or to the end of the
+  // data area. Otherwise a run that was interrupted and redone would leave
+  // that space behind and grow the archive.
+  // Offset in the high half, index in the low: sorted, blocks by offset.
+  std::vector<uint64_t> byOffset(blocks_.size());
+  for (uint32_t j = 0; j < blocks_.size(); ++j) byOffset[j] = uint64_t{blocks_[j].offset} << 32 | j;
+  std::sort(byOffset.begin(), byOffset.end());
+  uint64_t dataEnd = uint64_t{header_.dataOffset} + header_.dataSize;
+  for (size_t n = 0; n < byOffset.size(); ++n) {
+    uint32_t index = static_cast<uint32_t>(byOffset[n]);
+    const PackBlockEntry& block = blocks_[index];
+    if (block.InUse()) continue;
+    uint64_t extent = BlockExtent(block.storedSize);
+    uint64_t next = n + 1 < byOffset.size() ? byOffset[n + 1] >> 32 : dataEnd;
+    if (next > block.offset + extent && next <= dataEnd) {
+      extent = (next - block.offset) / kPackGranule * kPackGranule;
+    }
+    freeBlocks_.emplace(static_cast<uint32_t>(extent), index);
   }
 }
 

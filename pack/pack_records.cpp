@@ -1,18 +1,8 @@
 // Little-endian encodings of the pack archive's records.
+#include "base/little_endian.h"
 #include "pack/pack_format.h"
 
 namespace qlmr {
-namespace {
-
-void Put32(uint8_t* out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t Get32(const uint8_t* in) {
-  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
-}
-
-}  // namespace
 
 PackHeader NewPackHeader() {
   PackHeader header;
@@ -40,51 +30,51 @@ void EncodeHeader(const PackHeader& header, uint8_t out[kPackHeaderSize]) {
                              header.dataOffset,
                              header.dataSize,
                              header.freeSize};
-  for (int i = 0; i < 10; ++i) Put32(out + 4 * i, fields[i]);
+  for (int i = 0; i < 10; ++i) StoreLittleEndian32(fields[i], out + 4 * i);
 }
 
 PackHeader DecodeHeader(const uint8_t in[kPackHeaderSize]) {
   PackHeader header;
-  header.magic = Get32(in);
-  header.version = Get32(in + 4);
-  header.writeFlag = Get32(in + 8);
-  header.hashTableOffset = Get32(in + 12);
-  header.blockTableOffset = Get32(in + 16);
-  header.blockCount = Get32(in + 20);
-  header.blockTableCapacity = Get32(in + 24);
-  header.dataOffset = Get32(in + 28);
-  header.dataSize = Get32(in + 32);
-  header.freeSize = Get32(in + 36);
+  header.magic = LoadLittleEndian32(in);
+  header.version = LoadLittleEndian32(in + 4);
+  header.writeFlag = LoadLittleEndian32(in + 8);
+  header.hashTableOffset = LoadLittleEndian32(in + 12);
+  header.blockTableOffset = LoadLittleEndian32(in + 16);
+  header.blockCount = LoadLittleEndian32(in + 20);
+  header.blockTableCapacity = LoadLittleEndian32(in + 24);
+  header.dataOffset = LoadLittleEndian32(in + 28);
+  header.dataSize = LoadLittleEndian32(in + 32);
+  header.freeSize = LoadLittleEndian32(in + 36);
   return header;
 }
 
 void EncodeHashEntry(const PackHashEntry& entry, uint8_t out[kPackHashEntrySize]) {
-  Put32(out, entry.hashA);
-  Put32(out + 4, entry.hashB);
-  Put32(out + 8, entry.blockRef);
+  StoreLittleEndian32(entry.hashA, out);
+  StoreLittleEndian32(entry.hashB, out + 4);
+  StoreLittleEndian32(entry.blockRef, out + 8);
 }
 
 PackHashEntry DecodeHashEntry(const uint8_t in[kPackHashEntrySize]) {
   PackHashEntry entry;
-  entry.hashA = Get32(in);
-  entry.hashB = Get32(in + 4);
-  entry.blockRef = Get32(in + 8);
+  entry.hashA = LoadLittleEndian32(in);
+  entry.hashB = LoadLittleEndian32(in + 4);
+  entry.blockRef = LoadLittleEndian32(in + 8);
   return entry;
 }
 
 void EncodeBlockEntry(const PackBlockEntry& entry, uint8_t out[kPackBlockEntrySize]) {
-  Put32(out, entry.offset);
-  Put32(out + 4, entry.storedSize);
-  Put32(out + 8, entry.contentSize);
-  Put32(out + 12, entry.flags);
+  StoreLittleEndian32(entry.offset, out);
+  StoreLittleEndian32(entry.storedSize, out + 4);
+  StoreLittleEndian32(entry.contentSize, out + 8);
+  StoreLittleEndian32(entry.flags, out + 12);
 }
 
 PackBlockEntry DecodeBlockEntry(const uint8_t in[kPackBlockEntrySize]) {
   PackBlockEntry entry;
-  entry.offset = Get32(in);
-  entry.storedSize = Get32(in + 4);
-  entry.contentSize = Get32(in + 8);
-  entry.flags = Get32(in + 12);
+  entry.offset = LoadLittleEndian32(in);
+  entry.storedSize = LoadLittleEndian32(in + 4);
+  entry.contentSize = LoadLittleEndian32(in + 8);
+  entry.flags = LoadLittleEndian32(in + 12);
   return entry;
 }
 

@@ -14,8 +14,6 @@ namespace qlmr {
 namespace {
 
 constexpr uint32_t kCopyPiece = 4096;
-// The Win32 end-of-file error; a read that reports it just ends the copy.
-constexpr int kHandleEof = 38;
 
 const uint8_t kZeros[kCopyPiece] = {};
 
@@ -421,7 +419,8 @@ bool PackArchiveImpl::WriteDataFromFile(uint32_t position, uint32_t extent, cons
   while (written < extent) {
     uint32_t got = 0;
     if (!source.Read(piece, kCopyPiece, &got)) {
-      if (got == 0 || LastSystemError() != kHandleEof) {
+      // A read that reports the end of the file just ends the copy.
+      if (got == 0 || LastSystemError() != kEndOfFileError) {
         ReportError(ERR_READ, "file: %s", path);
         return false;
       }

@@ -15,14 +15,7 @@ namespace qlmr {
 // skipped. `container` is left unset.
 std::vector<PatchEntry> ParseControlList(const char* text);
 
-// Whether `name`, a relative path with backslashes or slashes, stays inside
-// the folder it is joined to on every platform: one leading separator is
-// allowed (the join drops it), but no network path, no drive path, no ".."
-// or other component that ends in a dot or a blank, no colon, no reserved
-// device name, and not the folder itself.
-bool IsSafeRelativeName(const std::string& name);
-
-// The first name of `entries` that IsSafeRelativeName refuses: a loose
+// The first name of `entries` that IsSafeRelativeName (base/path.h) refuses: a loose
 // fileName or a packName. Null when all are safe.
 const std::string* FindUnsafeName(const std::vector<PatchEntry>& entries);
 

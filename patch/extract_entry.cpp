@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "base/codec.h"
 #include "base/error.h"
 #include "base/file_util.h"
 #include "base/path.h"
@@ -23,9 +22,6 @@ std::vector<uint8_t>& ExtractionBuffer() {
   static std::vector<uint8_t> buffer;
   return buffer;
 }
-
-// Temporary names of loose files being written beside their targets.
-constexpr char kLooseTempPrefix[] = "qlx";
 
 bool ReportZipError(const PatchContainer* container) {
   ReportError(ERR_ZIP, "ziperr=%d", container->zip->ErrorNumber());
@@ -55,7 +51,7 @@ bool ReadChecked(const PatchContainer* container, ZipEntryReader* entry, const Z
 }
 
 bool ExtractToFile(const PatchContainer* container, ZipEntryReader* entry, const ZipEntryInfo& info,
-                   const char* target) {
+                   const char* target, ReplacingFile::Flush flush) {
   if (!CheckEntryClaims(info, UINT32_MAX)) return false;
   std::string folder = PathFolder(target);
   if (!folder.empty() && !CreateFolderChain(folder.c_str())) {
@@ -72,8 +68,8 @@ bool ExtractToFile(const PatchContainer* container, ZipEntryReader* entry, const
   // The content goes to a temporary name beside the target and replaces it
   // only once all of it arrived with the right CRC: a damaged entry never
   // takes the place of a good file.
-  ReplacingFile file(target, kLooseTempPrefix);
-  if (!file.Create()) {
+  ReplacingFile file;
+  if (!file.CreateAt(std::string(target) + patch_format::kLooseTempSuffix)) {
     ReportError(ERR_ACCESS, "File=%s, WinErr=%d", target, LastSystemError());
     return false;
   }
@@ -91,21 +87,16 @@ bool ExtractToFile(const PatchContainer* container, ZipEntryReader* entry, const
                                        patch_format::kCopyChunkSize, false, write)) {
     return false;
   }
-  if (!file.Commit()) return reportWriteError();
+  if (!file.Commit(target, flush)) return reportWriteError();
   return true;
 }
 
 bool ExtractToMemory(const PatchContainer* container, ZipEntryReader* entry,
-                     const ZipEntryInfo& info, uint64_t sizeLimit, const Codec* roomFor,
-                     const uint8_t** data) {
+                     const ZipEntryInfo& info, uint64_t sizeLimit, const uint8_t** data) {
   // Checked before anything is allocated: the directory's claim is untrusted.
   if (!CheckEntryClaims(info, std::min(sizeLimit, patch_format::kMaxInMemoryEntry))) return false;
   size_t length = static_cast<size_t>(info.size);
   size_t need = (length + 1 + 3) & ~size_t{3};
-  // Room to encode in place, so that the data is not copied once more.
-  if (roomFor != nullptr) {
-    need = std::max<size_t>(need, roomFor->MaxEncodedSize(static_cast<uint32_t>(length)));
-  }
   std::vector<uint8_t>& buffer = ExtractionBuffer();
   if (buffer.size() < need) {
     try {
@@ -125,11 +116,10 @@ bool ExtractToMemory(const PatchContainer* container, ZipEntryReader* entry,
   return true;
 }
 
-}  // namespace
-
-bool ExtractEntry(const PatchContainer* container, const char* entryName, const char* targetFile,
-                  const uint8_t** data, uint32_t* length, bool mustExist, uint64_t sizeLimit,
-                  const Codec* roomFor) {
+// ExtractEntry and ExtractEntryDurably.
+bool Extract(const PatchContainer* container, const char* entryName, const char* targetFile,
+             ReplacingFile::Flush flush, const uint8_t** data, uint32_t* length, bool mustExist,
+             uint64_t sizeLimit) {
   if (container == nullptr || container->zip == nullptr || entryName == nullptr ||
       entryName[0] == '\0' || (targetFile == nullptr && data == nullptr)) {
     ReportError(ERR_INVALID, "");
@@ -143,15 +133,26 @@ bool ExtractEntry(const PatchContainer* container, const char* entryName, const 
   ZipEntryInfo info;
   info.name = lookup;
   if (entry != nullptr && !entry->Info(&info)) return ReportZipError(container);
-  bool ok = targetFile != nullptr
-                ? ExtractToFile(container, entry.get(), info, targetFile)
-                : ExtractToMemory(container, entry.get(), info, sizeLimit, roomFor, data);
+  bool ok = targetFile != nullptr ? ExtractToFile(container, entry.get(), info, targetFile, flush)
+                                  : ExtractToMemory(container, entry.get(), info, sizeLimit, data);
   if (ok && length != nullptr) *length = static_cast<uint32_t>(info.size);
   return ok;
 }
 
-size_t ExtractionBufferCapacity() { return ExtractionBuffer().size(); }
+}  // namespace
 
-uint8_t* MutableExtractionBuffer() { return ExtractionBuffer().data(); }
+bool ExtractEntry(const PatchContainer* container, const char* entryName, const char* targetFile,
+                  const uint8_t** data, uint32_t* length, bool mustExist, uint64_t sizeLimit) {
+  return Extract(container, entryName, targetFile, ReplacingFile::Flush::kLeaveToCaller, data,
+                 length, mustExist, sizeLimit);
+}
+
+bool ExtractEntryDurably(const PatchContainer* container, const char* entryName,
+                         const char* targetFile) {
+  return Extract(container, entryName, targetFile, ReplacingFile::Flush::kBeforeMove, nullptr,
+                 nullptr, true, patch_format::kMaxInMemoryEntry);
+}
+
+size_t ExtractionBufferCapacity() { return ExtractionBuffer().size(); }
 
 }  // namespace qlmr

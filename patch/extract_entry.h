@@ -10,8 +10,6 @@
 
 namespace qlmr {
 
-class Codec;
-
 // Reads entry `entryName` (backslashes allowed) of `container`, either into
 // the file `targetFile` (created with its folders, replacing a file) or, when
 // `targetFile` is null, into the process-wide extraction buffer: *data then
@@ -29,10 +27,9 @@ class Codec;
 // directory's size and CRC-32. A file is written under a temporary name beside
 // the target and replaces it only then; on failure the target is as it was
 // and no temporary file is left. In memory, the buffer's content after a
-// failure is unspecified.
-//
-// With `roomFor` the buffer is made large enough for that codec to encode
-// the data in place (see MutableExtractionBuffer).
+// failure is unspecified. The temporary name is the target's with
+// patch_format::kLooseTempSuffix; the new content is not flushed before it
+// replaces the target: the caller makes its writes durable together.
 //
 // Codes: 10 (bad arguments); 14 "ziperr=%d" (the entry cannot be read, a
 // short read); 2 "Entry=%s(size)" (impossible sizes), "Entry=%s(crc)" (the
@@ -42,13 +39,15 @@ class Codec;
 // or the final move).
 bool ExtractEntry(const PatchContainer* container, const char* entryName, const char* targetFile,
                   const uint8_t** data, uint32_t* length, bool mustExist,
-                  uint64_t sizeLimit = patch_format::kMaxInMemoryEntry,
-                  const Codec* roomFor = nullptr);
+                  uint64_t sizeLimit = patch_format::kMaxInMemoryEntry);
+
+// ExtractEntry into `targetFile` for an entry that must exist, with the new
+// content flushed to the device before it replaces the target: for a file
+// that must never be seen short, whatever happens after.
+bool ExtractEntryDurably(const PatchContainer* container, const char* entryName,
+                         const char* targetFile);
 
 // The extraction buffer's current capacity in bytes (it never shrinks).
 size_t ExtractionBufferCapacity();
-// The extraction buffer, writable, ExtractionBufferCapacity() bytes long;
-// valid until the next in-memory extraction.
-uint8_t* MutableExtractionBuffer();
 
 }  // namespace qlmr

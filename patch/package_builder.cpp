@@ -59,13 +59,12 @@ std::string ContainerName(const PackageLine& line) {
 bool EncodeForPack(int32_t compressType, std::string* data) {
   const Codec* codec = GetCodecRegistry().Find(compressType);
   if (codec == nullptr) return false;
-  uint32_t length = static_cast<uint32_t>(data->size());
-  uint32_t capacity = std::max(length, codec->MaxEncodedSize(length));
-  std::string buffer(*data);
-  buffer.resize(capacity);
-  if (!codec->Encode(reinterpret_cast<uint8_t*>(&buffer[0]), capacity, &length)) return false;
-  buffer.resize(length);
-  *data = std::move(buffer);
+  std::vector<uint8_t> encoded;
+  if (!EncodeToBuffer(*codec, reinterpret_cast<const uint8_t*>(data->data()),
+                      static_cast<uint32_t>(data->size()), &encoded)) {
+    return false;
+  }
+  data->assign(encoded.begin(), encoded.end());
   return true;
 }
 

@@ -8,9 +8,9 @@
 #include "base/crc.h"
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/little_endian.h"
 #include "base/lzma_buffer.h"
 #include "base/platform.h"
-#include "base/replacing_file.h"
 #include "patch/patch_format.h"
 
 namespace qlmr {
@@ -18,12 +18,9 @@ namespace {
 
 namespace fmt = patch_format;
 
-constexpr uint32_t kTrailerSize = 4;
-constexpr char kUnpackTempPrefix[] = "qup";
-
-// Where the decoded content goes: the copy, never past the claimed length.
+// Where the decoded content goes: the output, never past the claimed length.
 struct CopyOut {
-  ReplacingFile* output;
+  File* output;
   uint32_t claimed;
   uint64_t written = 0;
   bool writeFailed = false;
@@ -41,7 +38,7 @@ struct CopyOut {
 
 }  // namespace
 
-bool UnpackPackedFile(const char* source, const char* destination) {
+bool UnpackPackedFile(const char* source, File* output) {
   File input;
   uint64_t size = 0;
   if (!input.Open(source, FileMode::kRead) || !input.Size(&size)) {
@@ -50,7 +47,7 @@ bool UnpackPackedFile(const char* source, const char* destination) {
   }
   uint8_t header[fmt::kHeaderSize];
   uint32_t got = 0;
-  if (size <= fmt::kPackedDataOffset + kTrailerSize) {
+  if (size <= fmt::kPackedDataOffset + kCrcTrailerSize) {
     ReportError(ERR_BAD_DATA, "");
     return false;
   }
@@ -58,21 +55,16 @@ bool UnpackPackedFile(const char* source, const char* destination) {
     ReportError(ERR_READ, "WinErr=%d", LastSystemError());
     return false;
   }
-  if (fmt::LoadLittleEndian32(header) != fmt::kPackedMagic) {
+  if (LoadLittleEndian32(header) != fmt::kPackedMagic) {
     ReportError(ERR_BAD_DATA, "");
     return false;
   }
-  uint32_t claimed = fmt::LoadLittleEndian32(header + fmt::kPackedSizeOffset);
+  uint32_t claimed = LoadLittleEndian32(header + fmt::kPackedSizeOffset);
 
-  ReplacingFile output(destination, kUnpackTempPrefix);
-  if (!output.Create()) {
-    ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
-    return false;
-  }
   LzmaDecodeStream decoder;
-  CopyOut copy{&output, claimed};
+  CopyOut copy{output, claimed};
   uint32_t crc = CrcUpdate(kCrcInit, header, fmt::kHeaderSize);
-  const uint64_t dataEnd = size - kTrailerSize;
+  const uint64_t dataEnd = size - kCrcTrailerSize;
   uint64_t position = fmt::kHeaderSize;
   // Pieces are a multiple of 4 bytes, so every piece starts on a word of the
   // codec's mask.
@@ -97,13 +89,13 @@ bool UnpackPackedFile(const char* source, const char* destination) {
       }
     }
   }
-  uint8_t trailer[kTrailerSize];
-  if (!input.Read(trailer, kTrailerSize, &got) || got != kTrailerSize) {
+  uint8_t trailer[kCrcTrailerSize];
+  if (!input.Read(trailer, kCrcTrailerSize, &got) || got != kCrcTrailerSize) {
     ReportError(ERR_READ, "WinErr=%d", LastSystemError());
     return false;
   }
   input.Close();
-  if (CrcFinish(crc) != fmt::LoadLittleEndian32(trailer)) {
+  if (CrcFinish(crc) != LoadLittleEndian32(trailer)) {
     ReportError(ERR_BAD_DATA, "File=%s(crc)", source);
     return false;
   }
@@ -119,10 +111,6 @@ bool UnpackPackedFile(const char* source, const char* destination) {
   }
   if (decodeResult != LZMA_RESULT_OK) {
     ReportError(ERR_CODEC, "LZMA decompress[%d]", decodeResult);
-    return false;
-  }
-  if (!output.Commit()) {
-    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
     return false;
   }
   return true;

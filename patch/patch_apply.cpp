@@ -39,16 +39,12 @@ void Notify(PatchProgressCallback callback, const PatchEntry& entry, int32_t kin
   if (callback != nullptr) callback(entry.packName.c_str(), entry.fileName.c_str(), kind);
 }
 
-// Encodes the data in the extraction buffer, where ExtractEntry left room
-// for it: the entry costs its content, its encoded form and the encoder.
 bool AddEncoded(PackArchive* archive, const PatchEntry& entry, const Codec* codec,
-                uint32_t length) {
-  uint32_t capacity = static_cast<uint32_t>(std::min<size_t>(
-      ExtractionBufferCapacity(), std::max(length, codec->MaxEncodedSize(length))));
-  uint8_t* buffer = MutableExtractionBuffer();
-  uint32_t encoded = length;
-  if (!codec->Encode(buffer, capacity, &encoded)) return false;
-  return archive->AddFile(buffer, encoded, entry.fileName.c_str(), true, true,
+                const uint8_t* data, uint32_t length) {
+  std::vector<uint8_t> encoded;
+  if (!EncodeToBuffer(*codec, data, length, &encoded)) return false;
+  return archive->AddFile(encoded.data(), static_cast<uint32_t>(encoded.size()),
+                          entry.fileName.c_str(), true, true,
                           static_cast<uint8_t>(entry.compressType), entry.contentSize);
 }
 
@@ -165,24 +161,8 @@ class ApplyRun {
     Notify(callback_, entry, ENTRY_OP_WRITE);
     std::string target;
     if (!JoinWithinLimit(installDir_, entry.fileName, &target)) return false;
-    std::string temp = target + patch_format::kVersionTempSuffix;
     if (!MakeEarlierWritesDurable()) return false;
-    if (!ExtractEntry(entry.container, entry.fileName.c_str(), temp.c_str(), nullptr, nullptr,
-                      true)) {
-      RemoveFileAt(temp.c_str());
-      return false;
-    }
-    File file;
-    if (!file.Open(temp.c_str(), FileMode::kReadWrite) || !file.Flush() || !file.Close() ||
-        !MoveFileReplace(temp.c_str(), target.c_str())) {
-      int systemError = LastSystemError();
-      file.Close();
-      RemoveFileAt(temp.c_str());
-      ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", target.c_str(), systemError,
-                  SystemErrorWords(systemError));
-      return false;
-    }
-    return true;
+    return ExtractEntryDurably(entry.container, entry.fileName.c_str(), target.c_str());
   }
 
   // Pack archives flush as they go; loose files, whole archives written as
@@ -312,10 +292,7 @@ bool PatchPackageImpl::ApplyPackEntry(PackArchive* archive, const PatchEntry& en
   if (encode && (codec = GetCodecRegistry().Find(entry.compressType)) == nullptr) return false;
   const uint8_t* data = nullptr;
   uint32_t length = 0;
-  if (!ExtractEntry(entry.container, name.c_str(), nullptr, &data, &length, true,
-                    patch_format::kMaxInMemoryEntry, codec)) {
-    return false;
-  }
+  if (!ExtractEntry(entry.container, name.c_str(), nullptr, &data, &length, true)) return false;
   if (!encode) {
     return archive->AddFile(data, length, entry.fileName.c_str(), true, true,
                             static_cast<uint8_t>(entry.compressType), entry.contentSize);
@@ -326,7 +303,7 @@ bool PatchPackageImpl::ApplyPackEntry(PackArchive* archive, const PatchEntry& en
     ReportError(ERR_BAD_DATA, "Entry=%s(size)", name.c_str());
     return false;
   }
-  return AddEncoded(archive, entry, codec, length);
+  return AddEncoded(archive, entry, codec, data, length);
 }
 
 }  // namespace qlmr

@@ -4,28 +4,16 @@
 #include "base/codec.h"
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/little_endian.h"
 #include "base/mask.h"
+#include "base/path.h"
 #include "base/platform.h"
+#include "base/replacing_file.h"
 #include "patch/packed_file.h"
 #include "patch/patch_format.h"
 #include "patch/patch_package_impl.h"
 
 namespace qlmr {
-namespace {
-
-// Keeps a report while clean-up steps that may report their own run.
-class ErrorSnapshot {
- public:
-  ErrorSnapshot() : code_(LastErrorCode()), message_(LastErrorMessage()) {}
-  void Restore() const { ReportError(code_, "%s", message_.c_str()); }
-
- private:
-  int32_t code_;
-  std::string message_;
-};
-
-}  // namespace
-
 bool PatchPackageImpl::ConvertPackageFile(const char* source, const char* target) {
   namespace fmt = patch_format;
   if (source == nullptr || source[0] == '\0' || target == nullptr || target[0] == '\0') {
@@ -52,21 +40,31 @@ bool PatchPackageImpl::ConvertPackageFile(const char* source, const char* target
     uint32_t plainSize = FileSizeOf(target);
     if (!MaskFileInPlace(target, false, true)) return false;
     uint8_t packedHeader[fmt::kHeaderSize];
-    fmt::StoreLittleEndian32(fmt::kPackedMagic, packedHeader);
-    fmt::StoreLittleEndian32(plainSize, packedHeader + fmt::kPackedSizeOffset);
+    StoreLittleEndian32(fmt::kPackedMagic, packedHeader);
+    StoreLittleEndian32(plainSize, packedHeader + fmt::kPackedSizeOffset);
     if (registry.EncodeFile(codec, target, target, nullptr, packedHeader, fmt::kHeaderSize, true,
                             nullptr)) {
       return true;
     }
     // Give the target its zip back (the source itself when both are one file);
     // the encoder's report is what the caller needs to see.
-    ErrorSnapshot failure;
+    KeptError failure;
     MaskFileInPlace(target, false, true);
     failure.Restore();
     return false;
   }
-  // Checked and streamed: a forged length cannot make a huge file.
-  if (!UnpackPackedFile(target, target)) return false;
+  // Checked and streamed through a copy beside the target: a forged length
+  // cannot make a huge file, and a damaged file leaves the target as it was.
+  ReplacingFile unpacked;
+  if (!unpacked.Create(PathFolder(target).c_str(), kCodecTempPrefix)) {
+    ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  if (!UnpackPackedFile(target, unpacked.file())) return false;
+  if (!unpacked.Commit(target)) {
+    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+    return false;
+  }
   return MaskFileInPlace(target, false, true);
 }
 

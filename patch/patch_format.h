@@ -45,18 +45,10 @@ constexpr uint64_t kMaxControlListSize = 32u << 20;
 // The pause between whole-pack entries and the work inside packs.
 constexpr int kPackPauseMilliseconds = 500;
 
-// The new version file is written beside the old one under this suffix and
-// then moved over it.
-constexpr const char kVersionTempSuffix[] = ".~new";
-
-inline uint32_t LoadLittleEndian32(const uint8_t* bytes) {
-  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
-         uint32_t{bytes[3]} << 24;
-}
-
-inline void StoreLittleEndian32(uint32_t value, uint8_t* bytes) {
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
-}
+// A loose file (the version file too) is written beside its target under
+// this suffix, then moved over it. A fixed name: the same apply run again
+// after a crash reuses it instead of leaving one more file behind.
+constexpr const char kLooseTempSuffix[] = ".~new";
 
 }  // namespace patch_format
 }  // namespace qlmr

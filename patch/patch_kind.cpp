@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "base/error.h"
+#include "base/little_endian.h"
 #include "base/mask.h"
 #include "base/platform.h"
 #include "patch/patch_format.h"
@@ -15,7 +16,7 @@ PatchKind Classify(const uint8_t bytes[patch_format::kHeaderSize]) {
   namespace fmt = patch_format;
   uint8_t b0 = bytes[0];
   uint8_t b1 = bytes[1];
-  uint32_t word = fmt::LoadLittleEndian32(bytes);
+  uint32_t word = LoadLittleEndian32(bytes);
   if (b0 == fmt::kZipMagic0 && b1 == fmt::kZipMagic1) return PATCH_KIND_ZIP;
   if ((b0 ^ PositionalMask(0)) == fmt::kZipMagic0 && (b1 ^ PositionalMask(1)) == fmt::kZipMagic1) {
     return PATCH_KIND_MASKED_ZIP;

@@ -10,6 +10,7 @@
 #include "base/crc.h"
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "patch/control_list.h"
@@ -60,7 +61,7 @@ bool IsLeftoverWorkFolder(const std::string& folder, const std::string& name) {
   if (!ListFolder(folder.c_str(), &entries)) return false;
   for (const FolderEntry& entry : entries) {
     bool ours = !entry.isFolder && (HasSuffix(entry.name, patch_format::kUnpackedExtension) ||
-                                     IsUniqueTempName(entry.name, kCodecTempPrefix));
+                                    IsUniqueTempName(entry.name, kCodecTempPrefix));
     if (!ours) return false;
   }
   return true;
@@ -170,9 +171,26 @@ PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const s
       ReportError(ERR_INVALID, "Path=%s(too long)", copy.c_str());
       return nullptr;
     }
-    // The trailer is checked while the content streams into the copy, so a
-    // damaged download is refused before its zip is looked at.
-    if (!UnpackPackedFile(path.c_str(), copy.c_str())) return nullptr;
+    // The content streams straight into the copy under its own name, so that
+    // a run that dies here leaves a work folder the next run recognises. The
+    // trailer is checked on the way: a damaged download is refused before
+    // its zip is looked at.
+    File copyFile;
+    if (!copyFile.Open(copy.c_str(), FileMode::kCreate)) {
+      ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
+      return nullptr;
+    }
+    bool unpacked = UnpackPackedFile(path.c_str(), &copyFile);
+    if (!copyFile.Close() && unpacked) {
+      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+      unpacked = false;
+    }
+    if (!unpacked) {
+      KeptError failure;
+      RemoveFileAt(copy.c_str());
+      failure.Restore();
+      return nullptr;
+    }
     unpackedCopies_.push_back(copy);
     container.openedPath = copy;
     container.preEncoded = false;

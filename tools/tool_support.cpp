@@ -1,5 +1,6 @@
 #include "tools/tool_support.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 #include "base/error.h"
@@ -8,8 +9,44 @@
 namespace qlmr {
 namespace tools {
 
+namespace {
+
+void PrintTo(StandardStream stream, const char* format, va_list arguments) {
+  va_list copy;
+  va_copy(copy, arguments);
+  int length = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (length <= 0) return;
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  vsnprintf(&text[0], text.size(), format, arguments);
+  text.resize(static_cast<size_t>(length));
+  WriteStandardText(stream, text);
+}
+
+}  // namespace
+
+void Print(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  PrintTo(StandardStream::kOutput, format, arguments);
+  va_end(arguments);
+}
+
+void PrintError(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  PrintTo(StandardStream::kError, format, arguments);
+  va_end(arguments);
+}
+
+bool WriteOut(const std::string& text) { return WriteStandardText(StandardStream::kOutput, text); }
+
+Arguments::Arguments(int argc, char** argv) : texts_(CommandLineArguments(argc, argv)) {
+  for (std::string& text : texts_) pointers_.push_back(&text[0]);
+}
+
 int PrintLastError() {
-  fprintf(stderr, "error %d: %s\n", LastErrorCode(), LastErrorMessage());
+  PrintError("error %d: %s\n", LastErrorCode(), LastErrorMessage());
   return kExitFailure;
 }
 
@@ -37,7 +74,7 @@ ProgressBar::ProgressBar(const std::string& label, uint64_t total)
 }
 
 ProgressBar::~ProgressBar() {
-  if (enabled_ && lastPercent_ >= 0) fputc('\n', stderr);
+  if (enabled_ && lastPercent_ >= 0) PrintError("\n");
 }
 
 void ProgressBar::Advance(uint64_t steps) {
@@ -52,10 +89,9 @@ void ProgressBar::Draw() {
   lastPercent_ = percent;
   constexpr int kWidth = 40;
   int filled = percent * kWidth / 100;
-  fprintf(stderr, "\r%s [%.*s%*s] %3d%% (%llu/%llu)", label_.c_str(), filled,
-          "########################################", kWidth - filled, "", percent,
-          static_cast<unsigned long long>(done_), static_cast<unsigned long long>(total_));
-  fflush(stderr);
+  PrintError("\r%s [%.*s%*s] %3d%% (%llu/%llu)", label_.c_str(), filled,
+             "########################################", kWidth - filled, "", percent,
+             static_cast<unsigned long long>(done_), static_cast<unsigned long long>(total_));
 }
 
 }  // namespace tools

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "base/error.h"
 
 namespace qlmr {
 namespace tools {
@@ -13,7 +16,28 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-// Prints "error <code>: <message>" of the process-wide error state to stderr
+// Tool output, UTF-8 text: printf-style to standard output or standard
+// error, through WriteStandardText so that a Windows console shows every
+// character.
+void Print(const char* format, ...) QLMR_PRINTF_FORMAT(1, 2);
+void PrintError(const char* format, ...) QLMR_PRINTF_FORMAT(1, 2);
+// Writes bytes or text to standard output as they are.
+bool WriteOut(const std::string& text);
+
+// The arguments as UTF-8 for the command-line parser (CommandLineArguments
+// of the platform layer), held for the tool's lifetime.
+class Arguments {
+ public:
+  Arguments(int argc, char** argv);
+  int count() const { return static_cast<int>(pointers_.size()); }
+  char** values() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> texts_;
+  std::vector<char*> pointers_;
+};
+
+// Prints "error <code>: <message>" of the calling thread's error state to stderr
 // and returns kExitFailure.
 int PrintLastError();
 

@@ -24,6 +24,18 @@ constexpr const char* kPatchTempFolderName = "~qlmrPatch";
 #endif
 constexpr uint32_t kCarrierOffset = QLMR_CARRIER_OFFSET;
 
+// The offset this program's own marker record names (kCarrierOffset). The
+// record stays in the executable, where ReadCarrierOffset finds it.
+uint32_t OwnCarrierOffset();
+
+// The carrier offset that the updater program `updaterPath` names in its
+// marker record, so that a release tool wraps any build of the updater (for
+// Linux or Windows, of any offset) at the right place. The first record whose
+// complement matches and whose offset lies past the record counts.
+// Codes: 3 "File=%s, WinErr=%d" (open); 4 "WinErr=%d" (read);
+// 2 "File=%s(no carrier offset)" (no such record in the file).
+bool ReadCarrierOffset(const char* updaterPath, uint64_t* offset);
+
 // A length field of the block must be below this; the stored texts count
 // their terminating zero byte, so a version text has at most 30 characters.
 constexpr uint32_t kCarrierTextLimit = 32;

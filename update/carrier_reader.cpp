@@ -1,6 +1,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "update/carrier.h"
@@ -11,10 +12,6 @@ namespace {
 
 // Large enough that a patch of some hundred megabytes copies quickly.
 constexpr uint32_t kCopyChunk = 1u << 16;
-
-uint32_t LoadLittleEndian32(const uint8_t in[4]) {
-  return uint32_t{in[0]} | uint32_t{in[1]} << 8 | uint32_t{in[2]} << 16 | uint32_t{in[3]} << 24;
-}
 
 // One length-prefixed text of the block at the current position.
 bool ReadCarrierText(File* file, std::string* text) {
@@ -38,20 +35,10 @@ std::string PatchFileName(const std::string& fromText, const std::string& toText
 }
 
 bool IsFileNameSafe(const std::string& versionText) {
-  for (unsigned char c : versionText) {
-    if (c < 0x20 || c == 0x7F) return false;  // also after a lead byte
-  }
-  for (size_t i = 0; i < versionText.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(versionText[i]);
-    if (IsLeadByte(c) && i + 1 < versionText.size()) {
-      ++i;  // a trail byte may look like a backslash
-    } else if (IsSeparator(versionText[i]) || c == ':') {
-      return false;
-    }
-  }
   // Dots inside a text ("CN..0.551.065") stay inside the file name; a text
   // of dots alone reads as a folder.
-  return versionText.empty() || versionText.find_first_not_of('.') != std::string::npos;
+  return IsSafeNameText(versionText) &&
+         (versionText.empty() || versionText.find_first_not_of('.') != std::string::npos);
 }
 
 bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,

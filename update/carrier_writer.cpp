@@ -2,8 +2,10 @@
 #include <memory>
 
 #include "base/error.h"
+#include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/replacing_file.h"
 #include "update/carrier.h"
 #include "update/carrier_format.h"
 
@@ -51,7 +53,7 @@ bool WriteBytes(File* target, const void* data, uint32_t length) {
 bool WriteCarrierText(File* target, const char* text) {
   uint32_t length = static_cast<uint32_t>(strlen(text)) + 1;
   uint8_t length_bytes[4];
-  for (int i = 0; i < 4; ++i) length_bytes[i] = static_cast<uint8_t>(length >> (8 * i));
+  StoreLittleEndian32(length, length_bytes);
   return WriteBytes(target, length_bytes, sizeof length_bytes) && WriteBytes(target, text, length);
 }
 
@@ -104,26 +106,18 @@ bool WriteCarrier(const char* updaterPath, const char* fromText, const char* toT
     return false;
   }
 
-  std::string temp_path;
-  std::string folder = PathFolder(outPath);
-  if (!CreateUniqueTempFile(folder.c_str(), "qlw", &temp_path)) {
+  ReplacingFile target;
+  if (!target.Create(PathFolder(outPath).c_str(), "qlw")) {
     ReportError(ERR_ACCESS, "File=%s, WinErr=%d", outPath, LastSystemError());
     return false;
   }
-  File target;
-  bool ok = OpenOrReport(&target, temp_path.c_str(), FileMode::kCreate) &&
-            WriteCarrierFile(&updater, updaterPath, fromText, toText, patchPath, &target, offset);
-  if (ok && !target.Close()) {
-    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-    ok = false;
+  if (!WriteCarrierFile(&updater, updaterPath, fromText, toText, patchPath, target.file(),
+                        offset)) {
+    return false;
   }
-  if (ok && !MoveFileReplace(temp_path.c_str(), outPath)) {
+  updater.Close();
+  if (!target.Commit(outPath)) {
     ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-    ok = false;
-  }
-  if (!ok) {
-    target.Close();
-    RemoveFileAt(temp_path.c_str());
     return false;
   }
   // The wrapped updater is a program like the one it was made from.

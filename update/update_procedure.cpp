@@ -39,7 +39,7 @@ void StartEvent::Wait() {
 UpdateOptions UpdateOptions::Defaults(PatchPackage* (*createPackage)()) {
   UpdateOptions options;
   options.executablePath = ExecutablePath();
-  options.carrierOffset = kCarrierOffset;
+  options.carrierOffset = OwnCarrierOffset();
   options.tempFolder = TempFolderPath();
   options.createPackage = createPackage;
   return options;

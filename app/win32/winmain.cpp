@@ -1,7 +1,8 @@
 // qlmrupdate.exe: the manual patch updater for Windows. It takes no command
 // line: its input is the patch it carries and the installation it finds.
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <commctrl.h>
 
 #include "app/win32/dialog.h"
 #include "app/win32/main_dialog.h"

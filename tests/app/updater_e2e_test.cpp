@@ -171,6 +171,10 @@ class UpdaterTest : public ::testing::Test {
   std::string Wrap(const std::string& patch, const std::string& folder) {
     std::string updater = JoinPath(folder, "qlmr-update");
     EXPECT_TRUE(CreateFolderChain(folder.c_str()));
+    // The built program names its own offset, as the release tool reads it.
+    uint64_t named = 0;
+    EXPECT_TRUE(ReadCarrierOffset(QLMR_UPDATER, &named)) << LastErrorMessage();
+    EXPECT_EQ(named, kCarrierOffset);
     EXPECT_TRUE(
         WriteCarrier(QLMR_UPDATER, kFrom, kTo, patch.c_str(), updater.c_str(), kCarrierOffset))
         << LastErrorMessage();
@@ -238,7 +242,8 @@ class UpdaterTest : public ::testing::Test {
 TEST_F(UpdaterTest, AppliesTheCarriedPatchAndStartsThePatcherAtExit) {
   MakeInstallation();
   ASSERT_TRUE(MakeFolder(JoinPath(install, "download").c_str()));
-  WriteFileOrDie(JoinPath(install, "qlmrpatch.exe"), "#!/bin/sh\npwd > patcher-ran.part && mv patcher-ran.part patcher-ran\n");
+  WriteFileOrDie(JoinPath(install, "qlmrpatch.exe"),
+                 "#!/bin/sh\npwd > patcher-ran.part && mv patcher-ran.part patcher-ran\n");
   ASSERT_TRUE(MarkExecutable(JoinPath(install, "qlmrpatch.exe").c_str()));
   Start(Wrap(MakePatch(), install));
 

@@ -207,6 +207,14 @@ TEST(CodecRoundTripTest, EveryCodecRestoresItsInput) {
                                       << " of " << input.data.size());
       std::string encoded;
       bool encoded_ok = EncodeToString(*codec, input.data, &encoded);
+      // The layer's own in-memory encoding gives the same bytes.
+      std::vector<uint8_t> viaLayer;
+      bool layerOk = EncodeToBuffer(*codec, reinterpret_cast<const uint8_t*>(input.data.data()),
+                                    static_cast<uint32_t>(input.data.size()), &viaLayer);
+      EXPECT_EQ(layerOk, encoded_ok);
+      if (layerOk && encoded_ok) {
+        EXPECT_TRUE(std::string(viaLayer.begin(), viaLayer.end()) == encoded);
+      }
       if (codec->TypeId() == COMPRESS_LZMA && !input.lzmaFits) {
         EXPECT_FALSE(encoded_ok);
         EXPECT_EQ(LastErrorCode(), ERR_CODEC);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "base/crc.h"
 
@@ -51,6 +52,31 @@ TEST(ErrorStateTest, SuccessLeavesThePreviousFailureInPlace) {
   ASSERT_TRUE(BufferCrc("abc", 3, &crc));
   EXPECT_EQ(LastErrorCode(), ERR_SEEK);
   EXPECT_STREQ(LastErrorMessage(), "pos=77");
+}
+
+TEST(KeptErrorTest, PutsTheKeptFailureBackAfterLaterReports) {
+  std::string longest(kErrorMessageCapacity - 1, 'm');
+  longest[0] = '%';  // kept as text, never read as a format
+  for (const std::string& message : {std::string("File=a%d.pak"), std::string(), longest}) {
+    ReportError(ERR_NOT_FOUND, "%s", message.c_str());
+    KeptError kept;
+    ReportError(ERR_WRITE, "winErr: %d", 28);
+    EXPECT_EQ(kept.code(), ERR_NOT_FOUND);
+    kept.Restore();
+    EXPECT_EQ(LastErrorCode(), ERR_NOT_FOUND);
+    EXPECT_EQ(std::string(LastErrorMessage()), message);
+  }
+}
+
+TEST(ErrorStateTest, AFailureOnAnotherThreadLeavesThisThreadsStateAlone) {
+  ReportError(ERR_SEEK, "pos=%d", 7);
+  std::thread other([] {
+    EXPECT_EQ(LastErrorCode(), ERR_NONE);  // a new thread starts clean
+    ReportError(ERR_READ, "WinErr=%d", 5);
+  });
+  other.join();
+  EXPECT_EQ(LastErrorCode(), ERR_SEEK);
+  EXPECT_STREQ(LastErrorMessage(), "pos=7");
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
-// The POSIX side of the platform layer: name mapping and file calls.
+// The POSIX side of the platform layer: how system names map to the disk.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -15,10 +14,7 @@
 namespace qlmr {
 namespace {
 
-using testing_support::CurrentFolderScope;
 using testing_support::ReadFileOrEmpty;
-using testing_support::Spelling;
-using testing_support::SpellingsOfOneFile;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
 
@@ -38,17 +34,6 @@ TEST(PosixNamesTest, Cp936NameIsStoredAsUtf8AndListedAsCp936) {
   EXPECT_EQ(ReadFileOrEmpty(dir.Join(name)), "hello");
 }
 
-TEST(PosixNamesTest, TrailByte5CIsNotASeparator) {
-  TempDir dir;
-  std::string name = "\x95\x5C.bin";  // 昞.bin
-  WriteFileOrDie(dir.Join(name), "x");
-  std::vector<FolderEntry> entries;
-  ASSERT_TRUE(ListFolder(dir.path().c_str(), &entries));
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].name, name);
-  EXPECT_FALSE(entries[0].isFolder);
-}
-
 TEST(PosixNamesTest, ExistingComponentsMatchInAnyCaseNewOnesAreCreatedAsGiven) {
   TempDir dir;
   WriteFileOrDie(dir.Join("Data\\Map\\Old.TXT"), "old");
@@ -64,113 +49,6 @@ TEST(PosixNamesTest, ExistingComponentsMatchInAnyCaseNewOnesAreCreatedAsGiven) {
   for (const FolderEntry& e : map) names.push_back(e.name);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"New.txt", "Old.TXT"}));
-}
-
-TEST(PlatformFileTest, ModesPositionsAndSizes) {
-  TempDir dir;
-  std::string path = dir.Join("f.bin");
-  File file;
-  EXPECT_FALSE(file.Open(path.c_str(), FileMode::kRead));  // must exist
-  EXPECT_FALSE(file.Open(path.c_str(), FileMode::kReadWrite));
-  ASSERT_TRUE(file.Open(path.c_str(), FileMode::kCreate));
-  ASSERT_TRUE(file.Write("0123456789", 10));
-  ASSERT_TRUE(file.WriteAt(20, "xy", 2));
-  uint64_t size = 0;
-  ASSERT_TRUE(file.Size(&size));
-  EXPECT_EQ(size, 22u);
-  char buffer[8] = {};
-  uint32_t got = 0;
-  ASSERT_TRUE(file.ReadAt(8, buffer, 4, &got));
-  EXPECT_EQ(got, 4u);
-  EXPECT_EQ(std::string(buffer, 4), std::string("89\0\0", 4));
-  ASSERT_TRUE(file.Seek(21));
-  ASSERT_TRUE(file.Read(buffer, 8, &got));
-  EXPECT_EQ(got, 1u);
-  ASSERT_TRUE(file.Seek(100));
-  ASSERT_TRUE(file.Read(buffer, 8, &got));
-  EXPECT_EQ(got, 0u);
-  ASSERT_TRUE(file.Flush());
-  ASSERT_TRUE(file.Close());
-  // kCreate replaces an existing file.
-  ASSERT_TRUE(file.Open(path.c_str(), FileMode::kCreate));
-  ASSERT_TRUE(file.Size(&size));
-  EXPECT_EQ(size, 0u);
-}
-
-TEST(PlatformFileTest, AFolderIsNotAFile) {
-  TempDir dir;
-  File file;
-  EXPECT_FALSE(file.Open(dir.path().c_str(), FileMode::kRead));
-  EXPECT_NE(LastSystemError(), 0);
-}
-
-TEST(PlatformFileTest, MoveReplacesAndTempNamesAreUnique) {
-  TempDir dir;
-  WriteFileOrDie(dir.Join("a"), "first");
-  WriteFileOrDie(dir.Join("b"), "second");
-  ASSERT_TRUE(MoveFileReplace(dir.Join("a").c_str(), dir.Join("b").c_str()));
-  EXPECT_FALSE(PathExists(dir.Join("a").c_str()));
-  EXPECT_EQ(ReadFileOrEmpty(dir.Join("b")), "first");
-  std::string one;
-  std::string two;
-  ASSERT_TRUE(CreateUniqueTempFile(dir.path().c_str(), "axu", &one));
-  ASSERT_TRUE(CreateUniqueTempFile(dir.path().c_str(), "axu", &two));
-  EXPECT_NE(one, two);
-  EXPECT_EQ(PathFileName(one).rfind("axu", 0), 0u);
-  EXPECT_EQ(FileSizeOf(one.c_str()), 0u);
-  EXPECT_TRUE(PathExists(two.c_str()));
-}
-
-// Every spelling of one file names that file: ComparePaths answers 0, and
-// copying or moving it onto itself is refused before anything is truncated.
-TEST(SameFileObjectTest, EverySpellingOfOneFileIsThatFile) {
-  TempDir dir;
-  WriteFileOrDie(dir.Join("x.zip"), "content");
-  WriteFileOrDie(dir.Join("y.zip"), "content");
-  CurrentFolderScope here(dir.path());
-  for (const Spelling& name : SpellingsOfOneFile(dir, "x.zip")) {
-    for (const std::string& other : {std::string("x.zip"), dir.Join("x.zip")}) {
-      EXPECT_TRUE(IsSameFileObject(name.path.c_str(), other.c_str())) << name.what;
-      EXPECT_EQ(ComparePaths(name.path.c_str(), other.c_str()), 0) << name.what;
-      EXPECT_FALSE(CopyFileReplace(name.path.c_str(), other.c_str())) << name.what;
-      EXPECT_EQ(LastSystemError(), EINVAL) << name.what;
-      EXPECT_FALSE(CopyFileReplace(other.c_str(), name.path.c_str())) << name.what;
-      EXPECT_EQ(LastSystemError(), EINVAL) << name.what;
-      EXPECT_FALSE(MoveFileReplace(name.path.c_str(), other.c_str())) << name.what;
-      EXPECT_EQ(LastSystemError(), EINVAL) << name.what;
-      EXPECT_EQ(ReadFileOrEmpty("x.zip"), "content") << name.what;
-      EXPECT_TRUE(PathExists(name.path.c_str())) << name.what;
-    }
-    // Another file of the same content is another object.
-    EXPECT_FALSE(IsSameFileObject(name.path.c_str(), "y.zip")) << name.what;
-    EXPECT_NE(ComparePaths(name.path.c_str(), "y.zip"), 0) << name.what;
-  }
-  // Names that do not exist compare by their text as it maps to the disk.
-  EXPECT_FALSE(IsSameFileObject("new.zip", "new.zip"));
-  EXPECT_EQ(ComparePaths("sub\\new.zip", "SUB/New.zip"), 0);
-  EXPECT_NE(ComparePaths("new.zip", "x.zip"), 0);
-  // Between two objects both still work.
-  ASSERT_TRUE(CopyFileReplace("x.zip", "y.zip"));
-  ASSERT_TRUE(MoveFileReplace("y.zip", "z.zip"));
-  EXPECT_EQ(ReadFileOrEmpty("z.zip"), "content");
-}
-
-TEST(PlatformTest, ExecutablePathAndTempFolder) {
-  std::string self = ExecutablePath();
-  EXPECT_TRUE(PathExists(self.c_str()));
-  std::string temp = TempFolderPath();
-  ASSERT_FALSE(temp.empty());
-  EXPECT_TRUE(temp.back() == '/' || temp.back() == '\\');
-  EXPECT_TRUE(IsFolder(temp.c_str()));
-}
-
-TEST(PlatformTest, CodePageConversionRoundTripsAndKeepsBadBytes) {
-  EXPECT_EQ(Cp936ToUtf8(kChineseCp936), kChineseUtf8);
-  EXPECT_EQ(Utf8ToCp936(kChineseUtf8), kChineseCp936);
-  EXPECT_EQ(Cp936ToUtf8("plain"), "plain");
-  // A lead byte without its trail byte cannot convert and is kept.
-  std::string broken = std::string("a") + "\xCA";
-  EXPECT_EQ(Cp936ToUtf8(broken), broken);
 }
 
 }  // namespace

@@ -187,13 +187,17 @@ TEST_F(PakToolTest, WithoutTheListUnlistedFilesShowAsSlots) {
   EXPECT_EQ(ReadFileOrEmpty(dir_.Join("out\\(unlisted)\\" + unlisted)), "x");
 }
 
-TEST_F(PakToolTest, ExtractStaysInsideItsFolder) {
+TEST_F(PakToolTest, ExtractWritesNoNameThatLeavesItsFolderOrIsNoFileOnWindows) {
   WriteFileOrDie(dir_.Join("f"), "x");
-  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
-  ASSERT_EQ(Pak("add x.pak '..\\escape=f'").exitCode, 0);
-  ToolRun extract = Pak("extract x.pak out");
-  EXPECT_EQ(extract.exitCode, 1);
-  EXPECT_EQ(extract.err, "error 10: name=..\\escape (leaves the folder)\n");
+  for (const char* name : {"..\\escape", "NUL", "sub\\com1.txt", "a.", "a \\b", "c:x"}) {
+    SCOPED_TRACE(name);
+    RemoveFileAt(dir_.Join("x.pak").c_str());
+    ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+    ASSERT_EQ(Pak(std::string("add x.pak '") + name + "=f'").exitCode, 0);
+    ToolRun extract = Pak("extract x.pak out");
+    EXPECT_EQ(extract.exitCode, 1);
+    EXPECT_EQ(extract.err, std::string("error 10: name=") + name + " (leaves the folder)\n");
+  }
   EXPECT_FALSE(PathExists(dir_.Join("escape").c_str()));
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/path.h"
+
 namespace qlmr {
 namespace {
 
@@ -86,6 +88,10 @@ TEST(SafeNameTest, RefusesEveryFormThatCouldLeaveTheFolder) {
       // A double-byte character whose trail byte is a backslash does not
       // hide a ".." that follows it.
       "\xb1\\..\\x",
+      // Bytes Windows refuses in names, also as a trail byte.
+      "a\x01b",
+      "a\tb",
+      "\xb1\x1f",
   };
   for (const char* name : unsafe) EXPECT_FALSE(IsSafeRelativeName(name)) << name;
 

@@ -183,6 +183,20 @@ TEST_F(ApplyPackageTest, AMaskedPackageStoresPreEncodedBytesAsTheyAre) {
   EXPECT_EQ(stored.contentSize, 0x100u);
 }
 
+// A masked patch written by the release tools and kept as it was built: its
+// container and its type-1 entry stay readable only while the mask does.
+TEST_F(ApplyPackageTest, AKeptMaskedPatchStillApplies) {
+  MakePack("data\\a.pak", {});
+  ASSERT_TRUE(Apply(QLMR_FIXTURES "/masked.patch")) << LastErrorMessage();
+  EXPECT_EQ(count_, 2);
+  EXPECT_EQ(Content("data\\a.pak", "hello.txt"),
+            "The positional mask keeps this text readable only to us.\n");
+  Stored stored;
+  ASSERT_TRUE(ReadStored("data\\a.pak", "hello.txt", &stored));
+  EXPECT_EQ(stored.compressType, 1);
+  EXPECT_EQ(ReadFileOrEmpty(Install("readme.txt")), "Quelmar masked patch fixture\n");
+}
+
 TEST_F(ApplyPackageTest, APackedPackageEncodesWithTheCodecOfTheCompressType) {
   MakePack("p.pak", {});
   std::string content;
@@ -286,13 +300,14 @@ TEST_F(ApplyPackageTest, TheVersionFileIsReplacedWholeAfterOneFlushOfEverythingB
                                     "0||.ver|0|0\n",
                                     {{"a.txt", "A"}, {".ver", "new version"}});
   WriteFileOrDie(Install(".ver"), "old version");
-  // Calls: create a.txt, write it, flush the file system, create the new
-  // version beside the old one, write, flush it, move it over the old one.
+  // Calls: create a.txt's copy beside it, write it, move it over a.txt (no
+  // flush of its own), flush the file system, create the new version beside
+  // the old one, write, flush it, move it over the old one.
   ArmFaultSeam(FaultPlan());
   ASSERT_TRUE(Apply(patch)) << LastErrorMessage();
   uint64_t calls = FaultSeamCalls();
   DisarmFaultSeam();
-  EXPECT_EQ(calls, 7u);
+  EXPECT_EQ(calls, 8u);
   for (uint64_t k = 1; k <= calls; ++k) {
     SCOPED_TRACE("failing call " + std::to_string(k));
     RemoveFileAt(Install("a.txt").c_str());
@@ -304,7 +319,7 @@ TEST_F(ApplyPackageTest, TheVersionFileIsReplacedWholeAfterOneFlushOfEverythingB
     bool applied = Apply(patch);
     DisarmFaultSeam();
     // Old or new, never empty, never a mix, and no temporary copy left.
-    if (k == 3) {
+    if (k == 4) {
       // The file-system flush refused: each file written is flushed instead.
       EXPECT_TRUE(applied) << LastErrorMessage();
       EXPECT_EQ(ReadFileOrEmpty(Install(".ver")), "new version");
@@ -313,6 +328,7 @@ TEST_F(ApplyPackageTest, TheVersionFileIsReplacedWholeAfterOneFlushOfEverythingB
       EXPECT_EQ(ReadFileOrEmpty(Install(".ver")), "old version");
     }
     EXPECT_FALSE(PathExists(Install(".ver.~new").c_str()));
+    EXPECT_FALSE(PathExists(Install("a.txt.~new").c_str()));
   }
 }
 

@@ -2,9 +2,9 @@
 // parallel processes never see each other's temporary files and a test can
 // check that nothing was left behind there.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "base/platform.h"
@@ -19,7 +19,10 @@ class PrivateTempFolder : public ::testing::Environment {
       fprintf(stderr, "cannot make a private temporary folder\n");
       abort();
     }
-    setenv("TMPDIR", qlmr::RuntimeFileName(folder_.c_str()).c_str(), 1);
+    if (!qlmr::SetTempFolder(folder_.c_str())) {
+      fprintf(stderr, "cannot set the temporary folder\n");
+      abort();
+    }
   }
   void TearDown() override {
     qlmr::RemoveFolderContents(folder_.c_str());

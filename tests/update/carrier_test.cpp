@@ -1,7 +1,9 @@
 #include "update/carrier.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <string>
 
@@ -172,9 +174,11 @@ TEST(WriteCarrierTest, PadsTheProgramAndAppendsTheBlock) {
                          std::string("\x0D\0\0\0CN.0.551.065\0", 17) +
                          std::string("\x0D\0\0\0CN.0.551.066\0", 17) + data;
   EXPECT_TRUE(out == expected);
+#ifndef _WIN32
   struct stat st;
   ASSERT_EQ(stat((dir.path() + "/out").c_str(), &st), 0);
   EXPECT_NE(st.st_mode & S_IXUSR, 0u);
+#endif
 
   EmbeddedPatch patch;
   ASSERT_TRUE(ExtractEmbeddedPatch(dir.Join("out").c_str(), kOffset, dir.path(), &patch));
@@ -233,6 +237,55 @@ TEST(WriteCarrierTest, RefusalsLeaveAnExistingOutputAlone) {
     ListFolder(dir.path().c_str(), &entries);
     EXPECT_EQ(entries.size(), c.patchExists ? 3u : 2u) << c.name << ": a temporary file is left";
   }
+}
+
+// A marker record naming `offset`, with the complement `complement`.
+std::string Marker(uint32_t offset, uint32_t complement) {
+  return std::string(kCarrierMarkerTag, kCarrierMarkerTagSize) + Le32(offset) + Le32(complement);
+}
+
+TEST(CarrierMarkerTest, TheProgramsOwnRecordNamesItsOffset) {
+  EXPECT_EQ(OwnCarrierOffset(), kCarrierOffset);
+}
+
+TEST(CarrierMarkerTest, ReadsTheFirstValidRecordOfAnUpdaterFile) {
+  const std::string program = testing_support::RandomBytes(5, 200000);
+  struct Case {
+    const char* name;
+    std::string content;
+    bool found;
+    uint32_t offset;
+  } cases[] = {
+      {"at the start", Marker(0x44000, ~0x44000u) + program, true, 0x44000},
+      {"across a 64 KiB boundary",
+       program.substr(0, 65536 - 10) + Marker(0x100000, ~0x100000u) + program, true, 0x100000},
+      {"a stray tag before the record",
+       std::string(kCarrierMarkerTag, kCarrierMarkerTagSize) + "xx" + program +
+           Marker(0x50000, ~0x50000u),
+       true, 0x50000},
+      {"a wrong complement is no record", program + Marker(0x50000, 0x50000), false, 0},
+      {"an offset inside the program is no record", program + Marker(1000, ~1000u), false, 0},
+      {"the tag cut short at the end", program + Marker(0x50000, ~0x50000u).substr(0, 20), false,
+       0},
+      {"no record at all", program, false, 0},
+      {"an empty file", "", false, 0},
+  };
+  TempDir dir;
+  for (const Case& c : cases) {
+    std::string path = dir.Join("updater.exe");
+    WriteFileOrDie(path, c.content);
+    uint64_t offset = 0;
+    EXPECT_EQ(ReadCarrierOffset(path.c_str(), &offset), c.found) << c.name;
+    if (c.found) {
+      EXPECT_EQ(offset, c.offset) << c.name;
+    } else {
+      EXPECT_EQ(LastErrorCode(), ERR_BAD_DATA) << c.name;
+      EXPECT_EQ(std::string(LastErrorMessage()), "File=" + path + "(no carrier offset)") << c.name;
+    }
+  }
+  uint64_t offset = 0;
+  EXPECT_FALSE(ReadCarrierOffset(dir.Join("missing.exe").c_str(), &offset));
+  EXPECT_EQ(LastErrorCode(), ERR_ACCESS);
 }
 
 }  // namespace

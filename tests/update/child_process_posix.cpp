@@ -167,7 +167,7 @@ void ChildProcess::Kill() {
   pid_ = -1;
 }
 
-bool ProcessRuns(pid_t pid) {
+bool ProcessRuns(uint32_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string line;
   if (!std::getline(stat, line)) return false;

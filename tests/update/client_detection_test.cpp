@@ -1,8 +1,10 @@
 #include "update/client_detection.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
+
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -39,8 +41,8 @@ void InstallClient(const std::string& path) {
 void StartClient(ChildProcess* child, const std::string& program, const std::string& argv0,
                  const std::string& folder = "", std::vector<std::string> env = {}) {
   static int counter = 0;
-  std::string marker = TempFolderPath() + "qlmr-client-" + std::to_string(getpid()) + "-" +
-                       std::to_string(++counter);
+  // The temporary folder is this test process's own.
+  std::string marker = TempFolderPath() + "qlmr-client-" + std::to_string(++counter);
   ChildProcess::Options options;
   options.program = program;
   options.argv = {argv0, marker};
@@ -52,15 +54,6 @@ void StartClient(ChildProcess* child, const std::string& program, const std::str
   }
   ASSERT_TRUE(PathExists(marker.c_str())) << "the client did not start";
   RemoveFileAt(marker.c_str());
-}
-
-bool Contains(const std::vector<uint32_t>& ids, pid_t pid) {
-  return std::find(ids.begin(), ids.end(), static_cast<uint32_t>(pid)) != ids.end();
-}
-
-std::string WithBackslashes(std::string path) {
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
 }
 
 std::string Upper(std::string text) {
@@ -103,6 +96,17 @@ TEST_F(TwoInstallationsTest, FindsTheClientOfThisInstallationOnly) {
   EXPECT_TRUE(FindRunningClients(ClientPath(empty.path())).empty());
 }
 
+#ifndef _WIN32
+bool Contains(const std::vector<uint32_t>& ids, uint32_t pid) {
+  return std::find(ids.begin(), ids.end(), pid) != ids.end();
+}
+
+std::string WithBackslashes(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+// Wine runs a Windows program through a loader; only POSIX sees that.
 TEST(FindRunningClientsTest, MatchesAProgramRunByALoaderThroughItsFirstArgument) {
   TempDir install;
   TempDir loader_folder;
@@ -140,6 +144,8 @@ TEST(FindRunningClientsTest, MatchesAProgramRunByALoaderThroughItsFirstArgument)
   }
 }
 
+#endif
+
 TEST_F(TwoInstallationsTest, ForceCloseKillsEveryClientOfThisInstallationAndNoOther) {
   ChildProcess first;
   ChildProcess second;
@@ -151,9 +157,9 @@ TEST_F(TwoInstallationsTest, ForceCloseKillsEveryClientOfThisInstallationAndNoOt
   ForceCloseClients(ClientPath(install.path()));
   int status = 0;
   ASSERT_TRUE(first.Wait(&status));
-  EXPECT_EQ(status, -SIGKILL);
+  EXPECT_EQ(status, testing_support::kKilledStatus);
   ASSERT_TRUE(second.Wait(&status));
-  EXPECT_EQ(status, -SIGKILL);
+  EXPECT_EQ(status, testing_support::kKilledStatus);
   EXPECT_TRUE(ProcessRuns(theirs.pid()));
   EXPECT_TRUE(FindRunningClients(ClientPath(install.path())).empty());
 }

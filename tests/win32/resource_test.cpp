@@ -3,7 +3,6 @@
 // texts the update procedure uses.
 #include "res/resource.h"
 
-#include <commctrl.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 

@@ -14,9 +14,11 @@ int main(int argc, char** argv) {
   }
   char folder[MAX_PATH] = {};
   GetCurrentDirectoryA(MAX_PATH, folder);
-  if (FILE* note = fopen("qlmrpatch-started.txt", "w")) {
+  // Written aside and renamed, so that the test never reads half a note.
+  if (FILE* note = fopen("qlmrpatch-started.tmp", "w")) {
     fputs(folder, note);
     fclose(note);
+    MoveFileExA("qlmrpatch-started.tmp", "qlmrpatch-started.txt", MOVEFILE_REPLACE_EXISTING);
   }
   return 0;
 }

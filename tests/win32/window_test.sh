@@ -3,11 +3,13 @@
 #
 #   window_test.sh prefix   --work DIR
 #   window_test.sh SCENARIO --work DIR --updater EXE --stand-in EXE --tools DIR --shots DIR
+#                  [--wrap-tool PATCHKIT]
 #
 # "prefix" makes the Wine prefix the scenarios share (once; kept in DIR).
 # Scenarios: success, version-gate, apply-failure, conflict. Each builds a
 # small installation with the Linux release tools (qlmr-pak, qlmr-patchkit),
-# wraps the Windows updater with the patch, runs it in its own X server,
+# wraps the Windows updater with the patch (with the Linux qlmr-patchkit, or
+# with the one given, a Windows one run under Wine), runs it in its own X server,
 # presses the buttons, saves PNG screenshots in the shots folder and checks
 # the installation afterwards. The window's own pixels tell the status line's
 # colour and whether the start button is enabled.
@@ -15,7 +17,7 @@ set -euo pipefail
 
 scenario=$1
 shift
-work="" updater="" standIn="" tools="" shots=""
+work="" updater="" standIn="" tools="" shots="" wrapTool=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --work) work=$2 ;;
@@ -23,6 +25,7 @@ while [ $# -gt 0 ]; do
     --stand-in) standIn=$2 ;;
     --tools) tools=$2 ;;
     --shots) shots=$2 ;;
+    --wrap-tool) wrapTool=$2 ;;
     *) echo "unknown argument: $1" >&2 && exit 2 ;;
   esac
   shift 2
@@ -36,6 +39,11 @@ export LC_ALL=C.UTF-8
 
 fail() {
   echo "FAILED: $*" >&2
+  # What the screen showed, for the one who reads the failure.
+  if [ -n "${DISPLAY:-}" ] && [ -n "$shots" ]; then
+    import -window root "$shots/failed-$scenario.png" 2>/dev/null &&
+      echo "screenshot: $shots/failed-$scenario.png" >&2
+  fi
   exit 1
 }
 
@@ -181,12 +189,30 @@ countColour() {
 
 # The main dialog, template 101: 364 x 79 dialog units.
 mainWindow() { waitWindow '^《Quelmar》' "${1:-30}"; }
+# The ready dialog: its title is set just before its start button is
+# enabled, so a click must wait for the button.
+readyWindow() {
+  local id
+  id=$(waitWindow '升级补丁\[CN\.0\.551\.065-CN\.0\.551\.066\]' 60) || return 1
+  for _ in $(seq 60); do
+    import -window root "$shots/.probe.png"
+    if [ "$(startDark "$id" .probe)" -gt 0 ]; then
+      rm -f "$shots/.probe.png"
+      echo "$id"
+      return 0
+    fi
+    sleep 0.5
+  done
+  return 1
+}
 clickStart() { clickDialog "$1" 364 79 269 65; }
 clickExit() { clickDialog "$1" 364 79 332 65; }
 # Red pixels of the status line (7, 7, 350 x 18) in screenshot $2.
 statusRed() { countColour "$1" "$2" 7 7 350 18 364 79 1 0 0; }
 # Dark pixels of the start button's caption: none when it is disabled (grey).
 startDark() { countColour "$1" "$2" 243 61 52 8 364 79 0 0 0; }
+# Filled pixels at the far end of the progress bar: the bar stands at 100.
+barFull() { countColour "$1" "$2" 345 42 10 6 364 79 0.19 0.59 0.98; }
 
 # The conflict dialog, template 104: 296 x 71 dialog units. Dark pixels of
 # the retry button's caption.
@@ -230,8 +256,19 @@ iconv -f UTF-8 -t CP936 >"$base/list.txt" <<'EOF'
 EOF
 "$tools/qlmr-patchkit" build --list "$base/list.txt" --root "$base/new" --kind packed \
   -o "$base/patch.bin" >/dev/null
-"$tools/qlmr-patchkit" wrap --updater "$updater" --from CN.0.551.065 --to CN.0.551.066 \
-  -o "$game/qlmrupdate.exe" "$base/patch.bin" >/dev/null
+# The wrap puts the patch at the updater's carrier offset.
+if [[ "$wrapTool" == *.exe ]]; then
+  wine "$wrapTool" wrap --updater "$(winepath -w "$updater")" --from CN.0.551.065 \
+    --to CN.0.551.066 -o "$(winepath -w "$game/qlmrupdate.exe")" "$(winepath -w "$base/patch.bin")" \
+    >/dev/null
+  # Its Wine session has no display; the window's must start afresh.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w
+else
+  "${wrapTool:-$tools/qlmr-patchkit}" wrap --updater "$updater" --from CN.0.551.065 \
+    --to CN.0.551.066 -o "$game/qlmrupdate.exe" "$base/patch.bin" >/dev/null
+fi
+[ -f "$game/qlmrupdate.exe" ] || fail "the updater was not wrapped"
 
 version() { head -n 1 "$game/.ver" | tr -d '\r'; }
 
@@ -288,7 +325,7 @@ updaterPid=""
 case "$scenario" in
   success)
     startUpdater
-    main=$(waitWindow '升级补丁\[CN\.0\.551\.065-CN\.0\.551\.066\]' 60) || fail "never ready"
+    main=$(readyWindow) || fail "never ready"
     shot window-ready
     [ "$(statusRed "$main" window-ready)" -eq 0 ] || fail "status line red when ready"
     [ "$(startDark "$main" window-ready)" -gt 0 ] || fail "start button not enabled when ready"
@@ -304,6 +341,8 @@ case "$scenario" in
     xdotool search --onlyvisible --name '升级补丁' >/dev/null || fail "the dialog was closed"
     xdotool key alt+s
     closeSuccessBox window-success-box
+    [ "$(barFull "$main" window-success-box)" -gt 0 ] || fail "progress bar not full when the box shows"
+    [ "$(barFull "$main" window-ready)" -eq 0 ] || fail "progress bar full before the update"
     shot window-succeeded
     [ "$(statusRed "$main" window-succeeded)" -eq 0 ] || fail "status line red after success"
     expectUpdated
@@ -320,13 +359,17 @@ case "$scenario" in
     startUpdater
     browser=$(waitWindow '^Browse for Folder$' 60) || fail "no folder browser"
     shot window-folder-browser
-    # In the tree: "My Computer", open it, then drive Q:, then OK.
+    # A click on the tree's first item, the desktop, gives the tree the
+    # keys; then "My Computer" is opened, drive Q: chosen and OK pressed.
     geometry "$browser"
-    xdotool mousemove --sync $((X + 52)) $((Y + 216)) click 1
+    xdotool mousemove --sync $((X + 90)) $((Y + 143)) click 1
     sleep 0.5
-    xdotool mousemove --sync $((X + 130)) $((Y + 264)) click 1
+    xdotool type --delay 100 "My"
+    xdotool key Right
+    sleep 0.5
+    xdotool key Down Down  # (C:), then (Q:)
     sleep 0.3
-    xdotool mousemove --sync $((X + 239)) $((Y + 487)) click 1
+    xdotool key Return
     waitGone '^Browse for Folder$' 10 || fail "the folder browser stayed"
     main=$(mainWindow) || fail "no main dialog"
     sleep 1
@@ -347,7 +390,7 @@ case "$scenario" in
     rm "$game/readme.txt"
     mkdir "$game/readme.txt"
     startUpdater
-    main=$(waitWindow '升级补丁\[' 60) || fail "never ready"
+    main=$(readyWindow) || fail "never ready"
     clickStart "$main"
     # The exit button comes back with the failure.
     for _ in $(seq 150); do
@@ -372,7 +415,7 @@ case "$scenario" in
     done
     [ -e "$base/client-started" ] || fail "the stand-in client did not start"
     startUpdater
-    main=$(waitWindow '升级补丁\[' 60) || fail "never ready"
+    main=$(readyWindow) || fail "never ready"
     clickStart "$main"
     conflict=$(waitWindow '^升级冲突$' 30) || fail "no conflict dialog while the client runs"
     shot window-conflict

@@ -13,12 +13,14 @@ namespace {
 using namespace qlmr;
 using namespace qlmr::tools;
 
-// Command-line text is UTF-8 here; the system's names are code page 936.
+// Command-line text is UTF-8 (tools::Arguments); the system's names are
+// code page 936.
 std::string SystemName(const std::string& text) { return Utf8ToCp936(text); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  Arguments arguments(argc, argv);
   CLI::App app{"Pack archive tool: create, add, remove, list, extract and verify."};
   app.require_subcommand(1);
 
@@ -83,7 +85,7 @@ int main(int argc, char** argv) {
   add_archive(info);
 
   try {
-    app.parse(argc, argv);
+    app.parse(arguments.count(), arguments.values());
   } catch (const CLI::ParseError& e) {
     int code = app.exit(e);
     return code == 0 ? kExitSuccess : kExitUsage;
@@ -100,7 +102,7 @@ int main(int argc, char** argv) {
     for (const std::string& item : items) {
       size_t equals = item.find('=');
       if (equals == std::string::npos || equals == 0 || equals + 1 == item.size()) {
-        fprintf(stderr, "add: expected NAME=PATH, got \"%s\"\n", item.c_str());
+        PrintError("add: expected NAME=PATH, got \"%s\"\n", item.c_str());
         return kExitUsage;
       }
       sources.emplace_back(SystemName(item.substr(0, equals)), SystemName(item.substr(equals + 1)));

@@ -95,10 +95,10 @@ class WriteSession {
         ReportError(ERR_NO_CODEC, "CompressType=%d", options_.type);
         return false;
       }
-      data.resize(std::max<uint32_t>(codec->MaxEncodedSize(content_size), 1));
-      if (!codec->Encode(data.data(), static_cast<uint32_t>(data.size()), &stored_size)) {
-        return false;
-      }
+      std::vector<uint8_t> encoded;
+      if (!EncodeToBuffer(*codec, data.data(), content_size, &encoded)) return false;
+      data.swap(encoded);
+      stored_size = static_cast<uint32_t>(data.size());
     }
     static const uint8_t kNothing = 0;
     const void* bytes = data.empty() ? &kNothing : data.data();
@@ -118,18 +118,17 @@ class WriteSession {
 
   // Writes the list and closes. Keeps the first error of the session.
   int Finish(bool ok) {
-    int32_t code = LastErrorCode();
-    std::string message = LastErrorMessage();
+    KeptError first;
     if (options_.keepList) {
       std::string text = list_.Format();
       bool listed = archive_->AddFile(text.data(), static_cast<uint32_t>(text.size()), kListName,
                                       true, false, COMPRESS_NONE, 0);
-      if (!ok && !listed) ReportError(code, "%s", message.c_str());
+      if (!ok && !listed) first.Restore();
       ok = ok && listed;
     }
-    KeptError first;
+    KeptError beforeClose;
     bool closed = archive_->Close();
-    if (!ok) first.Restore();
+    if (!ok) beforeClose.Restore();
     return ok && closed ? kExitSuccess : PrintLastError();
   }
 
@@ -190,28 +189,6 @@ bool DrainStream(PackFileStream* stream, Sink sink) {
     left -= got;
   }
   return true;
-}
-
-// A stored name as a path below the extraction folder: no absolute paths,
-// drive letters or ".." components that would leave it.
-bool SafeRelativePath(const std::string& name, std::string* relative) {
-  std::vector<std::string> parts;
-  std::string part;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    unsigned char c = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
-    if (c == 0 || c == '\\' || c == '/') {
-      if (part.empty() && (c == 0 || i == 0)) return false;
-      if (part == ".." || part.find(':') != std::string::npos) return false;
-      if (!part.empty() && part != ".") parts.push_back(part);
-      part.clear();
-      continue;
-    }
-    part += static_cast<char>(c);
-    if (IsLeadByte(c) && i + 1 < name.size()) part += name[++i];
-  }
-  relative->clear();
-  for (const std::string& p : parts) *relative = JoinPath(*relative, p);
-  return !relative->empty();
 }
 
 bool WriteWholeFile(const std::string& path, PackFileStream* stream) {
@@ -335,7 +312,7 @@ int PakList(const std::string& archive, bool json) {
     }
   }
   if (json) listing = listing.empty() ? "[]\n" : listing + "\n]\n";
-  fwrite(listing.data(), 1, listing.size(), stdout);
+  WriteOut(listing);
   return kExitSuccess;
 }
 
@@ -363,14 +340,13 @@ int PakExtract(const std::string& archive, const std::string& folder) {
                info.hash.hashB);
       name = unlisted;
     }
-    std::string relative;
-    if (!SafeRelativePath(name, &relative)) {
+    if (!IsSafeRelativeName(name)) {
       ReportError(ERR_INVALID, "name=%s (leaves the folder)", name.c_str());
       return PrintLastError();
     }
     PackFileStream* stream = OpenPackSlot(session.archive(), info.slot);
     if (stream == nullptr) return PrintLastError();
-    bool ok = WriteWholeFile(JoinPath(folder, relative), stream);
+    bool ok = WriteWholeFile(JoinPath(folder, name), stream);
     stream->Release();
     if (!ok) return PrintLastError();
     progress.Advance();
@@ -382,8 +358,8 @@ int PakVerify(const std::string& archive, bool json) {
   // A failure as one JSON document, with the exit code of PrintLastError.
   auto failed = [&] {
     if (!json) return PrintLastError();
-    printf("{\"archive\": %s, \"ok\": false, \"code\": %d, \"message\": %s}\n",
-           JsonString(archive).c_str(), LastErrorCode(), JsonString(LastErrorMessage()).c_str());
+    Print("{\"archive\": %s, \"ok\": false, \"code\": %d, \"message\": %s}\n",
+          JsonString(archive).c_str(), LastErrorCode(), JsonString(LastErrorMessage()).c_str());
     return kExitFailure;
   };
   auto pack = NewPackArchive();
@@ -411,11 +387,11 @@ int PakVerify(const std::string& archive, bool json) {
   if (!pack->Verify(&counter, on_file, nullptr, nullptr)) return failed();
   counter.progress.reset();
   if (json) {
-    printf("{\"archive\": %s, \"ok\": true, \"files\": %u}\n", JsonString(archive).c_str(),
-           counter.files - 1);
+    Print("{\"archive\": %s, \"ok\": true, \"files\": %u}\n", JsonString(archive).c_str(),
+          counter.files - 1);
     return kExitSuccess;
   }
-  printf("ok: %u files\n", counter.files - 1);
+  Print("ok: %u files\n", counter.files - 1);
   return kExitSuccess;
 }
 
@@ -429,13 +405,13 @@ int PakInfo(const std::string& archive) {
       !GetPackFreeSpace(session.archive(), &free_extents, &free_bytes)) {
     return PrintLastError();
   }
-  printf("magic\t0x%08X\nversion\t0x%08X\nwriteFlag\t%u\n", h.magic, h.version, h.writeFlag);
-  printf("hashTableOffset\t%u\nblockTableOffset\t%u\nblockCount\t%u\n", h.hashTableOffset,
-         h.blockTableOffset, h.blockCount);
-  printf("blockTableCapacity\t%u\ndataOffset\t%u\ndataSize\t%u\nfreeSize\t%u\n",
-         h.blockTableCapacity, h.dataOffset, h.dataSize, h.freeSize);
-  printf("files\t%zu\nfreeExtents\t%u\nfreeBytes\t%llu\n", session.slots().size(), free_extents,
-         static_cast<unsigned long long>(free_bytes));
+  Print("magic\t0x%08X\nversion\t0x%08X\nwriteFlag\t%u\n", h.magic, h.version, h.writeFlag);
+  Print("hashTableOffset\t%u\nblockTableOffset\t%u\nblockCount\t%u\n", h.hashTableOffset,
+        h.blockTableOffset, h.blockCount);
+  Print("blockTableCapacity\t%u\ndataOffset\t%u\ndataSize\t%u\nfreeSize\t%u\n",
+        h.blockTableCapacity, h.dataOffset, h.dataSize, h.freeSize);
+  Print("files\t%zu\nfreeExtents\t%u\nfreeBytes\t%llu\n", session.slots().size(), free_extents,
+        static_cast<unsigned long long>(free_bytes));
   return kExitSuccess;
 }
 

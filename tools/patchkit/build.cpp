@@ -34,7 +34,7 @@ void RegisterBuildCommand(CLI::App& app, int* exitCode) {
       *exitCode = tools::PrintLastError();
       return;
     }
-    printf("built %s: %zu lines\n", options->output.c_str(), lines.size());
+    tools::Print("built %s: %zu lines\n", options->output.c_str(), lines.size());
   });
 }
 

@@ -32,24 +32,26 @@ std::string Shown(const std::string& name) { return Cp936ToUtf8(name); }
 
 void PrintSummary(const TreeDiff& diff) {
   const DiffSummary& s = diff.summary;
-  printf("loose files: %s (%llu bytes), %s\n", Plural(s.looseWrites, "write").c_str(),
-         static_cast<unsigned long long>(s.looseWriteBytes),
-         Plural(s.looseDeletions, "deletion").c_str());
-  printf("whole archives: %s (%llu bytes), %s\n", Plural(s.wholePackWrites, "write").c_str(),
-         static_cast<unsigned long long>(s.wholePackBytes),
-         Plural(s.wholePackDeletions, "deletion").c_str());
+  tools::Print("loose files: %s (%llu bytes), %s\n", Plural(s.looseWrites, "write").c_str(),
+               static_cast<unsigned long long>(s.looseWriteBytes),
+               Plural(s.looseDeletions, "deletion").c_str());
+  tools::Print("whole archives: %s (%llu bytes), %s\n", Plural(s.wholePackWrites, "write").c_str(),
+               static_cast<unsigned long long>(s.wholePackBytes),
+               Plural(s.wholePackDeletions, "deletion").c_str());
   for (const PackSummary& pack : s.packs) {
-    printf("archive %s: %s", Shown(pack.name).c_str(), PackPlanName(pack.plan));
+    tools::Print("archive %s: %s", Shown(pack.name).c_str(), PackPlanName(pack.plan));
     if (pack.plan == PackPlan::kPerFile) {
-      printf(", %s (%llu bytes), %s%s", Plural(pack.writes, "write").c_str(),
-             static_cast<unsigned long long>(pack.writeBytes),
-             Plural(pack.deletions, "deletion").c_str(), pack.listWritten ? ", new list file" : "");
+      tools::Print(", %s (%llu bytes), %s%s", Plural(pack.writes, "write").c_str(),
+                   static_cast<unsigned long long>(pack.writeBytes),
+                   Plural(pack.deletions, "deletion").c_str(),
+                   pack.listWritten ? ", new list file" : "");
     } else if (pack.plan != PackPlan::kRemoved && pack.writeBytes > 0) {
-      printf(" (%llu bytes)", static_cast<unsigned long long>(pack.writeBytes));
+      tools::Print(" (%llu bytes)", static_cast<unsigned long long>(pack.writeBytes));
     }
-    printf(": %s\n", pack.reason.c_str());
+    tools::Print(": %s\n", pack.reason.c_str());
   }
-  printf("version file: .ver (%llu bytes)\n", static_cast<unsigned long long>(s.versionBytes));
+  tools::Print("version file: .ver (%llu bytes)\n",
+               static_cast<unsigned long long>(s.versionBytes));
 }
 
 std::string SummaryJson(const TreeDiff& diff) {
@@ -107,20 +109,20 @@ int RunDiff(const DiffOptions& options) {
               ",\n\"selfCheck\": {\"method\": " + tools::JsonString(check.method) +
               ", \"filesCompared\": " + std::to_string(check.filesCompared) + "}";
     }
-    printf("%s\n}\n", json.c_str());
+    tools::Print("%s\n}\n", json.c_str());
     return tools::kExitSuccess;
   }
   if (options.dryRun) {
-    printf("%s", FormatPatchSteps(steps).c_str());
+    tools::Print("%s", FormatPatchSteps(steps).c_str());
   }
   PrintSummary(diff);
   if (options.dryRun) {
-    printf("dry run: no patch written\n");
+    tools::Print("dry run: no patch written\n");
   } else {
-    printf("patch: %s, %s, %llu bytes\n", options.output.c_str(), PatchKindName(options.kind),
-           static_cast<unsigned long long>(patchBytes));
-    printf("self-check: ok, %s compared with NEW (%s)\n",
-           Plural(check.filesCompared, "file").c_str(), check.method.c_str());
+    tools::Print("patch: %s, %s, %llu bytes\n", options.output.c_str(), PatchKindName(options.kind),
+                 static_cast<unsigned long long>(patchBytes));
+    tools::Print("self-check: ok, %s compared with NEW (%s)\n",
+                 Plural(check.filesCompared, "file").c_str(), check.method.c_str());
   }
   return tools::kExitSuccess;
 }
@@ -143,7 +145,7 @@ void RegisterDiffCommand(CLI::App& app, int* exitCode) {
   command->add_flag("--json", options->json, "print one JSON document");
   command->callback([options, exitCode] {
     if (options->output.empty() && !options->dryRun) {
-      fprintf(stderr, "diff: -o PATCH is required (or --dry-run)\n");
+      tools::PrintError("diff: -o PATCH is required (or --dry-run)\n");
       *exitCode = tools::kExitUsage;
       return;
     }

@@ -31,13 +31,13 @@ void RegisterInspectCommand(CLI::App& app, int* exitCode) {
     }
     std::vector<PatchStep> steps = PlanPatchApplication(*package, "pak", ".ver");
     if (options->json) {
-      printf("{\"kind\": %s, \"entries\": %d, \"steps\": %s}\n",
-             tools::JsonString(PatchKindName(kind)).c_str(), package->GetEntryCount(),
-             PatchStepsJson(steps).c_str());
+      tools::Print("{\"kind\": %s, \"entries\": %d, \"steps\": %s}\n",
+                   tools::JsonString(PatchKindName(kind)).c_str(), package->GetEntryCount(),
+                   PatchStepsJson(steps).c_str());
       return;
     }
-    printf("kind: %s\nentries: %d\n%s", PatchKindName(kind), package->GetEntryCount(),
-           FormatPatchSteps(steps).c_str());
+    tools::Print("kind: %s\nentries: %d\n%s", PatchKindName(kind), package->GetEntryCount(),
+                 FormatPatchSteps(steps).c_str());
   });
 }
 

@@ -4,7 +4,9 @@
 
 int main(int argc, char** argv) {
   using namespace qlmr;
-  CLI::App app{"Builds, diffs, inspects, converts, verifies, applies and wraps Quelmar patch packages."};
+  tools::Arguments arguments(argc, argv);
+  CLI::App app{
+      "Builds, diffs, inspects, converts, verifies, applies and wraps Quelmar patch packages."};
   app.require_subcommand(1);
   int exitCode = tools::kExitSuccess;
   patchkit::RegisterBuildCommand(app, &exitCode);
@@ -15,7 +17,7 @@ int main(int argc, char** argv) {
   patchkit::RegisterWrapCommand(app, &exitCode);
   patchkit::RegisterDiffCommand(app, &exitCode);
   try {
-    app.parse(argc, argv);
+    app.parse(arguments.count(), arguments.values());
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? tools::kExitSuccess : tools::kExitUsage;
   }

@@ -27,17 +27,18 @@ void RegisterVerifyCommand(CLI::App& app, int* exitCode) {
     // A trailer that does not match is a failure without a report of its own.
     if (!ok && LastErrorCode() == ERR_NONE) ReportError(ERR_BAD_DATA, "crc mismatch: %s", path);
     if (options->json) {
-      printf("{\"file\": %s, \"ok\": %s", tools::JsonString(path).c_str(), ok ? "true" : "false");
+      tools::Print("{\"file\": %s, \"ok\": %s", tools::JsonString(path).c_str(),
+                   ok ? "true" : "false");
       if (!ok) {
-        printf(", \"code\": %d, \"message\": %s", LastErrorCode(),
-               tools::JsonString(LastErrorMessage()).c_str());
+        tools::Print(", \"code\": %d, \"message\": %s", LastErrorCode(),
+                     tools::JsonString(LastErrorMessage()).c_str());
       }
-      printf("}\n");
+      tools::Print("}\n");
       if (!ok) *exitCode = tools::kExitFailure;
       return;
     }
     if (ok) {
-      printf("%s: ok\n", path);
+      tools::Print("%s: ok\n", path);
       return;
     }
     *exitCode = tools::PrintLastError();

@@ -34,13 +34,16 @@ void RegisterWrapCommand(CLI::App& app, int* exitCode) {
     std::string updater = Utf8ToCp936(options->updater);
     std::string patch = Utf8ToCp936(options->patch);
     std::string output = Utf8ToCp936(options->output);
-    if (!WriteCarrier(updater.c_str(), options->from.c_str(), options->to.c_str(), patch.c_str(),
-                      output.c_str(), kCarrierOffset)) {
+    // The offset is the updater's own: this tool may come from another build.
+    uint64_t offset = 0;
+    if (!ReadCarrierOffset(updater.c_str(), &offset) ||
+        !WriteCarrier(updater.c_str(), options->from.c_str(), options->to.c_str(), patch.c_str(),
+                      output.c_str(), offset)) {
       *exitCode = tools::PrintLastError();
       return;
     }
-    printf("wrapped %s: %s to %s, patch at offset %u\n", options->output.c_str(),
-           options->from.c_str(), options->to.c_str(), static_cast<unsigned>(kCarrierOffset));
+    tools::Print("wrapped %s: %s to %s, patch at offset %u\n", options->output.c_str(),
+                 options->from.c_str(), options->to.c_str(), static_cast<unsigned>(offset));
   });
 }
 

@@ -1,0 +1,35 @@
+// What both sides of the platform layer share: the parts of ConsoleInput
+// that do not touch the system.
+#include <string>
+
+#include "base/platform.h"
+
+namespace qlmr {
+
+ConsoleInput::~ConsoleInput() { Restore(); }
+
+bool ConsoleInput::Read(std::string* input) {
+  input->clear();
+  if (terminal_) return ReadKey(input);
+  for (;;) {
+    size_t end = pending_.find('\n');
+    if (end != std::string::npos || (ended_ && !pending_.empty())) {
+      if (end == std::string::npos) end = pending_.size();
+      *input = pending_.substr(0, end);
+      pending_.erase(0, end + 1);
+      if (!input->empty() && input->back() == '\r') input->pop_back();
+      return true;
+    }
+    if (ended_) return false;
+    char buffer[4096];
+    size_t got = 0;
+    if (!ReadMore(buffer, sizeof buffer, &got)) return false;
+    if (got == 0) {
+      ended_ = true;
+      continue;
+    }
+    pending_.append(buffer, got);
+  }
+}
+
+}  // namespace qlmr

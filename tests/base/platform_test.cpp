@@ -1,0 +1,212 @@
+// The platform layer's contract (base/platform.h), run against both sides.
+#include "base/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/file_util.h"
+#include "base/path.h"
+#include "tests/support/test_util.h"
+
+namespace qlmr {
+namespace {
+
+using testing_support::CurrentFolderScope;
+using testing_support::ReadFileOrEmpty;
+using testing_support::Spelling;
+using testing_support::SpellingsOfOneFile;
+using testing_support::TempDir;
+using testing_support::WriteFileOrDie;
+
+// The error number of a refused argument.
+#ifdef _WIN32
+constexpr int kInvalidArgument = 87;  // ERROR_INVALID_PARAMETER
+#else
+constexpr int kInvalidArgument = EINVAL;
+#endif
+
+const char kChineseCp936[] = "\xCA\xFD\xBE\xDD";         // 数据
+const char kChineseUtf8[] = "\xE6\x95\xB0\xE6\x8D\xAE";  // 数据
+
+TEST(PlatformNamesTest, Cp936NameIsListedAndReadBackAsGiven) {
+  TempDir dir;
+  std::string name = std::string(kChineseCp936) + ".txt";
+  WriteFileOrDie(dir.Join(std::string(kChineseCp936) + "\\" + name), "hello");
+  std::vector<FolderEntry> entries;
+  ASSERT_TRUE(ListFolder(dir.Join(kChineseCp936).c_str(), &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, name);
+  EXPECT_FALSE(entries[0].isFolder);
+  EXPECT_TRUE(IsFolder(dir.Join(kChineseCp936).c_str()));
+  EXPECT_EQ(ReadFileOrEmpty(dir.Join(std::string(kChineseCp936) + "/" + name)), "hello");
+}
+
+TEST(PlatformNamesTest, TrailByte5CIsNotASeparator) {
+  TempDir dir;
+  std::string name = "\x95\x5C.bin";  // 昞.bin
+  WriteFileOrDie(dir.Join(name), "x");
+  std::vector<FolderEntry> entries;
+  ASSERT_TRUE(ListFolder(dir.path().c_str(), &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, name);
+  EXPECT_FALSE(entries[0].isFolder);
+}
+
+TEST(PlatformFileTest, ModesPositionsAndSizes) {
+  TempDir dir;
+  std::string path = dir.Join("f.bin");
+  File file;
+  EXPECT_FALSE(file.Open(path.c_str(), FileMode::kRead));  // must exist
+  EXPECT_FALSE(file.Open(path.c_str(), FileMode::kReadWrite));
+  ASSERT_TRUE(file.Open(path.c_str(), FileMode::kCreate));
+  ASSERT_TRUE(file.Write("0123456789", 10));
+  ASSERT_TRUE(file.WriteAt(20, "xy", 2));
+  uint64_t size = 0;
+  ASSERT_TRUE(file.Size(&size));
+  EXPECT_EQ(size, 22u);
+  char buffer[8] = {};
+  uint32_t got = 0;
+  ASSERT_TRUE(file.ReadAt(8, buffer, 4, &got));
+  EXPECT_EQ(got, 4u);
+  EXPECT_EQ(std::string(buffer, 4), std::string("89\0\0", 4));
+  ASSERT_TRUE(file.Seek(21));
+  ASSERT_TRUE(file.Read(buffer, 8, &got));
+  EXPECT_EQ(got, 1u);
+  ASSERT_TRUE(file.Seek(100));
+  ASSERT_TRUE(file.Read(buffer, 8, &got));
+  EXPECT_EQ(got, 0u);
+  ASSERT_TRUE(file.Flush());
+  ASSERT_TRUE(file.Close());
+  // kCreate replaces an existing file.
+  ASSERT_TRUE(file.Open(path.c_str(), FileMode::kCreate));
+  ASSERT_TRUE(file.Size(&size));
+  EXPECT_EQ(size, 0u);
+}
+
+TEST(PlatformFileTest, AFolderIsNotAFile) {
+  TempDir dir;
+  File file;
+  EXPECT_FALSE(file.Open(dir.path().c_str(), FileMode::kRead));
+  EXPECT_NE(LastSystemError(), 0);
+}
+
+TEST(PlatformFileTest, MoveReplacesAndTempNamesAreUnique) {
+  TempDir dir;
+  WriteFileOrDie(dir.Join("a"), "first");
+  WriteFileOrDie(dir.Join("b"), "second");
+  ASSERT_TRUE(MoveFileReplace(dir.Join("a").c_str(), dir.Join("b").c_str()));
+  EXPECT_FALSE(PathExists(dir.Join("a").c_str()));
+  EXPECT_EQ(ReadFileOrEmpty(dir.Join("b")), "first");
+  std::string one;
+  std::string two;
+  ASSERT_TRUE(CreateUniqueTempFile(dir.path().c_str(), "axu", &one));
+  ASSERT_TRUE(CreateUniqueTempFile(dir.path().c_str(), "axu", &two));
+  EXPECT_NE(one, two);
+  EXPECT_EQ(PathFileName(one).rfind("axu", 0), 0u);
+  EXPECT_EQ(FileSizeOf(one.c_str()), 0u);
+  EXPECT_TRUE(PathExists(two.c_str()));
+}
+
+// Every spelling of one file names that file: ComparePaths answers 0, and
+// copying or moving it onto itself is refused before anything is truncated.
+TEST(SameFileObjectTest, EverySpellingOfOneFileIsThatFile) {
+  TempDir dir;
+  WriteFileOrDie(dir.Join("x.zip"), "content");
+  WriteFileOrDie(dir.Join("y.zip"), "content");
+  CurrentFolderScope here(dir.path());
+  for (const Spelling& name : SpellingsOfOneFile(dir, "x.zip")) {
+    for (const std::string& other : {std::string("x.zip"), dir.Join("x.zip")}) {
+      EXPECT_TRUE(IsSameFileObject(name.path.c_str(), other.c_str())) << name.what;
+      EXPECT_EQ(ComparePaths(name.path.c_str(), other.c_str()), 0) << name.what;
+      EXPECT_FALSE(CopyFileReplace(name.path.c_str(), other.c_str())) << name.what;
+      EXPECT_EQ(LastSystemError(), kInvalidArgument) << name.what;
+      EXPECT_FALSE(CopyFileReplace(other.c_str(), name.path.c_str())) << name.what;
+      EXPECT_EQ(LastSystemError(), kInvalidArgument) << name.what;
+      EXPECT_FALSE(MoveFileReplace(name.path.c_str(), other.c_str())) << name.what;
+      EXPECT_EQ(LastSystemError(), kInvalidArgument) << name.what;
+      EXPECT_EQ(ReadFileOrEmpty("x.zip"), "content") << name.what;
+      EXPECT_TRUE(PathExists(name.path.c_str())) << name.what;
+    }
+    // Another file of the same content is another object.
+    EXPECT_FALSE(IsSameFileObject(name.path.c_str(), "y.zip")) << name.what;
+    EXPECT_NE(ComparePaths(name.path.c_str(), "y.zip"), 0) << name.what;
+  }
+  // Names that do not exist compare by their text as it maps to the disk.
+  EXPECT_FALSE(IsSameFileObject("new.zip", "new.zip"));
+  EXPECT_EQ(ComparePaths("sub\\new.zip", "SUB/New.zip"), 0);
+  EXPECT_NE(ComparePaths("new.zip", "x.zip"), 0);
+  // Between two objects both still work.
+  ASSERT_TRUE(CopyFileReplace("x.zip", "y.zip"));
+  ASSERT_TRUE(MoveFileReplace("y.zip", "z.zip"));
+  EXPECT_EQ(ReadFileOrEmpty("z.zip"), "content");
+}
+
+TEST(PlatformTest, ExecutablePathAndTempFolder) {
+  std::string self = ExecutablePath();
+  EXPECT_TRUE(PathExists(self.c_str()));
+  std::string temp = TempFolderPath();
+  ASSERT_FALSE(temp.empty());
+  EXPECT_TRUE(temp.back() == '/' || temp.back() == '\\');
+  EXPECT_TRUE(IsFolder(temp.c_str()));
+}
+
+TEST(PlatformTest, CodePageConversionRoundTripsAndKeepsBadBytes) {
+  EXPECT_EQ(Cp936ToUtf8(kChineseCp936), kChineseUtf8);
+  EXPECT_EQ(Utf8ToCp936(kChineseUtf8), kChineseCp936);
+  EXPECT_EQ(Cp936ToUtf8("plain"), "plain");
+  // A lead byte without its trail byte cannot convert and is kept.
+  std::string broken = std::string("a") + "\xCA";
+  EXPECT_EQ(Cp936ToUtf8(broken), broken);
+  // A character that code page 936 lacks stays as its UTF-8 bytes.
+  std::string emoji = "x\xF0\x9F\x98\x80";
+  EXPECT_EQ(Utf8ToCp936(emoji), emoji);
+}
+
+// The ids of running processes whose executable is `path`.
+std::vector<uint32_t> ProcessesOf(const std::string& path) {
+  std::vector<uint32_t> ids;
+  EXPECT_TRUE(EnumerateProcesses([&](const ProcessEntry& process) {
+    if (!process.imagePath.empty() && ComparePaths(process.imagePath.c_str(), path.c_str()) == 0) {
+      ids.push_back(process.id);
+    }
+  }));
+  return ids;
+}
+
+// Polls until the process list shows `count` copies of `path` (10 s at most).
+std::vector<uint32_t> WaitForProcesses(const std::string& path, size_t count) {
+  std::vector<uint32_t> ids = ProcessesOf(path);
+  for (int i = 0; i < 400 && ids.size() != count; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ids = ProcessesOf(path);
+  }
+  return ids;
+}
+
+TEST(PlatformProcessTest, DetachedProgramIsListedByItsImageAndEndedById) {
+  TempDir dir;
+  std::string client = dir.Join("qlmr.exe");
+  ASSERT_TRUE(CopyFileReplace(QLMR_FAKE_CLIENT, client.c_str()));
+  ASSERT_TRUE(MarkExecutable(client.c_str()));
+  ASSERT_TRUE(StartDetachedProcess(client.c_str(), dir.path().c_str())) << LastSystemError();
+  std::vector<uint32_t> ids = WaitForProcesses(client, 1);
+  ASSERT_EQ(ids.size(), 1u) << "the started program is not in the process list";
+  EXPECT_TRUE(TerminateProcessById(ids[0])) << LastSystemError();
+  EXPECT_TRUE(WaitForProcesses(client, 0).empty()) << "the program still runs";
+}
+
+TEST(PlatformProcessTest, FailuresLeaveTheSystemsErrorNumber) {
+  TempDir dir;
+  EXPECT_FALSE(StartDetachedProcess(dir.Join("missing.exe").c_str(), dir.path().c_str()));
+  EXPECT_NE(LastSystemError(), 0);
+  EXPECT_FALSE(TerminateProcessById(0));
+  EXPECT_NE(LastSystemError(), 0);
+}
+
+}  // namespace
+}  // namespace qlmr
