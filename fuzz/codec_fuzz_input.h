@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace qlmr {
 namespace fuzzing {
@@ -24,6 +26,16 @@ inline bool SplitDecodeInput(const uint8_t* data, size_t size, DecodeArguments* 
   out->encoded = data + 4;
   out->length = static_cast<uint32_t>(size - 4);
   return true;
+}
+
+// A buffer of exactly the capacity the arguments choose (at least one byte,
+// so that a write past it is caught) with the encoded bytes at its front.
+// `*capacity` receives the capacity.
+inline std::vector<uint8_t> LoadDecodeBuffer(const DecodeArguments& args, uint32_t* capacity) {
+  *capacity = args.length + args.extraCapacity;
+  std::vector<uint8_t> buffer(*capacity == 0 ? 1 : *capacity);
+  if (args.length > 0) memcpy(buffer.data(), args.encoded, args.length);
+  return buffer;
 }
 
 }  // namespace fuzzing

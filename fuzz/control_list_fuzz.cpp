@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/path.h"
 #include "patch/control_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -19,9 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzing::DecodeArguments args;
   if (!fuzzing::SplitDecodeInput(data, size, &args)) return 0;
   const Codec* codec = GetCodecRegistry().Find(COMPRESS_LZMA);
-  uint32_t capacity = args.length + args.extraCapacity;
-  std::vector<uint8_t> buffer(capacity == 0 ? 1 : capacity);
-  if (args.length > 0) memcpy(buffer.data(), args.encoded, args.length);
+  uint32_t capacity = 0;
+  std::vector<uint8_t> buffer = fuzzing::LoadDecodeBuffer(args, &capacity);
   bool whole = codec->Decode(buffer.data(), capacity, args.length, args.position % 2 == 0 ? 0 : 1);
 
   // The stream decoder, fed in pieces whose size the position chooses.

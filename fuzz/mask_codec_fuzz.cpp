@@ -14,9 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzing::DecodeArguments args;
   if (!fuzzing::SplitDecodeInput(data, size, &args)) return 0;
   const Codec* codec = GetCodecRegistry().Find(COMPRESS_MASK);
-  uint32_t capacity = args.length + args.extraCapacity;
-  std::vector<uint8_t> whole(capacity == 0 ? 1 : capacity);
-  if (args.length > 0) memcpy(whole.data(), args.encoded, args.length);
+  uint32_t capacity = 0;
+  std::vector<uint8_t> whole = fuzzing::LoadDecodeBuffer(args, &capacity);
   uint32_t encodedLength = args.length;
   if (!codec->Encode(whole.data(), capacity, &encodedLength) || encodedLength != args.length) {
     fprintf(stderr, "the masked copy did not keep the length\n");

@@ -17,6 +17,7 @@
 #include "base/path.h"
 #include "base/platform.h"
 #include "patch/patch_package.h"
+#include "tests/pack/pack_test_util.h"
 #include "tests/patch/patch_fixtures.h"
 #include "tests/support/test_util.h"
 

@@ -6,6 +6,7 @@
 #include "base/codec.h"
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/little_endian.h"
 #include "base/platform.h"
 
 namespace qlmr {
@@ -49,19 +50,10 @@ std::string PackedPackage(const std::string& path, const char* controlList,
   return path;
 }
 
-uint32_t Get32(const std::string& bytes, size_t at) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[at + i]);
-  return value;
-}
-
-void Put32(std::string* bytes, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<char>(value >> (8 * i));
-}
-
 void Put16(std::string* bytes, size_t at, uint16_t value) {
-  (*bytes)[at] = static_cast<char>(value);
-  (*bytes)[at + 1] = static_cast<char>(value >> 8);
+  uint8_t field[2];
+  StoreLittleEndian(value, field, 2);
+  bytes->replace(at, 2, reinterpret_cast<const char*>(field), 2);
 }
 
 std::vector<size_t> CentralRecords(const std::string& zip) {

@@ -28,9 +28,7 @@ std::string MaskedPackage(const std::string& path, const char* controlList,
 std::string PackedPackage(const std::string& path, const char* controlList,
                           const std::vector<ZipMember>& members = {});
 
-// Little-endian fields of file bytes.
-uint32_t Get32(const std::string& bytes, size_t at);
-void Put32(std::string* bytes, size_t at, uint32_t value);
+// A little-endian u16 inside a byte image (u32: tests/pack/pack_test_util.h).
 void Put16(std::string* bytes, size_t at, uint16_t value);
 
 // Fields of a zip central directory record, by offset from its signature.
