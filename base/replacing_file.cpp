@@ -23,7 +23,10 @@ bool ReplacingFile::Write(const void* data, uint32_t length) {
 
 bool ReplacingFile::Commit(const char* destination, Flush flush) {
   // The copy must be on the device before it takes the destination's place.
-  if (flush == Flush::kBeforeMove && !file_.Flush()) return false;
+  if (flush == Flush::kBeforeMove) {
+    if (!file_.IsOpen() && !file_.Open(tempPath_.c_str(), FileMode::kReadWrite)) return false;
+    if (!file_.Flush()) return false;
+  }
   if (!file_.Close()) return false;
   if (!MoveFileReplace(tempPath_.c_str(), destination)) return false;
   tempPath_.clear();

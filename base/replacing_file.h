@@ -33,7 +33,8 @@ class ReplacingFile {
   // run again reuses, rather than one more unique name.
   bool CreateAt(const std::string& tempPath);
 
-  // The open temporary file.
+  // The open temporary file. A writer that opens the file by name itself
+  // (tempPath()) closes it here first; Commit opens it again to flush it.
   File* file() { return &file_; }
   const std::string& tempPath() const { return tempPath_; }
 
@@ -47,7 +48,8 @@ class ReplacingFile {
   enum class Flush { kBeforeMove, kLeaveToCaller };
 
   // Closes the temporary file (flushing it first unless told otherwise),
-  // then moves it over `destination`.
+  // then moves it over `destination`. A temporary file that is no longer
+  // open is opened again for the flush.
   bool Commit(const char* destination, Flush flush = Flush::kBeforeMove);
 
   // Closes and deletes the temporary file unless it was committed.

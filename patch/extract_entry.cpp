@@ -106,8 +106,10 @@ bool ExtractToMemory(const PatchContainer* container, ZipEntryReader* entry,
       return false;
     }
   }
-  // The data is read over the front; what follows it must read as zeros.
-  memset(buffer.data() + length, 0, buffer.size() - length);
+  // The data is read over the front and followed by zeros up to the next
+  // multiple of 4, so that it reads as a zero-terminated text; the rest of
+  // the buffer is never looked at.
+  memset(buffer.data() + length, 0, need - length);
   if (entry != nullptr && !ReadChecked(container, entry, info, buffer.data(), UINT32_MAX, true,
                                        [](const uint8_t*, uint32_t) { return true; })) {
     return false;
@@ -128,11 +130,22 @@ bool Extract(const PatchContainer* container, const char* entryName, const char*
   // A double-byte character whose trail byte is 0x5C keeps it, as a zip tool
   // stores such a character: only real backslashes become slashes.
   std::string lookup = NormalizeName(entryName, false, true);
-  std::unique_ptr<ZipEntryReader> entry = container->zip->OpenEntry(lookup.c_str());
-  if (entry == nullptr && mustExist) return ReportZipError(container);
+  // Every entry is opened here, by the directory's index, and what its
+  // record claims is checked against its data below.
+  const ZipEntryInfo* found = container->zip->FindEntry(lookup.c_str());
+  std::unique_ptr<ZipEntryReader> entry;
+  if (found != nullptr) {
+    entry = container->zip->OpenEntry(*found);
+    if (entry == nullptr) return ReportZipError(container);
+  } else if (mustExist) {
+    return ReportZipError(container);
+  }
   ZipEntryInfo info;
-  info.name = lookup;
-  if (entry != nullptr && !entry->Info(&info)) return ReportZipError(container);
+  if (found != nullptr) {
+    info = *found;
+  } else {
+    info.name = lookup;
+  }
   bool ok = targetFile != nullptr ? ExtractToFile(container, entry.get(), info, targetFile, flush)
                                   : ExtractToMemory(container, entry.get(), info, sizeLimit, data);
   if (ok && length != nullptr) *length = static_cast<uint32_t>(info.size);

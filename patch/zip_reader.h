@@ -10,12 +10,16 @@
 //
 // Threads: the handler tables are process-wide and unguarded; a directory and
 // its entries are used by one thread.
+//
+// Failures are not reported through base/error.h here: callers turn the
+// library's error number (ErrorNumber) into ERR_ZIP, "ziperr=%d".
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace qlmr {
@@ -67,13 +71,11 @@ struct ZipEntryInfo {
   uint64_t localOffset = kUnknownOffset;
 };
 
-// One entry of an open directory, opened for reading.
+// One entry of an open directory, opened for reading. What the directory
+// says of it is the ZipEntryInfo it was opened by.
 class ZipEntryReader {
  public:
   virtual ~ZipEntryReader() = default;
-  // The entry's central directory record. False when the directory cannot
-  // tell it (see ZipDirectory::ErrorNumber).
-  virtual bool Info(ZipEntryInfo* info) = 0;
   // Moves the read position back to the start of the entry's data.
   virtual bool Rewind() = 0;
   // Reads up to `length` bytes of uncompressed data: the count, 0 at the
@@ -83,8 +85,19 @@ class ZipEntryReader {
   virtual uint64_t Tell() = 0;
 };
 
+// The form of a name that lookups compare: ASCII letters lower-cased and
+// backslashes made slashes, byte by byte (the bytes of a double-byte
+// character are not told apart, as the zip library does not tell them
+// apart either).
+std::string ZipLookupKey(const std::string& name);
+
 // An open zip archive. Closing it (destruction) closes nothing that an
 // entry reader still needs: entries must be destroyed first.
+//
+// The directory is listed once, on first use, into one index that every
+// lookup and every check of the entries' records uses, so that opening one
+// entry of a container of many costs no scan of its directory; a backend
+// only lists its entries and opens one by position.
 class ZipDirectory {
  public:
   // Opens the archive in `path` (a system name) through `handlers`. On
@@ -93,14 +106,35 @@ class ZipDirectory {
                                             int* zipError);
 
   virtual ~ZipDirectory() = default;
-  // Opens the entry whose name equals `name` ignoring ASCII case; `name`
-  // uses slashes. Only entries inside the archive are found. Null, without
-  // any report, when there is no such entry.
-  virtual std::unique_ptr<ZipEntryReader> OpenEntry(const char* name) = 0;
+  // Every entry of the central directory, in its order; empty when the
+  // directory cannot be listed.
+  const std::vector<ZipEntryInfo>& Entries();
+  // The entry whose name has the same ZipLookupKey as `name`, the first in
+  // directory order when several have; null when there is none. Only
+  // entries inside the archive are found.
+  const ZipEntryInfo* FindEntry(const char* name);
+  // Opens `entry`, one of Entries(). Null, without any report, when the
+  // backend cannot open it (see ErrorNumber).
+  std::unique_ptr<ZipEntryReader> OpenEntry(const ZipEntryInfo& entry);
+  // FindEntry, then OpenEntry; null when either fails.
+  std::unique_ptr<ZipEntryReader> OpenEntry(const char* name);
   // The library's error number of the last failure on this directory.
   virtual int ErrorNumber() const = 0;
-  // Every entry of the central directory, in its order.
-  virtual std::vector<ZipEntryInfo> Entries() const = 0;
+
+ protected:
+  // Every entry, as the central directory records it, in directory order.
+  // Called once, by the first use; false when the directory cannot be
+  // listed (no entry is then found).
+  virtual bool ListEntries(std::vector<ZipEntryInfo>* entries) = 0;
+  // Opens the entry at `position` of ListEntries' order; null on failure.
+  virtual std::unique_ptr<ZipEntryReader> OpenEntryAt(size_t position) = 0;
+
+ private:
+  void Index();
+
+  bool indexed_ = false;
+  std::vector<ZipEntryInfo> entries_;
+  std::unordered_map<std::string, size_t> index_;  // ZipLookupKey -> position
 };
 
 }  // namespace qlmr

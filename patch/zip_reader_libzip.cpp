@@ -103,9 +103,10 @@ zip_int64_t ContainerCallback(void* state, void* data, zip_uint64_t length,
   }
 }
 
-// The central directory record of entry `index`. libzip does not tell where
-// an entry's local record lies, so its offset stays unknown; libzip checks
-// the local records against the directory itself as it opens entries.
+// The central directory record of entry `index`, its name in raw bytes
+// (names are CP936 and must not be recoded). libzip does not tell where an
+// entry's local record lies, so its offset stays unknown and the layout
+// check above the reader passes over it; sizes and CRC are still checked.
 bool StatEntry(zip_t* archive, zip_uint64_t index, ZipEntryInfo* info) {
   zip_stat_t stat;
   constexpr zip_uint64_t kNeeded =
@@ -131,7 +132,6 @@ class LibzipEntryReader : public ZipEntryReader {
     if (file_ != nullptr) zip_fclose(file_);
   }
 
-  bool Info(ZipEntryInfo* info) override { return StatEntry(archive_, index_, info); }
   // This libzip cannot seek inside compressed data, so the entry starts over.
   bool Rewind() override {
     if (file_ != nullptr) zip_fclose(file_);
@@ -160,24 +160,25 @@ class LibzipDirectory : public ZipDirectory {
   explicit LibzipDirectory(zip_t* archive) : archive_(archive) {}
   ~LibzipDirectory() override { zip_discard(archive_); }
 
-  std::unique_ptr<ZipEntryReader> OpenEntry(const char* name) override {
-    zip_int64_t index = zip_name_locate(archive_, name, ZIP_FL_NOCASE | ZIP_FL_ENC_RAW);
-    if (index < 0) return nullptr;
-    zip_file_t* file = zip_fopen_index(archive_, static_cast<zip_uint64_t>(index), 0);
-    if (file == nullptr) return nullptr;
-    return std::make_unique<LibzipEntryReader>(archive_, static_cast<zip_uint64_t>(index), file);
-  }
   int ErrorNumber() const override { return zip_error_code_zip(zip_get_error(archive_)); }
-  std::vector<ZipEntryInfo> Entries() const override {
-    std::vector<ZipEntryInfo> entries;
+
+ protected:
+  bool ListEntries(std::vector<ZipEntryInfo>* entries) override {
     zip_int64_t count = zip_get_num_entries(archive_, 0);
-    for (zip_int64_t index = 0; index < count; ++index) {
+    if (count < 0) return false;
+    entries->reserve(static_cast<size_t>(count));
+    for (zip_int64_t i = 0; i < count; ++i) {
       ZipEntryInfo info;
-      if (StatEntry(archive_, static_cast<zip_uint64_t>(index), &info)) {
-        entries.push_back(std::move(info));
-      }
+      if (!StatEntry(archive_, static_cast<zip_uint64_t>(i), &info)) return false;
+      entries->push_back(std::move(info));
     }
-    return entries;
+    return true;
+  }
+
+  std::unique_ptr<ZipEntryReader> OpenEntryAt(size_t position) override {
+    zip_file_t* file = zip_fopen_index(archive_, position, 0);
+    if (file == nullptr) return nullptr;
+    return std::make_unique<LibzipEntryReader>(archive_, position, file);
   }
 
  private:

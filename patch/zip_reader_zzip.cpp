@@ -1,13 +1,14 @@
 // The zip reader over zziplib. zziplib reads the container through a table of
 // file handlers; the inverted and masked forms get copies of its default
-// table whose read handler undoes the form by file position.
+// table whose read handler undoes the form by file position. Entries are
+// opened at their directory record (zzip/lib.h, the header zziplib keeps for
+// extensions, gives the record list), so an open does not walk the list.
 #include <zzip/lib.h>
 #include <zzip/plugin.h>
 #include <zzip/zzip.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,47 +67,10 @@ ZzipReadHandlers& HandlersOf(ZipByteForm form) {
   return plain;
 }
 
-// Entry names compare ignoring ASCII case, as zziplib's caseless lookup does.
-std::string CaselessKey(const char* name) {
-  std::string key = name;
-  for (char& c : key) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  }
-  return key;
-}
-
-// The central directory as zziplib parsed it, with the fields its public
-// stat leaves out (CRC, record offset), read from its directory headers.
-std::vector<ZipEntryInfo> ReadDirectory(ZZIP_DIR* dir) {
-  std::vector<ZipEntryInfo> entries;
-  zzip_rewinddir(dir);
-  for (;;) {
-    const zzip_dir_hdr* header = dir->hdr;
-    ZZIP_DIRENT dirent;
-    if (header == nullptr || zzip_dir_read(dir, &dirent) == 0) break;
-    ZipEntryInfo info;
-    info.name.assign(header->d_name, header->d_namlen);
-    info.size = header->d_usize;
-    info.compressedSize = header->d_csize;
-    info.method = header->d_compr;
-    info.crc32 = header->d_crc32;
-    info.localOffset = header->d_off;
-    entries.push_back(std::move(info));
-  }
-  zzip_rewinddir(dir);
-  return entries;
-}
-
 class ZzipEntryReader : public ZipEntryReader {
  public:
-  ZzipEntryReader(ZZIP_FILE* file, const ZipEntryInfo* info) : file_(file), info_(info) {}
+  explicit ZzipEntryReader(ZZIP_FILE* file) : file_(file) {}
   ~ZzipEntryReader() override { zzip_file_close(file_); }
-
-  bool Info(ZipEntryInfo* info) override {
-    if (info_ == nullptr) return false;
-    *info = *info_;
-    return true;
-  }
 
   bool Rewind() override { return zzip_seek(file_, 0, SEEK_SET) == 0; }
   int64_t Read(void* buffer, uint32_t length) override {
@@ -120,32 +84,52 @@ class ZzipEntryReader : public ZipEntryReader {
 
  private:
   ZZIP_FILE* file_;
-  const ZipEntryInfo* info_;
 };
 
 class ZzipDirectory : public ZipDirectory {
  public:
-  explicit ZzipDirectory(ZZIP_DIR* dir) : dir_(dir), entries_(ReadDirectory(dir)) {
-    // The first of several equal names is the one zziplib opens.
-    for (const ZipEntryInfo& info : entries_)
-      byName_.emplace(CaselessKey(info.name.c_str()), &info);
-  }
+  explicit ZzipDirectory(ZZIP_DIR* dir) : dir_(dir) {}
   ~ZzipDirectory() override { zzip_dir_close(dir_); }
 
-  std::unique_ptr<ZipEntryReader> OpenEntry(const char* name) override {
-    ZZIP_FILE* file = zzip_file_open(dir_, name, ZZIP_CASELESS);
-    if (file == nullptr) return nullptr;
-    auto found = byName_.find(CaselessKey(name));
-    const ZipEntryInfo* info = found == byName_.end() ? nullptr : found->second;
-    return std::make_unique<ZzipEntryReader>(file, info);
-  }
   int ErrorNumber() const override { return zzip_error(dir_); }
-  std::vector<ZipEntryInfo> Entries() const override { return entries_; }
+
+ protected:
+  bool ListEntries(std::vector<ZipEntryInfo>* entries) override {
+    // The records zziplib made of the central directory, each giving the
+    // distance to the next; 0 ends the list. They keep the fields its public
+    // stat leaves out (CRC, record offset).
+    for (zzip_dir_hdr* record = dir_->hdr0; record != nullptr;) {
+      records_.push_back(record);
+      ZipEntryInfo info;
+      info.name.assign(record->d_name, record->d_namlen);
+      info.size = record->d_usize;
+      info.compressedSize = record->d_csize;
+      info.method = record->d_compr;
+      info.crc32 = record->d_crc32;
+      info.localOffset = record->d_off;
+      entries->push_back(std::move(info));
+      if (record->d_reclen == 0) break;
+      record = reinterpret_cast<zzip_dir_hdr*>(reinterpret_cast<char*>(record) + record->d_reclen);
+    }
+    return true;
+  }
+
+  std::unique_ptr<ZipEntryReader> OpenEntryAt(size_t position) override {
+    zzip_dir_hdr* record = records_[position];
+    // zziplib opens by name only, comparing from the first record on;
+    // starting it at the wanted record makes the open one compare instead of
+    // a walk over the directory.
+    zzip_dir_hdr* first = dir_->hdr0;
+    dir_->hdr0 = record;
+    ZZIP_FILE* file = zzip_file_open(dir_, record->d_name, ZZIP_CASELESS);
+    dir_->hdr0 = first;
+    if (file == nullptr) return nullptr;
+    return std::make_unique<ZzipEntryReader>(file);
+  }
 
  private:
   ZZIP_DIR* dir_;
-  std::vector<ZipEntryInfo> entries_;
-  std::map<std::string, const ZipEntryInfo*> byName_;
+  std::vector<zzip_dir_hdr*> records_;  // in directory order
 };
 
 }  // namespace

@@ -161,11 +161,6 @@ TEST(ExtractEntryDataTest, ACorruptDeflateStreamFailsWithCode14) {
 // An entry too large for memory fails before any allocation is tried.
 class HugeEntry : public ZipEntryReader {
  public:
-  bool Info(ZipEntryInfo* info) override {
-    info->name = "big";
-    info->size = info->compressedSize = 0x80000000u;  // stored: a possible claim
-    return true;
-  }
   bool Rewind() override { return true; }
   int64_t Read(void*, uint32_t) override { return -1; }
   uint64_t Tell() override { return 0; }
@@ -173,11 +168,19 @@ class HugeEntry : public ZipEntryReader {
 
 class HugeDirectory : public ZipDirectory {
  public:
-  std::unique_ptr<ZipEntryReader> OpenEntry(const char*) override {
+  int ErrorNumber() const override { return 0; }
+
+ protected:
+  bool ListEntries(std::vector<ZipEntryInfo>* entries) override {
+    ZipEntryInfo big;
+    big.name = "big";
+    big.size = big.compressedSize = 0x80000000u;  // stored: a possible claim
+    entries->push_back(big);
+    return true;
+  }
+  std::unique_ptr<ZipEntryReader> OpenEntryAt(size_t) override {
     return std::make_unique<HugeEntry>();
   }
-  int ErrorNumber() const override { return 0; }
-  std::vector<ZipEntryInfo> Entries() const override { return {}; }
 };
 
 TEST(ExtractEntryLimitTest, AnEntryBeyondWhatAnArchiveHoldsFailsWithCode9) {

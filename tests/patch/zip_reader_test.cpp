@@ -7,6 +7,7 @@
 
 #include "base/error.h"
 #include "base/mask.h"
+#include "patch/zip_checks.h"
 #include "patch/zip_writer.h"
 #include "tests/support/test_util.h"
 
@@ -54,12 +55,14 @@ TEST_P(ZipReaderFormTest, ReadsEveryMemberOfEachFormThroughItsHandlers) {
   EXPECT_EQ(error, 0);
   // Read out of order, so that the reader seeks back and forth in the file.
   for (size_t i = members.size(); i-- > 0;) {
-    auto entry = zip->OpenEntry(members[i].name.c_str());
+    const ZipEntryInfo* info = zip->FindEntry(members[i].name.c_str());
+    ASSERT_NE(info, nullptr) << members[i].name;
+    EXPECT_EQ(info->size, members[i].data.size());
+    EXPECT_EQ(info->name, members[i].name);
+    const std::string& data = members[i].data;
+    EXPECT_EQ(info->crc32, ZipCrcUpdate(0, data.data(), data.size())) << members[i].name;
+    auto entry = zip->OpenEntry(*info);
     ASSERT_NE(entry, nullptr) << members[i].name;
-    ZipEntryInfo info;
-    ASSERT_TRUE(entry->Info(&info));
-    EXPECT_EQ(info.size, members[i].data.size());
-    EXPECT_EQ(info.name, members[i].name);
     EXPECT_EQ(ReadAll(entry.get()), members[i].data) << members[i].name;
     EXPECT_EQ(entry->Tell(), members[i].data.size());
     ASSERT_TRUE(entry->Rewind());
@@ -103,6 +106,43 @@ TEST(ZipReaderTest, LooksNamesUpIgnoringAsciiCaseOnlyInsideTheArchive) {
   EXPECT_EQ(zip->OpenEntry("Data/Map"), nullptr);
   EXPECT_EQ(zip->OpenEntry("outside.txt"), nullptr);
   EXPECT_EQ(zip->OpenEntry(path.c_str()), nullptr);
+}
+
+// The index behind lookups finds what the directory holds, in any order of
+// lookups, with backslashes and slashes alike, and the first of two entries
+// that differ only in letter case.
+TEST(ZipReaderTest, TheLookupIndexFindsEveryEntryAndTheFirstOfEqualNames) {
+  TempDir dir;
+  std::string path = dir.Join("many.zip");
+  std::vector<ZipMember> members;
+  for (int i = 0; i < 300; ++i) {
+    members.push_back(
+        {"dir" + std::to_string(i % 7) + "/f" + std::to_string(i), std::to_string(i)});
+  }
+  members.push_back({"Twice", "first"});
+  members.push_back({"TWICE", "second"});
+  members.push_back({"back\\slash", "stored with a backslash"});
+  ASSERT_TRUE(WriteZipContainer(members, path.c_str(), ZipByteForm::kPlain));
+  int error = 0;
+  auto zip = ZipDirectory::Open(path.c_str(), GetZipReadHandlers(ZipByteForm::kPlain), &error);
+  ASSERT_NE(zip, nullptr);
+  for (int i = 299; i >= 0; i -= 13) {
+    std::string name = "DIR" + std::to_string(i % 7) + "/F" + std::to_string(i);
+    const ZipEntryInfo* info = zip->FindEntry(name.c_str());
+    ASSERT_NE(info, nullptr) << i;
+    EXPECT_EQ(info->size, std::to_string(i).size());
+    auto entry = zip->OpenEntry(*info);
+    ASSERT_NE(entry, nullptr) << i;
+    EXPECT_EQ(ReadAll(entry.get()), std::to_string(i));
+  }
+  auto twice = zip->OpenEntry("twice");
+  ASSERT_NE(twice, nullptr);
+  EXPECT_EQ(ReadAll(twice.get()), "first");
+  auto slash = zip->OpenEntry("Back/Slash");
+  ASSERT_NE(slash, nullptr);
+  EXPECT_EQ(ReadAll(slash.get()), "stored with a backslash");
+  EXPECT_EQ(zip->OpenEntry("dir0/f1"), nullptr);
+  EXPECT_EQ(zip->OpenEntry(""), nullptr);
 }
 
 TEST(ZipReaderTest, OpenReportsTheLibrarysErrorNumberForMissingOrBrokenFiles) {
