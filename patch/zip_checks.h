@@ -24,6 +24,22 @@ constexpr uint64_t kMaxDeflateRatio = 1032;
 // The fixed part of a local record, before its name and extra field.
 constexpr uint64_t kLocalHeaderSize = 30;
 
+// The end record of the central directory, for a backend that must find the
+// directory's records itself: its signature, size, and fields.
+constexpr uint32_t kEndSignature = 0x06054B50;
+constexpr uint32_t kEndRecordSize = 22;
+constexpr uint32_t kEndCommentLimit = 0xFFFF;
+constexpr uint32_t kEndDirectorySizeOffset = 12;
+constexpr uint32_t kEndDirectoryOffsetOffset = 16;
+// A central directory record: its signature, size before the name, and
+// fields.
+constexpr uint32_t kCentralSignature = 0x02014B50;
+constexpr uint32_t kCentralHeaderSize = 46;
+constexpr uint32_t kCentralNameLengthOffset = 28;
+constexpr uint32_t kCentralExtraLengthOffset = 30;
+constexpr uint32_t kCentralCommentLengthOffset = 32;
+constexpr uint32_t kCentralLocalOffsetOffset = 42;
+
 }  // namespace zip_format
 
 // Refuses a directory whose records could not all be read from a file of
