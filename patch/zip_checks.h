@@ -35,6 +35,10 @@ constexpr uint32_t kEndDirectoryOffsetOffset = 16;
 // fields.
 constexpr uint32_t kCentralSignature = 0x02014B50;
 constexpr uint32_t kCentralHeaderSize = 46;
+constexpr uint32_t kCentralMethodOffset = 10;
+constexpr uint32_t kCentralCrcOffset = 16;
+constexpr uint32_t kCentralCompressedSizeOffset = 20;
+constexpr uint32_t kCentralSizeOffset = 24;
 constexpr uint32_t kCentralNameLengthOffset = 28;
 constexpr uint32_t kCentralExtraLengthOffset = 30;
 constexpr uint32_t kCentralCommentLengthOffset = 32;

@@ -17,6 +17,7 @@
 #include "patch/extract_entry.h"
 #include "patch/patch_package.h"
 #include "patch/patch_package_impl.h"
+#include "patch/zip_checks.h"
 #include "tests/pack/pack_test_util.h"
 #include "tests/patch/patch_fixtures.h"
 #include "tests/support/test_util.h"
@@ -36,7 +37,7 @@ using testing_support::CentralRecord;
 using testing_support::Get32;
 using testing_support::Put16;
 using testing_support::Put32;
-using namespace testing_support::zip_central;
+using namespace zip_format;
 
 const char kControlList[] = "0||a.txt|0|0\r\n0||b.bin|0|0\r\n0||.ver|0|0\r\n0|p.pak|c.bin|0|0\r\n";
 
@@ -123,31 +124,34 @@ TEST(DamagedPatchTest, ClaimsTheDataCannotBackAreRefusedBeforeAnythingIsWritten)
       {"deflated beyond what deflate can expand",
        [](std::string* zip) {
          size_t at = CentralRecord(*zip, "a.txt");
-         Put32(zip, at + kSize, Get32(*zip, at + kCompressedSize) * 1032 + 1);
+         Put32(zip, at + kCentralSizeOffset,
+               Get32(*zip, at + kCentralCompressedSizeOffset) * 1032 + 1);
        },
        true, ERR_BAD_DATA, "Entry=a.txt(size)"},
       {"pack-bound entry claiming 1 GiB",
-       [](std::string* zip) { Put32(zip, CentralRecord(*zip, "p.pak/c.bin") + kSize, 1u << 30); },
+       [](std::string* zip) {
+         Put32(zip, CentralRecord(*zip, "p.pak/c.bin") + kCentralSizeOffset, 1u << 30);
+       },
        true, ERR_BAD_DATA, "Entry=p.pak/c.bin(size)"},
       {"stored entry whose sizes differ",
-       [](std::string* zip) { Put16(zip, CentralRecord(*zip, "b.bin") + kMethod, 0); }, true,
-       ERR_BAD_DATA, "Entry=b.bin(size)"},
+       [](std::string* zip) { Put16(zip, CentralRecord(*zip, "b.bin") + kCentralMethodOffset, 0); },
+       true, ERR_BAD_DATA, "Entry=b.bin(size)"},
       {"CRC that does not match the data",
        [](std::string* zip) {
-         size_t at = CentralRecord(*zip, "b.bin") + kCrc;
+         size_t at = CentralRecord(*zip, "b.bin") + kCentralCrcOffset;
          Put32(zip, at, Get32(*zip, at) ^ 0x100);
        },
        true, ERR_BAD_DATA, "Entry=b.bin(crc)"},
       {"record running past the end of the file",
        [](std::string* zip) {
          size_t at = CentralRecord(*zip, "b.bin");
-         Put32(zip, at + kCompressedSize, static_cast<uint32_t>(zip->size()));
+         Put32(zip, at + kCentralCompressedSizeOffset, static_cast<uint32_t>(zip->size()));
        },
        false, ERR_BAD_DATA, "Entry=b.bin(truncated)"},
       {"two records sharing their bytes",
        [](std::string* zip) {
-         uint32_t first = Get32(*zip, CentralRecord(*zip, "a.txt") + kLocalOffset);
-         Put32(zip, CentralRecord(*zip, "b.bin") + kLocalOffset, first);
+         uint32_t first = Get32(*zip, CentralRecord(*zip, "a.txt") + kCentralLocalOffsetOffset);
+         Put32(zip, CentralRecord(*zip, "b.bin") + kCentralLocalOffsetOffset, first);
        },
        false, ERR_BAD_DATA, "Entry=b.bin(overlaps)"},
   };

@@ -17,6 +17,7 @@
 #include "base/path.h"
 #include "base/platform.h"
 #include "patch/patch_package.h"
+#include "patch/zip_checks.h"
 #include "tests/pack/pack_test_util.h"
 #include "tests/patch/patch_fixtures.h"
 #include "tests/support/test_util.h"
@@ -31,7 +32,7 @@ using testing_support::WriteFileOrDie;
 using testing_support::CentralRecords;
 using testing_support::Get32;
 using testing_support::Put32;
-using namespace testing_support::zip_central;
+using namespace zip_format;
 
 std::string Zip(const std::vector<ZipMember>& members) {
   TempDir dir;
@@ -93,7 +94,7 @@ std::vector<Hostile> HostileCases() {
       {"lying-size-1gib.patch",
        [=] {
          return Bytes(Zip(two), [](std::string* zip) {
-           Put32(zip, CentralRecords(*zip)[1] + kSize, 1u << 30);
+           Put32(zip, CentralRecords(*zip)[1] + kCentralSizeOffset, 1u << 30);
          });
        },
        true, ERR_BAD_DATA},
@@ -101,7 +102,7 @@ std::vector<Hostile> HostileCases() {
        [=] {
          return Bytes(Zip(two), [](std::string* zip) {
            size_t at = CentralRecords(*zip)[1];
-           (*zip)[at + kMethod] = 0;  // "stored", with the deflated sizes
+           (*zip)[at + kCentralMethodOffset] = 0;  // "stored", with the deflated sizes
          });
        },
        true, ERR_BAD_DATA},
@@ -111,7 +112,8 @@ std::vector<Hostile> HostileCases() {
          // the trick that makes a small file claim gigabytes.
          return Bytes(Zip(two), [](std::string* zip) {
            std::vector<size_t> records = CentralRecords(*zip);
-           Put32(zip, records[2] + kLocalOffset, Get32(*zip, records[1] + kLocalOffset));
+           Put32(zip, records[2] + kCentralLocalOffsetOffset,
+                 Get32(*zip, records[1] + kCentralLocalOffsetOffset));
          });
        },
        false, ERR_BAD_DATA},
@@ -119,7 +121,7 @@ std::vector<Hostile> HostileCases() {
        [=] {
          return Bytes(Zip(two), [](std::string* zip) {
            size_t at = CentralRecords(*zip)[1];
-           Put32(zip, at + kCompressedSize, static_cast<uint32_t>(zip->size()));
+           Put32(zip, at + kCentralCompressedSizeOffset, static_cast<uint32_t>(zip->size()));
          });
        },
        false, ERR_BAD_DATA},
@@ -132,7 +134,7 @@ std::vector<Hostile> HostileCases() {
       {"bad-crc.patch",
        [=] {
          return Bytes(Zip(two), [](std::string* zip) {
-           size_t at = CentralRecords(*zip)[1] + kCrc;
+           size_t at = CentralRecords(*zip)[1] + kCentralCrcOffset;
            Put32(zip, at, Get32(*zip, at) ^ 1);
          });
        },

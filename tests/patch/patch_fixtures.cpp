@@ -8,6 +8,7 @@
 #include "base/file_util.h"
 #include "base/little_endian.h"
 #include "base/platform.h"
+#include "patch/zip_checks.h"
 
 namespace qlmr {
 namespace testing_support {
@@ -57,9 +58,11 @@ void Put16(std::string* bytes, size_t at, uint16_t value) {
 }
 
 std::vector<size_t> CentralRecords(const std::string& zip) {
+  uint8_t signature[4];
+  StoreLittleEndian32(zip_format::kCentralSignature, signature);
+  std::string marker(reinterpret_cast<const char*>(signature), sizeof signature);
   std::vector<size_t> records;
-  for (size_t at = zip.find("PK\x01\x02"); at != std::string::npos;
-       at = zip.find("PK\x01\x02", at + 1)) {
+  for (size_t at = zip.find(marker); at != std::string::npos; at = zip.find(marker, at + 1)) {
     records.push_back(at);
   }
   return records;
@@ -67,8 +70,9 @@ std::vector<size_t> CentralRecords(const std::string& zip) {
 
 size_t CentralRecord(const std::string& zip, const std::string& name) {
   for (size_t at : CentralRecords(zip)) {
-    size_t length = static_cast<uint8_t>(zip[at + 28]) | static_cast<uint8_t>(zip[at + 29]) << 8;
-    if (zip.compare(at + 46, length, name) == 0) return at;
+    const auto* record = reinterpret_cast<const uint8_t*>(zip.data() + at);
+    size_t length = LoadLittleEndian(record + zip_format::kCentralNameLengthOffset, 2);
+    if (zip.compare(at + zip_format::kCentralHeaderSize, length, name) == 0) return at;
   }
   fprintf(stderr, "no central record %s\n", name.c_str());
   abort();

@@ -31,16 +31,8 @@ std::string PackedPackage(const std::string& path, const char* controlList,
 // A little-endian u16 inside a byte image (u32: tests/pack/pack_test_util.h).
 void Put16(std::string* bytes, size_t at, uint16_t value);
 
-// Fields of a zip central directory record, by offset from its signature.
-namespace zip_central {
-constexpr size_t kMethod = 10;
-constexpr size_t kCrc = 16;
-constexpr size_t kCompressedSize = 20;
-constexpr size_t kSize = 24;
-constexpr size_t kLocalOffset = 42;
-}  // namespace zip_central
-
-// Offsets of the central directory records of a plain zip, in order.
+// Offsets of the central directory records of a plain zip, in order (their
+// fields: zip_format in patch/zip_checks.h).
 std::vector<size_t> CentralRecords(const std::string& zip);
 // The record of the entry `name`; aborts when there is none.
 size_t CentralRecord(const std::string& zip, const std::string& name);
