@@ -7,15 +7,28 @@ prefix=$1
 shift
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
-# No installers for .NET or HTML support: nothing here needs them.
+# Headless even inside a desktop session: only the window tests show windows,
+# each in an X server of its own.
+unset DISPLAY WAYLAND_DISPLAY
+# No installers for .NET or HTML support: nothing here needs them, and their
+# prompts would wait for a click that never comes.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$prefix/system.reg" ]; then
+# The prefix counts as made only once wineboot has finished and the Wine
+# server has written everything: its registry files appear earlier.
+ready=$prefix/.qlmr-ready
+if [ ! -f "$ready" ]; then
   mkdir -p "$(dirname "$prefix")"
   (
     flock 9
-    if [ ! -f "$prefix/system.reg" ]; then
-      wineboot -i >/dev/null 2>&1
-      wineserver -w
+    if [ ! -f "$ready" ]; then
+      rm -rf "$prefix"
+      log=$prefix.log
+      if ! { wineboot -i && wineserver -w; } >"$log" 2>&1; then
+        echo "wine-run.sh: cannot make the Wine prefix $prefix:" >&2
+        cat "$log" >&2
+        exit 1
+      fi
+      touch "$ready"
     fi
   ) 9>"$prefix.lock"
 fi

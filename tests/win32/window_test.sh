@@ -105,10 +105,13 @@ makePrefix() {
   rm -rf "$WINEPREFIX"
   mkdir -p "$work"
   startX
-  wineboot -i >/dev/null 2>&1
   writeSettings "$work/settings.reg"
-  wine regedit /S "$(winepath -w "$work/settings.reg")" >/dev/null 2>&1
-  wineserver -w
+  # wineboot returns before the server has written the new prefix; the
+  # stamp comes only after it has.
+  {
+    wineboot -i && wineserver -w &&
+      wine regedit /S "$(winepath -w "$work/settings.reg")" && wineserver -w
+  } >"$work/prefix.log" 2>&1 || { cat "$work/prefix.log" >&2; fail "cannot make the Wine prefix"; }
   touch "$stamp"
 }
 
