@@ -84,4 +84,24 @@ uint32_t FileSizeOf(const char* path) {
   return static_cast<uint32_t>(size);
 }
 
+bool AppendFileContent(File* source, File* target, uint64_t* copied) {
+  // Large enough that a patch of some hundred megabytes copies quickly.
+  constexpr uint32_t kCopyChunk = 1u << 16;
+  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kCopyChunk]);
+  *copied = 0;
+  for (;;) {
+    uint32_t got = 0;
+    if (!source->Read(chunk.get(), kCopyChunk, &got)) {
+      ReportError(ERR_READ, "WinErr=%d", LastSystemError());
+      return false;
+    }
+    if (got == 0) return true;
+    if (!target->Write(chunk.get(), got)) {
+      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+      return false;
+    }
+    *copied += got;
+  }
+}
+
 }  // namespace qlmr

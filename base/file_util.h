@@ -1,5 +1,6 @@
-// File utilities: folder chains, path comparison, name normalisation and file
-// sizes. The CRC is in base/crc.h, the positional mask in base/mask.h.
+// File utilities: folder chains, path comparison, name normalisation, file
+// sizes and copying between open files. The CRC is in base/crc.h, the
+// positional mask in base/mask.h.
 //
 // All functions are stateless and may run on any thread. Paths are the
 // system's names (base/platform.h).
@@ -32,5 +33,12 @@ std::string NormalizeName(const std::string& in, bool lower = true, bool slash =
 // Size of a file (low 32 bits); 0 for an empty path or a file that cannot be
 // opened, without a report.
 uint32_t FileSizeOf(const char* path);
+
+class File;
+
+// Writes the rest of `source` (from its position) to `target` at its
+// position; `*copied` receives the count written. Fails with ERR_READ or
+// ERR_WRITE "WinErr=%d"; the target then holds a prefix of the copy.
+bool AppendFileContent(File* source, File* target, uint64_t* copied);
 
 }  // namespace qlmr

@@ -186,6 +186,22 @@ std::string FullPathName(const char* path);
 // permission is (POSIX). Nothing to do on Win32.
 bool MarkExecutable(const char* path);
 
+// Keeps folder listings for the lookups of one batch of work (a patch
+// apply). On POSIX a name that does not exist as given is looked for under
+// another ASCII letter case by reading its folder; while a scope is alive,
+// what was read of a folder answers every later lookup in it, and entries
+// that this process creates or removes through this layer keep it right.
+// Changes that other processes make meanwhile are not seen. Scopes nest;
+// the listings go when the outermost one ends. Nothing to do on Win32,
+// whose file system ignores the letter case itself. Never fails.
+class FolderListingScope {
+ public:
+  FolderListingScope();
+  ~FolderListingScope();
+  FolderListingScope(const FolderListingScope&) = delete;
+  FolderListingScope& operator=(const FolderListingScope&) = delete;
+};
+
 // --- Processes ---------------------------------------------------------------
 
 struct ProcessEntry {

@@ -10,12 +10,16 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "base/platform.h"
@@ -68,20 +72,121 @@ std::string Convert(const std::string& text, const char* to, const char* from) {
   return out;
 }
 
+std::string FoldAsciiCase(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return folded;
+}
+
+// What FolderListingScope keeps: the entries of each folder read so far, by
+// their case-folded names, found by the folder's device and inode so that
+// every spelling of a folder's path finds the same listing.
+struct FolderListing {
+  dev_t device;
+  ino_t inode;
+  std::unordered_map<std::string, size_t> byFolded;  // -> index in names
+  std::vector<std::string> names;                    // as on the disk
+};
+
+struct FolderListings {
+  std::mutex mutex;
+  int scopes = 0;
+  std::vector<FolderListing> folders;
+};
+
+FolderListings& Listings() {
+  static FolderListings listings;
+  return listings;
+}
+
+// The kept listing of `folder`, or null. Call under the listings' lock.
+FolderListing* KeptListing(FolderListings& listings, const std::string& folder, struct stat* st) {
+  if (stat(folder.empty() ? "." : folder.c_str(), st) != 0) return nullptr;
+  for (FolderListing& listing : listings.folders) {
+    if (listing.device == st->st_dev && listing.inode == st->st_ino) return &listing;
+  }
+  return nullptr;
+}
+
+// The folder part and the last component of a disk path.
+void SplitDiskPath(std::string path, std::string* folder, std::string* leaf) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    folder->clear();
+    *leaf = path;
+  } else {
+    *folder = slash == 0 ? "/" : path.substr(0, slash);
+    *leaf = path.substr(slash + 1);
+  }
+}
+
+// The first entry of a name's folded form wins, as in a read of the folder.
+void AddToListing(FolderListing* listing, const std::string& name) {
+  if (listing->byFolded.emplace(FoldAsciiCase(name), listing->names.size()).second) {
+    listing->names.push_back(name);
+  }
+}
+
+// Keeps a kept listing in step with an entry this process made or removed.
+// A removed folder drops every listing: its inode may come back as another.
+enum class EntryChange { kAdded, kRemoved, kFolderRemoved };
+void NoteEntryChange(const std::string& diskPath, EntryChange change) {
+  FolderListings& listings = Listings();
+  std::lock_guard<std::mutex> lock(listings.mutex);
+  if (listings.scopes == 0 || listings.folders.empty()) return;
+  if (change == EntryChange::kFolderRemoved) {
+    listings.folders.clear();
+    return;
+  }
+  std::string folder, leaf;
+  SplitDiskPath(diskPath, &folder, &leaf);
+  struct stat st;
+  FolderListing* listing = KeptListing(listings, folder, &st);
+  if (listing == nullptr) return;
+  if (change == EntryChange::kAdded) {
+    AddToListing(listing, leaf);
+    return;
+  }
+  auto entry = listing->byFolded.find(FoldAsciiCase(leaf));
+  if (entry != listing->byFolded.end() && listing->names[entry->second] == leaf) {
+    listing->byFolded.erase(entry);
+  }
+}
+
 // The entry of `folder` whose name equals `name` ignoring ASCII case.
 bool FindEntryIgnoringCase(const std::string& folder, const std::string& name, std::string* found) {
-  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
-  if (dir == nullptr) return false;
-  bool matched = false;
-  while (dirent* entry = readdir(dir)) {
-    if (strcasecmp(entry->d_name, name.c_str()) == 0) {
-      *found = entry->d_name;
-      matched = true;
-      break;
+  FolderListings& listings = Listings();
+  std::unique_lock<std::mutex> lock(listings.mutex);
+  const bool keep = listings.scopes > 0;
+  if (!keep) lock.unlock();
+  struct stat st;
+  FolderListing* listing = keep ? KeptListing(listings, folder, &st) : nullptr;
+  if (listing == nullptr) {
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) return false;
+    FolderListing read{st.st_dev, st.st_ino, {}, {}};
+    bool matched = false;
+    while (dirent* entry = readdir(dir)) {
+      if (keep) {
+        AddToListing(&read, entry->d_name);
+      } else if (strcasecmp(entry->d_name, name.c_str()) == 0) {
+        *found = entry->d_name;
+        matched = true;
+        break;
+      }
     }
+    closedir(dir);
+    if (!keep) return matched;
+    listings.folders.push_back(std::move(read));
+    listing = &listings.folders.back();
   }
-  closedir(dir);
-  return matched;
+  auto entry = listing->byFolded.find(FoldAsciiCase(name));
+  if (entry == listing->byFolded.end()) return false;
+  *found = listing->names[entry->second];
+  return true;
 }
 
 std::string DiskPath(const char* name) { return MapNameToDisk(name); }
@@ -114,6 +219,12 @@ std::string MapNameToDisk(const char* name) {
   std::string utf8 = Cp936ToUtf8(name == nullptr ? "" : name);
   for (char& c : utf8) {
     if (c == '\\') c = '/';
+  }
+  // A name that exists as spelled maps to itself: one lookup instead of one
+  // per component. Doubled separators are left to the walk, which drops them.
+  struct stat whole;
+  if (!utf8.empty() && utf8.find("//") == std::string::npos && lstat(utf8.c_str(), &whole) == 0) {
+    return utf8;
   }
   std::string result;
   bool absolute = !utf8.empty() && utf8[0] == '/';
@@ -150,6 +261,16 @@ std::string MapNameToDisk(const char* name) {
   return result;
 }
 
+FolderListingScope::FolderListingScope() {
+  std::lock_guard<std::mutex> lock(Listings().mutex);
+  ++Listings().scopes;
+}
+
+FolderListingScope::~FolderListingScope() {
+  std::lock_guard<std::mutex> lock(Listings().mutex);
+  if (--Listings().scopes == 0) Listings().folders.clear();
+}
+
 bool File::SystemOpen(const char* path, FileMode mode) {
   SystemClose();
   if (path == nullptr || path[0] == '\0') {
@@ -171,6 +292,7 @@ bool File::SystemOpen(const char* path, FileMode mode) {
   std::string disk = DiskPath(path);
   int fd = open(disk.c_str(), flags, 0666);
   if (fd < 0) return Fail();
+  if (mode == FileMode::kCreate) NoteEntryChange(disk, EntryChange::kAdded);
   struct stat st;
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     t_last_error = S_ISDIR(st.st_mode) ? EISDIR : errno;
@@ -295,11 +417,17 @@ bool IsFolder(const char* path) {
 }
 
 bool SystemMakeFolder(const char* path) {
-  return mkdir(DiskPath(path).c_str(), 0777) == 0 ? true : Fail();
+  std::string disk = DiskPath(path);
+  if (mkdir(disk.c_str(), 0777) != 0) return Fail();
+  NoteEntryChange(disk, EntryChange::kAdded);
+  return true;
 }
 
 bool SystemRemoveEmptyFolder(const char* path) {
-  return rmdir(DiskPath(path).c_str()) == 0 ? true : Fail();
+  std::string disk = DiskPath(path);
+  if (rmdir(disk.c_str()) != 0) return Fail();
+  NoteEntryChange(disk, EntryChange::kFolderRemoved);
+  return true;
 }
 
 namespace {
@@ -332,10 +460,17 @@ bool RemoveTree(const std::string& diskFolder, bool removeSelf) {
 
 }  // namespace
 
-bool SystemRemoveFolderContents(const char* path) { return RemoveTree(DiskPath(path), false); }
+bool SystemRemoveFolderContents(const char* path) {
+  bool ok = RemoveTree(DiskPath(path), false);
+  NoteEntryChange(std::string(), EntryChange::kFolderRemoved);
+  return ok;
+}
 
 bool SystemRemoveFileAt(const char* path) {
-  return unlink(DiskPath(path).c_str()) == 0 ? true : Fail();
+  std::string disk = DiskPath(path);
+  if (unlink(disk.c_str()) != 0) return Fail();
+  NoteEntryChange(disk, EntryChange::kRemoved);
+  return true;
 }
 
 namespace {
@@ -359,12 +494,14 @@ bool SystemCopyFileReplace(const char* from, const char* to) {
   int in = open(DiskPath(from).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return Fail();
   // Truncated only once it is known not to be the source.
-  int out = open(DiskPath(to).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  std::string disk_to = DiskPath(to);
+  int out = open(disk_to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (out < 0) {
     Fail();
     close(in);
     return false;
   }
+  NoteEntryChange(disk_to, EntryChange::kAdded);
   struct stat in_stat;
   struct stat out_stat;
   bool ok = fstat(in, &in_stat) == 0 && fstat(out, &out_stat) == 0 ? true : Fail();
@@ -398,10 +535,16 @@ bool SystemMoveFileReplace(const char* from, const char* to) {
     t_last_error = EINVAL;
     return false;
   }
-  if (rename(disk_from.c_str(), disk_to.c_str()) == 0) return true;
+  if (rename(disk_from.c_str(), disk_to.c_str()) == 0) {
+    NoteEntryChange(disk_from, EntryChange::kRemoved);
+    NoteEntryChange(disk_to, EntryChange::kAdded);
+    return true;
+  }
   if (errno != EXDEV) return Fail();
   if (!SystemCopyFileReplace(from, to)) return false;
-  return unlink(disk_from.c_str()) == 0 ? true : Fail();
+  if (unlink(disk_from.c_str()) != 0) return Fail();
+  NoteEntryChange(disk_from, EntryChange::kRemoved);
+  return true;
 }
 
 bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
@@ -447,10 +590,11 @@ bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::str
     char name[32];
     snprintf(name, sizeof name, "%.3s%04X.tmp", prefix == nullptr ? "" : prefix, number);
     std::string candidate = base + name;
-    int fd =
-        open(DiskPath(candidate.c_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    std::string disk = DiskPath(candidate.c_str());
+    int fd = open(disk.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       close(fd);
+      NoteEntryChange(disk, EntryChange::kAdded);
       *path = candidate;
       return true;
     }

@@ -545,6 +545,10 @@ std::string FullPathName(const char* path) {
 
 bool MarkExecutable(const char*) { return true; }
 
+// The file system ignores the letter case itself: no listing to keep.
+FolderListingScope::FolderListingScope() = default;
+FolderListingScope::~FolderListingScope() = default;
+
 // --- Processes ---------------------------------------------------------------
 
 namespace {

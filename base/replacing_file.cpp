@@ -17,6 +17,7 @@ bool ReplacingFile::Write(const void* data, uint32_t length) {
 
 bool ReplacingFile::Commit(const char* destination) {
   // The copy must be on the device before it takes the destination's place.
+  if (!file_.IsOpen() && !file_.Open(tempPath_.c_str(), FileMode::kReadWrite)) return false;
   if (!file_.Flush() || !file_.Close()) return false;
   if (!MoveFileReplace(tempPath_.c_str(), destination)) return false;
   tempPath_.clear();

@@ -29,7 +29,8 @@ class ReplacingFile {
   // empty when no name could be made.
   bool Create(const char* folder, const char* prefix);
 
-  // The open temporary file.
+  // The open temporary file. A writer that opens the file by name itself
+  // (tempPath()) closes it here first; Commit opens it again to flush it.
   File* file() { return &file_; }
   const std::string& tempPath() const { return tempPath_; }
 
@@ -37,6 +38,7 @@ class ReplacingFile {
   bool Write(const void* data, uint32_t length);
 
   // Flushes and closes the temporary file, then moves it over `destination`.
+  // A temporary file that is no longer open is opened again for the flush.
   bool Commit(const char* destination);
 
   // Closes and deletes the temporary file unless it was committed.

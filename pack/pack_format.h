@@ -45,9 +45,13 @@ constexpr uint32_t kSlotBlockIndexMask = 0x3FFFFFFFu;
 constexpr uint32_t kBlockInUse = 0x80000000u;
 constexpr uint32_t kBlockTypeMask = 0xFFu;
 
-// The list file's name and the longest entry line it may hold.
+// The list file's name, and the length Verify reads each of its lines with.
 constexpr const char* kPackListFileName = "(list)";
 constexpr uint32_t kPackListLineCapacity = 1039;
+// The longest line a writer may put in a list file, LF not counted. A line
+// of kPackListLineCapacity bytes fills the read before its LF is seen, so
+// Verify would take the LF for an empty line of its own.
+constexpr uint32_t kPackListMaxLineLength = kPackListLineCapacity - 1;
 
 // Files of at most this content size are read whole when a stream opens.
 constexpr uint32_t kPackWholeLoadLimit = 512000;

@@ -45,9 +45,14 @@ bool ListPackSlots(const PackArchive& archive, std::vector<PackSlotInfo>* slots)
 }
 
 int32_t FindPackSlot(const PackArchive& archive, const char* name) {
+  if (name == nullptr) return -1;
+  return FindPackSlotOfKey(archive, NormalizeName(std::string(name)));
+}
+
+int32_t FindPackSlotOfKey(const PackArchive& archive, const std::string& key) {
   const auto* impl = dynamic_cast<const PackArchiveImpl*>(&archive);
-  if (impl == nullptr || name == nullptr) return -1;
-  return impl->slots().FindSlot(NormalizeName(std::string(name)));
+  if (impl == nullptr) return -1;
+  return impl->slots().FindSlot(key);
 }
 
 PackFileStream* OpenPackSlot(PackArchive& archive, uint32_t slot) {

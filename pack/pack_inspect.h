@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "pack/pack_archive.h"
@@ -28,6 +29,8 @@ bool ListPackSlots(const PackArchive& archive, std::vector<PackSlotInfo>* slots)
 
 // The in-use slot of `name` (normalised as the archive does), or -1.
 int32_t FindPackSlot(const PackArchive& archive, const char* name);
+// The same for a key, a name normalised already (as PackListFile keys are).
+int32_t FindPackSlotOfKey(const PackArchive& archive, const std::string& key);
 
 // A stream over the file stored in in-use `slot`, for files whose name is
 // not known; the same as OpenFile's stream otherwise (release it with

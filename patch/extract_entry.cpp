@@ -72,8 +72,10 @@ bool ExtractToMemory(const PatchContainer* container, ZipEntryReader* entry, uin
       return false;
     }
   }
-  // The data is read over the front; what follows it must read as zeros.
-  memset(buffer.data() + length, 0, buffer.size() - static_cast<size_t>(length));
+  // The data is read over the front and followed by zeros up to the next
+  // multiple of 4, so that it reads as a zero-terminated text; the rest of
+  // the buffer is never looked at.
+  memset(buffer.data() + length, 0, need - static_cast<size_t>(length));
   if (length > 0) {
     if (!entry->Rewind()) return ReportZipError(container);
     uint64_t done = 0;

@@ -12,6 +12,7 @@
 #include "base/path.h"
 #include "base/platform.h"
 #include "base/strings.h"
+#include "pack/pack_list_file.h"
 #include "patch/control_list.h"
 #include "patch/patch_format.h"
 #include "patch/zip_writer.h"
@@ -68,6 +69,48 @@ bool EncodeForPack(int32_t compressType, std::string* data) {
   return true;
 }
 
+// The file that holds the data of a line's write.
+std::string DataPath(const PackageLine& line, const char* root, const PackageData& source) {
+  if (!source.path.empty()) return source.path;
+  return JoinPath(root,
+                  line.packName.empty() ? line.fileName : JoinPath(line.packName, line.fileName));
+}
+
+// The checks that keep a package from failing part way through an apply,
+// before anything is written: a list file it stores in a pack archive must
+// read back in Verify, and in a packed package (whose pack-bound data the
+// updater encodes) every file of type 2 or 3 must be one its codec accepts,
+// since LZMA, for one, refuses small inputs it cannot shrink.
+bool CheckPackBoundData(const std::vector<PackageLine>& lines, const char* root, PatchKind kind,
+                        const std::vector<PackageData>* data,
+                        const std::map<std::string, size_t>& lastWrite) {
+  std::string refused;
+  size_t refusals = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const PackageLine& line = lines[i];
+    if (line.op != ENTRY_OP_WRITE || line.packName.empty()) continue;
+    if (lastWrite.at(NormalizeName(ContainerName(line))) != i) continue;
+    const PackageData source = data != nullptr ? (*data)[i] : PackageData();
+    // Bytes taken over in their stored form are the pack archive's already.
+    bool isList = NormalizeName(line.fileName) == kPackListFileName &&
+                  (!source.storedForm || line.compressType == COMPRESS_NONE);
+    bool encodedAtApply = kind == PATCH_KIND_PACKED && !source.storedForm &&
+                          (line.compressType == COMPRESS_LZO || line.compressType == COMPRESS_LZMA);
+    if (!isList && !encodedAtApply) continue;
+    std::string bytes;
+    if (!ReadWholeFile(DataPath(line, root, source), &bytes)) return false;
+    if (isList && !CheckPackListText(bytes)) return false;
+    if (encodedAtApply && !EncodeForPack(line.compressType, &bytes)) {
+      refused += (refusals++ == 0 ? "" : ", ") + JoinPath(line.packName, line.fileName) + " (" +
+                 LastErrorMessage() + ")";
+    }
+  }
+  if (refusals == 0) return true;
+  ReportError(ERR_CODEC, "%zu pack-bound files the updater could not encode: %s", refusals,
+              refused.c_str());
+  return false;
+}
+
 }  // namespace
 
 std::string FormatControlLine(const PackageLine& line, uint32_t contentSize) {
@@ -108,6 +151,12 @@ bool ReadPackageList(const char* path, std::vector<PackageLine>* lines) {
 
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
                        PatchKind kind, const std::vector<PackageData>* data) {
+  return BuildPatchPackage(lines, root, output, kind, data, kPackedZipMethod);
+}
+
+bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
+                       PatchKind kind, const std::vector<PackageData>* data,
+                       ZipMethod packedMethod) {
   if (root == nullptr || output == nullptr || output[0] == '\0' ||
       (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED) ||
       (data != nullptr && data->size() != lines.size())) {
@@ -120,8 +169,12 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
     if (lines[i].op == ENTRY_OP_WRITE) lastWrite[NormalizeName(ContainerName(lines[i]))] = i;
   }
 
+  if (!CheckPackBoundData(lines, root, kind, data, lastWrite)) return false;
+
   ZipWriter zip;
-  if (!zip.Open(output)) return false;
+  if (!zip.Open(output, kind == PATCH_KIND_PACKED ? packedMethod : ZipMethod::kDeflate)) {
+    return false;
+  }
   std::string controlList;
   std::vector<std::pair<std::string, std::string>> dataFiles;  // container name, path
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -139,10 +192,7 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
         ReportError(ERR_INVALID, "");  // only a masked package carries stored bytes
         return false;
       }
-      std::string path =
-          !source.path.empty()
-              ? source.path
-              : JoinPath(root, packBound ? JoinPath(line.packName, line.fileName) : line.fileName);
+      std::string path = DataPath(line, root, source);
       File file;
       uint64_t size = 0;
       if (!OpenDataFile(path, &file, &size)) return false;

@@ -220,6 +220,9 @@ bool PatchPackageImpl::ApplyPackage(const char* installDir, const char* packExte
     ReportError(ERR_INVALID, "");
     return false;
   }
+  // Thousands of new files in one folder would each read that folder again
+  // to look for the name in another letter case.
+  FolderListingScope listings;
   // Running out of memory anywhere ends the apply like any other failure:
   // reported, the archive closed, never an exception to the caller.
   std::vector<PlannedStep> steps;

@@ -10,11 +10,17 @@
 //
 // Threads: the handler tables are process-wide and unguarded; a directory and
 // its entries are used by one thread.
+//
+// Failures are not reported through base/error.h here: callers turn the
+// library's error number (ErrorNumber) into ERR_ZIP, "ziperr=%d".
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace qlmr {
 
@@ -65,8 +71,18 @@ class ZipEntryReader {
   virtual uint64_t Tell() = 0;
 };
 
+// The form of a name that lookups compare: ASCII letters lower-cased and
+// backslashes made slashes, byte by byte (the bytes of a double-byte
+// character are not told apart, as the zip library does not tell them
+// apart either).
+std::string ZipLookupKey(const std::string& name);
+
 // An open zip archive. Closing it (destruction) closes nothing that an
 // entry reader still needs: entries must be destroyed first.
+//
+// Lookups go through an index of the directory made on the first lookup,
+// so that opening one entry of a container of many costs no scan of its
+// directory; a backend only lists its entries and opens one by position.
 class ZipDirectory {
  public:
   // Opens the archive in `path` (a system name) through `handlers`. On
@@ -75,12 +91,25 @@ class ZipDirectory {
                                             int* zipError);
 
   virtual ~ZipDirectory() = default;
-  // Opens the entry whose name equals `name` ignoring ASCII case; `name`
-  // uses slashes. Only entries inside the archive are found. Null, without
-  // any report, when there is no such entry.
-  virtual std::unique_ptr<ZipEntryReader> OpenEntry(const char* name) = 0;
+  // Opens the entry whose name has the same ZipLookupKey as `name`, the
+  // first in directory order when several have. Only entries inside the
+  // archive are found. Null, without any report, when there is no such
+  // entry or the backend cannot open it (see ErrorNumber).
+  std::unique_ptr<ZipEntryReader> OpenEntry(const char* name);
   // The library's error number of the last failure on this directory.
   virtual int ErrorNumber() const = 0;
+
+ protected:
+  // The name of every entry, as stored, in directory order. Called once, by
+  // the first lookup; false when the directory cannot be listed (no entry
+  // is then found).
+  virtual bool ListEntryNames(std::vector<std::string>* names) = 0;
+  // Opens the entry at `position` of ListEntryNames' order; null on failure.
+  virtual std::unique_ptr<ZipEntryReader> OpenEntryAt(size_t position) = 0;
+
+ private:
+  bool indexed_ = false;
+  std::unordered_map<std::string, size_t> index_;  // ZipLookupKey -> position
 };
 
 }  // namespace qlmr

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/platform.h"
 #include "patch/zip_reader.h"
@@ -145,14 +146,27 @@ class LibzipDirectory : public ZipDirectory {
   explicit LibzipDirectory(zip_t* archive) : archive_(archive) {}
   ~LibzipDirectory() override { zip_discard(archive_); }
 
-  std::unique_ptr<ZipEntryReader> OpenEntry(const char* name) override {
-    zip_int64_t index = zip_name_locate(archive_, name, ZIP_FL_NOCASE | ZIP_FL_ENC_RAW);
-    if (index < 0) return nullptr;
-    zip_file_t* file = zip_fopen_index(archive_, static_cast<zip_uint64_t>(index), 0);
-    if (file == nullptr) return nullptr;
-    return std::make_unique<LibzipEntryReader>(archive_, static_cast<zip_uint64_t>(index), file);
-  }
   int ErrorNumber() const override { return zip_error_code_zip(zip_get_error(archive_)); }
+
+ protected:
+  bool ListEntryNames(std::vector<std::string>* names) override {
+    zip_int64_t count = zip_get_num_entries(archive_, 0);
+    if (count < 0) return false;
+    names->reserve(static_cast<size_t>(count));
+    for (zip_int64_t i = 0; i < count; ++i) {
+      // Raw bytes: names are CP936 and must not be recoded.
+      const char* name = zip_get_name(archive_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+      if (name == nullptr) return false;
+      names->emplace_back(name);
+    }
+    return true;
+  }
+
+  std::unique_ptr<ZipEntryReader> OpenEntryAt(size_t position) override {
+    zip_file_t* file = zip_fopen_index(archive_, position, 0);
+    if (file == nullptr) return nullptr;
+    return std::make_unique<LibzipEntryReader>(archive_, position, file);
+  }
 
  private:
   zip_t* archive_;

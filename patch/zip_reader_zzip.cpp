@@ -1,10 +1,15 @@
 // The zip reader over zziplib. zziplib reads the container through a table of
 // file handlers; the inverted and masked forms get copies of its default
-// table whose read handler undoes the form by file position.
+// table whose read handler undoes the form by file position. Entries are
+// opened at their directory record (zzip/lib.h, the header zziplib keeps for
+// extensions, gives the record list), so an open does not walk the list.
+#include <zzip/lib.h>
 #include <zzip/plugin.h>
 #include <zzip/zzip.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "base/platform.h"
 #include "patch/zip_reader.h"
@@ -62,15 +67,11 @@ ZzipReadHandlers& HandlersOf(ZipByteForm form) {
 
 class ZzipEntryReader : public ZipEntryReader {
  public:
-  ZzipEntryReader(ZZIP_DIR* dir, ZZIP_FILE* file, std::string name)
-      : dir_(dir), file_(file), name_(std::move(name)) {}
+  ZzipEntryReader(ZZIP_FILE* file, uint64_t size) : file_(file), size_(size) {}
   ~ZzipEntryReader() override { zzip_file_close(file_); }
 
   bool Size(uint64_t* size) override {
-    ZZIP_STAT stat;
-    if (zzip_dir_stat(dir_, name_.c_str(), &stat, ZZIP_CASELESS) != 0) return false;
-    // zziplib keeps sizes in an int; entries up to 4 GiB come back negative.
-    *size = static_cast<uint32_t>(stat.st_size);
+    *size = size_;
     return true;
   }
   bool Rewind() override { return zzip_seek(file_, 0, SEEK_SET) == 0; }
@@ -84,9 +85,8 @@ class ZzipEntryReader : public ZipEntryReader {
   }
 
  private:
-  ZZIP_DIR* dir_;
   ZZIP_FILE* file_;
-  std::string name_;
+  uint64_t size_;
 };
 
 class ZzipDirectory : public ZipDirectory {
@@ -94,15 +94,37 @@ class ZzipDirectory : public ZipDirectory {
   explicit ZzipDirectory(ZZIP_DIR* dir) : dir_(dir) {}
   ~ZzipDirectory() override { zzip_dir_close(dir_); }
 
-  std::unique_ptr<ZipEntryReader> OpenEntry(const char* name) override {
-    ZZIP_FILE* file = zzip_file_open(dir_, name, ZZIP_CASELESS);
-    if (file == nullptr) return nullptr;
-    return std::make_unique<ZzipEntryReader>(dir_, file, name);
-  }
   int ErrorNumber() const override { return zzip_error(dir_); }
+
+ protected:
+  bool ListEntryNames(std::vector<std::string>* names) override {
+    // The records zziplib made of the central directory, each giving the
+    // distance to the next; 0 ends the list.
+    for (zzip_dir_hdr* record = dir_->hdr0; record != nullptr;) {
+      records_.push_back(record);
+      names->emplace_back(record->d_name, record->d_namlen);
+      if (record->d_reclen == 0) break;
+      record = reinterpret_cast<zzip_dir_hdr*>(reinterpret_cast<char*>(record) + record->d_reclen);
+    }
+    return true;
+  }
+
+  std::unique_ptr<ZipEntryReader> OpenEntryAt(size_t position) override {
+    zzip_dir_hdr* record = records_[position];
+    // zziplib opens by name only, comparing from the first record on;
+    // starting it at the wanted record makes the open one compare instead of
+    // a walk over the directory.
+    zzip_dir_hdr* first = dir_->hdr0;
+    dir_->hdr0 = record;
+    ZZIP_FILE* file = zzip_file_open(dir_, record->d_name, ZZIP_CASELESS);
+    dir_->hdr0 = first;
+    if (file == nullptr) return nullptr;
+    return std::make_unique<ZzipEntryReader>(file, record->d_usize);
+  }
 
  private:
   ZZIP_DIR* dir_;
+  std::vector<zzip_dir_hdr*> records_;  // in directory order
 };
 
 }  // namespace

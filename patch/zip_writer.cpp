@@ -20,7 +20,8 @@ ZipWriter::~ZipWriter() {
   if (zip_ != nullptr) zip_discard(zip_);
 }
 
-bool ZipWriter::Open(const char* output) {
+bool ZipWriter::Open(const char* output, ZipMethod method) {
+  method_ = method;
   int error = 0;
   zip_ = zip_open(RuntimeFileName(output).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
   if (zip_ == nullptr) return ReportZipError(error);
@@ -51,7 +52,8 @@ bool ZipWriter::Add(const std::string& name, zip_source_t* source) {
     zip_source_free(source);
     return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
   }
-  if (zip_set_file_compression(zip_, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 0) != 0) {
+  zip_int32_t zipMethod = method_ == ZipMethod::kStore ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
+  if (zip_set_file_compression(zip_, static_cast<zip_uint64_t>(index), zipMethod, 0) != 0) {
     return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
   }
   return true;

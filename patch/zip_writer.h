@@ -1,4 +1,4 @@
-// Writing zip containers with libzip (deflate): the release team's side of
+// Writing zip containers with libzip: the release team's side of
 // the container. Failures are reported through base/error.h as code 14
 // "ziperr=%d" with libzip's error number, and return false.
 #pragma once
@@ -14,6 +14,12 @@ typedef struct zip_source zip_source_t;
 
 namespace qlmr {
 
+// How the writer puts members in the archive.
+enum class ZipMethod {
+  kDeflate,  // compressed with deflate
+  kStore,    // as they are
+};
+
 // A zip archive being written. Buffers handed to it must live until Close,
 // so the writer keeps them. Destroying an unclosed writer discards the file.
 class ZipWriter {
@@ -23,9 +29,10 @@ class ZipWriter {
   ZipWriter(const ZipWriter&) = delete;
   ZipWriter& operator=(const ZipWriter&) = delete;
 
-  // Starts a new archive at `output` (a system name), replacing a file.
-  bool Open(const char* output);
-  // Adds a deflated member `name` (stored as its bytes, CP936 allowed) with
+  // Starts a new archive at `output` (a system name), replacing a file,
+  // whose members are written with `method`.
+  bool Open(const char* output, ZipMethod method = ZipMethod::kDeflate);
+  // Adds a member `name` (stored as its bytes, CP936 allowed) with
   // `data`, or with the content of the file `path`, read at Close. A later
   // member of the same name replaces an earlier one.
   bool AddBuffer(const std::string& name, std::string data);
@@ -37,6 +44,7 @@ class ZipWriter {
   bool Add(const std::string& name, zip_source_t* source);
 
   zip_t* zip_ = nullptr;
+  ZipMethod method_ = ZipMethod::kDeflate;
   std::deque<std::string> buffers_;
 };
 

@@ -50,6 +50,8 @@ int PrintLastError() {
   return kExitFailure;
 }
 
+std::string TerminalText(const std::string& text) { return Cp936ToUtf8(text); }
+
 std::string JsonString(const std::string& text) {
   std::string json = "\"";
   for (char c : Cp936ToUtf8(text)) {
@@ -69,7 +71,7 @@ std::string JsonString(const std::string& text) {
 }
 
 ProgressBar::ProgressBar(const std::string& label, uint64_t total)
-    : label_(label), total_(total), enabled_(StderrIsTerminal() && total > 0) {
+    : label_(label), total_(total), enabled_(total > 1 && StderrIsTerminal()) {
   Draw();
 }
 

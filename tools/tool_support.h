@@ -41,11 +41,16 @@ class Arguments {
 // and returns kExitFailure.
 int PrintLastError();
 
+// `text` in the system's code page 936 as the tools' terminal shows it
+// (UTF-8); bytes that do not convert are kept.
+std::string TerminalText(const std::string& text);
+
 // `text` (the system's code page 936) as a quoted JSON string in UTF-8.
 std::string JsonString(const std::string& text);
 
-// A one-line progress bar on stderr, drawn only when stderr is a terminal,
-// so that scripts and tests see clean output. Use from one thread.
+// A one-line progress bar on stderr, drawn only when stderr is a terminal
+// and there is more than one step, so that scripts, tests and one-file
+// commands see clean output. Use from one thread.
 class ProgressBar {
  public:
   ProgressBar(const std::string& label, uint64_t total);

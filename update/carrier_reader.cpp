@@ -1,6 +1,6 @@
 #include <cstring>
-#include <memory>
 
+#include "base/file_util.h"
 #include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
@@ -9,9 +9,6 @@
 
 namespace qlmr {
 namespace {
-
-// Large enough that a patch of some hundred megabytes copies quickly.
-constexpr uint32_t kCopyChunk = 1u << 16;
 
 // One length-prefixed text of the block at the current position.
 bool ReadCarrierText(File* file, std::string* text) {
@@ -64,14 +61,9 @@ bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,
 
   File target;
   if (!target.Open(patch->patchPath.c_str(), FileMode::kCreate)) return false;
-  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kCopyChunk]);
-  for (;;) {
-    uint32_t got = 0;
-    if (!source.Read(chunk.get(), kCopyChunk, &got)) return false;
-    if (got == 0) break;
-    // A patch file that lost bytes would fail later with a misleading text.
-    if (!target.Write(chunk.get(), got)) return false;
-  }
+  // A patch file that lost bytes would fail later with a misleading text.
+  uint64_t copied = 0;
+  if (!AppendFileContent(&source, &target, &copied)) return false;
   return target.Close();
 }
 

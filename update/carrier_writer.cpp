@@ -2,6 +2,7 @@
 #include <memory>
 
 #include "base/error.h"
+#include "base/file_util.h"
 #include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
@@ -12,7 +13,8 @@
 namespace qlmr {
 namespace {
 
-constexpr uint32_t kCopyChunk = 1u << 16;
+// The zero padding up to the carrier offset is written in pieces of this size.
+constexpr uint32_t kPaddingChunk = 1u << 16;
 
 bool CheckVersionText(const char* text) {
   size_t length = strlen(text);
@@ -21,25 +23,6 @@ bool CheckVersionText(const char* text) {
     return false;
   }
   return true;
-}
-
-// Appends all of `source` to `target`; `*copied` receives the byte count.
-bool AppendFile(File* source, File* target, uint64_t* copied) {
-  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kCopyChunk]);
-  *copied = 0;
-  for (;;) {
-    uint32_t got = 0;
-    if (!source->Read(chunk.get(), kCopyChunk, &got)) {
-      ReportError(ERR_READ, "WinErr=%d", LastSystemError());
-      return false;
-    }
-    if (got == 0) return true;
-    if (!target->Write(chunk.get(), got)) {
-      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-      return false;
-    }
-    *copied += got;
-  }
 }
 
 bool WriteBytes(File* target, const void* data, uint32_t length) {
@@ -66,14 +49,14 @@ bool OpenOrReport(File* file, const char* path, FileMode mode) {
 bool WriteCarrierFile(File* updater, const char* updaterPath, const char* fromText,
                       const char* toText, const char* patchPath, File* target, uint64_t offset) {
   uint64_t updater_size = 0;
-  if (!AppendFile(updater, target, &updater_size)) return false;
+  if (!AppendFileContent(updater, target, &updater_size)) return false;
   if (updater_size > offset) {  // it grew since its size was checked
     ReportError(ERR_INVALID, "File=%s(too large)", updaterPath);
     return false;
   }
-  std::unique_ptr<uint8_t[]> zeros(new uint8_t[kCopyChunk]());
+  std::unique_ptr<uint8_t[]> zeros(new uint8_t[kPaddingChunk]());
   for (uint64_t left = offset - updater_size; left > 0;) {
-    uint32_t n = static_cast<uint32_t>(left < kCopyChunk ? left : kCopyChunk);
+    uint32_t n = static_cast<uint32_t>(left < kPaddingChunk ? left : kPaddingChunk);
     if (!WriteBytes(target, zeros.get(), n)) return false;
     left -= n;
   }
@@ -81,7 +64,7 @@ bool WriteCarrierFile(File* updater, const char* updaterPath, const char* fromTe
   File patch;
   if (!OpenOrReport(&patch, patchPath, FileMode::kRead)) return false;
   uint64_t patch_size = 0;
-  return AppendFile(&patch, target, &patch_size);
+  return AppendFileContent(&patch, target, &patch_size);
 }
 
 }  // namespace

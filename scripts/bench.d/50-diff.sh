@@ -1,7 +1,7 @@
 # qlmr-patchkit diff's work on two installations of 10,000 loose files and
 # 4 archives of 5,000 stored files (DiffInstallations and WritePatch with its
-# self-check) against reading and hashing both trees once. The pair's patch
-# sizes go to stderr.
+# self-check, and the comparison alone) against reading and hashing both
+# trees once. The pair's patch sizes go to stderr.
 #
 # Both trees and the scratch folders live in a RAM file system when there is
 # one: the self-check applies the patch with the updater's own code, which
@@ -12,6 +12,9 @@ ram=/dev/shm
 if [ -d "$ram" ] && [ -w "$ram" ]; then
   (export TMPDIR=$ram; run_bench qlmr_diff_bench)
   ratio diff_vs_hash "$out/qlmr_diff_bench.json" BM_DiffAndWritePatch/iterations:1/real_time \
+    BM_HashBothTrees/iterations:1/real_time
+  # The comparison without writing and self-checking the patch.
+  ratio diff_only_vs_hash "$out/qlmr_diff_bench.json" BM_DiffOnly/iterations:1/real_time \
     BM_HashBothTrees/iterations:1/real_time
   mv "$out/qlmr_diff_bench.json" "$out/qlmr_diff_bench_ram.json"
 fi

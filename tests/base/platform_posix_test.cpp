@@ -51,5 +51,49 @@ TEST(PosixNamesTest, ExistingComponentsMatchInAnyCaseNewOnesAreCreatedAsGiven) {
   EXPECT_EQ(names, (std::vector<std::string>{"New.txt", "Old.TXT"}));
 }
 
+// Within a listing scope each folder is read once; what this process adds,
+// removes or renames through the platform layer keeps the kept listings
+// right, and a folder reached by another spelling shares its listing.
+TEST(PosixNamesTest, AListingScopeFollowsThisProcessesOwnChanges) {
+  TempDir dir;
+  WriteFileOrDie(dir.Join("Data\\Old.TXT"), "old");
+  {
+    FolderListingScope scope;
+    EXPECT_EQ(ReadFileOrEmpty(dir.Join("DATA\\old.txt")), "old");  // reads the folder
+
+    WriteFileOrDie(dir.Join("data\\New.txt"), "new");
+    EXPECT_EQ(ReadFileOrEmpty(dir.Join("Data\\NEW.TXT")), "new") << "an added file is listed";
+    WriteFileOrDie(dir.Join("DATA\\new.TXT"), "newer");
+    EXPECT_EQ(ReadFileOrEmpty(dir.Join("data\\New.txt")), "newer") << "replaced, not doubled";
+
+    ASSERT_TRUE(RemoveFileAt(dir.Join("data\\NEW.txt").c_str()));
+    EXPECT_FALSE(PathExists(dir.Join("Data\\new.txt").c_str())) << "a removed file is unlisted";
+    WriteFileOrDie(dir.Join("data\\nEw.txt"), "again");
+
+    ASSERT_TRUE(
+        MoveFileReplace(dir.Join("data\\old.txt").c_str(), dir.Join("data\\Moved.txt").c_str()));
+    EXPECT_FALSE(PathExists(dir.Join("Data\\OLD.TXT").c_str()));
+    EXPECT_EQ(ReadFileOrEmpty(dir.Join("Data\\.\\MOVED.TXT")), "old");
+
+    ASSERT_TRUE(MakeFolder(dir.Join("data\\Sub").c_str()));
+    WriteFileOrDie(dir.Join("DATA\\SUB\\f"), "in sub");
+    EXPECT_EQ(ReadFileOrEmpty(dir.Join("data\\sub\\F")), "in sub");
+
+    // A file made behind the layer's back (as another process would) is
+    // not seen under another letter case while the scope lasts.
+    FILE* behind = fopen((MapNameToDisk(dir.Join("Data").c_str()) + "/Hidden.txt").c_str(), "w");
+    ASSERT_NE(behind, nullptr);
+    fclose(behind);
+    EXPECT_FALSE(PathExists(dir.Join("data\\hidden.txt").c_str()));
+  }
+  EXPECT_TRUE(PathExists(dir.Join("data\\hidden.txt").c_str())) << "the scope's listings are gone";
+  std::vector<FolderEntry> entries;
+  ASSERT_TRUE(ListFolder(dir.Join("Data").c_str(), &entries));
+  std::vector<std::string> names;
+  for (const FolderEntry& e : entries) names.push_back(e.name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Hidden.txt", "Moved.txt", "Sub", "nEw.txt"}));
+}
+
 }  // namespace
 }  // namespace qlmr

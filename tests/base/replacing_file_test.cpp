@@ -66,6 +66,23 @@ TEST(ReplacingFileTest, AFailedCommitKeepsTheDestinationAndDropsTheCopy) {
   EXPECT_EQ(EntriesIn(dir.path()), 1u);
 }
 
+// Writers that open files by name fill the temporary file themselves.
+TEST(ReplacingFileTest, AFileFilledByNameIsCommittedWhole) {
+  TempDir dir;
+  std::string target = dir.Join("t.bin");
+  WriteFileOrDie(target, "old");
+  {
+    ReplacingFile file;
+    ASSERT_TRUE(file.Create(dir.path().c_str(), "qrt"));
+    file.file()->Close();
+    WriteFileOrDie(file.tempPath(), "written by name");
+    EXPECT_EQ(ReadFileOrEmpty(target), "old");
+    ASSERT_TRUE(file.Commit(target.c_str()));
+  }
+  EXPECT_EQ(ReadFileOrEmpty(target), "written by name");
+  EXPECT_EQ(EntriesIn(dir.path()), 1u);
+}
+
 TEST(ReplacingFileTest, CreateInAMissingFolderFailsWithoutAName) {
   TempDir dir;
   ReplacingFile file;

@@ -9,7 +9,6 @@
 #include "base/platform.h"
 #include "pack/pack_format.h"
 #include "tests/support/test_util.h"
-#include "tools/pak/list_file.h"
 
 namespace qlmr {
 namespace {
@@ -48,9 +47,13 @@ class PakToolTest : public ::testing::Test {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileOrEmpty(out),
             ReadFileOrEmpty(err)};
   }
-  std::string Line(const std::string& name, const std::string& content, int type = 0) {
-    return name + "\t" + std::to_string(content.size()) + "\t" + std::to_string(content.size()) +
-           "\t" + std::to_string(type) + "\t" + CrcHex(content) + "\n";
+  // The `ls` row of a file stored as is; `listed` says whether its CRC comes
+  // from the list file.
+  std::string Line(const std::string& name, const std::string& content, bool listed = true) {
+    char row[64];
+    snprintf(row, sizeof row, "%10zu %10zu %4d %-8s ", content.size(), content.size(), 0,
+             listed ? CrcHex(content).c_str() : "-");
+    return row + name + "\n";
   }
   TempDir dir_;
 };
@@ -71,16 +74,17 @@ TEST_F(PakToolTest, FillListReadAndVerify) {
   ASSERT_EQ(tree.exitCode, 0) << tree.err;
   EXPECT_EQ(tree.err, "") << "no progress bar without a terminal";
 
-  // Slot order: "sub/b.bin", "data/one.txt", "a.txt", then "(list)".
-  std::string list = "qlmr-pak list\n3\nData\\One.txt|00000006|" + CrcHex(one) +
-                     "\nSub\\B.bin|00011170|" + CrcHex(big) + "\na.txt|00000001|" + CrcHex("a") +
-                     "\n";
-  std::string expected_ls;
+  // The list in key order; the listing in slot order: "sub/b.bin",
+  // "data/one.txt", "a.txt", then "(list)".
+  std::string list = "qlmr-pak list\n3\na.txt|00000001|" + CrcHex("a") +
+                     "\nData\\One.txt|00000006|" + CrcHex(one) + "\nSub\\B.bin|00011170|" +
+                     CrcHex(big) + "\n";
   std::map<uint32_t, std::string> by_slot = {
       {PackNameHash(3, "data/one.txt") % kPackHashSlotCount, Line("Data\\One.txt", one)},
       {PackNameHash(3, "sub/b.bin") % kPackHashSlotCount, Line("Sub\\B.bin", big)},
       {PackNameHash(3, "a.txt") % kPackHashSlotCount, Line("a.txt", "a")},
-      {32636, Line("(list)", list)}};
+      {32636, Line("(list)", list, false)}};
+  std::string expected_ls = "   content     stored type crc      name\n";
   for (const auto& line : by_slot) expected_ls += line.second;
   ToolRun ls = Pak("ls x.pak");
   EXPECT_EQ(ls.exitCode, 0);
@@ -109,7 +113,7 @@ TEST_F(PakToolTest, FillListReadAndVerify) {
 
   ToolRun info = Pak("info x.pak");
   EXPECT_NE(info.out.find("writeFlag\t0\nhashTableOffset\t40\n"), std::string::npos) << info.out;
-  EXPECT_NE(info.out.find("files\t4\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find("files\t4\nlisted\t3\n"), std::string::npos) << info.out;
 }
 
 TEST_F(PakToolTest, CompressedTypesAreEncodedListedAndDecoded) {
@@ -123,14 +127,16 @@ TEST_F(PakToolTest, CompressedTypesAreEncodedListedAndDecoded) {
     ASSERT_EQ(add.exitCode, 0) << add.err;
     EXPECT_EQ(Pak("cat x.pak " + name).out, text) << type;
   }
-  ToolRun ls = Pak("ls x.pak");
+  ToolRun ls = Pak("ls --check x.pak");
+  EXPECT_EQ(ls.exitCode, 0) << ls.err;
   for (int type = 1; type <= 3; ++type) {
-    size_t at = ls.out.find("t" + std::to_string(type) + "\t" + std::to_string(text.size()) + "\t");
-    ASSERT_NE(at, std::string::npos) << ls.out;
-    std::string line = ls.out.substr(at, ls.out.find('\n', at) - at);
+    size_t end = ls.out.find(" ok       t" + std::to_string(type) + "\n");
+    ASSERT_NE(end, std::string::npos) << ls.out;
+    size_t at = ls.out.rfind('\n', end) + 1;
     unsigned content = 0, stored = 0, shown_type = 0;
     char crc[9] = {};
-    ASSERT_EQ(sscanf(line.c_str(), "%*s\t%u\t%u\t%u\t%8s", &content, &stored, &shown_type, crc), 4);
+    ASSERT_EQ(sscanf(ls.out.c_str() + at, "%u %u %u %8s", &content, &stored, &shown_type, crc), 4);
+    EXPECT_EQ(content, text.size());
     EXPECT_EQ(shown_type, static_cast<unsigned>(type));
     EXPECT_EQ(crc, CrcHex(text)) << "the CRC of the decoded content";
     if (type == 1) {
@@ -170,7 +176,7 @@ TEST_F(PakToolTest, WithoutTheListUnlistedFilesShowAsSlots) {
   char name[40];
   snprintf(name, sizeof name, "#%u/%08X/%08X", PackNameHash(3, "hidden") % kPackHashSlotCount,
            PackNameHash(1, "hidden"), PackNameHash(2, "hidden"));
-  EXPECT_NE(Pak("ls x.pak").out.find(Line(name, "x")), std::string::npos);
+  EXPECT_NE(Pak("ls x.pak").out.find(Line(name, "x", false)), std::string::npos);
   ToolRun verify = Pak("verify x.pak");
   EXPECT_EQ(verify.exitCode, 1);
   EXPECT_EQ(verify.err.rfind("error 2: unref hashnode(", 0), 0u) << verify.err;
@@ -201,6 +207,18 @@ TEST_F(PakToolTest, ExtractWritesNoNameThatLeavesItsFolderOrIsNoFileOnWindows) {
   EXPECT_FALSE(PathExists(dir_.Join("escape").c_str()));
 }
 
+TEST_F(PakToolTest, ExtractNeverWritesOverTheArchiveItReads) {
+  WriteFileOrDie(dir_.Join("f"), "x");
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+  ASSERT_EQ(Pak("add x.pak 'X.PAK=f'").exitCode, 0);
+  std::string before = ReadFileOrEmpty(dir_.Join("x.pak"));
+  ToolRun extract = Pak("extract x.pak .");
+  EXPECT_EQ(extract.exitCode, 1);
+  EXPECT_EQ(extract.err, "error 10: name=X.PAK (the archive itself)\n");
+  EXPECT_TRUE(ReadFileOrEmpty(dir_.Join("x.pak")) == before) << "the archive changed";
+  EXPECT_EQ(Pak("verify x.pak").exitCode, 0);
+}
+
 TEST_F(PakToolTest, UsageAndFailures) {
   EXPECT_EQ(Pak("").exitCode, 2);
   EXPECT_EQ(Pak("frobnicate x.pak").exitCode, 2);
@@ -217,18 +235,66 @@ TEST_F(PakToolTest, UsageAndFailures) {
   EXPECT_EQ(Pak("verify x.pak").exitCode, 0) << "the refused add left a good archive";
 }
 
-TEST(ListFileTest, ParseReplaceAndFormat) {
-  tools::ListFile list;
-  list.Parse("Title kept\r\n9\r\nA\\B|0000000A|DEADBEEF\r\nbroken line\nc|1|2\n");
-  EXPECT_EQ(list.Format(), "Title kept\n2\nA\\B|0000000A|DEADBEEF\nc|00000001|00000002\n");
-  list.Put({"a/b", 5, 6});
-  EXPECT_TRUE(list.Remove("C"));
-  EXPECT_FALSE(list.Remove("c"));
-  EXPECT_EQ(list.Format(), "Title kept\n1\na/b|00000005|00000006\n");
-  EXPECT_FALSE(tools::IsListableName("a|b"));
-  EXPECT_FALSE(tools::IsListableName("\x81|"));  // a trail byte the verifier would split at
-  EXPECT_FALSE(tools::IsListableName(""));
-  EXPECT_TRUE(tools::IsListableName("\xB5\xD8\\a"));
+// Every source is checked before the archive changes, so a refusal leaves
+// the archive byte for byte as it was.
+TEST_F(PakToolTest, RefusedAddsLeaveTheArchiveUntouched) {
+  const std::string longest(1038 - 18, 'n');  // its list line fills 1,038 bytes
+  std::string text;
+  while (text.size() < 5000) text += "text that LZMA shrinks ";
+  WriteFileOrDie(dir_.Join("f"), "data");
+  WriteFileOrDie(dir_.Join("text"), text);
+  WriteFileOrDie(dir_.Join("noise"), RandomBytes(3, 200));  // LZMA's bound is too small for it
+  WriteFileOrDie(dir_.Join("tree\\a"), "a");
+  WriteFileOrDie(dir_.Join("tree\\b"), RandomBytes(3, 200));
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+  ASSERT_EQ(Pak("add x.pak old=f").exitCode, 0);
+  const std::string before = ReadFileOrEmpty(dir_.Join("x.pak"));
+  struct Case {
+    const char* what;
+    std::string args;
+    std::string error;  // the start of the message on stderr
+  } cases[] = {
+      {"a list line of 1,039 bytes", "add x.pak new=f " + longest + "n=f",
+       "error 10: its list line would be longer than 1038 bytes: name=nnnn"},
+      {"the list's own name", "add x.pak new=f '(LIST)=f'",
+       "error 10: the list file's own name: name=(LIST)\n"},
+      {"a missing second file", "add x.pak new=f other=missing", "error 3: File=missing, WinErr=2"},
+      {"data LZMA refuses", "add --type 3 x.pak new=text noise=noise",
+       "error 19: File=noise, LZMA compress["},
+      {"a tree with data LZMA refuses", "add-tree --type 3 x.pak tree", "error 19: File=tree"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ToolRun run = Pak(c.args);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err.rfind(c.error, 0), 0u) << run.err;
+    EXPECT_TRUE(ReadFileOrEmpty(dir_.Join("x.pak")) == before) << "the archive changed";
+  }
+  ToolRun fits = Pak("add x.pak " + longest + "=f");
+  EXPECT_EQ(fits.exitCode, 0) << fits.err;
+  EXPECT_EQ(Pak("verify x.pak").out, "ok: 2 files\n") << "a list line of 1,038 bytes verifies";
+}
+
+TEST_F(PakToolTest, CheckedListingFlagsFilesTheListMisdescribes) {
+  WriteFileOrDie(dir_.Join("f"), "data");
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+  ASSERT_EQ(Pak("add x.pak a=f b=f").exitCode, 0);
+  ToolRun good = Pak("ls --check x.pak");
+  EXPECT_EQ(good.exitCode, 0) << good.err;
+  EXPECT_EQ(good.out.rfind("   content     stored type crc      check    name\n", 0), 0u)
+      << good.out;
+  EXPECT_NE(good.out.find(" ok       a\n"), std::string::npos) << good.out;
+  EXPECT_NE(good.out.find(" list     (list)\n"), std::string::npos) << good.out;
+  // Replace b behind the list's back.
+  WriteFileOrDie(dir_.Join("g"), "other");
+  ASSERT_EQ(Pak("add --no-list x.pak b=g c=g").exitCode, 0);
+  ToolRun bad = Pak("ls --check x.pak");
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.out.find(" differs  b\n"), std::string::npos) << bad.out;
+  EXPECT_NE(bad.out.find(" unlisted #"), std::string::npos) << bad.out;
+  EXPECT_EQ(bad.err, "error 2: 1 stored files differ from the list\n");
+  EXPECT_NE(Pak("ls x.pak").out.find(" " + CrcHex("data") + " b\n"), std::string::npos)
+      << "without --check the CRC is the listed one";
 }
 
 }  // namespace

@@ -179,5 +179,60 @@ TEST(PackageBuildTest, AMissingDataFileOrCodecFails) {
   EXPECT_EQ(LastErrorCode(), ERR_INVALID);
 }
 
+// Pack-bound data the updater would only encode at apply time (type 2 or 3
+// in a packed package) is encoded once while building, so that data the
+// codec refuses stops the build, naming every such file, instead of an
+// apply half-way through.
+TEST(PackageBuildTest, DataTheUpdaterCouldNotEncodeIsRefusedUpFront) {
+  TempDir dir;
+  std::string output = dir.Join("out.patch");
+  WriteFileOrDie(dir.Join("p.pak\\noise.bin"), RandomBytes(5, 200));
+  WriteFileOrDie(dir.Join("p.pak\\more.bin"), RandomBytes(6, 100));
+  std::string text;
+  while (text.size() < 5000) text += "text that shrinks ";
+  WriteFileOrDie(dir.Join("p.pak\\text.txt"), text);
+  std::vector<PackageLine> lines = {{ENTRY_OP_WRITE, "p.pak", "noise.bin", COMPRESS_LZMA},
+                                    {ENTRY_OP_WRITE, "p.pak", "text.txt", COMPRESS_LZMA},
+                                    {ENTRY_OP_WRITE, "p.pak", "more.bin", COMPRESS_LZMA}};
+  EXPECT_FALSE(BuildPatchPackage(lines, dir.path().c_str(), output.c_str(), PATCH_KIND_PACKED));
+  EXPECT_EQ(LastErrorCode(), ERR_CODEC);
+  std::string message = LastErrorMessage();
+  EXPECT_EQ(message.rfind("2 pack-bound files the updater could not encode: p.pak\\noise.bin (", 0),
+            0u)
+      << message;
+  EXPECT_NE(message.find(", p.pak\\more.bin ("), std::string::npos) << message;
+  EXPECT_EQ(message.find("text.txt"), std::string::npos) << message;
+  EXPECT_FALSE(PathExists(output.c_str())) << "nothing is written";
+
+  // Stored as is or masked, the same data needs no encoding and builds.
+  for (int32_t type : {COMPRESS_NONE, COMPRESS_MASK}) {
+    for (PackageLine& line : lines) line.compressType = type;
+    EXPECT_TRUE(BuildPatchPackage(lines, dir.path().c_str(), output.c_str(), PATCH_KIND_PACKED))
+        << type << ": " << LastErrorMessage();
+  }
+}
+
+// A list file the package stores in a pack archive must read back in
+// Verify: a line of 1,038 bytes builds, one of 1,039 does not.
+TEST(PackageBuildTest, AStoredListWithTooLongALineIsRefused) {
+  TempDir dir;
+  std::string output = dir.Join("out.patch");
+  std::vector<PackageLine> lines = {{ENTRY_OP_WRITE, "p.pak", "(LIST)", COMPRESS_NONE}};
+  for (size_t length : {size_t{1038}, size_t{1039}}) {
+    SCOPED_TRACE(length);
+    WriteFileOrDie(dir.Join("p.pak\\(LIST)"),
+                   "title\r\n1\r\n" + std::string(length - 18, 'n') + "|00000001|00000002\r\n");
+    RemoveFileAt(output.c_str());
+    bool built =
+        BuildPatchPackage(lines, dir.path().c_str(), output.c_str(), PATCH_KIND_MASKED_ZIP);
+    EXPECT_EQ(built, length == 1038) << LastErrorMessage();
+    if (!built) {
+      EXPECT_EQ(LastErrorCode(), ERR_INVALID);
+      EXPECT_STREQ(LastErrorMessage(), "(list) line 3: 1039 bytes, at most 1038");
+      EXPECT_FALSE(PathExists(output.c_str()));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qlmr

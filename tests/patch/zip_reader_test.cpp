@@ -104,6 +104,42 @@ TEST(ZipReaderTest, LooksNamesUpIgnoringAsciiCaseOnlyInsideTheArchive) {
   EXPECT_EQ(zip->OpenEntry(path.c_str()), nullptr);
 }
 
+// The index behind lookups finds what the directory holds, in any order of
+// lookups, with backslashes and slashes alike, and the first of two entries
+// that differ only in letter case.
+TEST(ZipReaderTest, TheLookupIndexFindsEveryEntryAndTheFirstOfEqualNames) {
+  TempDir dir;
+  std::string path = dir.Join("many.zip");
+  std::vector<ZipMember> members;
+  for (int i = 0; i < 300; ++i) {
+    members.push_back(
+        {"dir" + std::to_string(i % 7) + "/f" + std::to_string(i), std::to_string(i)});
+  }
+  members.push_back({"Twice", "first"});
+  members.push_back({"TWICE", "second"});
+  members.push_back({"back\\slash", "stored with a backslash"});
+  ASSERT_TRUE(WriteZipContainer(members, path.c_str(), ZipByteForm::kPlain));
+  int error = 0;
+  auto zip = ZipDirectory::Open(path.c_str(), GetZipReadHandlers(ZipByteForm::kPlain), &error);
+  ASSERT_NE(zip, nullptr);
+  for (int i = 299; i >= 0; i -= 13) {
+    auto entry = zip->OpenEntry(("DIR" + std::to_string(i % 7) + "/F" + std::to_string(i)).c_str());
+    ASSERT_NE(entry, nullptr) << i;
+    uint64_t size = 0;
+    ASSERT_TRUE(entry->Size(&size));
+    EXPECT_EQ(size, std::to_string(i).size());
+    EXPECT_EQ(ReadAll(entry.get()), std::to_string(i));
+  }
+  auto twice = zip->OpenEntry("twice");
+  ASSERT_NE(twice, nullptr);
+  EXPECT_EQ(ReadAll(twice.get()), "first");
+  auto slash = zip->OpenEntry("Back/Slash");
+  ASSERT_NE(slash, nullptr);
+  EXPECT_EQ(ReadAll(slash.get()), "stored with a backslash");
+  EXPECT_EQ(zip->OpenEntry("dir0/f1"), nullptr);
+  EXPECT_EQ(zip->OpenEntry(""), nullptr);
+}
+
 TEST(ZipReaderTest, OpenReportsTheLibrarysErrorNumberForMissingOrBrokenFiles) {
   TempDir dir;
   std::string good = dir.Join("good.zip");

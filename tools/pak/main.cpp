@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> items;
   int type = 0;
   bool no_list = false;
+  bool check = false;
 
   auto add_archive = [&](CLI::App* command) {
     command->add_option("ARCHIVE", archive, "the pack archive")->required();
@@ -63,9 +64,10 @@ int main(int argc, char** argv) {
 
   CLI::App* ls = app.add_subcommand(
       "ls",
-      "list stored files: name, content size, stored size, type, CRC (unlisted files as "
-      "#slot/hashA/hashB)");
+      "list stored files: content size, stored size, type, CRC from the list file, name "
+      "(unlisted files as #slot/hashA/hashB)");
   add_archive(ls);
+  ls->add_flag("--check", check, "decode every file and compare it with the list file");
   bool json = false;
   ls->add_flag("--json", json, "print one JSON document");
 
@@ -115,7 +117,7 @@ int main(int argc, char** argv) {
     for (const std::string& item : items) names.push_back(SystemName(item));
     return PakRemove(pack, names, options);
   }
-  if (ls->parsed()) return PakList(pack, json);
+  if (ls->parsed()) return PakList(pack, check, json);
   if (cat->parsed()) return PakCat(pack, SystemName(name));
   if (extract->parsed()) return PakExtract(pack, SystemName(folder));
   if (verify->parsed()) return PakVerify(pack, json);

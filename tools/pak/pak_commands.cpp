@@ -14,7 +14,7 @@
 #include "base/strings.h"
 #include "pack/pack_archive.h"
 #include "pack/pack_inspect.h"
-#include "tools/pak/list_file.h"
+#include "pack/pack_list_file.h"
 #include "tools/tool_support.h"
 
 namespace qlmr {
@@ -22,6 +22,9 @@ namespace tools {
 namespace {
 
 constexpr uint32_t kPiece = 1u << 16;
+// Encoded files an add keeps in memory between checking and storing them;
+// the rest are read and encoded a second time.
+constexpr uint64_t kKeptBytesBudget = uint64_t{256} << 20;
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* content) {
   File file;
@@ -43,7 +46,41 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* content) {
   return true;
 }
 
-const Codec* FindCodec(uint8_t type) { return GetCodecRegistry().Find(type); }
+// A source file made ready to be stored: read, its CRC taken, and encoded
+// with the session's codec, so that every refusal comes before the archive
+// changes.
+struct PreparedFile {
+  std::string name;
+  std::string path;
+  uint32_t contentSize = 0;
+  uint32_t crc = 0;
+  std::vector<uint8_t> stored;  // the bytes to store, while `kept`
+  bool kept = false;
+};
+
+// Reads `file->path` and fills in its size, CRC and stored bytes.
+bool EncodeSource(uint8_t type, PreparedFile* file) {
+  std::vector<uint8_t>& data = file->stored;
+  if (!ReadWholeFile(file->path, &data)) return false;
+  file->contentSize = static_cast<uint32_t>(data.size());
+  file->crc = 0;
+  if (!data.empty()) BufferCrc(data.data(), file->contentSize, &file->crc);
+  if (type == COMPRESS_NONE) return true;
+  const Codec* codec = GetCodecRegistry().Find(type);
+  if (codec == nullptr) {
+    ReportError(ERR_NO_CODEC, "CompressType=%d", type);
+    return false;
+  }
+  std::vector<uint8_t> encoded;
+  if (!EncodeToBuffer(*codec, data.data(), file->contentSize, &encoded)) {
+    // The codec's own message does not say which file it refused.
+    std::string reason = LastErrorMessage();
+    ReportError(LastErrorCode(), "File=%s, %s", file->path.c_str(), reason.c_str());
+    return false;
+  }
+  data.swap(encoded);
+  return true;
+}
 
 // The whole decoded content of a stored file.
 bool ReadStoredText(PackArchive& archive, const char* name, std::string* text) {
@@ -55,7 +92,29 @@ bool ReadStoredText(PackArchive& archive, const char* name, std::string* text) {
   return got == text->size();
 }
 
-std::string Shown(const std::string& name) { return Cp936ToUtf8(name); }
+// Checks every source and encodes it; the first refusal ends the check.
+bool PrepareSources(const std::vector<PakSource>& sources, const PakWriteOptions& options,
+                    std::vector<PreparedFile>* files) {
+  files->clear();
+  ProgressBar progress("check", sources.size());
+  uint64_t keptBytes = 0;
+  for (const PakSource& source : sources) {
+    if (options.keepList ? !CheckPackListName(source.first) : source.first.empty()) {
+      if (!options.keepList) ReportError(ERR_INVALID, "name=%s", source.first.c_str());
+      return false;
+    }
+    PreparedFile file;
+    file.name = source.first;
+    file.path = source.second;
+    if (!EncodeSource(options.type, &file)) return false;
+    keptBytes += file.stored.size();
+    file.kept = keptBytes <= kKeptBytesBudget;
+    if (!file.kept) std::vector<uint8_t>().swap(file.stored);
+    files->push_back(std::move(file));
+    progress.Advance();
+  }
+  return true;
+}
 
 // An archive open for writing, with its list file kept in step.
 class WriteSession {
@@ -64,50 +123,24 @@ class WriteSession {
 
   bool Open(const std::string& path) {
     if (!archive_->Open(path.c_str(), false)) return false;
-    if (options_.keepList && archive_->HasFile(kListName)) {
+    if (options_.keepList && archive_->HasFile(kPackListFileName)) {
       std::string text;
-      if (!ReadStoredText(*archive_, kListName, &text)) return false;
+      if (!ReadStoredText(*archive_, kPackListFileName, &text)) return false;
       list_.Parse(text);
     }
     return true;
   }
 
-  bool CheckName(const std::string& name) const {
-    if (!options_.keepList) return true;
-    if (!IsListableName(name) || NormalizeName(name) == kListName) {
-      ReportError(ERR_INVALID, "name=%s (not allowed in a listed archive)", name.c_str());
-      return false;
-    }
-    return true;
-  }
-
-  bool Add(const std::string& name, const std::string& path) {
-    if (!CheckName(name)) return false;
-    std::vector<uint8_t> data;
-    if (!ReadWholeFile(path, &data)) return false;
-    uint32_t content_size = static_cast<uint32_t>(data.size());
-    uint32_t crc = 0;
-    if (!data.empty()) BufferCrc(data.data(), content_size, &crc);
-    uint32_t stored_size = content_size;
-    if (options_.type != COMPRESS_NONE) {
-      const Codec* codec = FindCodec(options_.type);
-      if (codec == nullptr) {
-        ReportError(ERR_NO_CODEC, "CompressType=%d", options_.type);
-        return false;
-      }
-      std::vector<uint8_t> encoded;
-      if (!EncodeToBuffer(*codec, data.data(), content_size, &encoded)) return false;
-      data.swap(encoded);
-      stored_size = static_cast<uint32_t>(data.size());
-    }
+  bool Store(PreparedFile* file) {
+    if (!file->kept && !EncodeSource(options_.type, file)) return false;
     static const uint8_t kNothing = 0;
-    const void* bytes = data.empty() ? &kNothing : data.data();
-    if (!archive_->AddFile(bytes, stored_size, name.c_str(), true, false, options_.type,
-                           content_size)) {
-      return false;
-    }
-    list_.Put({name, content_size, crc});
-    return true;
+    const void* bytes = file->stored.empty() ? &kNothing : file->stored.data();
+    bool stored =
+        archive_->AddFile(bytes, static_cast<uint32_t>(file->stored.size()), file->name.c_str(),
+                          true, false, options_.type, file->contentSize);
+    std::vector<uint8_t>().swap(file->stored);
+    if (!stored) return false;
+    return !options_.keepList || list_.Put({file->name, file->contentSize, file->crc});
   }
 
   bool Remove(const std::string& name) {
@@ -120,9 +153,9 @@ class WriteSession {
   int Finish(bool ok) {
     KeptError first;
     if (options_.keepList) {
-      std::string text = list_.Format();
-      bool listed = archive_->AddFile(text.data(), static_cast<uint32_t>(text.size()), kListName,
-                                      true, false, COMPRESS_NONE, 0);
+      std::string text = list_.Serialize();
+      bool listed = archive_->AddFile(text.data(), static_cast<uint32_t>(text.size()),
+                                      kPackListFileName, true, false, COMPRESS_NONE, 0);
       if (!ok && !listed) first.Restore();
       ok = ok && listed;
     }
@@ -133,10 +166,9 @@ class WriteSession {
   }
 
  private:
-  static constexpr const char* kListName = "(list)";
   PakWriteOptions options_;
   std::unique_ptr<PackArchive> archive_ = NewPackArchive();
-  ListFile list_;
+  PackListFile list_;
 };
 
 // An archive open read-only with its names looked up in the list file.
@@ -144,37 +176,50 @@ class ReadSession {
  public:
   bool Open(const std::string& path) {
     if (!archive_->Open(path.c_str(), true)) return false;
-    const char* list_name = archive_->GetListFileName();
-    if (archive_->HasFile(list_name)) {
-      names_[static_cast<uint32_t>(FindPackSlot(*archive_, list_name))] = list_name;
+    const char* listName = archive_->GetListFileName();
+    if (archive_->HasFile(listName)) {
+      listSlot_ = FindPackSlot(*archive_, listName);
       std::string text;
-      if (!ReadStoredText(*archive_, list_name, &text)) return false;
-      ListFile list;
-      list.Parse(text);
-      for (const ListEntry& entry : list.entries()) {
-        int32_t slot = FindPackSlot(*archive_, entry.name.c_str());
-        if (slot >= 0) names_.emplace(static_cast<uint32_t>(slot), entry.name);
+      if (!ReadStoredText(*archive_, listName, &text)) return false;
+      list_.Parse(text);
+      for (const auto& keyed : list_.entries()) {
+        int32_t slot = FindPackSlotOfKey(*archive_, keyed.first);
+        if (slot >= 0) listed_[static_cast<uint32_t>(slot)] = &keyed.second;
       }
     }
     return ListPackSlots(*archive_, &slots_);
   }
 
-  // The listed name of a slot, or "#slot/hashA/hashB".
+  // The list entry of a slot, or null.
+  const PackListEntry* ListedAt(uint32_t slot) const {
+    return slot < listed_.size() ? listed_[slot] : nullptr;
+  }
+  bool IsListFile(uint32_t slot) const { return listSlot_ == static_cast<int32_t>(slot); }
+
+  // The listed name of a slot, "(list)" for the list file, or else
+  // "#slot/hashA/hashB".
   std::string NameOf(const PackSlotInfo& info) const {
-    auto found = names_.find(info.slot);
-    if (found != names_.end()) return found->second;
+    if (IsListFile(info.slot)) return kPackListFileName;
+    const PackListEntry* listed = ListedAt(info.slot);
+    if (listed != nullptr) return listed->name;
     char text[40];
     snprintf(text, sizeof text, "#%u/%08X/%08X", info.slot, info.hash.hashA, info.hash.hashB);
     return text;
   }
-  bool IsListed(const PackSlotInfo& info) const { return names_.count(info.slot) != 0; }
+  bool IsNamed(const PackSlotInfo& info) const {
+    return IsListFile(info.slot) || ListedAt(info.slot) != nullptr;
+  }
 
   PackArchive& archive() { return *archive_; }
   const std::vector<PackSlotInfo>& slots() const { return slots_; }
+  const PackListFile& list() const { return list_; }
 
  private:
   std::unique_ptr<PackArchive> archive_ = NewPackArchive();
-  std::map<uint32_t, std::string> names_;
+  PackListFile list_;
+  std::vector<const PackListEntry*> listed_ =
+      std::vector<const PackListEntry*>(kPackHashSlotCount);  // by slot
+  int32_t listSlot_ = -1;
   std::vector<PackSlotInfo> slots_;
 };
 
@@ -240,12 +285,14 @@ int PakCreate(const std::string& archive, const PakWriteOptions& options) {
 
 int PakAdd(const std::string& archive, const std::vector<PakSource>& sources,
            const PakWriteOptions& options) {
+  std::vector<PreparedFile> files;
+  if (!PrepareSources(sources, options, &files)) return PrintLastError();
   WriteSession session(options);
   if (!session.Open(archive)) return PrintLastError();
-  ProgressBar progress("add", sources.size());
+  ProgressBar progress("add", files.size());
   bool ok = true;
-  for (const PakSource& source : sources) {
-    ok = session.Add(source.first, source.second);
+  for (PreparedFile& file : files) {
+    ok = session.Store(&file);
     if (!ok) break;
     progress.Advance();
   }
@@ -277,42 +324,82 @@ int PakRemove(const std::string& archive, const std::vector<std::string>& names,
   return session.Finish(ok);
 }
 
-int PakList(const std::string& archive, bool json) {
+int PakList(const std::string& archive, bool check, bool json) {
   ReadSession session;
   if (!session.Open(archive)) return PrintLastError();
+  // Sizes and types come from the block table and CRCs from the list file,
+  // so a listing reads no stored file unless it is asked to check them.
   std::string listing;
+  char row[160];
+  if (!json) {
+    snprintf(row, sizeof row, check ? "%10s %10s %4s %-8s %-8s " : "%10s %10s %4s %-8s ", "content",
+             "stored", "type", "crc", "check");
+    listing += std::string(row) + "name\n";
+  }
+  size_t differing = 0;
+  bool first = true;
   {
-    // Every file is read for its CRC, which takes a while in a large
-    // archive; the listing follows the finished bar.
-    ProgressBar progress("ls", session.slots().size());
+    std::unique_ptr<ProgressBar> progress;
+    if (check) progress.reset(new ProgressBar("check", session.slots().size()));
     for (const PackSlotInfo& info : session.slots()) {
-      progress.Advance();
-      char fields[128];
+      std::string name = session.NameOf(info);
+      const PackListEntry* listed = session.ListedAt(info.slot);
+      std::string jsonName = json ? JsonString(name) : std::string();
+      const char* separator = first ? "[\n" : ",\n";
+      first = false;
       if (!info.hasBlock) {
-        listing += json ? (listing.empty() ? "[\n" : ",\n") + std::string("  {\"name\": ") +
-                              JsonString(session.NameOf(info)) + ", \"block\": null}"
-                        : Shown(session.NameOf(info)) + "\t?\t?\t?\t?\n";
+        ++differing;
+        if (json) {
+          listing += std::string(separator) + "  {\"name\": " + jsonName + ", \"block\": null}";
+          continue;
+        }
+        snprintf(row, sizeof row, check ? "%10s %10s %4s %-8s %-8s " : "%10s %10s %4s %-8s ", "?",
+                 "?", "?", "?", "no block");
+        listing += std::string(row) + TerminalText(name) + "\n";
         continue;
       }
-      PackFileStream* stream = OpenPackSlot(session.archive(), info.slot);
-      if (stream == nullptr) return PrintLastError();
-      uint32_t crc = stream->GetCrc();
-      stream->Release();
+      char crc[12] = "-";
+      if (listed != nullptr) snprintf(crc, sizeof crc, "%08X", listed->crc);
+      const char* state = "";
+      if (check) {
+        PackFileStream* stream = OpenPackSlot(session.archive(), info.slot);
+        if (stream == nullptr) return PrintLastError();
+        uint32_t actual = stream->GetCrc();
+        stream->Release();
+        snprintf(crc, sizeof crc, "%08X", actual);
+        if (session.IsListFile(info.slot)) {
+          state = "list";
+        } else if (listed == nullptr) {
+          state = "unlisted";
+        } else if (listed->crc == actual && listed->contentSize == info.block.contentSize) {
+          state = "ok";
+        } else {
+          state = "differs";
+          ++differing;
+        }
+        progress->Advance();
+      }
       if (json) {
-        snprintf(fields, sizeof fields,
-                 ", \"contentSize\": %u, \"storedSize\": %u, \"type\": %u, \"crc\": \"%08X\"}",
-                 info.block.contentSize, info.block.storedSize, info.block.CompressType(), crc);
-        listing += (listing.empty() ? "[\n" : ",\n") + std::string("  {\"name\": ") +
-                   JsonString(session.NameOf(info)) + fields;
+        std::string crcJson = crc[0] == '-' ? "null" : "\"" + std::string(crc) + "\"";
+        snprintf(row, sizeof row, ", \"contentSize\": %u, \"storedSize\": %u, \"type\": %u",
+                 info.block.contentSize, info.block.storedSize, info.block.CompressType());
+        listing += std::string(separator) + "  {\"name\": " + jsonName + row +
+                   ", \"crc\": " + crcJson +
+                   (check ? ", \"check\": \"" + std::string(state) + "\"" : "") + "}";
         continue;
       }
-      snprintf(fields, sizeof fields, "\t%u\t%u\t%u\t%08X\n", info.block.contentSize,
-               info.block.storedSize, info.block.CompressType(), crc);
-      listing += Shown(session.NameOf(info)) + fields;
+      snprintf(row, sizeof row, check ? "%10u %10u %4u %-8s %-8s " : "%10u %10u %4u %-8s ",
+               info.block.contentSize, info.block.storedSize, info.block.CompressType(), crc,
+               state);
+      listing += std::string(row) + TerminalText(name) + "\n";
     }
   }
-  if (json) listing = listing.empty() ? "[]\n" : listing + "\n]\n";
+  if (json) listing = first ? "[]\n" : listing + "\n]\n";
   WriteOut(listing);
+  if (check && differing > 0) {
+    ReportError(ERR_BAD_DATA, "%zu stored files differ from the list", differing);
+    return PrintLastError();
+  }
   return kExitSuccess;
 }
 
@@ -334,7 +421,7 @@ int PakExtract(const std::string& archive, const std::string& folder) {
   ProgressBar progress("extract", session.slots().size());
   for (const PackSlotInfo& info : session.slots()) {
     std::string name = session.NameOf(info);
-    if (!session.IsListed(info)) {
+    if (!session.IsNamed(info)) {
       char unlisted[48];
       snprintf(unlisted, sizeof unlisted, "(unlisted)\\%u-%08X-%08X", info.slot, info.hash.hashA,
                info.hash.hashB);
@@ -344,9 +431,16 @@ int PakExtract(const std::string& archive, const std::string& folder) {
       ReportError(ERR_INVALID, "name=%s (leaves the folder)", name.c_str());
       return PrintLastError();
     }
+    std::string target = JoinPath(folder, name);
+    // Extracting into the archive's own folder may meet a stored file named
+    // like the archive; writing it would cut the archive being read.
+    if (IsSameFileObject(target.c_str(), archive.c_str())) {
+      ReportError(ERR_INVALID, "name=%s (the archive itself)", name.c_str());
+      return PrintLastError();
+    }
     PackFileStream* stream = OpenPackSlot(session.archive(), info.slot);
     if (stream == nullptr) return PrintLastError();
-    bool ok = WriteWholeFile(JoinPath(folder, name), stream);
+    bool ok = WriteWholeFile(target, stream);
     stream->Release();
     if (!ok) return PrintLastError();
     progress.Advance();
@@ -372,10 +466,10 @@ int PakVerify(const std::string& archive, bool json) {
     auto* c = static_cast<Counter*>(context);
     if (c->files++ == 0) {
       // The list's second line gives the total for the progress bar.
-      char line[1040] = {};
+      char line[kPackListLineCapacity + 1] = {};
       uint32_t position = stream->GetPosition();
       stream->SkipLine();
-      stream->ReadLine(line, sizeof line - 1);
+      stream->ReadLine(line, kPackListLineCapacity);
       stream->SetPosition(position);
       c->progress.reset(new ProgressBar("verify", static_cast<uint64_t>(ParseDecimal(line))));
     } else {
@@ -410,8 +504,8 @@ int PakInfo(const std::string& archive) {
         h.blockTableOffset, h.blockCount);
   Print("blockTableCapacity\t%u\ndataOffset\t%u\ndataSize\t%u\nfreeSize\t%u\n",
         h.blockTableCapacity, h.dataOffset, h.dataSize, h.freeSize);
-  Print("files\t%zu\nfreeExtents\t%u\nfreeBytes\t%llu\n", session.slots().size(), free_extents,
-        static_cast<unsigned long long>(free_bytes));
+  Print("files\t%zu\nlisted\t%zu\nfreeExtents\t%u\nfreeBytes\t%llu\n", session.slots().size(),
+        session.list().size(), free_extents, static_cast<unsigned long long>(free_bytes));
   return kExitSuccess;
 }
 

@@ -16,7 +16,10 @@ struct PakWriteOptions {
   bool keepList = true;  // maintain "(list)"
 };
 
-// Stored name and source path.
+// Stored name and source path. Add and add-tree read, check and encode every
+// source before they change the archive, so that a refused file (an
+// unlistable name, an unreadable file, data the codec refuses) leaves it
+// as it was.
 using PakSource = std::pair<std::string, std::string>;
 
 int PakCreate(const std::string& archive, const PakWriteOptions& options);
@@ -27,8 +30,13 @@ int PakAddTree(const std::string& archive, const std::string& folder,
                const PakWriteOptions& options);
 int PakRemove(const std::string& archive, const std::vector<std::string>& names,
               const PakWriteOptions& options);
-// With `json`, a JSON array of {name, contentSize, storedSize, type, crc}.
-int PakList(const std::string& archive, bool json = false);
+// One line per stored file under a header line: content size, stored size,
+// type and CRC, the CRC taken from the list file ("-" for unlisted files).
+// With `check` every file is decoded, its CRC shown, and a column tells
+// whether it agrees with the list; any disagreement fails with code 2.
+// With `json`, a JSON array of {name, contentSize, storedSize, type, crc}
+// (crc null when unknown) with "check" added when checking.
+int PakList(const std::string& archive, bool check = false, bool json = false);
 int PakCat(const std::string& archive, const std::string& name);
 int PakExtract(const std::string& archive, const std::string& folder);
 // With `json`, the result (or the failure) as one JSON document.

@@ -20,12 +20,13 @@
 #include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/replacing_file.h"
 #include "pack/pack_archive.h"
 #include "pack/pack_inspect.h"
+#include "pack/pack_list_file.h"
 #include "patch/control_list.h"
 #include "patch/patch_format.h"
 #include "patch/zip_writer.h"
-#include "tools/pak/list_file.h"
 #include "tools/tool_support.h"
 
 namespace qlmr {
@@ -287,14 +288,15 @@ bool LoadPackSide(const std::string& path, const char* treeName, PackSide* side)
   side->list = {listName, bySlot[static_cast<uint32_t>(listSlot)]->block};
   std::string text;
   if (!ReadStoredContent(*side->archive, listName, &text)) return false;
-  tools::ListFile list;
+  PackListFile list;
   list.Parse(text);
   size_t covered = 1;  // the list file itself
-  for (const tools::ListEntry& entry : list.entries()) {
-    int32_t slot = FindPackSlot(*side->archive, entry.name.c_str());
+  for (const auto& keyed : list.entries()) {
+    const PackListEntry& entry = keyed.second;
+    int32_t slot = FindPackSlotOfKey(*side->archive, keyed.first);
     if (slot < 0) continue;  // listed but not stored: nothing to compare or write
-    auto inserted = side->files.emplace(NormalizeName(entry.name),
-                                        StoredFile{entry.name, bySlot[uint32_t(slot)]->block});
+    auto inserted =
+        side->files.emplace(keyed.first, StoredFile{entry.name, bySlot[uint32_t(slot)]->block});
     if (inserted.second) ++covered;
   }
   if (covered != slots.size()) {
@@ -874,19 +876,23 @@ bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind,
     return false;
   }
   std::string folder = PathFolder(output);
-  std::string temp;
-  if (!CreateUniqueTempFile(folder.empty() ? "." : folder.c_str(), "qdp", &temp)) {
+  // The builder writes the patch by name; a failed build or self-check
+  // leaves no patch behind, and an earlier one at `output` stays whole.
+  ReplacingFile temp;
+  if (!temp.Create(folder.empty() ? "." : folder.c_str(), "qdp")) {
     ReportError(ERR_ACCESS, "File=%s, WinErr=%d", output.c_str(), LastSystemError());
     return false;
   }
-  bool ok = BuildPatchPackage(lines, diff.newRoot.c_str(), temp.c_str(), kind, &data) &&
-            SelfCheckPatch(diff, temp, check);
-  if (ok && !MoveFileReplace(temp.c_str(), output.c_str())) {
-    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
-    ok = false;
+  temp.file()->Close();
+  if (!BuildPatchPackage(lines, diff.newRoot.c_str(), temp.tempPath().c_str(), kind, &data) ||
+      !SelfCheckPatch(diff, temp.tempPath(), check)) {
+    return false;
   }
-  if (!ok) RemoveFileAt(temp.c_str());
-  return ok;
+  if (!temp.Commit(output.c_str())) {
+    ReportError(ERR_WRITE, "File=%s, WinErr=%d", output.c_str(), LastSystemError());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace patchkit
