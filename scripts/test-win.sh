@@ -6,6 +6,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# What Wine leaves running in the suite's prefix ends with the suite.
+trap 'WINEPREFIX=$PWD/build-win/wineprefix wineserver -k 2>/dev/null || true' EXIT
+
 bash scripts/build-win.sh
 if [ ! -f build/build.ninja ]; then
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -32,4 +32,15 @@ if [ ! -f "$ready" ]; then
     fi
   ) 9>"$prefix.lock"
 fi
-exec wine "$@"
+# Wine's background processes (its server and services, the console host of
+# a program started with a console of its own) inherit the program's output
+# and may outlive it; ctest would wait for them to close it. They get files
+# instead, which are copied out once the program has ended.
+out=$(mktemp)
+err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+status=0
+wine "$@" >"$out" 2>"$err" || status=$?
+cat "$out"
+cat "$err" >&2
+exit "$status"
