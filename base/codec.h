@@ -49,7 +49,8 @@ class Codec {
 
 // Compression type 1: every byte XORed with PositionalMask of its position
 // in the encoded data. Same length; any slice decodes given its position.
-// Codes: 10 (absent buffer, capacity below length).
+// Encode and Decode fail only with ERR_INVALID (absent buffer or length,
+// capacity below the length), the buffer then untouched.
 class MaskCodec final : public Codec {
  public:
   uint8_t TypeId() const override;
@@ -63,11 +64,12 @@ class MaskCodec final : public Codec {
 // Compression type 2: one LZO1X stream (dense compressor, then the optimiser)
 // masked with LZO_WORD_MASK. No header; the caller knows the decoded length.
 // Decodes only whole data (position 0).
-// Encode codes: 10 (absent buffer); 9 "LZO compress=%d" (capacity below the
-// bound, which the message names; or no memory); 19 "lzo_err=%d".
-// Decode codes: 10 (absent buffer, length above capacity, position not 0);
-// 9 "Size=%d" (no memory); 19 "lzo_err=%d" (bad data, or more than capacity
-// bytes would come out).
+// Encode fails with ERR_INVALID (absent buffer or length), ERR_NO_MEMORY
+// "LZO compress=%d" (capacity below the bound, which the message names; or
+// no memory) or ERR_CODEC "lzo_err=%d".
+// Decode fails with ERR_INVALID (absent buffer, length above capacity,
+// position not 0), ERR_NO_MEMORY "Size=%d" (no memory) or ERR_CODEC
+// "lzo_err=%d" (bad data, or more than capacity bytes would come out).
 class LzoCodec final : public Codec {
  public:
   // Initialises the LZO library; the registry creates the one instance.
@@ -86,13 +88,15 @@ class LzoCodec final : public Codec {
 // masked with LZMA_WORD_MASK. Encode tries the data plain and behind the x86
 // branch converter, on two threads at once, and keeps the smaller form (the
 // plain one on a tie). Decodes only whole data (position 0).
-// Encode codes: 10 (absent buffer); 9 "LZMA compress=%d" (capacity below the
-// bound, which the message names; or no memory); 19 "LZMA compress[%d]" with
-// 1 (failure), 2 (no memory) or 3 (the encoded form exceeds the bound, always
-// so for 14 bytes or fewer).
-// Decode codes: 10 (absent buffer, length above capacity, position not 0);
-// 19 "LZMA decompress[%d]" with 1 (bad header or data) or 2 (no memory);
-// 9 "LZMA decompress=%d" (the decoded size exceeds capacity; or no memory).
+// Encode fails with ERR_INVALID (absent buffer or length), ERR_NO_MEMORY
+// "LZMA compress=%d" (capacity below the bound, which the message names; or
+// no memory) or ERR_CODEC "LZMA compress[%d]" with 1 (failure), 2 (no
+// memory) or 3 (the encoded form exceeds the bound, always so for 14 bytes
+// or fewer).
+// Decode fails with ERR_INVALID (absent buffer, length above capacity,
+// position not 0), ERR_CODEC "LZMA decompress[%d]" with 1 (bad header or
+// data) or 2 (no memory), or ERR_NO_MEMORY "LZMA decompress=%d" (the decoded
+// size exceeds capacity; or no memory).
 class LzmaCodec final : public Codec {
  public:
   uint8_t TypeId() const override;
@@ -108,27 +112,37 @@ class LzmaCodec final : public Codec {
 // The registry of codecs, in the system's fixed slot order.
 class CodecRegistry {
  public:
-  // Appends a codec. Codes: 10 (null codec); 17 "compresType=%d" (its id is
-  // registered already).
+  // Appends a codec. Fails with ERR_INVALID (null codec) or ERR_DUPLICATE
+  // "compresType=%d" (its id is registered already), the registry unchanged.
   virtual bool Register(const Codec* codec) = 0;
   virtual int32_t Count() const = 0;
-  // The codec at `index`, or null with code 10.
+  // The codec at `index`, or null with ERR_INVALID.
   virtual const Codec* GetAt(int32_t index) const = 0;
-  // The first codec whose TypeId equals `type`, or null with code 10.
+  // The first codec whose TypeId equals `type`, or null with ERR_INVALID.
   virtual const Codec* Find(int32_t type) const = 0;
   // Reads `source` whole, encodes it with `codec` and writes `destination`:
   // the header's `headerLength` bytes (if given), the encoded bytes, and with
   // `appendCrc` a CRC trailer over both. `*sourceSize` and `*encodedLength`
   // receive the sizes (either pointer may be null). Source and destination
   // may be the same path: the destination replaces the source only when it
-  // was written whole, so a failure never destroys the source.
+  // was written whole, so after any failure source and destination are as
+  // they were. Fails with ERR_INVALID (no codec, source or destination),
+  // ERR_READ "winErr=%d" (opening the source) or "WinErr=%d" (reading it),
+  // ERR_NO_MEMORY "Size=%d" (no memory, or a source of 4 GiB or more), the
+  // codec's Encode codes, ERR_ACCESS "WinErr=%d" (creating the temporary
+  // file), or ERR_WRITE "WinErr=%d" (writing, or moving it into place; the
+  // trailer "winErr: %d").
   virtual bool EncodeFile(const Codec* codec, const char* source, const char* destination,
                           uint32_t* sourceSize, const uint8_t* header, uint32_t headerLength,
                           bool appendCrc, uint32_t* encodedLength) const = 0;
   // Decodes a file written by EncodeFile with a trailer: skips `dataOffset`
   // header bytes, decodes everything up to the trailer and writes the first
   // `decodedSize` decoded bytes to `destination` (same path allowed, with the
-  // same guarantee). Neither the header nor the trailer is checked.
+  // same guarantee). Neither the header nor the trailer is checked. Fails as
+  // EncodeFile does, with the codec's Decode codes in place of Encode's and
+  // without the trailer's message, and also with ERR_BAD_DATA (no encoded
+  // byte between header and trailer) or ERR_SEEK "pos=%d" (skipping the
+  // header).
   virtual bool DecodeFile(const Codec* codec, const char* source, const char* destination,
                           uint32_t dataOffset, uint32_t decodedSize) const = 0;
 
@@ -147,8 +161,9 @@ CodecRegistry& GetCodecRegistry();
 
 // Encodes `length` bytes at `data` with `codec` in memory: `encoded` is grown
 // to the codec's bound (at least `length` bytes, at least one), encoded in
-// place and cut to the encoded bytes. Codes: 9 "Size=%d" (no memory for the
-// bound); the codec's. On failure `encoded` is unspecified.
+// place and cut to the encoded bytes. Fails with ERR_NO_MEMORY "Size=%d" (no
+// memory for the bound) or the codec's Encode codes; `encoded` is then
+// unspecified.
 bool EncodeToBuffer(const Codec& codec, const uint8_t* data, uint32_t length,
                     std::vector<uint8_t>* encoded);
 

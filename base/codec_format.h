@@ -22,7 +22,7 @@ void XorWordMask(void* data, size_t length, uint32_t mask);
 void XorWordMaskCopy(void* to, const void* from, size_t length, uint32_t mask);
 
 // The arguments of Decode for codecs that decode only whole data: reports
-// code 10 and returns false unless the buffer is present, `length` fits the
+// ERR_INVALID and returns false unless the buffer is present, `length` fits the
 // capacity and `position` is 0.
 bool CheckWholeDecode(const uint8_t* buffer, uint32_t capacity, uint32_t length, uint32_t position);
 

@@ -30,18 +30,22 @@ uint32_t CrcUpdateBytewise(uint32_t state, const void* data, size_t length);
 bool BufferCrc(const void* data, uint32_t length, uint32_t* crc);
 
 // CRC of a file, or with `excludeTrailer` of all but its last 4 bytes (of
-// nothing when the file has 4 bytes or less). On failure *crc is 0xFFFFFFFF
-// and code 4 "winErr=%d" is reported.
+// nothing when the file has 4 bytes or less). Fails with ERR_READ
+// "winErr=%d" (open, size or read), *crc then 0xFFFFFFFF.
 bool FileCrc(const char* path, uint32_t* crc, bool excludeTrailer);
 
 // Appends the CRC trailer: the CRC of the whole file, 4 bytes little-endian.
-// Codes: 10 (no path); FileCrc's; 3 "File=%s, WinErr=%d" (open);
-// 6 "File=%s, WinErr=%d" (seek); 5 "winErr: %d" (write).
+// Fails with ERR_INVALID (no path), FileCrc's ERR_READ, ERR_ACCESS
+// "File=%s, WinErr=%d" (open for writing), ERR_SEEK "File=%s, WinErr=%d"
+// (seek to the end) or ERR_WRITE "winErr: %d". The file is then unchanged,
+// except that a failed write may have appended part of the trailer.
 bool AppendFileCrc(const char* path);
 
 // True when the file ends in a trailer that matches the CRC of the bytes
 // before it. A mismatch, or a file shorter than 4 bytes, gives false without
-// a report. Codes: FileCrc's; 3 and 6 "File=%s, WinErr=%d"; 4 "WinErr=%d".
+// a report. Fails with FileCrc's ERR_READ, ERR_ACCESS "File=%s, WinErr=%d"
+// (open), ERR_SEEK "File=%s, WinErr=%d" (size, or seek to the trailer) or
+// ERR_READ "WinErr=%d" (reading the trailer).
 bool CheckFileCrc(const char* path);
 
 }  // namespace qlmr

@@ -20,11 +20,15 @@ uint8_t PositionalMask(uint32_t position);
 void MaskBuffer(void* data, size_t length, uint32_t position);
 
 // Rewrites a file through a temporary copy (a new unique name in the
-// temporary folder): every byte XORed with its positional mask, or complemented when `invert` is
-// set. With `excludeTrailer` the last 4 bytes are dropped. The file is replaced only after the
-// whole copy was written; no temporary file is left on failure. Codes: 3 "File=%s, WinErr=%d"
-// (source, then temporary file); 10 "File=%s(too small)"; 5 "WinErr=%d" (read, write or final
-// move).
+// temporary folder): every byte XORed with its positional mask, or
+// complemented when `invert` is set. With `excludeTrailer` the last 4 bytes
+// are dropped. Fails with ERR_ACCESS "File=%s, WinErr=%d" (opening the file,
+// or creating the copy, which the message then names), ERR_INVALID
+// "File=%s(too small)" (4 bytes or fewer with `excludeTrailer`) or ERR_WRITE
+// "WinErr=%d" (reading the file, writing the copy, or moving it over the
+// file: reads report ERR_WRITE too). The file is replaced only after the
+// whole copy was written, so after a failure it is as it was; no temporary
+// file is left.
 bool MaskFileInPlace(const char* path, bool excludeTrailer, bool invert);
 
 }  // namespace qlmr

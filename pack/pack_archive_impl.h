@@ -80,7 +80,7 @@ class PackArchiveImpl final : public PackArchive {
 
   // Places `size` stored bytes: the front of the smallest free extent that
   // fits (its tail split off into a new free entry), or a new block appended
-  // to the data area. Returns false with code 12 when that would need a block
+  // to the data area. Returns false with ERR_NO_BLOCK when that would need a block
   // entry beyond the table's room or an extent past the largest position;
   // nothing is changed then. *splitIndex is -1 without a split.
   bool AllocateBlock(uint32_t size, int32_t* index, int32_t* splitIndex);
@@ -92,12 +92,12 @@ class PackArchiveImpl final : public PackArchive {
   bool WriteDataFromBuffer(uint32_t position, uint32_t extent, const void* buffer, uint32_t length);
 
   // Called before each writer touches the disk with the kind and the slot,
-  // block index or data position; false makes that write fail (code 5) as an
+  // block index or data position; false makes that write fail (ERR_WRITE) as an
   // interrupted one would. For tests.
   using WriteHook = std::function<bool(PackWriteKind kind, uint32_t where)>;
   void SetWriteHook(WriteHook hook) { writeHook_ = std::move(hook); }
 
-  // OpenFile for an in-use slot instead of a name (code 10 otherwise).
+  // OpenFile for an in-use slot instead of a name (ERR_INVALID otherwise).
   PackFileStream* OpenSlot(uint32_t slot);
 
   bool IsOpen() const { return file_ != nullptr; }
@@ -123,9 +123,10 @@ class PackArchiveImpl final : public PackArchive {
   void RebuildFreeBlocks();
   // The in-use slot of `name`, or -1. Reports nothing.
   int32_t LookupSlot(const char* name) const;
-  // The block of a stored name, or null with code 10, 1 or 2.
+  // The block of a stored name, or null with ERR_INVALID, ERR_NOT_FOUND or
+  // ERR_BAD_DATA.
   const PackBlockEntry* FindBlock(const char* name) const;
-  // The block of an in-use slot, or null with code 2 when the slot names a
+  // The block of an in-use slot, or null with ERR_BAD_DATA when the slot names a
   // block the table does not hold.
   const PackBlockEntry* SlotBlock(int32_t slot) const;
   bool CheckTables(uint64_t fileSize);
@@ -146,21 +147,22 @@ class PackArchiveImpl final : public PackArchive {
                  uint8_t compressType, uint32_t contentSize);
   bool BeginWrite(PackWriteKind kind, uint32_t where);
   bool SeekForWrite(uint32_t position);
-  // AddFile's and RemoveFile's common start (code 3 read-only, 5 after an
-  // unrecoverable failure) and end (flush, or resync after a failure).
   // AddFile and RemoveFile without their guard against running out of memory.
   bool AddFileUnguarded(const void* source, uint32_t length, const char* name, bool fromBuffer,
                         bool flush, uint8_t compressType, uint32_t contentSize);
   bool RemoveFileUnguarded(const char* name, bool flush);
-  // A change ran out of memory: code 9 "Size=%u", memory reloaded from disk
+  // A change ran out of memory: ERR_NO_MEMORY "Size=%u", memory reloaded from disk
   // (or the archive marked broken). Returns false.
   bool OutOfMemory(uint32_t size);
   bool OpenUnguarded(const char* path, bool readOnly);
+  // AddFile's and RemoveFile's common start (ERR_ACCESS read-only, ERR_WRITE
+  // after an unrecoverable failure) and end (flush, or resync after a
+  // failure).
   bool MayChange();
   bool EndChange(bool ok, bool flush, const char* storedName);
-  // Flushes the main handle; code 5 "winErr: %d" on failure.
+  // Flushes the main handle; ERR_WRITE "winErr: %d" on failure.
   bool FlushForWrite();
-  // Adds to a write or seek failure (codes 5, 6) what it means and where:
+  // Adds to a write or seek failure (ERR_WRITE, ERR_SEEK) what it means and where:
   // "<message>, disk full|I/O error|error, pack=<path>[, file=<name>]".
   void NameArchiveInError(const char* storedName) const;
   // After a failed AddFile or RemoveFile: reloads the tables from disk, so

@@ -20,26 +20,27 @@ struct PackSlotInfo {
   PackBlockEntry block;
 };
 
-// The archive's in-memory header. False with code 10 when it is closed.
+// The archive's in-memory header. False with ERR_INVALID when it is closed.
 bool GetPackHeader(const PackArchive& archive, PackHeader* header);
 
-// Every in-use slot in slot order, with its block. False with code 10 when
-// the archive is closed.
+// Every in-use slot in slot order, with its block. False with ERR_INVALID
+// when the archive is closed.
 bool ListPackSlots(const PackArchive& archive, std::vector<PackSlotInfo>* slots);
 
-// The in-use slot of `name` (normalised as the archive does), or -1.
+// The in-use slot of `name` (normalised as the archive does), or -1,
+// without a report.
 int32_t FindPackSlot(const PackArchive& archive, const char* name);
 // The same for a key, a name normalised already (as PackListFile keys are).
 int32_t FindPackSlotOfKey(const PackArchive& archive, const std::string& key);
 
 // A stream over the file stored in in-use `slot`, for files whose name is
 // not known; the same as OpenFile's stream otherwise (release it with
-// Release). Null with OpenFile's codes, or 10 for a slot out of range or
-// not in use.
+// Release). Null with OpenFile's codes, ERR_INVALID also for a slot out of
+// range or not in use.
 PackFileStream* OpenPackSlot(PackArchive& archive, uint32_t slot);
 
 // The free extents the archive knows of since it was opened: their number
-// and total bytes. False with code 10 when it is closed.
+// and total bytes. False with ERR_INVALID when it is closed.
 bool GetPackFreeSpace(const PackArchive& archive, uint32_t* extents, uint64_t* bytes);
 
 }  // namespace qlmr

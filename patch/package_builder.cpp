@@ -176,7 +176,12 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
     return false;
   }
   std::string controlList;
-  std::vector<std::pair<std::string, std::string>> dataFiles;  // container name, path
+  struct DataFile {
+    std::string name;  // in the container
+    std::string path;
+    bool stored;
+  };
+  std::vector<DataFile> dataFiles;
   for (size_t i = 0; i < lines.size(); ++i) {
     const PackageLine& line = lines[i];
     uint32_t contentSize = 0;
@@ -200,22 +205,25 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
       bool encode = packBound && line.compressType != COMPRESS_NONE && !source.storedForm;
       if (encode && GetCodecRegistry().Find(line.compressType) == nullptr) return false;
       if (lastWrite[NormalizeName(name)] == i) {
+        // LZO and LZMA output, masked, does not deflate: it goes in as it is.
+        bool compressed = packBound && kind == PATCH_KIND_MASKED_ZIP &&
+                          (line.compressType == COMPRESS_LZO || line.compressType == COMPRESS_LZMA);
         if (encode && kind == PATCH_KIND_MASKED_ZIP) {
           std::string data;
           if (!ReadWholeFile(path, &data) || !EncodeForPack(line.compressType, &data) ||
-              !zip.AddBuffer(name, std::move(data))) {
+              !zip.AddBuffer(name, std::move(data), compressed)) {
             return false;
           }
         } else {
-          dataFiles.emplace_back(name, path);  // streamed from disk by libzip
+          dataFiles.push_back({name, path, compressed});  // streamed from disk by libzip
         }
       }
     }
     controlList += FormatControlLine(line, contentSize) + "\r\n";
   }
   if (!zip.AddBuffer(patch_format::kControlListName, controlList)) return false;
-  for (const auto& file : dataFiles) {
-    if (!zip.AddFile(file.first, file.second)) return false;
+  for (const DataFile& file : dataFiles) {
+    if (!zip.AddFile(file.name, file.path, file.stored)) return false;
   }
   if (!zip.Close()) return false;
 

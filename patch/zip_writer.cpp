@@ -28,14 +28,14 @@ bool ZipWriter::Open(const char* output, ZipMethod method) {
   return true;
 }
 
-bool ZipWriter::AddBuffer(const std::string& name, std::string data) {
+bool ZipWriter::AddBuffer(const std::string& name, std::string data, bool stored) {
   buffers_.push_back(std::move(data));
   const std::string& kept = buffers_.back();
-  return Add(name, zip_source_buffer(zip_, kept.data(), kept.size(), 0));
+  return Add(name, zip_source_buffer(zip_, kept.data(), kept.size(), 0), stored);
 }
 
-bool ZipWriter::AddFile(const std::string& name, const std::string& path) {
-  return Add(name, zip_source_file(zip_, RuntimeFileName(path.c_str()).c_str(), 0, -1));
+bool ZipWriter::AddFile(const std::string& name, const std::string& path, bool stored) {
+  return Add(name, zip_source_file(zip_, RuntimeFileName(path.c_str()).c_str(), 0, -1), stored);
 }
 
 bool ZipWriter::Close() {
@@ -44,7 +44,7 @@ bool ZipWriter::Close() {
   return true;
 }
 
-bool ZipWriter::Add(const std::string& name, zip_source_t* source) {
+bool ZipWriter::Add(const std::string& name, zip_source_t* source, bool stored) {
   if (source == nullptr) return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
   // CP936 names are stored as their bytes, without the UTF-8 flag.
   zip_int64_t index = zip_file_add(zip_, name.c_str(), source, ZIP_FL_ENC_CP437 | ZIP_FL_OVERWRITE);
@@ -52,7 +52,7 @@ bool ZipWriter::Add(const std::string& name, zip_source_t* source) {
     zip_source_free(source);
     return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
   }
-  zip_int32_t zipMethod = method_ == ZipMethod::kStore ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
+  zip_int32_t zipMethod = stored || method_ == ZipMethod::kStore ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
   if (zip_set_file_compression(zip_, static_cast<zip_uint64_t>(index), zipMethod, 0) != 0) {
     return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
   }

@@ -34,14 +34,16 @@ class ZipWriter {
   bool Open(const char* output, ZipMethod method = ZipMethod::kDeflate);
   // Adds a member `name` (stored as its bytes, CP936 allowed) with
   // `data`, or with the content of the file `path`, read at Close. A later
-  // member of the same name replaces an earlier one.
-  bool AddBuffer(const std::string& name, std::string data);
-  bool AddFile(const std::string& name, const std::string& path);
+  // member of the same name replaces an earlier one. `stored` keeps this
+  // member's bytes as they are whatever the archive's method: data that is
+  // already compressed only costs time to deflate.
+  bool AddBuffer(const std::string& name, std::string data, bool stored = false);
+  bool AddFile(const std::string& name, const std::string& path, bool stored = false);
   // Writes the archive.
   bool Close();
 
  private:
-  bool Add(const std::string& name, zip_source_t* source);
+  bool Add(const std::string& name, zip_source_t* source, bool stored);
 
   zip_t* zip_ = nullptr;
   ZipMethod method_ = ZipMethod::kDeflate;

@@ -31,9 +31,9 @@ uint32_t OwnCarrierOffset();
 // The carrier offset that the updater program `updaterPath` names in its
 // marker record, so that a release tool wraps any build of the updater (for
 // Linux or Windows, of any offset) at the right place. The first record whose
-// complement matches and whose offset lies past the record counts.
-// Codes: 3 "File=%s, WinErr=%d" (open); 4 "WinErr=%d" (read);
-// 2 "File=%s(no carrier offset)" (no such record in the file).
+// complement matches and whose offset lies past the record counts. Fails
+// with ERR_ACCESS "File=%s, WinErr=%d" (open), ERR_READ "WinErr=%d" or
+// ERR_BAD_DATA "File=%s(no carrier offset)" (no such record in the file).
 bool ReadCarrierOffset(const char* updaterPath, uint64_t* offset);
 
 // A length field of the block must be below this; the stored texts count
@@ -54,20 +54,25 @@ struct EmbeddedPatch {
 // file cannot be read, ends at or before `offset` or inside a version text,
 // has a length field of 32 or more, names a version that cannot be part of a
 // file name (a separator, a drive colon, a control byte, or dots alone) or
-// when the patch file cannot be written whole. Data without a patch gives an
-// empty patch file.
+// when the patch file cannot be created or closed; false with ERR_READ or
+// ERR_WRITE "WinErr=%d" when copying the data fails. A patch file cut short
+// by a failure is left in place. Data without a patch gives an empty patch
+// file.
 bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,
                           const std::string& tempFolder, EmbeddedPatch* patch);
 
 // Writes `outPath`: the executable `updaterPath` padded with zero bytes up to
 // `offset`, then the block with `fromText`, `toText` (each stored with its
 // terminating zero byte) and the content of `patchPath`. The file is written
-// through a temporary copy, so `outPath` is replaced only when whole.
-// Codes: 10 "File=%s(too large)" (the updater is longer than `offset`);
-// 10 "Version=%s" (empty, 31 characters or more, or not usable in a file
-// name); 10 "Version=%s-%s" (the two texts differ in language, or `fromText`
-// is not older than `toText`); 3 "File=%s, WinErr=%d" (open or create);
-// 4 "WinErr=%d" (read); 5 "WinErr=%d" (write or final move).
+// through a temporary copy, so `outPath` is replaced only when whole and is
+// as it was after any failure. Fails with ERR_INVALID "File=%s(too large)"
+// (the updater is longer than `offset`), "Version=%s" (empty, 31 characters
+// or more, or not usable in a file name) or "Version=%s-%s" (the two texts
+// differ in language, or `fromText` is not older than `toText`); ERR_ACCESS
+// "File=%s, WinErr=%d" (opening the updater or the patch, or creating the
+// copy beside `outPath`, which the message then names); ERR_READ
+// "WinErr=%d"; ERR_WRITE "WinErr=%d" (writing the copy or moving it into
+// place).
 bool WriteCarrier(const char* updaterPath, const char* fromText, const char* toText,
                   const char* patchPath, const char* outPath, uint64_t offset);
 

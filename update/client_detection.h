@@ -1,7 +1,8 @@
 // Client detection: FindRunningClients and ForceCloseClients look for
 // processes that run "qlmr.exe" of the installation.
 //
-// Used by the update thread only.
+// Used by the update thread only. Nothing here reports through
+// base/error.h.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,8 @@
 // The installation folder: the folder holding ".ver", found by
 // LocateInstallFolder and read by ReadLocalVersion.
 //
-// Used by the update thread. Texts are code page 936.
+// Used by the update thread. Texts are code page 936. Nothing here reports
+// through base/error.h.
 #pragma once
 
 #include <cstdint>

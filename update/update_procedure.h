@@ -6,6 +6,10 @@
 // thread; its update thread makes every call of UpdateFrontEnd and is the only
 // thread that uses the patch package and the client search.
 // Texts are code page 936 throughout.
+//
+// Failures. Each failed step ends the update with a fixed text in the status
+// line, except a failed apply: its text 116 shows the code and message that
+// the patch package left in the update thread's error state (base/error.h).
 #pragma once
 
 #include <atomic>

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,10 +11,12 @@
 #include "base/codec.h"
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
 #include "pack/pack_archive.h"
 #include "patch/patch_package_impl.h"
+#include "patch/zip_reader.h"
 #include "tests/support/test_util.h"
 
 namespace qlmr {
@@ -87,6 +90,44 @@ TEST_P(PackageBuilderTest, BuildsAPackageThatOpensAndAppliesToTheSameFiles) {
   std::string raw(3, '\0');
   ASSERT_TRUE(archive->ReadFileData("raw.bin", false, &raw[0], 3));
   EXPECT_EQ(raw, "raw");
+}
+
+// LZO and LZMA output does not deflate: a masked package carries it stored,
+// and everything else deflated.
+using MaskedMethodsTest = PackageBuilderTest;
+
+TEST_F(MaskedMethodsTest, EncodedPackDataIsStoredTheRestDeflated) {
+  WriteFileOrDie(root_.Join("data\\item.pak\\lzo.txt"), text_);
+  WriteFileOrDie(list_,
+                 "0||bin\\client.dll|0\n"
+                 "0|data\\item.pak|icons\\a.tga|3\n"
+                 "0|data\\item.pak|lzo.txt|2\n"
+                 "0|data\\item.pak|raw.bin|0\n"
+                 "0||.ver|0\n");
+  std::vector<PackageLine> lines;
+  ASSERT_TRUE(ReadPackageList(list_.c_str(), &lines)) << LastErrorMessage();
+  std::string output = work_.Join("out.patch");
+  ASSERT_TRUE(BuildPatchPackage(lines, root_.path().c_str(), output.c_str(), PATCH_KIND_MASKED_ZIP))
+      << LastErrorMessage();
+  std::string zip = ReadFileOrEmpty(output);
+  UnmaskContainerBytes(ZipByteForm::kMasked, 0, &zip[0], zip.size());
+  // Walk the local headers: method at +8, compressed size at +18, name
+  // length at +26, extra length at +28, name at +30.
+  std::map<std::string, uint16_t> methods;
+  for (size_t at = 0; at + 30 <= zip.size() && LoadLittleEndian32(reinterpret_cast<const uint8_t*>(
+                                                   &zip[at])) == 0x04034b50;) {
+    const auto* header = reinterpret_cast<const uint8_t*>(&zip[at]);
+    uint16_t nameLength = static_cast<uint16_t>(LoadLittleEndian(header + 26, 2));
+    methods[zip.substr(at + 30, nameLength)] =
+        static_cast<uint16_t>(LoadLittleEndian(header + 8, 2));
+    at += 30 + nameLength + LoadLittleEndian(header + 28, 2) + LoadLittleEndian32(header + 18);
+  }
+  EXPECT_EQ(methods, (std::map<std::string, uint16_t>{{"(command)", 8},
+                                                      {"bin/client.dll", 8},
+                                                      {"data/item.pak/icons/a.tga", 0},
+                                                      {"data/item.pak/lzo.txt", 0},
+                                                      {"data/item.pak/raw.bin", 8},
+                                                      {".ver", 8}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, PackageBuilderTest,

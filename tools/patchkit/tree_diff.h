@@ -19,13 +19,11 @@
 //     files the list does not name, not readable as an archive) is replaced
 //     whole. An archive only in NEW is written whole, one only in OLD deleted.
 //
-// Failures are reported through base/error.h and return false. Codes of
-// DiffInstallations: 10 (a root is not a folder); 17 "File=%s, File=%s" (two
-// names in one tree that differ only in ASCII case); 1 "%s" (no ".ver" in
-// NEW); 2 "File=%s (...)" (a name no control list can carry); 3, 4 (reading
-// files); the pack archive's codes (reading stored files). WritePatch adds
-// BuildPatchPackage's codes, 5 "WinErr=%d" (moving the patch into place) and
-// 2 "self-check: %s" when the applied patch does not reproduce NEW.
+// Failures are reported through base/error.h and return false. Reading
+// files fails with ERR_ACCESS "File=%s, WinErr=%d" (open), ERR_ACCESS
+// "Path=%s, WinErr=%d" (listing a folder) or ERR_READ "File=%s, WinErr=%d";
+// reading stored files with the pack archive's OpenFile, Read and
+// ReadFileData codes, or ERR_READ "%s" for a short read without a report.
 //
 // Threads: a call runs its comparisons on two threads of its own; the calls
 // themselves are made from one thread at a time.
@@ -97,7 +95,12 @@ struct TreeDiff {
 };
 
 // Compares the installations in the folders `oldRoot` and `newRoot`. Shows
-// progress on a terminal.
+// progress on a terminal. Fails with ERR_INVALID "Path=%s (not a folder)",
+// ERR_DUPLICATE "File=%s, File=%s" (two names in one tree that differ only in
+// ASCII case), ERR_NOT_FOUND "%s" (no ".ver" in NEW), ERR_BAD_DATA "File=%s
+// (cannot stand in the control list)" or "File=%s (not a safe relative
+// name)", or the read failures above. An archive that cannot be opened is
+// no failure: it is replaced whole.
 bool DiffInstallations(const std::string& oldRoot, const std::string& newRoot, TreeDiff* diff);
 
 // The control list "(command)" the patch of `diff` carries.
@@ -105,7 +108,8 @@ std::string ControlListText(const TreeDiff& diff);
 
 // The steps the patch of `diff` takes when applied, found without its data:
 // a package holding only the control list is made in the temporary folder,
-// opened and removed. Codes: those of the zip writer and OpenPackage.
+// opened and removed. Fails with ERR_ACCESS "Path=%s, WinErr=%d" (no
+// temporary file), the zip writer's codes or OpenPackage's.
 bool PlanPatch(const TreeDiff& diff, std::vector<PatchStep>* steps);
 
 // What the self-check did, for the report.
@@ -117,8 +121,15 @@ struct SelfCheck {
 // Builds the patch of `diff` as a package of `kind` (PATCH_KIND_MASKED_ZIP or
 // PATCH_KIND_PACKED) under a temporary name beside `output`, applies it to a
 // scratch copy of the parts of OLD it changes in place, compares the result
-// with NEW, and only then moves it to `output`. On failure no file is left
-// at `output` by this call (one that was there stays).
+// with NEW, and only then moves it to `output`. Fails with ERR_INVALID
+// (empty `output`, another kind), ERR_ACCESS "Path=%s, WinErr=%d" (a scratch
+// folder), ERR_ACCESS "File=%s, WinErr=%d" (the temporary file beside
+// `output`, or a staged data file), ERR_WRITE "File=%s, WinErr=%d" (staging
+// data, copying an archive of OLD to the scratch copy, or moving the patch
+// to `output`), ERR_BAD_DATA "self-check: %s" (the applied patch does not
+// reproduce NEW), the read failures above, and the codes of the pack
+// archive's Open, BuildPatchPackage, OpenPackage and ApplyPackage. On failure no file is left at
+// `output` by this call (one that was there stays).
 bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind, SelfCheck* check);
 
 }  // namespace patchkit
