@@ -19,8 +19,6 @@
 namespace qlmr {
 namespace {
 
-constexpr uint32_t kTrailerSize = 4;
-
 bool IsAbsent(const char* path) { return path == nullptr || path[0] == '\0'; }
 
 std::unique_ptr<uint8_t[]> Allocate(uint32_t size) {
@@ -44,9 +42,9 @@ bool WriteOutput(ReplacingFile* output, const void* data, uint32_t length) {
 
 // The CRC trailer; code 5 "winErr: %d" on failure, as when it is appended.
 bool WriteTrailer(ReplacingFile* output, uint32_t crc) {
-  uint8_t trailer[kTrailerSize];
+  uint8_t trailer[kCrcTrailerSize];
   StoreLittleEndian32(crc, trailer);
-  if (output->Write(trailer, kTrailerSize)) return true;
+  if (output->Write(trailer, kCrcTrailerSize)) return true;
   ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
   return false;
 }
@@ -129,7 +127,7 @@ bool DecodeCodecFile(const Codec* codec, const char* source, const char* destina
   uint64_t size = 0;
   if (!OpenSource(codec, source, destination, &input, &size)) return false;
   // At least one encoded byte must lie between the header and the trailer.
-  if (uint64_t{dataOffset} + kTrailerSize >= size) {
+  if (uint64_t{dataOffset} + kCrcTrailerSize >= size) {
     ReportError(ERR_BAD_DATA, "");
     return false;
   }
@@ -148,7 +146,7 @@ bool DecodeCodecFile(const Codec* codec, const char* source, const char* destina
     ReportError(ERR_NO_MEMORY, "Size=%d", capacity);
     return false;
   }
-  uint32_t length = static_cast<uint32_t>(size) - dataOffset - kTrailerSize;
+  uint32_t length = static_cast<uint32_t>(size) - dataOffset - kCrcTrailerSize;
   if (!ReadExactly(&input, buffer.get(), length)) return false;
   input.Close();
   // A decodedSize beyond what the codec produced must not write out stale

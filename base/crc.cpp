@@ -183,8 +183,6 @@ namespace {
 // Large enough that the CRC, not the system calls, sets the pace.
 constexpr uint32_t kChunkSize = 1u << 16;
 
-constexpr uint32_t kTrailerSize = 4;
-
 }  // namespace
 
 bool FileCrc(const char* path, uint32_t* crc, bool excludeTrailer) {
@@ -208,9 +206,9 @@ bool FileCrc(const char* path, uint32_t* crc, bool excludeTrailer) {
     if (n == 0) break;
     total += n;
     bool last = false;
-    if (excludeTrailer && size - total <= kTrailerSize) {
+    if (excludeTrailer && size - total <= kCrcTrailerSize) {
       // Drop the bytes of this chunk that lie in the trailer.
-      uint64_t in_trailer = total - size + kTrailerSize;
+      uint64_t in_trailer = total - size + kCrcTrailerSize;
       n = n <= in_trailer ? 0 : static_cast<uint32_t>(n - in_trailer);
       last = true;
     }
@@ -237,9 +235,9 @@ bool AppendFileCrc(const char* path) {
     ReportError(ERR_SEEK, "File=%s, WinErr=%d", path, LastSystemError());
     return false;
   }
-  uint8_t trailer[kTrailerSize];
+  uint8_t trailer[kCrcTrailerSize];
   StoreLittleEndian32(crc, trailer);
-  if (!file.Write(trailer, kTrailerSize)) {
+  if (!file.Write(trailer, kCrcTrailerSize)) {
     ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
     return false;
   }
@@ -259,14 +257,14 @@ bool CheckFileCrc(const char* path) {
     ReportError(ERR_SEEK, "File=%s, WinErr=%d", path, LastSystemError());
     return false;
   }
-  if (size < kTrailerSize) return false;
-  if (!file.Seek(size - kTrailerSize)) {
+  if (size < kCrcTrailerSize) return false;
+  if (!file.Seek(size - kCrcTrailerSize)) {
     ReportError(ERR_SEEK, "File=%s, WinErr=%d", path, LastSystemError());
     return false;
   }
-  uint8_t trailer[kTrailerSize];
+  uint8_t trailer[kCrcTrailerSize];
   uint32_t got = 0;
-  if (!file.Read(trailer, kTrailerSize, &got) || got != kTrailerSize) {
+  if (!file.Read(trailer, kCrcTrailerSize, &got) || got != kCrcTrailerSize) {
     ReportError(ERR_READ, "WinErr=%d", LastSystemError());
     return false;
   }

@@ -29,6 +29,9 @@ uint32_t CrcUpdateBytewise(uint32_t state, const void* data, size_t length);
 // CRC of `length` bytes. False (crc untouched) only when data is null.
 bool BufferCrc(const void* data, uint32_t length, uint32_t* crc);
 
+// The CRC trailer that ends a file: its CRC, little-endian.
+constexpr uint32_t kCrcTrailerSize = 4;
+
 // CRC of a file, or with `excludeTrailer` of all but its last 4 bytes (of
 // nothing when the file has 4 bytes or less). Fails with ERR_READ
 // "winErr=%d" (open, size or read), *crc then 0xFFFFFFFF.

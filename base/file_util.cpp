@@ -1,7 +1,5 @@
 #include "base/file_util.h"
 
-#include <strings.h>
-
 #include <cstring>
 #include <memory>
 
@@ -38,16 +36,21 @@ std::string TrimForComparison(const char* path) {
   return text;
 }
 
+// Both systems take a slash for a backslash, so the two compare equal; the
+// trail byte of a Chinese character is never case-folded, or two different
+// characters would compare equal.
+int CompareNames(const std::string& a, const std::string& b) {
+  return strcmp(NormalizeName(a).c_str(), NormalizeName(b).c_str());
+}
+
 }  // namespace
 
 int ComparePaths(const char* a, const char* b) {
   std::string left = TrimForComparison(a);
   std::string right = TrimForComparison(b);
-  if (strcasecmp(left.c_str(), right.c_str()) == 0) return 0;
+  if (CompareNames(left, right) == 0) return 0;
   if (IsSameFileObject(left.c_str(), right.c_str())) return 0;
-  std::string short_left = ShortPathName(left.c_str());
-  std::string short_right = ShortPathName(right.c_str());
-  return strcasecmp(short_left.c_str(), short_right.c_str());
+  return CompareNames(ShortPathName(left.c_str()), ShortPathName(right.c_str()));
 }
 
 void NormalizeName(char* out, const char* in, bool lower, bool slash) {

@@ -16,9 +16,11 @@ namespace qlmr {
 bool CreateFolderChain(const char* path);
 
 // 0 when both paths name the same file system object: equal after trimming
-// blanks and one trailing separator, ignoring ASCII case, or one existing
-// object however spelled (IsSameFileObject of base/platform.h), or equal in
-// their short forms. Otherwise the case-insensitive comparison value.
+// blanks and one trailing separator, ignoring ASCII case (but not in the
+// trail byte of a double-byte character) and whether a separator is a slash
+// or a backslash, or one existing object however spelled (IsSameFileObject
+// of base/platform.h), or equal so in their short forms. Otherwise the
+// comparison value of their NormalizeName forms.
 int ComparePaths(const char* a, const char* b);
 
 // Copies `in` to `out` (which holds strlen(in) + 1 bytes), with 'A'..'Z'

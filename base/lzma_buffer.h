@@ -2,20 +2,26 @@
 // followed by a raw LZMA stream. LzmaCodec adds the mask and the error
 // reports; these functions only code and return a result number.
 //
-// Stateless; every call allocates its own coder, so calls may run on several
-// threads at once.
+// The functions are stateless; every call allocates its own coder, so calls
+// may run on several threads at once. A LzmaDecodeStream is used by one
+// thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+
+#include "base/codec_format.h"
 
 namespace qlmr {
 
 // Result numbers, kept in LzmaCodec's messages ("LZMA compress[%d]").
 enum LzmaResult : int {
   LZMA_RESULT_OK = 0,
-  LZMA_RESULT_ERROR = 1,        // general failure; bad data when decoding
-  LZMA_RESULT_NO_MEMORY = 2,    // the coder could not allocate its memory
-  LZMA_RESULT_OUTPUT_FULL = 3,  // the encoded form does not fit the output
+  LZMA_RESULT_ERROR = 1,          // general failure; bad data when decoding
+  LZMA_RESULT_NO_MEMORY = 2,      // the coder could not allocate its memory
+  LZMA_RESULT_OUTPUT_FULL = 3,    // the encoded form does not fit the output
+  LZMA_RESULT_OUTPUT_FAILED = 4,  // a stream's receiver refused its output
 };
 
 // Encodes `length` bytes of `in` into `out`, at most `capacity` bytes: header
@@ -34,5 +40,48 @@ int ReadLzmaDecodedSize(const uint8_t* in, uint32_t length, uint32_t* size);
 // exactly that size give LZMA_RESULT_ERROR. A stream with an end marker right
 // after the last byte is accepted.
 int DecodeLzmaBuffer(const uint8_t* in, uint32_t length, uint8_t* out, uint32_t capacity);
+
+// Decoded bytes are handed out in pieces of at most this size.
+constexpr size_t kLzmaStreamPiece = 1u << 16;
+
+// Decodes the same form as DecodeLzmaBuffer from input that arrives in
+// pieces, handing the output on as it comes: memory stays at the decoder's
+// window (at most kLzmaDictionarySize, whatever the header says) however
+// large the data is. Results
+// are LzmaResult numbers; after the first failure every call returns it.
+class LzmaDecodeStream {
+ public:
+  // Receives decoded bytes with the caller's `context`; false stops the
+  // decoding (LZMA_RESULT_OUTPUT_FAILED).
+  using Output = bool (*)(void* context, const uint8_t* data, size_t length);
+
+  LzmaDecodeStream();
+  ~LzmaDecodeStream();
+  LzmaDecodeStream(const LzmaDecodeStream&) = delete;
+  LzmaDecodeStream& operator=(const LzmaDecodeStream&) = delete;
+
+  // The next piece of the encoded form (header first). Input after the end
+  // of the stream is ignored, as DecodeLzmaBuffer ignores it.
+  int Feed(const uint8_t* in, size_t length, Output output, void* context);
+  // After the last piece: OK only when exactly the header's size came out.
+  int Finish();
+  // The size from the header: valid once the header was fed.
+  bool HasHeader() const { return headerFill_ == sizeof header_; }
+  uint32_t DecodedSize() const { return size_; }
+  // Bytes the decoder takes for its window (at most kLzmaDictionarySize)
+  // and tables, once the header was fed.
+  uint64_t MemoryUsage() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+  uint8_t header_[kLzmaHeaderSize] = {};
+  size_t headerFill_ = 0;
+  uint32_t size_ = 0;
+  uint64_t decoded_ = 0;
+  uint64_t memoryUsage_ = 0;
+  bool ended_ = false;
+  int result_ = LZMA_RESULT_OK;
+};
 
 }  // namespace qlmr

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "base/crc.h"
 #include "base/error.h"
 #include "base/platform.h"
 #include "base/replacing_file.h"
@@ -78,8 +79,6 @@ namespace {
 // Large enough that the mask, not the system calls, sets the pace.
 constexpr uint32_t kChunkSize = 1u << 16;
 
-constexpr uint32_t kTrailerSize = 4;
-
 // Prefix of MaskFileInPlace's temporary copies.
 constexpr char kMaskTempPrefix[] = "qmk";
 
@@ -107,11 +106,11 @@ bool MaskFileInPlace(const char* path, bool excludeTrailer, bool invert) {
   }
   uint64_t limit = size;
   if (excludeTrailer) {
-    if (size <= kTrailerSize) {
+    if (size <= kCrcTrailerSize) {
       ReportError(ERR_INVALID, "File=%s(too small)", path);
       return false;
     }
-    limit = size - kTrailerSize;
+    limit = size - kCrcTrailerSize;
   }
   std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunkSize]);
   uint64_t done = 0;

@@ -269,15 +269,16 @@ int LastSystemError() { return t_last_error; }
 void SetLastSystemError(int systemError) { t_last_error = systemError; }
 
 int SystemErrorFor(FaultError error) {
-  return static_cast<int>(error == FaultError::kDiskFull ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+  return static_cast<int>(error == FaultError::kDiskFull ? ERROR_DISK_FULL : ERROR_IO_DEVICE);
 }
 
 SystemErrorKind ClassifySystemError(int systemError) {
   if (systemError == ERROR_DISK_FULL || systemError == ERROR_HANDLE_DISK_FULL) {
     return SystemErrorKind::kDiskFull;
   }
-  return systemError == ERROR_WRITE_FAULT || systemError == ERROR_READ_FAULT ||
-                 systemError == ERROR_CRC
+  // ERROR_IO_DEVICE is what a failing disk or a pulled USB stick gives.
+  return systemError == ERROR_IO_DEVICE || systemError == ERROR_WRITE_FAULT ||
+                 systemError == ERROR_READ_FAULT || systemError == ERROR_CRC
              ? SystemErrorKind::kIoError
              : SystemErrorKind::kOther;
 }

@@ -28,6 +28,10 @@ class ReplacingFile {
   // On failure tempPath() names the file that could not be opened, or is
   // empty when no name could be made.
   bool Create(const char* folder, const char* prefix);
+  // Creates, or empties, the temporary file under the fixed name `tempPath`
+  // instead: a run that dies before Commit leaves a file that the same write
+  // run again reuses, rather than one more unique name.
+  bool CreateAt(const std::string& tempPath);
 
   // The open temporary file. A writer that opens the file by name itself
   // (tempPath()) closes it here first; Commit opens it again to flush it.
@@ -37,9 +41,16 @@ class ReplacingFile {
   // Appends `length` bytes; nothing to write always succeeds.
   bool Write(const void* data, uint32_t length);
 
-  // Flushes and closes the temporary file, then moves it over `destination`.
-  // A temporary file that is no longer open is opened again for the flush.
-  bool Commit(const char* destination);
+  // Whether Commit flushes the copy before the move. kLeaveToCaller serves a
+  // caller that makes all its writes durable at once before anything depends
+  // on them (one file-system flush costs less than one per file); until then
+  // a power cut may leave the destination short.
+  enum class Flush { kBeforeMove, kLeaveToCaller };
+
+  // Closes the temporary file (flushing it first unless told otherwise),
+  // then moves it over `destination`. A temporary file that is no longer
+  // open is opened again for the flush.
+  bool Commit(const char* destination, Flush flush = Flush::kBeforeMove);
 
   // Closes and deletes the temporary file unless it was committed.
   void Discard();

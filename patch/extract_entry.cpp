@@ -1,5 +1,6 @@
 #include "patch/extract_entry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -9,7 +10,9 @@
 #include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/replacing_file.h"
 #include "patch/patch_format.h"
+#include "patch/zip_checks.h"
 
 namespace qlmr {
 namespace {
@@ -25,44 +28,75 @@ bool ReportZipError(const PatchContainer* container) {
   return false;
 }
 
-bool ExtractToFile(const PatchContainer* container, ZipEntryReader* entry, uint64_t length,
-                   const char* target) {
+// Reads the whole entry, handing each piece to `consume`, and checks that it
+// gave exactly the claimed size with the claimed CRC.
+template <typename Consume>
+bool ReadChecked(const PatchContainer* container, ZipEntryReader* entry, const ZipEntryInfo& info,
+                 uint8_t* buffer, uint32_t pieceSize, bool advance, Consume consume) {
+  if (info.size > 0 && !entry->Rewind()) return ReportZipError(container);
+  uint32_t crc = 0;
+  uint64_t done = 0;
+  while (done < info.size) {
+    uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(pieceSize, info.size - done));
+    uint8_t* into = advance ? buffer + done : buffer;
+    int64_t n = entry->Read(into, want);
+    // A failed read, or an entry that ends before its recorded size, would
+    // otherwise leave the loop waiting for bytes that never come.
+    if (n <= 0) return ReportZipError(container);
+    crc = ZipCrcUpdate(crc, into, static_cast<size_t>(n));
+    if (!consume(into, static_cast<uint32_t>(n))) return false;
+    done += static_cast<uint64_t>(n);
+  }
+  return CheckEntryCrc(info, crc);
+}
+
+bool ExtractToFile(const PatchContainer* container, ZipEntryReader* entry, const ZipEntryInfo& info,
+                   const char* target, ReplacingFile::Flush flush) {
+  if (!CheckEntryClaims(info, UINT32_MAX)) return false;
   std::string folder = PathFolder(target);
   if (!folder.empty() && !CreateFolderChain(folder.c_str())) {
     ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", folder.c_str(), LastSystemError());
     return false;
   }
-  File file;
-  if (!file.Open(target, FileMode::kCreate)) {
+  // A folder cannot be replaced by a file; opening it gives the system's
+  // own reason.
+  File probe;
+  if (IsFolder(target) && !probe.Open(target, FileMode::kReadWrite)) {
     ReportError(ERR_ACCESS, "File=%s, WinErr=%d", target, LastSystemError());
     return false;
   }
-  if (length == 0) return true;
-  if (!entry->Rewind()) return ReportZipError(container);
-  std::vector<uint8_t> chunk(patch_format::kCopyChunkSize);
-  while (entry->Tell() < length) {
-    int64_t n = entry->Read(chunk.data(), patch_format::kCopyChunkSize);
-    // A failed read, or an entry that ends before its recorded size, would
-    // otherwise leave the loop waiting for bytes that never come.
-    if (n <= 0) return ReportZipError(container);
-    if (!file.Write(chunk.data(), static_cast<uint32_t>(n))) {
-      int systemError = LastSystemError();
-      ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", target, systemError,
-                  SystemErrorWords(systemError));
-      return false;
-    }
+  // The content goes to a temporary name beside the target and replaces it
+  // only once all of it arrived with the right CRC: a damaged entry never
+  // takes the place of a good file.
+  ReplacingFile file;
+  if (!file.CreateAt(std::string(target) + patch_format::kLooseTempSuffix)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", target, LastSystemError());
+    return false;
   }
+  std::vector<uint8_t> chunk(patch_format::kCopyChunkSize);
+  auto reportWriteError = [&] {
+    int systemError = LastSystemError();
+    ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", target, systemError,
+                SystemErrorWords(systemError));
+    return false;
+  };
+  auto write = [&](const uint8_t* data, uint32_t n) {
+    return file.Write(data, n) || reportWriteError();
+  };
+  if (entry != nullptr && !ReadChecked(container, entry, info, chunk.data(),
+                                       patch_format::kCopyChunkSize, false, write)) {
+    return false;
+  }
+  if (!file.Commit(target, flush)) return reportWriteError();
   return true;
 }
 
-bool ExtractToMemory(const PatchContainer* container, ZipEntryReader* entry, uint64_t length,
-                     const uint8_t** data) {
-  // The rounding below must not overflow, and a pack archive holds no more.
-  if (length > patch_format::kMaxInMemoryEntry) {
-    ReportError(ERR_NO_MEMORY, "Size=%llu", static_cast<unsigned long long>(length));
-    return false;
-  }
-  size_t need = (static_cast<size_t>(length) + 1 + 3) & ~size_t{3};
+bool ExtractToMemory(const PatchContainer* container, ZipEntryReader* entry,
+                     const ZipEntryInfo& info, uint64_t sizeLimit, const uint8_t** data) {
+  // Checked before anything is allocated: the directory's claim is untrusted.
+  if (!CheckEntryClaims(info, std::min(sizeLimit, patch_format::kMaxInMemoryEntry))) return false;
+  size_t length = static_cast<size_t>(info.size);
+  size_t need = (length + 1 + 3) & ~size_t{3};
   std::vector<uint8_t>& buffer = ExtractionBuffer();
   if (buffer.size() < need) {
     try {
@@ -75,24 +109,19 @@ bool ExtractToMemory(const PatchContainer* container, ZipEntryReader* entry, uin
   // The data is read over the front and followed by zeros up to the next
   // multiple of 4, so that it reads as a zero-terminated text; the rest of
   // the buffer is never looked at.
-  memset(buffer.data() + length, 0, need - static_cast<size_t>(length));
-  if (length > 0) {
-    if (!entry->Rewind()) return ReportZipError(container);
-    uint64_t done = 0;
-    while (done < length) {
-      int64_t n = entry->Read(buffer.data() + done, static_cast<uint32_t>(length - done));
-      if (n <= 0) return ReportZipError(container);
-      done += static_cast<uint64_t>(n);
-    }
+  memset(buffer.data() + length, 0, need - length);
+  if (entry != nullptr && !ReadChecked(container, entry, info, buffer.data(), UINT32_MAX, true,
+                                       [](const uint8_t*, uint32_t) { return true; })) {
+    return false;
   }
   *data = buffer.data();
   return true;
 }
 
-}  // namespace
-
-bool ExtractEntry(const PatchContainer* container, const char* entryName, const char* targetFile,
-                  const uint8_t** data, uint32_t* length, bool mustExist) {
+// ExtractEntry and ExtractEntryDurably.
+bool Extract(const PatchContainer* container, const char* entryName, const char* targetFile,
+             ReplacingFile::Flush flush, const uint8_t** data, uint32_t* length, bool mustExist,
+             uint64_t sizeLimit) {
   if (container == nullptr || container->zip == nullptr || entryName == nullptr ||
       entryName[0] == '\0' || (targetFile == nullptr && data == nullptr)) {
     ReportError(ERR_INVALID, "");
@@ -101,14 +130,40 @@ bool ExtractEntry(const PatchContainer* container, const char* entryName, const 
   // A double-byte character whose trail byte is 0x5C keeps it, as a zip tool
   // stores such a character: only real backslashes become slashes.
   std::string lookup = NormalizeName(entryName, false, true);
-  std::unique_ptr<ZipEntryReader> entry = container->zip->OpenEntry(lookup.c_str());
-  if (entry == nullptr && mustExist) return ReportZipError(container);
-  uint64_t size = 0;
-  if (entry != nullptr && !entry->Size(&size)) return ReportZipError(container);
-  bool ok = targetFile != nullptr ? ExtractToFile(container, entry.get(), size, targetFile)
-                                  : ExtractToMemory(container, entry.get(), size, data);
-  if (ok && length != nullptr) *length = static_cast<uint32_t>(size);
+  // Every entry is opened here, by the directory's index, and what its
+  // record claims is checked against its data below.
+  const ZipEntryInfo* found = container->zip->FindEntry(lookup.c_str());
+  std::unique_ptr<ZipEntryReader> entry;
+  if (found != nullptr) {
+    entry = container->zip->OpenEntry(*found);
+    if (entry == nullptr) return ReportZipError(container);
+  } else if (mustExist) {
+    return ReportZipError(container);
+  }
+  ZipEntryInfo info;
+  if (found != nullptr) {
+    info = *found;
+  } else {
+    info.name = lookup;
+  }
+  bool ok = targetFile != nullptr ? ExtractToFile(container, entry.get(), info, targetFile, flush)
+                                  : ExtractToMemory(container, entry.get(), info, sizeLimit, data);
+  if (ok && length != nullptr) *length = static_cast<uint32_t>(info.size);
   return ok;
+}
+
+}  // namespace
+
+bool ExtractEntry(const PatchContainer* container, const char* entryName, const char* targetFile,
+                  const uint8_t** data, uint32_t* length, bool mustExist, uint64_t sizeLimit) {
+  return Extract(container, entryName, targetFile, ReplacingFile::Flush::kLeaveToCaller, data,
+                 length, mustExist, sizeLimit);
+}
+
+bool ExtractEntryDurably(const PatchContainer* container, const char* entryName,
+                         const char* targetFile) {
+  return Extract(container, entryName, targetFile, ReplacingFile::Flush::kBeforeMove, nullptr,
+                 nullptr, true, patch_format::kMaxInMemoryEntry);
 }
 
 size_t ExtractionBufferCapacity() { return ExtractionBuffer().size(); }

@@ -2,8 +2,10 @@
 // Internal to the patch subsystem.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "patch/patch_format.h"
 #include "patch/patch_tables.h"
 
 namespace qlmr {
@@ -19,12 +21,31 @@ namespace qlmr {
 // anything is written, since a patch that cannot deliver a file it promises
 // is broken.
 //
+// Nothing damaged gets out: the sizes the directory claims are checked before
+// anything is allocated or created (CheckEntryClaims; in memory the limit is
+// `sizeLimit`, at most kMaxInMemoryEntry), and the data must arrive with the
+// directory's size and CRC-32. A file is written under a temporary name beside
+// the target and replaces it only then; on failure the target is as it was
+// and no temporary file is left. In memory, the buffer's content after a
+// failure is unspecified. The temporary name is the target's with
+// patch_format::kLooseTempSuffix; the new content is not flushed before it
+// replaces the target: the caller makes its writes durable together.
+//
 // Codes: 10 (bad arguments); 14 "ziperr=%d" (the entry cannot be read, a
-// short read); 9 "Size=%llu" (an entry too large for memory); 3
-// "Path=%s, WinErr=%d" (folder) and "File=%s, WinErr=%d" (create);
-// 5 "File=%s, WinErr: %d" (write).
+// short read); 2 "Entry=%s(size)" (impossible sizes), "Entry=%s(crc)" (the
+// data does not match its CRC); 9 "Size=%llu" (an entry too large for
+// memory or for the system's 32-bit sizes); 3 "Path=%s, WinErr=%d" (folder)
+// and "File=%s, WinErr=%d" (create); 5 "File=%s, WinErr: %d, %s" (write, flush
+// or the final move).
 bool ExtractEntry(const PatchContainer* container, const char* entryName, const char* targetFile,
-                  const uint8_t** data, uint32_t* length, bool mustExist);
+                  const uint8_t** data, uint32_t* length, bool mustExist,
+                  uint64_t sizeLimit = patch_format::kMaxInMemoryEntry);
+
+// ExtractEntry into `targetFile` for an entry that must exist, with the new
+// content flushed to the device before it replaces the target: for a file
+// that must never be seen short, whatever happens after.
+bool ExtractEntryDurably(const PatchContainer* container, const char* entryName,
+                         const char* targetFile);
 
 // The extraction buffer's current capacity in bytes (it never shrinks).
 size_t ExtractionBufferCapacity();

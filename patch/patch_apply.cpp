@@ -39,10 +39,8 @@ void Notify(PatchProgressCallback callback, const PatchEntry& entry, int32_t kin
   if (callback != nullptr) callback(entry.packName.c_str(), entry.fileName.c_str(), kind);
 }
 
-bool AddEncoded(PackArchive* archive, const PatchEntry& entry, const uint8_t* data,
-                uint32_t length) {
-  const Codec* codec = GetCodecRegistry().Find(entry.compressType);
-  if (codec == nullptr) return false;
+bool AddEncoded(PackArchive* archive, const PatchEntry& entry, const Codec* codec,
+                const uint8_t* data, uint32_t length) {
   std::vector<uint8_t> encoded;
   if (!EncodeToBuffer(*codec, data, length, &encoded)) return false;
   return archive->AddFile(encoded.data(), static_cast<uint32_t>(encoded.size()),
@@ -163,24 +161,8 @@ class ApplyRun {
     Notify(callback_, entry, ENTRY_OP_WRITE);
     std::string target;
     if (!JoinWithinLimit(installDir_, entry.fileName, &target)) return false;
-    std::string temp = target + patch_format::kVersionTempSuffix;
     if (!MakeEarlierWritesDurable()) return false;
-    if (!ExtractEntry(entry.container, entry.fileName.c_str(), temp.c_str(), nullptr, nullptr,
-                      true)) {
-      RemoveFileAt(temp.c_str());
-      return false;
-    }
-    File file;
-    if (!file.Open(temp.c_str(), FileMode::kReadWrite) || !file.Flush() || !file.Close() ||
-        !MoveFileReplace(temp.c_str(), target.c_str())) {
-      int systemError = LastSystemError();
-      file.Close();
-      RemoveFileAt(temp.c_str());
-      ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", target.c_str(), systemError,
-                  SystemErrorWords(systemError));
-      return false;
-    }
-    return true;
+    return ExtractEntryDurably(entry.container, entry.fileName.c_str(), target.c_str());
   }
 
   // Pack archives flush as they go; loose files, whole archives written as
@@ -308,14 +290,23 @@ bool PatchPackageImpl::ApplyPackEntry(PackArchive* archive, const PatchEntry& en
   }
   Notify(callback, entry, ENTRY_OP_WRITE);
   std::string name = JoinPath(entry.packName, entry.fileName);
+  bool encode = !entry.container->preEncoded && entry.compressType != COMPRESS_NONE;
+  const Codec* codec = nullptr;
+  if (encode && (codec = GetCodecRegistry().Find(entry.compressType)) == nullptr) return false;
   const uint8_t* data = nullptr;
   uint32_t length = 0;
   if (!ExtractEntry(entry.container, name.c_str(), nullptr, &data, &length, true)) return false;
-  if (entry.container->preEncoded || entry.compressType == COMPRESS_NONE) {
+  if (!encode) {
     return archive->AddFile(data, length, entry.fileName.c_str(), true, true,
                             static_cast<uint8_t>(entry.compressType), entry.contentSize);
   }
-  return AddEncoded(archive, entry, data, length);
+  // Content the archive will record with another length could never be read
+  // back: refuse it before it is stored.
+  if (length != entry.contentSize) {
+    ReportError(ERR_BAD_DATA, "Entry=%s(size)", name.c_str());
+    return false;
+  }
+  return AddEncoded(archive, entry, codec, data, length);
 }
 
 }  // namespace qlmr

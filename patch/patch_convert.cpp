@@ -6,7 +6,10 @@
 #include "base/file_util.h"
 #include "base/little_endian.h"
 #include "base/mask.h"
+#include "base/path.h"
 #include "base/platform.h"
+#include "base/replacing_file.h"
+#include "patch/packed_file.h"
 #include "patch/patch_format.h"
 #include "patch/patch_package_impl.h"
 
@@ -50,8 +53,16 @@ bool PatchPackageImpl::ConvertPackageFile(const char* source, const char* target
     failure.Restore();
     return false;
   }
-  uint32_t contentSize = LoadLittleEndian32(header + fmt::kPackedSizeOffset);
-  if (!registry.DecodeFile(codec, target, target, fmt::kPackedDataOffset, contentSize)) {
+  // Checked and streamed through a copy beside the target: a forged length
+  // cannot make a huge file, and a damaged file leaves the target as it was.
+  ReplacingFile unpacked;
+  if (!unpacked.Create(PathFolder(target).c_str(), kCodecTempPrefix)) {
+    ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
+    return false;
+  }
+  if (!UnpackPackedFile(target, unpacked.file())) return false;
+  if (!unpacked.Commit(target)) {
+    ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
     return false;
   }
   return MaskFileInPlace(target, false, true);

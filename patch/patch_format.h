@@ -38,13 +38,17 @@ constexpr uint32_t kCopyChunkSize = 1u << 16;
 
 // Largest entry taken into memory: what a pack archive can hold.
 constexpr uint64_t kMaxInMemoryEntry = 0x7FFFFFFF;
+// Largest control list: lines for every file of many full pack archives stay
+// far below it, and a forged list cannot make the tables grow without end.
+constexpr uint64_t kMaxControlListSize = 32u << 20;
 
 // The pause between whole-pack entries and the work inside packs.
 constexpr int kPackPauseMilliseconds = 500;
 
-// The new version file is written beside the old one under this suffix and
-// then moved over it.
-constexpr const char kVersionTempSuffix[] = ".~new";
+// A loose file (the version file too) is written beside its target under
+// this suffix, then moved over it. A fixed name: the same apply run again
+// after a crash reuses it instead of leaving one more file behind.
+constexpr const char kLooseTempSuffix[] = ".~new";
 
 }  // namespace patch_format
 }  // namespace qlmr

@@ -15,8 +15,10 @@
 #include "base/platform.h"
 #include "patch/control_list.h"
 #include "patch/extract_entry.h"
+#include "patch/packed_file.h"
 #include "patch/patch_format.h"
 #include "patch/patch_package_impl.h"
+#include "patch/zip_checks.h"
 
 namespace qlmr {
 namespace {
@@ -123,7 +125,7 @@ bool PatchPackageImpl::OpenPackageUnguarded(const char* path, const char* packEx
   uint8_t header[patch_format::kHeaderSize] = {};
   PatchKind kind = PATCH_KIND_NONE;
   if (!DetectPatchKindChecked(path, header, &kind)) return false;
-  PatchContainer* container = OpenContainer(path, key, kind, header);
+  PatchContainer* container = OpenContainer(path, key, kind);
   if (container == nullptr) return false;
 
   // A container that failed to load is dropped again, so that opening the
@@ -133,7 +135,10 @@ bool PatchPackageImpl::OpenPackageUnguarded(const char* path, const char* packEx
     return false;
   };
   const uint8_t* text = nullptr;
-  if (!ExtractEntry(container, patch_format::kControlListName, nullptr, &text, nullptr, false)) {
+  // A container without its control list is not a patch: taken as an empty
+  // one, a damaged name in the directory would pass for a successful update.
+  if (!ExtractEntry(container, patch_format::kControlListName, nullptr, &text, nullptr, true,
+                    patch_format::kMaxControlListSize)) {
     return drop();
   }
   std::vector<PatchEntry> entries = ParseControlList(reinterpret_cast<const char*>(text));
@@ -152,7 +157,7 @@ bool PatchPackageImpl::OpenPackageUnguarded(const char* path, const char* packEx
 }
 
 PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const std::string& key,
-                                                PatchKind kind, const uint8_t header[8]) {
+                                                PatchKind kind) {
   PatchContainer container;
   container.key = key;
   if (kind == PATCH_KIND_MASKED_ZIP) {
@@ -166,11 +171,24 @@ PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const s
       ReportError(ERR_INVALID, "Path=%s(too long)", copy.c_str());
       return nullptr;
     }
-    CodecRegistry& registry = GetCodecRegistry();
-    const Codec* codec = registry.Find(patch_format::kPackedCodec);
-    if (codec == nullptr ||
-        !registry.DecodeFile(codec, path.c_str(), copy.c_str(), patch_format::kPackedDataOffset,
-                             LoadLittleEndian32(header + patch_format::kPackedSizeOffset))) {
+    // The content streams straight into the copy under its own name, so that
+    // a run that dies here leaves a work folder the next run recognises. The
+    // trailer is checked on the way: a damaged download is refused before
+    // its zip is looked at.
+    File copyFile;
+    if (!copyFile.Open(copy.c_str(), FileMode::kCreate)) {
+      ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
+      return nullptr;
+    }
+    bool unpacked = UnpackPackedFile(path.c_str(), &copyFile);
+    if (!copyFile.Close() && unpacked) {
+      ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
+      unpacked = false;
+    }
+    if (!unpacked) {
+      KeptError failure;
+      RemoveFileAt(copy.c_str());
+      failure.Restore();
       return nullptr;
     }
     unpackedCopies_.push_back(copy);
@@ -192,6 +210,14 @@ PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const s
     ReportError(ERR_ZIP, "ziperr=%d", zipError);
     return nullptr;
   }
+  File opened;
+  uint64_t size = 0;
+  if (!opened.Open(container.openedPath.c_str(), FileMode::kRead) || !opened.Size(&size)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", container.openedPath.c_str(), LastSystemError());
+    return nullptr;
+  }
+  opened.Close();
+  if (!CheckZipLayout(container.zip->Entries(), size)) return nullptr;
   PatchContainer& stored = tables_.containers[key];
   stored = std::move(container);
   return &stored;

@@ -53,8 +53,15 @@ class PatchPackage {
   virtual bool VerifyPackageFile(const char* path) = 0;
   // Opens a masked zip or a packed file and merges its control list into the
   // tables. A path opened before (in any letter case) is not read again.
-  // Codes: 10, 2 (unexpected kind, or an unsafe name in the control list),
-  // 14 "ziperr=%d", and those of DetectPatchKind and DecodeFile.
+  // A packed file's CRC trailer and lengths are checked as it is unpacked;
+  // a container whose records overlap or run past its end, or that holds no
+  // control list, is refused.
+  // Codes: 10, 2 (unexpected kind, an unsafe name in the control list,
+  // "File=%s(crc)", "File=%s(size)", "Entry=%s(truncated)",
+  // "Entry=%s(overlaps)", and ExtractEntry's for the control list), 9 (a
+  // control list beyond kMaxControlListSize), 14 "ziperr=%d" (also a missing
+  // control list), and those of DetectPatchKind and the unpacking
+  // (patch/packed_file.h).
   virtual bool OpenPackage(const char* path, const char* packExtension) = 0;
   // Loose entries plus the entries of every pack: the number of progress
   // calls a full ApplyPackage makes when every pack-bound op is 0 or 1.

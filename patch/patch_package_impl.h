@@ -68,8 +68,7 @@ class PatchPackageImpl : public PatchPackage {
   bool OpenPackageUnguarded(const char* path, const char* packExtension);
   // Opens the container of a patch file of `kind` and stores it under `key`;
   // null with the error set.
-  PatchContainer* OpenContainer(const std::string& path, const std::string& key, PatchKind kind,
-                                const uint8_t header[8]);
+  PatchContainer* OpenContainer(const std::string& path, const std::string& key, PatchKind kind);
 
   PatchTables tables_;
   std::string workFolder_;

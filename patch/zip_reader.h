@@ -55,13 +55,27 @@ const ZipReadHandlers* GetZipReadHandlers(ZipByteForm form);
 // Fills the inverted and masked tables again from the library's defaults.
 void RefillZipReadHandlers();
 
-// One entry of an open directory, opened for reading.
+// What the central directory says of one entry. Nothing here is trusted:
+// the checks above the reader (patch/zip_checks.h) compare it with the file
+// and with the data as it is read.
+struct ZipEntryInfo {
+  static constexpr uint64_t kUnknownOffset = UINT64_MAX;
+
+  std::string name;
+  uint64_t size = 0;            // uncompressed
+  uint64_t compressedSize = 0;  // bytes of entry data in the file
+  int method = 0;               // 0 stored, 8 deflate; others unsupported
+  uint32_t crc32 = 0;           // the zip format's standard CRC-32 of the data
+  // Offset of the entry's local record in the file; kUnknownOffset where the
+  // library does not tell it.
+  uint64_t localOffset = kUnknownOffset;
+};
+
+// One entry of an open directory, opened for reading. What the directory
+// says of it is the ZipEntryInfo it was opened by.
 class ZipEntryReader {
  public:
   virtual ~ZipEntryReader() = default;
-  // The entry's uncompressed size from the directory. False when the
-  // directory cannot tell it (see ZipDirectory::ErrorNumber).
-  virtual bool Size(uint64_t* size) = 0;
   // Moves the read position back to the start of the entry's data.
   virtual bool Rewind() = 0;
   // Reads up to `length` bytes of uncompressed data: the count, 0 at the
@@ -80,9 +94,10 @@ std::string ZipLookupKey(const std::string& name);
 // An open zip archive. Closing it (destruction) closes nothing that an
 // entry reader still needs: entries must be destroyed first.
 //
-// Lookups go through an index of the directory made on the first lookup,
-// so that opening one entry of a container of many costs no scan of its
-// directory; a backend only lists its entries and opens one by position.
+// The directory is listed once, on first use, into one index that every
+// lookup and every check of the entries' records uses, so that opening one
+// entry of a container of many costs no scan of its directory; a backend
+// only lists its entries and opens one by position.
 class ZipDirectory {
  public:
   // Opens the archive in `path` (a system name) through `handlers`. On
@@ -91,24 +106,34 @@ class ZipDirectory {
                                             int* zipError);
 
   virtual ~ZipDirectory() = default;
-  // Opens the entry whose name has the same ZipLookupKey as `name`, the
-  // first in directory order when several have. Only entries inside the
-  // archive are found. Null, without any report, when there is no such
-  // entry or the backend cannot open it (see ErrorNumber).
+  // Every entry of the central directory, in its order; empty when the
+  // directory cannot be listed.
+  const std::vector<ZipEntryInfo>& Entries();
+  // The entry whose name has the same ZipLookupKey as `name`, the first in
+  // directory order when several have; null when there is none. Only
+  // entries inside the archive are found.
+  const ZipEntryInfo* FindEntry(const char* name);
+  // Opens `entry`, one of Entries(). Null, without any report, when the
+  // backend cannot open it (see ErrorNumber).
+  std::unique_ptr<ZipEntryReader> OpenEntry(const ZipEntryInfo& entry);
+  // FindEntry, then OpenEntry; null when either fails.
   std::unique_ptr<ZipEntryReader> OpenEntry(const char* name);
   // The library's error number of the last failure on this directory.
   virtual int ErrorNumber() const = 0;
 
  protected:
-  // The name of every entry, as stored, in directory order. Called once, by
-  // the first lookup; false when the directory cannot be listed (no entry
-  // is then found).
-  virtual bool ListEntryNames(std::vector<std::string>* names) = 0;
-  // Opens the entry at `position` of ListEntryNames' order; null on failure.
+  // Every entry, as the central directory records it, in directory order.
+  // Called once, by the first use; false when the directory cannot be
+  // listed (no entry is then found).
+  virtual bool ListEntries(std::vector<ZipEntryInfo>* entries) = 0;
+  // Opens the entry at `position` of ListEntries' order; null on failure.
   virtual std::unique_ptr<ZipEntryReader> OpenEntryAt(size_t position) = 0;
 
  private:
+  void Index();
+
   bool indexed_ = false;
+  std::vector<ZipEntryInfo> entries_;
   std::unordered_map<std::string, size_t> index_;  // ZipLookupKey -> position
 };
 

@@ -4,11 +4,15 @@
 // the byte form by file position.
 #include <zip.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "base/platform.h"
+#include "patch/zip_checks.h"
 #include "patch/zip_reader.h"
 
 namespace qlmr {
@@ -102,6 +106,72 @@ zip_int64_t ContainerCallback(void* state, void* data, zip_uint64_t length,
   }
 }
 
+// Reads `length` bytes at `position` of the container as zip bytes.
+bool ReadZipBytes(ContainerSource* source, uint64_t position, void* data, uint32_t length) {
+  uint32_t got = 0;
+  if (!source->file.ReadAt(position, data, length, &got) || got != length) return false;
+  UnmaskContainerBytes(source->form, position, data, length);
+  return true;
+}
+
+// The offsets of the entries' local records, in central directory order,
+// read from the central directory: libzip keeps them to itself. Empty when
+// the directory is not where its end record says (libzip judged it, and the
+// layout check then passes over the entries).
+std::vector<uint64_t> LocalRecordOffsets(ContainerSource* source) {
+  namespace fmt = zip_format;
+  std::vector<uint64_t> offsets;
+  uint64_t tailLength =
+      std::min<uint64_t>(source->size, fmt::kEndRecordSize + fmt::kEndCommentLimit);
+  std::vector<uint8_t> tail(static_cast<size_t>(tailLength));
+  uint64_t tailStart = source->size - tailLength;
+  if (tailLength < fmt::kEndRecordSize ||
+      !ReadZipBytes(source, tailStart, tail.data(), static_cast<uint32_t>(tailLength))) {
+    return offsets;
+  }
+  size_t end = tail.size() - fmt::kEndRecordSize + 1;
+  do {
+    --end;
+  } while (end > 0 && LoadLittleEndian32(tail.data() + end) != fmt::kEndSignature);
+  if (LoadLittleEndian32(tail.data() + end) != fmt::kEndSignature) return offsets;
+  uint32_t directorySize = LoadLittleEndian32(tail.data() + end + fmt::kEndDirectorySizeOffset);
+  uint32_t directoryOffset = LoadLittleEndian32(tail.data() + end + fmt::kEndDirectoryOffsetOffset);
+  if (uint64_t{directoryOffset} + directorySize > tailStart + end) return offsets;
+  std::vector<uint8_t> directory(directorySize);
+  if (directorySize > 0 &&
+      !ReadZipBytes(source, directoryOffset, directory.data(), directorySize)) {
+    return offsets;
+  }
+  for (size_t at = 0; at + fmt::kCentralHeaderSize <= directory.size();) {
+    const uint8_t* record = directory.data() + at;
+    if (LoadLittleEndian32(record) != fmt::kCentralSignature) break;
+    offsets.push_back(LoadLittleEndian32(record + fmt::kCentralLocalOffsetOffset));
+    at += fmt::kCentralHeaderSize + LoadLittleEndian(record + fmt::kCentralNameLengthOffset, 2) +
+          LoadLittleEndian(record + fmt::kCentralExtraLengthOffset, 2) +
+          LoadLittleEndian(record + fmt::kCentralCommentLengthOffset, 2);
+  }
+  return offsets;
+}
+
+// The central directory record of entry `index`, its name in raw bytes
+// (names are CP936 and must not be recoded). libzip does not tell where an
+// entry's local record lies: LocalRecordOffsets does.
+bool StatEntry(zip_t* archive, zip_uint64_t index, ZipEntryInfo* info) {
+  zip_stat_t stat;
+  constexpr zip_uint64_t kNeeded =
+      ZIP_STAT_NAME | ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
+  if (zip_stat_index(archive, index, ZIP_FL_ENC_RAW, &stat) != 0 ||
+      (stat.valid & kNeeded) != kNeeded) {
+    return false;
+  }
+  info->name = stat.name;
+  info->size = stat.size;
+  info->compressedSize = stat.comp_size;
+  info->method = stat.comp_method;
+  info->crc32 = stat.crc;
+  return true;
+}
+
 class LibzipEntryReader : public ZipEntryReader {
  public:
   LibzipEntryReader(zip_t* archive, zip_uint64_t index, zip_file_t* file)
@@ -110,14 +180,6 @@ class LibzipEntryReader : public ZipEntryReader {
     if (file_ != nullptr) zip_fclose(file_);
   }
 
-  bool Size(uint64_t* size) override {
-    zip_stat_t stat;
-    if (zip_stat_index(archive_, index_, 0, &stat) != 0 || (stat.valid & ZIP_STAT_SIZE) == 0) {
-      return false;
-    }
-    *size = stat.size;
-    return true;
-  }
   // This libzip cannot seek inside compressed data, so the entry starts over.
   bool Rewind() override {
     if (file_ != nullptr) zip_fclose(file_);
@@ -143,21 +205,25 @@ class LibzipEntryReader : public ZipEntryReader {
 
 class LibzipDirectory : public ZipDirectory {
  public:
-  explicit LibzipDirectory(zip_t* archive) : archive_(archive) {}
+  // `source` is the archive's: it lives as long as the archive.
+  LibzipDirectory(zip_t* archive, ContainerSource* source) : archive_(archive), source_(source) {}
   ~LibzipDirectory() override { zip_discard(archive_); }
 
   int ErrorNumber() const override { return zip_error_code_zip(zip_get_error(archive_)); }
 
  protected:
-  bool ListEntryNames(std::vector<std::string>* names) override {
+  bool ListEntries(std::vector<ZipEntryInfo>* entries) override {
     zip_int64_t count = zip_get_num_entries(archive_, 0);
     if (count < 0) return false;
-    names->reserve(static_cast<size_t>(count));
+    entries->reserve(static_cast<size_t>(count));
+    std::vector<uint64_t> offsets = LocalRecordOffsets(source_);
+    // Offsets count only when they are the directory libzip read.
+    if (offsets.size() != static_cast<size_t>(count)) offsets.clear();
     for (zip_int64_t i = 0; i < count; ++i) {
-      // Raw bytes: names are CP936 and must not be recoded.
-      const char* name = zip_get_name(archive_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
-      if (name == nullptr) return false;
-      names->emplace_back(name);
+      ZipEntryInfo info;
+      if (!StatEntry(archive_, static_cast<zip_uint64_t>(i), &info)) return false;
+      if (!offsets.empty()) info.localOffset = offsets[static_cast<size_t>(i)];
+      entries->push_back(std::move(info));
     }
     return true;
   }
@@ -170,6 +236,7 @@ class LibzipDirectory : public ZipDirectory {
 
  private:
   zip_t* archive_;
+  ContainerSource* source_;
 };
 
 }  // namespace
@@ -210,7 +277,7 @@ std::unique_ptr<ZipDirectory> ZipDirectory::Open(const char* path, const ZipRead
     return nullptr;
   }
   zip_error_fini(&error);
-  return std::make_unique<LibzipDirectory>(archive);
+  return std::make_unique<LibzipDirectory>(archive, source);
 }
 
 }  // namespace qlmr

@@ -7,8 +7,10 @@
 #include <zzip/plugin.h>
 #include <zzip/zzip.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/platform.h"
@@ -67,13 +69,9 @@ ZzipReadHandlers& HandlersOf(ZipByteForm form) {
 
 class ZzipEntryReader : public ZipEntryReader {
  public:
-  ZzipEntryReader(ZZIP_FILE* file, uint64_t size) : file_(file), size_(size) {}
+  explicit ZzipEntryReader(ZZIP_FILE* file) : file_(file) {}
   ~ZzipEntryReader() override { zzip_file_close(file_); }
 
-  bool Size(uint64_t* size) override {
-    *size = size_;
-    return true;
-  }
   bool Rewind() override { return zzip_seek(file_, 0, SEEK_SET) == 0; }
   int64_t Read(void* buffer, uint32_t length) override {
     zzip_ssize_t n = zzip_file_read(file_, buffer, length);
@@ -86,7 +84,6 @@ class ZzipEntryReader : public ZipEntryReader {
 
  private:
   ZZIP_FILE* file_;
-  uint64_t size_;
 };
 
 class ZzipDirectory : public ZipDirectory {
@@ -97,12 +94,20 @@ class ZzipDirectory : public ZipDirectory {
   int ErrorNumber() const override { return zzip_error(dir_); }
 
  protected:
-  bool ListEntryNames(std::vector<std::string>* names) override {
+  bool ListEntries(std::vector<ZipEntryInfo>* entries) override {
     // The records zziplib made of the central directory, each giving the
-    // distance to the next; 0 ends the list.
+    // distance to the next; 0 ends the list. They keep the fields its public
+    // stat leaves out (CRC, record offset).
     for (zzip_dir_hdr* record = dir_->hdr0; record != nullptr;) {
       records_.push_back(record);
-      names->emplace_back(record->d_name, record->d_namlen);
+      ZipEntryInfo info;
+      info.name.assign(record->d_name, record->d_namlen);
+      info.size = record->d_usize;
+      info.compressedSize = record->d_csize;
+      info.method = record->d_compr;
+      info.crc32 = record->d_crc32;
+      info.localOffset = record->d_off;
+      entries->push_back(std::move(info));
       if (record->d_reclen == 0) break;
       record = reinterpret_cast<zzip_dir_hdr*>(reinterpret_cast<char*>(record) + record->d_reclen);
     }
@@ -119,7 +124,7 @@ class ZzipDirectory : public ZipDirectory {
     ZZIP_FILE* file = zzip_file_open(dir_, record->d_name, ZZIP_CASELESS);
     dir_->hdr0 = first;
     if (file == nullptr) return nullptr;
-    return std::make_unique<ZzipEntryReader>(file, record->d_usize);
+    return std::make_unique<ZzipEntryReader>(file);
   }
 
  private:

@@ -12,6 +12,9 @@ packages=(
   # screenshots, a font with Chinese characters.
   imagemagick xvfb xdotool fonts-wqy-zenhei
   unzip zip
+  # Fuzz targets (libFuzzer with the sanitizers), and python3 for the
+  # scripts that write fuzz seeds.
+  clang libclang-rt-14-dev python3
   # Windows build (scripts/win-deps.sh fetches the library sources)
   g++-mingw-w64-i686-posix libz-mingw-w64-dev dpkg-dev
   # Windows tests

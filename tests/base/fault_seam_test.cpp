@@ -21,6 +21,15 @@ using namespace testing_support;
 
 constexpr int kEnded = 86;  // FaultPlan's exit code
 
+// The system's error numbers for a full disk and a failed device.
+#if defined(_WIN32)
+constexpr int kDiskFullError = 112;   // ERROR_DISK_FULL
+constexpr int kIoDeviceError = 1117;  // ERROR_IO_DEVICE
+#else
+constexpr int kDiskFullError = ENOSPC;
+constexpr int kIoDeviceError = EIO;
+#endif
+
 // Disarms whatever a test armed, also when an assertion leaves early.
 struct SeamGuard {
   ~SeamGuard() { DisarmFaultSeam(); }
@@ -77,8 +86,8 @@ TEST(FaultSeamTest, FailsExactlyTheChosenCallWithTheChosenError) {
     int expected;
     const char* words;
   };
-  for (Case c : {Case{FaultError::kDiskFull, ENOSPC, "disk full"},
-                 Case{FaultError::kIoError, EIO, "I/O error"}}) {
+  for (Case c : {Case{FaultError::kDiskFull, kDiskFullError, "disk full"},
+                 Case{FaultError::kIoError, kIoDeviceError, "I/O error"}}) {
     for (uint64_t k = 1; k <= 12; ++k) {
       SCOPED_TRACE("call " + std::to_string(k) + ", error " + std::to_string(c.expected));
       SeamGuard guard;

@@ -251,3 +251,26 @@ TEST(LzmaCodecTest, MalformedHeadersAndStreams) {
 
 }  // namespace
 }  // namespace qlmr
+
+namespace qlmr {
+namespace {
+
+// Found by the LZMA fuzz target: a header claiming a 4 GiB window and size
+// made the stream decoder ask for 4 GiB before reading a byte of stream.
+TEST(LzmaDecodeStreamTest, AForgedWindowIsHeldAtTheEncodersDictionary) {
+  uint8_t header[kLzmaHeaderSize] = {kLzmaFilterPlain, kLzmaPropertiesByte};
+  for (int i = 0; i < 4; ++i) header[kLzmaDictionaryOffset + i] = 0xFF;
+  for (int i = 0; i < 4; ++i) header[kLzmaSizeOffset + i] = 0xFF;
+  uint8_t stream[16] = {};
+  LzmaDecodeStream decoder;
+  auto ignore = [](void*, const uint8_t*, size_t) { return true; };
+  decoder.Feed(header, sizeof header, ignore, nullptr);
+  decoder.Feed(stream, sizeof stream, ignore, nullptr);
+  EXPECT_EQ(decoder.DecodedSize(), 0xFFFFFFFFu);
+  EXPECT_GT(decoder.MemoryUsage(), 0u);
+  EXPECT_LE(decoder.MemoryUsage(), uint64_t{kLzmaDictionarySize} + (4u << 20));
+  EXPECT_NE(decoder.Finish(), LZMA_RESULT_OK);  // the stream is far too short
+}
+
+}  // namespace
+}  // namespace qlmr

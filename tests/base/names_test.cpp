@@ -10,6 +10,7 @@
 namespace qlmr {
 namespace {
 
+using testing_support::CurrentFolderScope;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
 
@@ -55,11 +56,23 @@ TEST(NormalizeNameTest, BufferFormWorksInPlace) {
 TEST(ComparePathsTest, BlanksCaseAndOneTrailingSeparatorDoNotCount) {
   EXPECT_EQ(ComparePaths("C:\\Game\\", " c:\\game"), 0);
   EXPECT_EQ(ComparePaths("  C:\\Game  ", "c:\\GAME\\"), 0);
+  EXPECT_EQ(ComparePaths("C:\\Game/Data\\", "c:/game\\data"), 0);
   EXPECT_NE(ComparePaths("C:\\Game\\\\", "C:\\Game"), 0);
-  EXPECT_NE(ComparePaths("C:\\", "C:"), 0);
   EXPECT_EQ(ComparePaths("C:\\", "c:\\"), 0);
   EXPECT_LT(ComparePaths("C:\\a", "C:\\b"), 0);
   EXPECT_GT(ComparePaths("C:\\b", "C:\\A"), 0);
+  // The trail bytes 0x41 and 0x61 make two different characters.
+  EXPECT_NE(ComparePaths("C:\\\x81\x41", "C:\\\x81\x61"), 0);
+}
+
+// A drive root keeps its separator: "C:" is the current folder of drive C,
+// which is another folder than "C:\\" once it lies below the root.
+TEST(ComparePathsTest, DriveRootIsNotTheDrivesCurrentFolder) {
+  TempDir dir;
+  CurrentFolderScope here(dir.path());
+  std::string drive =
+      dir.path().size() > 1 && dir.path()[1] == ':' ? dir.path().substr(0, 2) : "C:";
+  EXPECT_NE(ComparePaths((drive + "\\").c_str(), drive.c_str()), 0);
 }
 
 // On Linux the "short form" is the name as it lies on the disk, so a path

@@ -161,10 +161,6 @@ TEST(ExtractEntryDataTest, ACorruptDeflateStreamFailsWithCode14) {
 // An entry too large for memory fails before any allocation is tried.
 class HugeEntry : public ZipEntryReader {
  public:
-  bool Size(uint64_t* size) override {
-    *size = 0x80000000u;
-    return true;
-  }
   bool Rewind() override { return true; }
   int64_t Read(void*, uint32_t) override { return -1; }
   uint64_t Tell() override { return 0; }
@@ -175,8 +171,11 @@ class HugeDirectory : public ZipDirectory {
   int ErrorNumber() const override { return 0; }
 
  protected:
-  bool ListEntryNames(std::vector<std::string>* names) override {
-    names->push_back("big");
+  bool ListEntries(std::vector<ZipEntryInfo>* entries) override {
+    ZipEntryInfo big;
+    big.name = "big";
+    big.size = big.compressedSize = 0x80000000u;  // stored: a possible claim
+    entries->push_back(big);
     return true;
   }
   std::unique_ptr<ZipEntryReader> OpenEntryAt(size_t) override {

@@ -300,13 +300,14 @@ TEST_F(ApplyPackageTest, TheVersionFileIsReplacedWholeAfterOneFlushOfEverythingB
                                     "0||.ver|0|0\n",
                                     {{"a.txt", "A"}, {".ver", "new version"}});
   WriteFileOrDie(Install(".ver"), "old version");
-  // Calls: create a.txt, write it, flush the file system, create the new
-  // version beside the old one, write, flush it, move it over the old one.
+  // Calls: create a.txt's copy beside it, write it, move it over a.txt (no
+  // flush of its own), flush the file system, create the new version beside
+  // the old one, write, flush it, move it over the old one.
   ArmFaultSeam(FaultPlan());
   ASSERT_TRUE(Apply(patch)) << LastErrorMessage();
   uint64_t calls = FaultSeamCalls();
   DisarmFaultSeam();
-  EXPECT_EQ(calls, 7u);
+  EXPECT_EQ(calls, 8u);
   for (uint64_t k = 1; k <= calls; ++k) {
     SCOPED_TRACE("failing call " + std::to_string(k));
     RemoveFileAt(Install("a.txt").c_str());
@@ -318,7 +319,7 @@ TEST_F(ApplyPackageTest, TheVersionFileIsReplacedWholeAfterOneFlushOfEverythingB
     bool applied = Apply(patch);
     DisarmFaultSeam();
     // Old or new, never empty, never a mix, and no temporary copy left.
-    if (k == 3) {
+    if (k == 4) {
       // The file-system flush refused: each file written is flushed instead.
       EXPECT_TRUE(applied) << LastErrorMessage();
       EXPECT_EQ(ReadFileOrEmpty(Install(".ver")), "new version");
@@ -327,6 +328,7 @@ TEST_F(ApplyPackageTest, TheVersionFileIsReplacedWholeAfterOneFlushOfEverythingB
       EXPECT_EQ(ReadFileOrEmpty(Install(".ver")), "old version");
     }
     EXPECT_FALSE(PathExists(Install(".ver.~new").c_str()));
+    EXPECT_FALSE(PathExists(Install("a.txt.~new").c_str()));
   }
 }
 

@@ -6,7 +6,9 @@
 #include "base/codec.h"
 #include "base/error.h"
 #include "base/file_util.h"
+#include "base/little_endian.h"
 #include "base/platform.h"
+#include "patch/zip_checks.h"
 
 namespace qlmr {
 namespace testing_support {
@@ -47,6 +49,33 @@ std::string PackedPackage(const std::string& path, const char* controlList,
   PackFileOrDie(content, path);
   RemoveFileAt(content.c_str());
   return path;
+}
+
+void Put16(std::string* bytes, size_t at, uint16_t value) {
+  uint8_t field[2];
+  StoreLittleEndian(value, field, 2);
+  bytes->replace(at, 2, reinterpret_cast<const char*>(field), 2);
+}
+
+std::vector<size_t> CentralRecords(const std::string& zip) {
+  uint8_t signature[4];
+  StoreLittleEndian32(zip_format::kCentralSignature, signature);
+  std::string marker(reinterpret_cast<const char*>(signature), sizeof signature);
+  std::vector<size_t> records;
+  for (size_t at = zip.find(marker); at != std::string::npos; at = zip.find(marker, at + 1)) {
+    records.push_back(at);
+  }
+  return records;
+}
+
+size_t CentralRecord(const std::string& zip, const std::string& name) {
+  for (size_t at : CentralRecords(zip)) {
+    const auto* record = reinterpret_cast<const uint8_t*>(zip.data() + at);
+    size_t length = LoadLittleEndian(record + zip_format::kCentralNameLengthOffset, 2);
+    if (zip.compare(at + zip_format::kCentralHeaderSize, length, name) == 0) return at;
+  }
+  fprintf(stderr, "no central record %s\n", name.c_str());
+  abort();
 }
 
 }  // namespace testing_support

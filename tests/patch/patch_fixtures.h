@@ -1,6 +1,8 @@
 // Small hand-made patch files for the package tests.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,15 @@ std::string MaskedPackage(const std::string& path, const char* controlList,
 // ConvertPackageFile makes).
 std::string PackedPackage(const std::string& path, const char* controlList,
                           const std::vector<ZipMember>& members = {});
+
+// A little-endian u16 inside a byte image (u32: tests/pack/pack_test_util.h).
+void Put16(std::string* bytes, size_t at, uint16_t value);
+
+// Offsets of the central directory records of a plain zip, in order (their
+// fields: zip_format in patch/zip_checks.h).
+std::vector<size_t> CentralRecords(const std::string& zip);
+// The record of the entry `name`; aborts when there is none.
+size_t CentralRecord(const std::string& zip, const std::string& name);
 
 }  // namespace testing_support
 }  // namespace qlmr

@@ -160,11 +160,13 @@ TEST_F(PatchPackageTest, EntryCountsLooseEntriesAndEveryPacksEntries) {
     ASSERT_TRUE(package->OpenPackage(MaskedPackage(dir_.Join("e.patch"), list).c_str(), "pak"));
     EXPECT_EQ(package->GetEntryCount(), 0) << list;
   }
-  // Without a control list at all: a package with no entries.
+  // Without a control list at all it is not a patch (a damaged name in the
+  // directory looks like this): refused rather than applied as nothing.
   PatchPackagePtr package(CreatePatchPackage());
   std::string bare = dir_.Join("bare.patch");
   WriteContainerOrDie(bare, nullptr, {{"a", "A"}}, ZipByteForm::kMasked);
-  ASSERT_TRUE(package->OpenPackage(bare.c_str(), "pak"));
+  EXPECT_FALSE(package->OpenPackage(bare.c_str(), "pak"));
+  EXPECT_EQ(LastErrorCode(), ERR_ZIP);
   EXPECT_EQ(package->GetEntryCount(), 0);
 }
 

@@ -7,6 +7,7 @@
 
 #include "base/error.h"
 #include "base/mask.h"
+#include "patch/zip_checks.h"
 #include "patch/zip_writer.h"
 #include "tests/support/test_util.h"
 
@@ -54,11 +55,14 @@ TEST_P(ZipReaderFormTest, ReadsEveryMemberOfEachFormThroughItsHandlers) {
   EXPECT_EQ(error, 0);
   // Read out of order, so that the reader seeks back and forth in the file.
   for (size_t i = members.size(); i-- > 0;) {
-    auto entry = zip->OpenEntry(members[i].name.c_str());
+    const ZipEntryInfo* info = zip->FindEntry(members[i].name.c_str());
+    ASSERT_NE(info, nullptr) << members[i].name;
+    EXPECT_EQ(info->size, members[i].data.size());
+    EXPECT_EQ(info->name, members[i].name);
+    const std::string& data = members[i].data;
+    EXPECT_EQ(info->crc32, ZipCrcUpdate(0, data.data(), data.size())) << members[i].name;
+    auto entry = zip->OpenEntry(*info);
     ASSERT_NE(entry, nullptr) << members[i].name;
-    uint64_t size = 0;
-    ASSERT_TRUE(entry->Size(&size));
-    EXPECT_EQ(size, members[i].data.size());
     EXPECT_EQ(ReadAll(entry.get()), members[i].data) << members[i].name;
     EXPECT_EQ(entry->Tell(), members[i].data.size());
     ASSERT_TRUE(entry->Rewind());
@@ -123,11 +127,12 @@ TEST(ZipReaderTest, TheLookupIndexFindsEveryEntryAndTheFirstOfEqualNames) {
   auto zip = ZipDirectory::Open(path.c_str(), GetZipReadHandlers(ZipByteForm::kPlain), &error);
   ASSERT_NE(zip, nullptr);
   for (int i = 299; i >= 0; i -= 13) {
-    auto entry = zip->OpenEntry(("DIR" + std::to_string(i % 7) + "/F" + std::to_string(i)).c_str());
+    std::string name = "DIR" + std::to_string(i % 7) + "/F" + std::to_string(i);
+    const ZipEntryInfo* info = zip->FindEntry(name.c_str());
+    ASSERT_NE(info, nullptr) << i;
+    EXPECT_EQ(info->size, std::to_string(i).size());
+    auto entry = zip->OpenEntry(*info);
     ASSERT_NE(entry, nullptr) << i;
-    uint64_t size = 0;
-    ASSERT_TRUE(entry->Size(&size));
-    EXPECT_EQ(size, std::to_string(i).size());
     EXPECT_EQ(ReadAll(entry.get()), std::to_string(i));
   }
   auto twice = zip->OpenEntry("twice");

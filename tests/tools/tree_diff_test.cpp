@@ -342,8 +342,11 @@ TEST(TreeDiffErrorTest, TreesThatNoPatchCanReachAreRefused) {
   };
   const Case cases[] = {
       {"no version file", {{"a.txt", "a"}}, ERR_NOT_FOUND, {".ver"}},
+#ifndef _WIN32
+      // Win32 cannot make these names: it trims the dot and refuses the bar.
       {"a name Windows would trim", {{".ver", "v"}, {"bin\\x.", "1"}}, ERR_BAD_DATA, {"x."}},
       {"a field separator", {{".ver", "v"}, {"a|b.txt", "1"}}, ERR_BAD_DATA, {"a|b.txt"}},
+#endif
   };
   for (const Case& c : cases) {
     TempDir oldRoot;

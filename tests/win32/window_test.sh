@@ -105,10 +105,13 @@ makePrefix() {
   rm -rf "$WINEPREFIX"
   mkdir -p "$work"
   startX
-  wineboot -i >/dev/null 2>&1
   writeSettings "$work/settings.reg"
-  wine regedit /S "$(winepath -w "$work/settings.reg")" >/dev/null 2>&1
-  wineserver -w
+  # wineboot returns before the server has written the new prefix; the
+  # stamp comes only after it has.
+  {
+    wineboot -i && wineserver -w &&
+      wine regedit /S "$(winepath -w "$work/settings.reg")" && wineserver -w
+  } >"$work/prefix.log" 2>&1 || { cat "$work/prefix.log" >&2; fail "cannot make the Wine prefix"; }
   touch "$stamp"
 }
 
@@ -173,6 +176,21 @@ shot() {
   echo "screenshot: $shots/$1.png"
 }
 
+# Takes screenshot $1 again and again until the command after the timeout
+# $2 (seconds), given the screenshot's name as its last argument, succeeds;
+# false when it never does within the timeout. Wine paints when it gets to
+# it, so a state on the screen is waited for, never assumed after a pause.
+shotUntil() {
+  local name=$1 end=$((SECONDS + $2))
+  shift 2
+  while :; do
+    import -window root "$shots/$name.png"
+    "$@" "$name" && return 0
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.2
+  done
+}
+
 # Counts the pixels of the rectangle ($3, $4, $5 x $6 dialog units) of the
 # dialog $1 (template $7 x $8) in screenshot $2 that are close to the colour
 # with red, green and blue $9, $10, $11 (0 to 1).
@@ -183,8 +201,24 @@ countColour() {
     -v x="$3" -v y="$4" -v cw="$5" -v ch="$6" -v dw="$7" -v dh="$8" 'BEGIN {
       sx = (w - 2 * f) / dw; sy = (h - c - f) / dh
       printf "%dx%d+%d+%d", cw * sx, ch * sy, X + f + x * sx, Y + c + y * sy }')
-  convert "$shots/$2.png" -crop "$crop" +repage -colorspace sRGB \
-    -fx "abs(r-$9)+abs(g-${10})+abs(b-${11}) < 0.25 ? 1 : 0" -format '%[fx:round(mean*w*h)]' info:
+  countIn "$2" "$crop" "$9" "${10}" "${11}"
+}
+
+# Counts the pixels of the rectangle $2 (WxH+X+Y, screen pixels) in
+# screenshot $1 that are close to the colour $3, $4, $5.
+countIn() {
+  convert "$shots/$1.png" -crop "$2" +repage -colorspace sRGB \
+    -fx "abs(r-$3)+abs(g-$4)+abs(b-$5) < 0.25 ? 1 : 0" -format '%[fx:round(mean*w*h)]' info:
+}
+
+# Whether the item whose label lies in the rectangle $2 (WxH+X+Y, pixels from
+# the corner of window $1) of a tree is selected and the tree has the focus:
+# the label is drawn on the highlight colour in screenshot $3.
+treeItemSelected() {
+  geometry "$1"
+  local w h dx dy
+  IFS='x+' read -r w h dx dy <<<"$2"
+  [ "$(countIn "$3" "${w}x${h}+$((X + dx))+$((Y + dy))" 0.19 0.59 0.98)" -gt $((w * h / 4)) ]
 }
 
 # The main dialog, template 101: 364 x 79 dialog units.
@@ -194,16 +228,9 @@ mainWindow() { waitWindow '^《Quelmar》' "${1:-30}"; }
 readyWindow() {
   local id
   id=$(waitWindow '升级补丁\[CN\.0\.551\.065-CN\.0\.551\.066\]' 60) || return 1
-  for _ in $(seq 60); do
-    import -window root "$shots/.probe.png"
-    if [ "$(startDark "$id" .probe)" -gt 0 ]; then
-      rm -f "$shots/.probe.png"
-      echo "$id"
-      return 0
-    fi
-    sleep 0.5
-  done
-  return 1
+  shotUntil .probe 60 startEnabled "$id" || return 1
+  rm -f "$shots/.probe.png"
+  echo "$id"
 }
 clickStart() { clickDialog "$1" 364 79 269 65; }
 clickExit() { clickDialog "$1" 364 79 332 65; }
@@ -217,6 +244,13 @@ barFull() { countColour "$1" "$2" 345 42 10 6 364 79 0.19 0.59 0.98; }
 # The conflict dialog, template 104: 296 x 71 dialog units. Dark pixels of
 # the retry button's caption.
 retryDark() { countColour "$1" "$2" 127 53 42 8 296 71 0 0 0; }
+
+# Conditions for shotUntil: dialog $1 in screenshot $2.
+statusIsRed() { [ "$(statusRed "$1" "$2")" -gt 0 ]; }
+startEnabled() { [ "$(startDark "$1" "$2")" -gt 0 ]; }
+barIsFull() { [ "$(barFull "$1" "$2")" -gt 0 ]; }
+retryEnabled() { [ "$(retryDark "$1" "$2")" -gt 0 ]; }
+retryDisabled() { [ "$(retryDark "$1" "$2")" -eq 0 ]; }
 
 # --- The installation -----------------------------------------------------------
 
@@ -285,7 +319,7 @@ expectUpdated() {
 
 expectPatcherStarted() {
   local note=$game/qlmrpatch-started.txt
-  for _ in $(seq 50); do
+  for _ in $(seq 150); do
     [ -s "$note" ] && break
     sleep 0.2
   done
@@ -303,20 +337,24 @@ startUpdater() {
 }
 
 waitUpdaterEnd() {
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     kill -0 "$updaterPid" 2>/dev/null || return 0
     sleep 0.2
   done
   fail "the updater did not end after the exit button"
 }
 
-# The success message box is the window captioned exactly 《Quelmar》.
+# The success message box is the window captioned exactly 《Quelmar》. The
+# main dialog $1 behind it shows the full progress bar by then; the
+# screenshot is $2.
 closeSuccessBox() {
-  local box
-  box=$(waitWindow '^《Quelmar》$' 60) || fail "no success message box"
-  shot "$1"
+  waitWindow '^《Quelmar》$' 120 >/dev/null || fail "no success message box"
+  shotUntil "$2" 30 barIsFull "$1" || fail "progress bar not full when the box shows"
+  echo "screenshot: $shots/$2.png"
+  # The box is the active window: Return goes to it, whichever X window has
+  # the focus.
   xdotool key Return
-  waitGone '^《Quelmar》$' 10 || fail "the message box did not close"
+  waitGone '^《Quelmar》$' 30 || fail "the message box did not close"
 }
 
 startX
@@ -340,8 +378,7 @@ case "$scenario" in
     sleep 1
     xdotool search --onlyvisible --name '升级补丁' >/dev/null || fail "the dialog was closed"
     xdotool key alt+s
-    closeSuccessBox window-success-box
-    [ "$(barFull "$main" window-success-box)" -gt 0 ] || fail "progress bar not full when the box shows"
+    closeSuccessBox "$main" window-success-box
     [ "$(barFull "$main" window-ready)" -eq 0 ] || fail "progress bar full before the update"
     shot window-succeeded
     [ "$(statusRed "$main" window-succeeded)" -eq 0 ] || fail "status line red after success"
@@ -357,24 +394,24 @@ case "$scenario" in
     printf 'CN.0.551.064\r\n' >"$game/.ver"
     ln -sfn "$game" "$WINEPREFIX/dosdevices/q:"
     startUpdater
-    browser=$(waitWindow '^Browse for Folder$' 60) || fail "no folder browser"
+    browser=$(waitWindow '^Browse for Folder$' 120) || fail "no folder browser"
     shot window-folder-browser
     # A click on the tree's first item, the desktop, gives the tree the
-    # keys; then "My Computer" is opened, drive Q: chosen and OK pressed.
+    # keys; then "My Computer" (the only item with an M) is opened and drive
+    # Q: chosen. Keys go where the focus is when they arrive, so they wait
+    # for the click to have selected the desktop; the tree opens an item
+    # before it takes the next key. OK only once Q: is the selection.
     geometry "$browser"
     xdotool mousemove --sync $((X + 90)) $((Y + 143)) click 1
-    sleep 0.5
-    xdotool type --delay 100 "My"
-    xdotool key Right
-    sleep 0.5
-    xdotool key Down Down  # (C:), then (Q:)
-    sleep 0.3
+    shotUntil .probe 30 treeItemSelected "$browser" 60x14+65+136 || fail "the desktop item not selected"
+    xdotool key M Right Down Down # (C:), then (Q:)
+    shotUntil .probe 30 treeItemSelected "$browser" 70x14+112+256 || fail "drive Q: not selected"
+    rm -f "$shots/.probe.png"
     xdotool key Return
-    waitGone '^Browse for Folder$' 10 || fail "the folder browser stayed"
-    main=$(mainWindow) || fail "no main dialog"
-    sleep 1
-    shot window-version-gate
-    [ "$(statusRed "$main" window-version-gate)" -gt 0 ] || fail "status line not red"
+    waitGone '^Browse for Folder$' 30 || fail "the folder browser stayed"
+    main=$(mainWindow 60) || fail "no main dialog"
+    shotUntil window-version-gate 30 statusIsRed "$main" || fail "status line not red"
+    echo "screenshot: $shots/window-version-gate.png"
     [ "$(startDark "$main" window-version-gate)" -eq 0 ] || fail "start button enabled"
     clickStart "$main"
     sleep 1
@@ -393,13 +430,8 @@ case "$scenario" in
     main=$(readyWindow) || fail "never ready"
     clickStart "$main"
     # The exit button comes back with the failure.
-    for _ in $(seq 150); do
-      shot window-apply-failure >/dev/null
-      [ "$(statusRed "$main" window-apply-failure)" -gt 0 ] && break
-      sleep 0.2
-    done
+    shotUntil window-apply-failure 120 statusIsRed "$main" || fail "status line not red"
     echo "screenshot: $shots/window-apply-failure.png"
-    [ "$(statusRed "$main" window-apply-failure)" -gt 0 ] || fail "status line not red"
     [ "$(version)" = CN.0.551.065 ] || fail "the version file was written"
     cmp -s "$game/bin/effects.dll" "$base/new/bin/effects.dll" || fail "the entries before the failure were not applied"
     clickExit "$main"
@@ -409,7 +441,7 @@ case "$scenario" in
     cp "$standIn" "$game/qlmr.exe"
     (cd "$game" && exec wine "$game/qlmr.exe" "$(winepath -w "$base/client-started")" >/dev/null 2>&1) &
     clientPid=$!
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
       [ -e "$base/client-started" ] && break
       sleep 0.2
     done
@@ -417,21 +449,23 @@ case "$scenario" in
     startUpdater
     main=$(readyWindow) || fail "never ready"
     clickStart "$main"
-    conflict=$(waitWindow '^升级冲突$' 30) || fail "no conflict dialog while the client runs"
-    shot window-conflict
+    conflict=$(waitWindow '^升级冲突$' 60) || fail "no conflict dialog while the client runs"
+    shotUntil window-conflict 30 retryEnabled "$conflict" || fail "retry button not enabled"
+    echo "screenshot: $shots/window-conflict.png"
     # Retry while the client runs: the retry button is disabled for a second,
-    # then enabled again, and the dialog stays.
+    # then enabled again, and the dialog stays. A screenshot takes well under
+    # a second, so one of those taken in a row sees the disabled button.
     clickDialog "$conflict" 296 71 148 57
-    import -window root "$shots/window-conflict-retrying.png"
+    shotUntil window-conflict-retrying 5 retryDisabled "$conflict" ||
+      fail "retry button enabled while checking"
     echo "screenshot: $shots/window-conflict-retrying.png"
-    [ "$(retryDark "$conflict" window-conflict-retrying)" -eq 0 ] || fail "retry button enabled while checking"
-    sleep 2.5
+    shotUntil window-conflict-after-retry 30 retryEnabled "$conflict" ||
+      fail "retry button not enabled again"
+    echo "screenshot: $shots/window-conflict-after-retry.png"
     xdotool search --onlyvisible --name '^升级冲突$' >/dev/null || fail "retry ended the dialog while the client runs"
-    shot window-conflict-after-retry
-    [ "$(retryDark "$conflict" window-conflict-after-retry)" -gt 0 ] || fail "retry button not enabled again"
     # The force-close link ends the client; the dialog waits for a retry.
     clickDialog "$conflict" 296 71 22 59
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
       kill -0 "$clientPid" 2>/dev/null || break
       sleep 0.2
     done
@@ -440,8 +474,8 @@ case "$scenario" in
     xdotool search --onlyvisible --name '^升级冲突$' >/dev/null || fail "the dialog ended without a retry"
     [ "$(version)" = CN.0.551.065 ] || fail "the update went on without a retry"
     clickDialog "$conflict" 296 71 148 57
-    waitGone '^升级冲突$' 10 || fail "retry after the forced close did not end the dialog"
-    closeSuccessBox window-conflict-then-success
+    waitGone '^升级冲突$' 30 || fail "retry after the forced close did not end the dialog"
+    closeSuccessBox "$main" window-conflict-then-success
     expectUpdated
     clickExit "$main"
     waitUpdaterEnd
