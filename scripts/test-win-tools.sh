@@ -12,6 +12,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+# A temporary folder of this check's own, as the unit tests have: other
+# programs on the machine that clean the shared one must not take the work
+# folders of a tool that runs here.
+mkdir "$work/tmp"
+export TMPDIR=$work/tmp
 
 passed=0
 failed=0
