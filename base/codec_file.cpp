@@ -26,21 +26,21 @@ std::unique_ptr<uint8_t[]> Allocate(uint32_t size) {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
 }
 
-// The result's file beside the destination; code 3 "WinErr=%d" on failure.
+// The result's file beside the destination; ERR_ACCESS "WinErr=%d" on failure.
 bool CreateOutput(const char* destination, ReplacingFile* output) {
   if (output->Create(PathFolder(destination).c_str(), kCodecTempPrefix)) return true;
   ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
   return false;
 }
 
-// Code 5 "WinErr=%d" on failure.
+// ERR_WRITE "WinErr=%d" on failure.
 bool WriteOutput(ReplacingFile* output, const void* data, uint32_t length) {
   if (output->Write(data, length)) return true;
   ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
   return false;
 }
 
-// The CRC trailer; code 5 "winErr: %d" on failure, as when it is appended.
+// The CRC trailer; ERR_WRITE "winErr: %d" on failure, as when it is appended.
 bool WriteTrailer(ReplacingFile* output, uint32_t crc) {
   uint8_t trailer[kCrcTrailerSize];
   StoreLittleEndian32(crc, trailer);
@@ -49,15 +49,15 @@ bool WriteTrailer(ReplacingFile* output, uint32_t crc) {
   return false;
 }
 
-// Code 5 "WinErr=%d" on failure.
+// ERR_WRITE "WinErr=%d" on failure.
 bool CommitOutput(ReplacingFile* output, const char* destination) {
   if (output->Commit(destination)) return true;
   ReportError(ERR_WRITE, "WinErr=%d", LastSystemError());
   return false;
 }
 
-// Checks the arguments (code 10), then opens the source and gets its size
-// (code 4 "winErr=%d").
+// Checks the arguments (ERR_INVALID), then opens the source and gets its
+// size (ERR_READ "winErr=%d").
 bool OpenSource(const Codec* codec, const char* source, const char* destination, File* file,
                 uint64_t* size) {
   if (codec == nullptr || IsAbsent(source) || IsAbsent(destination)) {
@@ -69,7 +69,7 @@ bool OpenSource(const Codec* codec, const char* source, const char* destination,
   return false;
 }
 
-// Reads exactly `length` bytes; code 4 "WinErr=%d" on failure.
+// Reads exactly `length` bytes; ERR_READ "WinErr=%d" on failure.
 bool ReadExactly(File* file, uint8_t* buffer, uint32_t length) {
   uint32_t got = 0;
   if (length == 0 || (file->Read(buffer, length, &got) && got == length)) return true;

@@ -32,13 +32,13 @@ constexpr size_t PackListLineLength(size_t nameLength) { return nameLength + 18;
 // Whether `name` can stand in a list line that Verify reads back: not empty,
 // no LF, CR or '|' byte (not even as the second byte of a double-byte
 // character, since the verifier splits bytes), not the list file's own name,
-// and a line of at most kPackListMaxLineLength bytes. False with code 10,
+// and a line of at most kPackListMaxLineLength bytes. False with
 // ERR_INVALID, "<reason>: name=<name>".
 bool CheckPackListName(const std::string& name);
 
 // Whether every line of a list's `text` (CR before LF not counted) is at
 // most kPackListMaxLineLength bytes long, for writers that store a list they
-// did not make. False with code 10, ERR_INVALID, naming the first long line.
+// did not make. False with ERR_INVALID, naming the first long line.
 bool CheckPackListText(const std::string& text);
 
 class PackListFile {

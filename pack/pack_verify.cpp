@@ -29,7 +29,7 @@ class StreamHolder {
   PackFileStream* stream_;
 };
 
-// The CRC of a stream's whole content, read in pieces. False with code 4
+// The CRC of a stream's whole content, read in pieces. False with ERR_READ
 // when fewer than GetSize bytes come back.
 bool ContentCrc(PackFileStream* stream, const std::string& name, uint32_t* crc) {
   constexpr uint32_t kPiece = 1u << 16;

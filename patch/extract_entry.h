@@ -17,7 +17,7 @@ namespace qlmr {
 // until the next in-memory extraction. *length receives the entry's size.
 //
 // An entry the container does not hold counts as empty (length 0, an empty
-// file), unless `mustExist` is set: then it fails with code 14 before
+// file), unless `mustExist` is set: then it fails with ERR_ZIP before
 // anything is written, since a patch that cannot deliver a file it promises
 // is broken.
 //
@@ -31,12 +31,15 @@ namespace qlmr {
 // patch_format::kLooseTempSuffix; the new content is not flushed before it
 // replaces the target: the caller makes its writes durable together.
 //
-// Codes: 10 (bad arguments); 14 "ziperr=%d" (the entry cannot be read, a
-// short read); 2 "Entry=%s(size)" (impossible sizes), "Entry=%s(crc)" (the
-// data does not match its CRC); 9 "Size=%llu" (an entry too large for
-// memory or for the system's 32-bit sizes); 3 "Path=%s, WinErr=%d" (folder)
-// and "File=%s, WinErr=%d" (create); 5 "File=%s, WinErr: %d, %s" (write, flush
-// or the final move).
+// Fails with ERR_INVALID (bad arguments); ERR_ZIP "ziperr=%d" (a missing
+// entry that must exist, or one that cannot be opened or read or reads
+// short); ERR_BAD_DATA "Entry=%s(size)" (impossible sizes) or
+// "Entry=%s(crc)" (the data does not match its CRC); ERR_NO_MEMORY
+// "Size=%llu" (an entry too large for memory or for the system's 32-bit
+// sizes, or no memory for it); ERR_ACCESS "Path=%s, WinErr=%d" (a folder)
+// or "File=%s, WinErr=%d" (the target is a folder, or the temporary file
+// cannot be created); ERR_WRITE "File=%s, WinErr: %d, %s" (write, flush or
+// the final move).
 bool ExtractEntry(const PatchContainer* container, const char* entryName, const char* targetFile,
                   const uint8_t** data, uint32_t* length, bool mustExist,
                   uint64_t sizeLimit = patch_format::kMaxInMemoryEntry);

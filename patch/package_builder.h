@@ -51,9 +51,10 @@ struct PackageData {
 };
 
 // Reads a build list (CP936 text, lines ending in any mix of CR and LF,
-// empty lines skipped). Codes: 3 "File=%s, WinErr=%d" (open); 4 "WinErr=%d"
-// (read); 2 "line %d: %s" (a line of fewer than four fields, or a name that
-// could leave the installation folder).
+// empty lines skipped). Fails with ERR_ACCESS "File=%s, WinErr=%d" (open),
+// ERR_READ "WinErr=%d", ERR_NO_MEMORY "Size=%llu" (a list larger than an
+// entry may be) or ERR_BAD_DATA "line %d: %s" (a line of fewer than four
+// fields, or a name that could leave the installation folder).
 bool ReadPackageList(const char* path, std::vector<PackageLine>* lines);
 
 // Builds a package of `kind` (PATCH_KIND_MASKED_ZIP or PATCH_KIND_PACKED) at
@@ -63,12 +64,17 @@ bool ReadPackageList(const char* path, std::vector<PackageLine>* lines);
 //
 // Before anything is written it refuses a package that would fail part way
 // through an apply: a pack-bound "(list)" with a line longer than a list
-// line may be (code 10, ERR_INVALID), and, in a packed package, pack-bound
-// files of type 2 or 3 that their codec cannot encode, all of them named
-// (code 19, ERR_CODEC). Other codes: 10 (bad arguments or kind, a
-// storedForm line that is loose or in a packed package); 3, 4 (reading a
-// data file); 14 "ziperr=%d" (libzip's error number); those of the codecs,
-// MaskFileInPlace and ConvertPackageFile.
+// line may be (ERR_INVALID), and, in a packed package, pack-bound files of
+// type 2 or 3 that their codec cannot encode, all of them named (ERR_CODEC).
+// Other failures: ERR_INVALID (bad arguments or kind, a storedForm line that
+// is loose or in a packed package, a compressType without a codec);
+// ERR_BAD_DATA "%s" (a line whose data would take the control list's name);
+// ERR_ACCESS "File=%s, WinErr=%d", ERR_READ "WinErr=%d" and ERR_NO_MEMORY
+// "Size=%llu" (a data file that cannot be opened or read, or is larger than
+// an entry may be); ERR_ZIP "ziperr=%d" (libzip's error number); the codecs'
+// Encode codes; and those of MaskFileInPlace and ConvertPackageFile. A file
+// at `output` stays as it was until the container is written whole; a later
+// failure leaves the plain zip there.
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
                        PatchKind kind, const std::vector<PackageData>* data = nullptr);
 // The same with the zip method of a packed package's container chosen (a

@@ -17,11 +17,12 @@ namespace qlmr {
 // failure `output` holds a prefix of the content, never more than the header
 // claims, and the caller discards it.
 //
-// Codes: 4 "winErr=%d" (open), "WinErr=%d" (read); 2 "" (12 bytes or less,
-// not "JZQ1"), "File=%s(crc)" (the trailer does not match),
-// "File=%s(size)" (the lengths disagree); 19 "LZMA decompress[%d]" (the
-// stream cannot be decoded); 9 "LZMA decompress=%d" (no memory for the
-// decoder); 5 "WinErr=%d" (a write to `output`).
+// Fails with ERR_READ "winErr=%d" (open) or "WinErr=%d" (read);
+// ERR_BAD_DATA "" (12 bytes or less, not "JZQ1"), "File=%s(crc)" (the
+// trailer does not match) or "File=%s(size)" (the lengths disagree);
+// ERR_CODEC "LZMA decompress[%d]" (the stream cannot be decoded);
+// ERR_NO_MEMORY "LZMA decompress=%d" (no memory for the decoder); ERR_WRITE
+// "WinErr=%d" (a write to `output`).
 bool UnpackPackedFile(const char* source, File* output);
 
 }  // namespace qlmr

@@ -24,7 +24,7 @@ bool HasExtension(const std::string& name, const char* extension) {
   return strcasecmp(PathExtension(name).c_str(), extension) == 0;
 }
 
-// `folder` joined with `name`, or false (code 10) when the result would not
+// `folder` joined with `name`, or false (ERR_INVALID) when the result would not
 // fit the system's path limit.
 bool JoinWithinLimit(const char* folder, const std::string& name, std::string* joined) {
   *joined = JoinPath(folder, name);

@@ -34,7 +34,8 @@ enum EntryOp {
 };
 
 // Classifies a file by its first 8 bytes, copied to `header` when given.
-// Code 3 "File=%s, WinErr=%d" when it cannot be opened (result 0).
+// 0 with ERR_ACCESS "File=%s, WinErr=%d" when it cannot be opened; 0 without
+// a report for a file of 4 bytes or less or one that cannot be read.
 PatchKind DetectPatchKind(const char* path, uint8_t header[8]);
 
 // Called once per applied entry, before its work: the entry's packName
@@ -49,37 +50,67 @@ class ZipReadHandlers;
 // The package. The virtual operations are in the system's fixed slot order.
 class PatchPackage {
  public:
-  // Whether the file's last 4 bytes are the CRC of the bytes before them.
+  // Whether the file's last 4 bytes are the CRC of the bytes before them. A
+  // mismatch gives false without a report; fails with ERR_INVALID (no path)
+  // or CheckFileCrc's codes (base/crc.h).
   virtual bool VerifyPackageFile(const char* path) = 0;
   // Opens a masked zip or a packed file and merges its control list into the
   // tables. A path opened before (in any letter case) is not read again.
   // A packed file's CRC trailer and lengths are checked as it is unpacked;
   // a container whose records overlap or run past its end, or that holds no
   // control list, is refused.
-  // Codes: 10, 2 (unexpected kind, an unsafe name in the control list,
-  // "File=%s(crc)", "File=%s(size)", "Entry=%s(truncated)",
-  // "Entry=%s(overlaps)", and ExtractEntry's for the control list), 9 (a
-  // control list beyond kMaxControlListSize), 14 "ziperr=%d" (also a missing
-  // control list), and those of DetectPatchKind and the unpacking
-  // (patch/packed_file.h).
+  // Fails with ERR_INVALID (no path; "Path=%s(too long)", the unpacked
+  // copy's path), DetectPatchKind's ERR_ACCESS, ERR_BAD_DATA (a file neither
+  // masked nor packed, or no zip inside: empty message; "Entry=%s(truncated)"
+  // or "Entry=%s(overlaps)"; an unsafe name of the control list, named),
+  // ERR_ACCESS "File=%s, WinErr=%d" (the container's size), ERR_ZIP
+  // "ziperr=%d" (the directory cannot be opened, the control list is missing
+  // or unreadable), ExtractEntry's codes for the control list (ERR_NO_MEMORY
+  // "Size=%llu" beyond kMaxControlListSize), or ERR_NO_MEMORY "Size=%u" (the
+  // tables); a packed file also with ERR_ACCESS "Path=%s, WinErr=%d" (the
+  // work folder) or "WinErr=%d" (creating the unpacked copy), ERR_WRITE
+  // "WinErr=%d" (closing it) and UnpackPackedFile's codes
+  // (patch/packed_file.h). After a failure the tables are as they were and
+  // the file counts as not opened; only ERR_NO_MEMORY "Size=%u" may leave it
+  // counted as opened, with part of its list merged.
   virtual bool OpenPackage(const char* path, const char* packExtension) = 0;
   // Loose entries plus the entries of every pack: the number of progress
   // calls a full ApplyPackage makes when every pack-bound op is 0 or 1.
   virtual int32_t GetEntryCount() const = 0;
-  // Sets the folder that receives the unpacked copy of a packed file.
-  // Codes: 10 (not an existing folder), 17 (set already).
+  // Sets the folder that receives the unpacked copy of a packed file. Fails
+  // with ERR_INVALID (not an existing folder) or ERR_DUPLICATE (set already).
   virtual bool SetWorkFolder(const char* path) = 0;
   // Applies every entry to `installDir`: whole packs, a 500 ms pause, per
   // pack its deletions then its writes, the other loose files, and the
-  // version file `versionFileName` last. Stops at the first failure.
+  // version file `versionFileName` last. Stops at the first failure: ERR_INVALID
+  // (no installDir; a loose entry whose op is neither 0 nor 1; a compressType
+  // without a codec; "Path=%s(too long)", a target beyond the path limit),
+  // ExtractEntry's codes, the pack archive's Open, AddFile, RemoveFile and
+  // Close codes (except RemoveFile's ERR_NOT_FOUND: a file not stored counts
+  // as deleted), the codecs' Encode codes, ERR_BAD_DATA "Entry=%s(size)" (pack
+  // data whose length is not its contentSize), ERR_WRITE "File=%s, WinErr: %d,
+  // %s" (a loose file that stays after its deletion, or one that cannot be
+  // flushed before the version file) or ERR_NO_MEMORY "Size=%u". What was
+  // applied before a failure stays; the open pack archive is closed, and the
+  // version file keeps its old content, so the package can be applied again.
   virtual bool ApplyPackage(const char* installDir, const char* packExtension,
                             const char* versionFileName, PatchProgressCallback callback) = 0;
-  // FileCrc of base/file_util.h.
+  // FileCrc of base/crc.h; ERR_INVALID without a path or `crc`.
   virtual bool ComputeFileCrc(const char* path, uint32_t* crc, bool excludeTrailer) = 0;
-  // The read handlers that fit the file's kind (1, 2 or 3), or null.
+  // The read handlers that fit the file's kind (1, 2 or 3), or null:
+  // with DetectPatchKind's ERR_ACCESS when the file cannot be opened, else
+  // without a report.
   virtual const ZipReadHandlers* GetReadHandlers(const char* path) = 0;
   // Turns a plain zip into a packed file or a packed file into a plain zip,
-  // copying `source` to `target` first when they differ.
+  // copying `source` to `target` first when they differ. Fails with
+  // ERR_INVALID (no source or target), ERR_WRITE "File=%s, WinErr: %d" (the
+  // copy), DetectPatchKind's ERR_ACCESS, ERR_BAD_DATA (neither a plain zip
+  // nor packed); to packed with MaskFileInPlace's and EncodeFile's codes; to a
+  // zip with ERR_ACCESS "WinErr=%d" (the copy beside the target),
+  // UnpackPackedFile's codes, ERR_WRITE "WinErr=%d" (moving it over the
+  // target) and MaskFileInPlace's. The target then holds what it held before
+  // the conversion (the source's content when the two differ), except that a
+  // failure of the last step of unpacking leaves the zip inverted.
   virtual bool ConvertPackageFile(const char* source, const char* target) = 0;
   // Releases everything (closing containers, removing the work folder); with
   // bit 0 of `freeSelf` set it also deletes the object.

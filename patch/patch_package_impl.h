@@ -14,7 +14,7 @@ namespace qlmr {
 class PackArchive;
 
 // DetectPatchKind that also tells whether the file could be opened: false
-// (code 3 reported) when it could not.
+// (ERR_ACCESS reported) when it could not.
 bool DetectPatchKindChecked(const char* path, uint8_t header[8], PatchKind* kind);
 
 // A step of ApplyPackage over the tables (see PatchStep).

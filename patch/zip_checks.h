@@ -47,23 +47,23 @@ constexpr uint32_t kCentralLocalOffsetOffset = 42;
 }  // namespace zip_format
 
 // Refuses a directory whose records could not all be read from a file of
-// `fileSize` bytes: a record that runs past the end (code 2
-// "Entry=%s(truncated)"), or two records that share bytes (code 2
+// `fileSize` bytes: a record that runs past the end (ERR_BAD_DATA
+// "Entry=%s(truncated)"), or two records that share bytes (ERR_BAD_DATA
 // "Entry=%s(overlaps)"), the trick that lets a small file claim gigabytes.
 // Entries without a known offset are not checked.
 bool CheckZipLayout(const std::vector<ZipEntryInfo>& entries, uint64_t fileSize);
 
 // Refuses, before anything is allocated for it, an entry whose size cannot
 // come from its data (a stored entry whose sizes differ, a deflated one
-// beyond kMaxDeflateRatio, an unknown method): code 2 "Entry=%s(size)"; or
-// one larger than `limit`: code 9 "Size=%llu".
+// beyond kMaxDeflateRatio, an unknown method): ERR_BAD_DATA
+// "Entry=%s(size)"; or one larger than `limit`: ERR_NO_MEMORY "Size=%llu".
 bool CheckEntryClaims(const ZipEntryInfo& info, uint64_t limit);
 
 // The zip format's CRC-32 (the standard one), continued over `length` bytes.
 // Start with 0.
 uint32_t ZipCrcUpdate(uint32_t crc, const void* data, size_t length);
 
-// Code 2 "Entry=%s(crc)" unless `crc` is the CRC the directory gives.
+// ERR_BAD_DATA "Entry=%s(crc)" unless `crc` is the CRC the directory gives.
 bool CheckEntryCrc(const ZipEntryInfo& info, uint32_t crc);
 
 }  // namespace qlmr

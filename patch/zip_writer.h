@@ -1,5 +1,5 @@
 // Writing zip containers with libzip: the release team's side of
-// the container. Failures are reported through base/error.h as code 14
+// the container. Failures are reported through base/error.h as ERR_ZIP
 // "ziperr=%d" with libzip's error number, and return false.
 #pragma once
 
@@ -58,7 +58,7 @@ struct ZipMember {
 
 // Writes a zip of `members`, in order, at `output` and puts it in byte form
 // `form`: for tests and tools that need containers the package builder would
-// refuse to make. Codes: 14 "ziperr=%d"; those of MaskFileInPlace.
+// refuse to make. Fails with ERR_ZIP "ziperr=%d" or MaskFileInPlace's codes.
 bool WriteZipContainer(const std::vector<ZipMember>& members, const char* output, ZipByteForm form);
 
 }  // namespace qlmr
