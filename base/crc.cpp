@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "base/error.h"
 #include "base/little_endian.h"
@@ -193,7 +194,11 @@ bool FileCrc(const char* path, uint32_t* crc, bool excludeTrailer) {
     ReportError(ERR_READ, "winErr=%d", LastSystemError());
     return false;
   }
-  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunkSize]);
+  std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kChunkSize]);
+  if (chunk == nullptr) {
+    ReportError(ERR_NO_MEMORY, "Size=%u", kChunkSize);
+    return false;
+  }
   uint32_t state = kCrcInit;
   uint64_t total = 0;
   for (;;) {

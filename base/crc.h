@@ -34,7 +34,8 @@ constexpr uint32_t kCrcTrailerSize = 4;
 
 // CRC of a file, or with `excludeTrailer` of all but its last 4 bytes (of
 // nothing when the file has 4 bytes or less). Fails with ERR_READ
-// "winErr=%d" (open, size or read), *crc then 0xFFFFFFFF.
+// "winErr=%d" (open, size or read) or ERR_NO_MEMORY "Size=%u" (its read
+// buffer), *crc then 0xFFFFFFFF.
 bool FileCrc(const char* path, uint32_t* crc, bool excludeTrailer);
 
 // Appends the CRC trailer: the CRC of the whole file, 4 bytes little-endian.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "base/error.h"
 #include "base/path.h"
@@ -87,7 +88,11 @@ uint32_t FileSizeOf(const char* path) {
 bool AppendFileContent(File* source, File* target, uint64_t* copied) {
   // Large enough that a patch of some hundred megabytes copies quickly.
   constexpr uint32_t kCopyChunk = 1u << 16;
-  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kCopyChunk]);
+  std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kCopyChunk]);
+  if (chunk == nullptr) {
+    ReportError(ERR_NO_MEMORY, "Size=%u", kCopyChunk);
+    return false;
+  }
   *copied = 0;
   for (;;) {
     uint32_t got = 0;

@@ -38,7 +38,8 @@ class File;
 
 // Writes the rest of `source` (from its position) to `target` at its
 // position; `*copied` receives the count written. Fails with ERR_READ or
-// ERR_WRITE "WinErr=%d"; the target then holds a prefix of the copy.
+// ERR_WRITE "WinErr=%d", or ERR_NO_MEMORY "Size=%u" (the copy buffer); the
+// target then holds a prefix of the copy.
 bool AppendFileContent(File* source, File* target, uint64_t* copied);
 
 }  // namespace qlmr

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "base/crc.h"
@@ -112,7 +113,11 @@ bool MaskFileInPlace(const char* path, bool excludeTrailer, bool invert) {
     }
     limit = size - kCrcTrailerSize;
   }
-  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunkSize]);
+  std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[kChunkSize]);
+  if (chunk == nullptr) {
+    ReportError(ERR_NO_MEMORY, "Size=%u", kChunkSize);
+    return false;
+  }
   uint64_t done = 0;
   while (done < limit) {
     uint32_t n = 0;

@@ -24,11 +24,11 @@ void MaskBuffer(void* data, size_t length, uint32_t position);
 // complemented when `invert` is set. With `excludeTrailer` the last 4 bytes
 // are dropped. Fails with ERR_ACCESS "File=%s, WinErr=%d" (opening the file,
 // or creating the copy, which the message then names), ERR_INVALID
-// "File=%s(too small)" (4 bytes or fewer with `excludeTrailer`) or ERR_WRITE
+// "File=%s(too small)" (4 bytes or fewer with `excludeTrailer`), ERR_WRITE
 // "WinErr=%d" (reading the file, writing the copy, or moving it over the
-// file: reads report ERR_WRITE too). The file is replaced only after the
-// whole copy was written, so after a failure it is as it was; no temporary
-// file is left.
+// file: reads report ERR_WRITE too) or ERR_NO_MEMORY "Size=%u" (its copy
+// buffer). The file is replaced only after the whole copy was written, so
+// after a failure it is as it was; no temporary file is left.
 bool MaskFileInPlace(const char* path, bool excludeTrailer, bool invert);
 
 }  // namespace qlmr

@@ -47,7 +47,8 @@ class PackFileStream {
   // The content size (contentSize of the block).
   virtual uint32_t GetSize() const = 0;
   // The system's CRC of the whole content, computed once and cached.
-  // 0xFFFFFFFF, not cached, when a Read failed (reported by it).
+  // 0xFFFFFFFF, not cached, when a Read failed (reported by it) or its read
+  // buffer could not be had (ERR_NO_MEMORY "Size=%u").
   virtual uint32_t GetCrc() = 0;
   // Hands the stream back to its archive, which destroys it.
   virtual void Release() = 0;
@@ -84,8 +85,9 @@ class PackArchive {
   virtual bool Open(const char* path, bool readOnly) = 0;
   // Creates a new empty archive (replacing a file) and leaves it open for
   // writing. Fails with ERR_INVALID (no path), ERR_ACCESS "WinErr=%d"
-  // (create) or ERR_WRITE "WinErr=%d" (the empty tables); the file may then
-  // be left partly written.
+  // (create), ERR_NO_MEMORY "Size=%u" (the zeros of the empty tables) or
+  // ERR_WRITE "WinErr=%d" (the empty tables); the file may then be left
+  // partly written.
   virtual bool Create(const char* path) = 0;
   // Releases all streams, makes the archive's data durable, clears the write
   // flag on disk (flushed again), closes all handles and resets the object,
@@ -150,7 +152,8 @@ class PackArchive {
   // reads short) or ERR_BAD_DATA with "list file second line=0" (an empty
   // line), "list file=%s" (a line that is no entry), "file=%s,
   // sizedif(%d!=%d)", "file=%s, crcdif(%d!=%d)", "file countdif(%d!=%d)",
-  // "unref hashnode(%d)" or "unref blocknode(%d)".
+  // "unref hashnode(%d)" or "unref blocknode(%d)"; ERR_NO_MEMORY "Size=%u"
+  // (a CRC's read buffer).
   virtual bool Verify(void* context, PackVerifyFileCallback onFile,
                       PackVerifyHashCallback onHashEntry, PackVerifyBlockCallback onBlockEntry) = 0;
   // Always "(list)".

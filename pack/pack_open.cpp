@@ -225,7 +225,11 @@ bool PackArchiveImpl::Create(const char* path) {
   uint8_t raw_header[kPackHeaderSize];
   EncodeHeader(header_, raw_header);
   // The hash table and the block table region are all zeros in a new archive.
-  std::unique_ptr<uint8_t[]> zeros(new uint8_t[kPackBlockTableCapacity]());
+  std::unique_ptr<uint8_t[]> zeros(new (std::nothrow) uint8_t[kPackBlockTableCapacity]());
+  if (zeros == nullptr) {
+    ReportError(ERR_NO_MEMORY, "Size=%u", static_cast<unsigned>(kPackBlockTableCapacity));
+    return false;
+  }
   if (!file_->Write(raw_header, kPackHeaderSize) ||
       !file_->Write(zeros.get(), kPackHashTableSize) ||
       !file_->Write(zeros.get(), kPackBlockTableCapacity)) {

@@ -145,7 +145,11 @@ uint32_t PackStreamImpl::GetCrc() {
   }
   // Pieces give the same CRC as one whole-content read, in bounded memory.
   constexpr uint32_t kPiece = 1u << 16;
-  std::unique_ptr<uint8_t[]> piece(new uint8_t[kPiece]);
+  std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kPiece]);
+  if (piece == nullptr) {
+    ReportError(ERR_NO_MEMORY, "Size=%u", kPiece);
+    return 0xFFFFFFFFu;
+  }
   uint32_t saved = position_;
   position_ = 0;
   uint32_t state = kCrcInit;

@@ -1,5 +1,6 @@
 // Checking a read-only archive against its list file.
 #include <memory>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,7 +34,11 @@ class StreamHolder {
 // when fewer than GetSize bytes come back.
 bool ContentCrc(PackFileStream* stream, const std::string& name, uint32_t* crc) {
   constexpr uint32_t kPiece = 1u << 16;
-  std::unique_ptr<uint8_t[]> piece(new uint8_t[kPiece]);
+  std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kPiece]);
+  if (piece == nullptr) {
+    ReportError(ERR_NO_MEMORY, "Size=%u", kPiece);
+    return false;
+  }
   uint32_t size = stream->GetSize();
   uint32_t total = 0;
   uint32_t state = kCrcInit;

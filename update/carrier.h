@@ -32,8 +32,9 @@ uint32_t OwnCarrierOffset();
 // marker record, so that a release tool wraps any build of the updater (for
 // Linux or Windows, of any offset) at the right place. The first record whose
 // complement matches and whose offset lies past the record counts. Fails
-// with ERR_ACCESS "File=%s, WinErr=%d" (open), ERR_READ "WinErr=%d" or
-// ERR_BAD_DATA "File=%s(no carrier offset)" (no such record in the file).
+// with ERR_ACCESS "File=%s, WinErr=%d" (open), ERR_READ "WinErr=%d",
+// ERR_NO_MEMORY "Size=%u" (its search buffer) or ERR_BAD_DATA
+// "File=%s(no carrier offset)" (no such record in the file).
 bool ReadCarrierOffset(const char* updaterPath, uint64_t* offset);
 
 // A length field of the block must be below this; the stored texts count
@@ -72,7 +73,7 @@ bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,
 // "File=%s, WinErr=%d" (opening the updater or the patch, or creating the
 // copy beside `outPath`, which the message then names); ERR_READ
 // "WinErr=%d"; ERR_WRITE "WinErr=%d" (writing the copy or moving it into
-// place).
+// place); ERR_NO_MEMORY "Size=%u" (a copy buffer).
 bool WriteCarrier(const char* updaterPath, const char* fromText, const char* toText,
                   const char* patchPath, const char* outPath, uint64_t offset);
 

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "base/error.h"
 #include "base/platform.h"
-#include "update/carrier_format.h"
 #include "update/carrier.h"
+#include "update/carrier_format.h"
 
 namespace qlmr {
 namespace {
@@ -55,7 +56,11 @@ bool ReadCarrierOffset(const char* updaterPath, uint64_t* offset) {
   // Chunks overlap by a record less one byte, so a record across a chunk
   // boundary is found whole.
   constexpr size_t kKeep = sizeof(CarrierMarker) - 1;
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kKeep + kSearchChunk]);
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kKeep + kSearchChunk]);
+  if (buffer == nullptr) {
+    ReportError(ERR_NO_MEMORY, "Size=%u", static_cast<unsigned>(kKeep + kSearchChunk));
+    return false;
+  }
   size_t held = 0;        // bytes in the buffer
   uint64_t bufferAt = 0;  // file position of buffer[0]
   for (;;) {

@@ -1,5 +1,6 @@
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "base/error.h"
 #include "base/file_util.h"
@@ -54,7 +55,11 @@ bool WriteCarrierFile(File* updater, const char* updaterPath, const char* fromTe
     ReportError(ERR_INVALID, "File=%s(too large)", updaterPath);
     return false;
   }
-  std::unique_ptr<uint8_t[]> zeros(new uint8_t[kPaddingChunk]());
+  std::unique_ptr<uint8_t[]> zeros(new (std::nothrow) uint8_t[kPaddingChunk]());
+  if (zeros == nullptr) {
+    ReportError(ERR_NO_MEMORY, "Size=%u", kPaddingChunk);
+    return false;
+  }
   for (uint64_t left = offset - updater_size; left > 0;) {
     uint32_t n = static_cast<uint32_t>(left < kPaddingChunk ? left : kPaddingChunk);
     if (!WriteBytes(target, zeros.get(), n)) return false;

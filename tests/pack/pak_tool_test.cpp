@@ -246,6 +246,12 @@ TEST_F(PakToolTest, RefusedAddsLeaveTheArchiveUntouched) {
   WriteFileOrDie(dir_.Join("noise"), RandomBytes(3, 200));  // LZMA's bound is too small for it
   WriteFileOrDie(dir_.Join("tree\\a"), "a");
   WriteFileOrDie(dir_.Join("tree\\b"), RandomBytes(3, 200));
+  {
+    // Sparse: 2 GiB on no disk space, one byte past what an archive can hold.
+    File huge;
+    ASSERT_TRUE(huge.Open(dir_.Join("huge").c_str(), FileMode::kCreate));
+    ASSERT_TRUE(huge.WriteAt(0x7FFFFFFF, "x", 1));
+  }
   ASSERT_EQ(Pak("create x.pak").exitCode, 0);
   ASSERT_EQ(Pak("add x.pak old=f").exitCode, 0);
   const std::string before = ReadFileOrEmpty(dir_.Join("x.pak"));
@@ -262,6 +268,8 @@ TEST_F(PakToolTest, RefusedAddsLeaveTheArchiveUntouched) {
       {"data LZMA refuses", "add --type 3 x.pak new=text noise=noise",
        "error 19: File=noise, LZMA compress["},
       {"a tree with data LZMA refuses", "add-tree --type 3 x.pak tree", "error 19: File=tree"},
+      {"a file larger than an archive holds", "add --type 0 x.pak new=f huge=huge",
+       "error 12: File=huge, size too large\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -13,6 +13,7 @@
 #include "base/platform.h"
 #include "base/strings.h"
 #include "pack/pack_archive.h"
+#include "pack/pack_format.h"
 #include "pack/pack_inspect.h"
 #include "pack/pack_list_file.h"
 #include "tools/tool_support.h"
@@ -33,7 +34,9 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* content) {
     ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
     return false;
   }
-  if (size > UINT32_MAX) {
+  // Checked before anything is read: an archive ends within 2 GiB, so a
+  // larger file could only fail later, with earlier files already stored.
+  if (size > kPackMaxFileEnd) {
     ReportError(ERR_NO_BLOCK, "File=%s, size too large", path.c_str());
     return false;
   }
