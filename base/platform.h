@@ -217,6 +217,9 @@ struct ProcessEntry {
   std::string commandFile;
 };
 
+// The id of this process, as EnumerateProcesses gives it.
+uint32_t CurrentProcessId();
+
 // Calls `visitor` once for each running process, this one included. False
 // when the process list cannot be read; the visitor is not called then.
 bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visitor);

@@ -753,6 +753,8 @@ bool IsAllDigits(const char* text) {
 
 }  // namespace
 
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
 bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visitor) {
   DIR* dir = opendir("/proc");
   if (dir == nullptr) return Fail();

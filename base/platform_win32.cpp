@@ -677,6 +677,8 @@ bool SetDebugPrivilege(bool on) {
 
 }  // namespace
 
+uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+
 bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visitor) {
   switch (GetPlatformKind()) {
     case kPlatformNt:

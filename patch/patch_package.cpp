@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 #include <new>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "base/codec.h"
@@ -13,6 +15,7 @@
 #include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/strings.h"
 #include "patch/control_list.h"
 #include "patch/extract_entry.h"
 #include "patch/packed_file.h"
@@ -52,16 +55,63 @@ bool HasSuffix(const std::string& name, const char* suffix) {
   return name.size() >= length && strcasecmp(name.c_str() + name.size() - length, suffix) == 0;
 }
 
+// The ids of the running processes, read once per cleanup and only when a
+// folder names its owner.
+class RunningProcesses {
+ public:
+  bool Contains(uint32_t id) {
+    if (!read_) {
+      read_ = true;
+      // Unreadable: every owner counts as alive, so nothing in use is lost.
+      readable_ = EnumerateProcesses([this](const ProcessEntry& p) { ids_.insert(p.id); });
+    }
+    return !readable_ || ids_.count(id) > 0;
+  }
+
+ private:
+  bool read_ = false;
+  bool readable_ = false;
+  std::set<uint32_t> ids_;
+};
+
+// The process id an owner file names: digits and a line feed. False when it
+// names none, as a write cut short leaves it (its prefix may be a live id).
+bool ReadOwnerId(const std::string& path, uint32_t* id) {
+  File file;
+  char text[16] = {};
+  uint32_t got = 0;
+  if (!file.Open(path.c_str(), FileMode::kRead) || !file.Read(text, sizeof text - 1, &got) ||
+      got < 2 || text[got - 1] != '\n') {
+    return false;
+  }
+  for (uint32_t i = 0; i + 1 < got; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  *id = ParseDecimal(text);
+  return true;
+}
+
 // A work folder that an interrupted run of ours left behind: our name
-// pattern, and nothing inside but unpacked copies and the decoder's
-// temporary files. Anything else in it means it is not ours to remove.
-bool IsLeftoverWorkFolder(const std::string& folder, const std::string& name) {
+// pattern, nothing inside but unpacked copies, the decoder's temporary files
+// and the owner file, and no running process named as its owner (another
+// run's folder in use stays). Anything else in it means it is not ours to
+// remove.
+bool IsLeftoverWorkFolder(const std::string& folder, const std::string& name,
+                          RunningProcesses* running) {
   if (!IsUniqueTempName(name, patch_format::kWorkFolderPrefix)) return false;
   std::vector<FolderEntry> entries;
   if (!ListFolder(folder.c_str(), &entries)) return false;
   for (const FolderEntry& entry : entries) {
-    bool ours = !entry.isFolder && (HasSuffix(entry.name, patch_format::kUnpackedExtension) ||
-                                    IsUniqueTempName(entry.name, kCodecTempPrefix));
+    if (entry.isFolder) return false;
+    if (strcasecmp(entry.name.c_str(), patch_format::kWorkFolderOwnerName) == 0) {
+      uint32_t owner = 0;
+      if (ReadOwnerId(JoinPath(folder, entry.name), &owner) && running->Contains(owner)) {
+        return false;
+      }
+      continue;
+    }
+    bool ours = HasSuffix(entry.name, patch_format::kUnpackedExtension) ||
+                IsUniqueTempName(entry.name, kCodecTempPrefix);
     if (!ours) return false;
   }
   return true;
@@ -72,6 +122,7 @@ bool IsLeftoverWorkFolder(const std::string& folder, const std::string& name) {
 void RemoveLeftoverWorkFolders(const std::string& tempFolder) {
   std::vector<FolderEntry> entries;
   if (!ListFolder(tempFolder.c_str(), &entries)) return;
+  RunningProcesses running;
   for (const FolderEntry& entry : entries) {
     std::string path = JoinPath(tempFolder, entry.name);
     if (!entry.isFolder) {
@@ -83,7 +134,7 @@ void RemoveLeftoverWorkFolders(const std::string& tempFolder) {
       }
       continue;
     }
-    if (!IsLeftoverWorkFolder(path, entry.name)) continue;
+    if (!IsLeftoverWorkFolder(path, entry.name, &running)) continue;
     RemoveFolderContents(path.c_str());
     RemoveEmptyFolder(path.c_str());
   }
@@ -246,20 +297,41 @@ bool PatchPackageImpl::SetWorkFolder(const char* path) {
 std::string PatchPackageImpl::GetWorkFolder() {
   if (workFolder_.empty()) {
     RemoveLeftoverWorkFolders(TempFolderPath());
-    std::string name;
-    if (!CreateUniqueTempFile(TempFolderPath().c_str(), patch_format::kWorkFolderPrefix, &name)) {
-      ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", TempFolderPath().c_str(), LastSystemError());
-      return std::string();
-    }
-    RemoveFileAt(name.c_str());
-    workFolder_ = name;
-    ownsWorkFolder_ = true;
+    if (!MakeOwnWorkFolder()) return std::string();
   }
   if (!IsFolder(workFolder_.c_str()) && !MakeFolder(workFolder_.c_str())) {
     ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", workFolder_.c_str(), LastSystemError());
     return std::string();
   }
   return workFolder_;
+}
+
+// Another run may, at the same moment, reserve the same name or take the
+// new folder for a leftover before it names its owner: then another name.
+bool PatchPackageImpl::MakeOwnWorkFolder() {
+  constexpr int kAttempts = 16;
+  std::string owner = std::to_string(CurrentProcessId()) + "\n";
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    std::string name;
+    if (!CreateUniqueTempFile(TempFolderPath().c_str(), patch_format::kWorkFolderPrefix, &name)) {
+      break;
+    }
+    RemoveFileAt(name.c_str());
+    if (!MakeFolder(name.c_str())) continue;
+    File file;
+    std::string ownerPath = JoinPath(name, patch_format::kWorkFolderOwnerName);
+    if (file.Open(ownerPath.c_str(), FileMode::kCreate) &&
+        file.Write(owner.data(), static_cast<uint32_t>(owner.size())) && file.Close()) {
+      workFolder_ = name;
+      ownsWorkFolder_ = true;
+      return true;
+    }
+    file.Close();
+    RemoveFileAt(ownerPath.c_str());
+    RemoveEmptyFolder(name.c_str());
+  }
+  ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", TempFolderPath().c_str(), LastSystemError());
+  return false;
 }
 
 void PatchPackageImpl::RemoveWorkFolder() {

@@ -38,7 +38,7 @@ run() {
   local seeds=(fuzz/corpus/"$target")
   if [ -d fuzz/regressions/"$target" ]; then seeds+=(fuzz/regressions/"$target"); fi
   nice -n 19 build-fuzz/bin/"$target" -max_total_time="$seconds" -print_final_stats=1 \
-    -dict=fuzz/qlmr.dict -artifact_prefix=build-fuzz/artifacts/"$target"- -rss_limit_mb=2048 \
+    -dict=fuzz/qlmr.dict -artifact_prefix=build-fuzz/artifacts/"$target"- -rss_limit_mb=3072 \
     -timeout=30 "$work" "${seeds[@]}" >build-fuzz/logs/"$target".log 2>&1
 }
 

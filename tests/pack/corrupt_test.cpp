@@ -115,6 +115,27 @@ TEST(CorruptArchiveTest, SlotNamingAMissingBlockEntry) {
   ExpectConsistent(path, {{"a", "again"}, {"b", "world"}});
 }
 
+// Decoded whole, a file's claimed size is what it costs in memory: a claim
+// past what any archive can hold is damage, refused before it is allocated.
+TEST(CorruptArchiveTest, AContentClaimPastTheArchiveLimitIsRefusedUnread) {
+  TempDir dir;
+  std::string path = dir.Join("a.pak");
+  {
+    auto archive = NewPackArchive();
+    ASSERT_TRUE(archive->Create(path.c_str()));
+    std::string text(4000, 'x');
+    ASSERT_TRUE(archive->AddFile(text.data(), static_cast<uint32_t>(text.size()), "a", true, true,
+                                 COMPRESS_LZMA, 0));
+  }
+  PatchFile32(path, BlockPos(0) + 8, 0x80000000u);
+  auto archive = NewPackArchive();
+  ASSERT_TRUE(archive->Open(path.c_str(), true));
+  EXPECT_EQ(archive->OpenFile("a"), nullptr);
+  EXPECT_EQ(LastErrorCode(), ERR_BAD_DATA);
+  EXPECT_EQ(std::string(LastErrorMessage()).rfind("contentSize=-2147483648, storedSize=", 0), 0u)
+      << LastErrorMessage();
+}
+
 TEST(CorruptArchiveTest, ContentReachingPastItsBlock) {
   TempDir dir;
   std::string path = dir.Join("a.pak");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -218,20 +219,30 @@ TEST_F(PatchPackageTest, APackedFileUnpacksIntoOneAxuFolderRemovedAtDestruction)
   EXPECT_EQ(ComparePaths(Impl(package_)->workFolder().c_str(), folder.c_str()), 0);
   std::vector<FolderEntry> inside;
   ASSERT_TRUE(ListFolder(folder.c_str(), &inside));
-  EXPECT_EQ(Names(inside), std::vector<std::string>{"ql-1-2.~patch"});
+  EXPECT_EQ(Names(inside), (std::vector<std::string>{".~owner", "ql-1-2.~patch"}));
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(folder, ".~owner")),
+            std::to_string(CurrentProcessId()) + "\n");
 
   // A second packed file goes into the same folder.
   std::string second = PackedPackage(dir_.Join("two"), "0||b.txt|0|0\n", {{"b.txt", "B"}});
   ASSERT_TRUE(package_->OpenPackage(second.c_str(), "pak"));
   EXPECT_EQ(TempEntries().size(), 1u);
   ASSERT_TRUE(ListFolder(folder.c_str(), &inside));
-  EXPECT_EQ(inside.size(), 2u);
+  EXPECT_EQ(inside.size(), 3u);
 
   package_.reset();
   EXPECT_TRUE(TempEntries().empty());
 }
 
 TEST_F(PatchPackageTest, WorkFoldersOfInterruptedRunsGoAndNothingElse) {
+  // An id no running process has, for a run that ended without cleaning up.
+  std::set<uint32_t> running;
+  ASSERT_TRUE(EnumerateProcesses([&](const ProcessEntry& p) { running.insert(p.id); }));
+  uint32_t ended = 999999;
+  while (running.count(ended) > 0) --ended;
+  const std::string live = std::to_string(CurrentProcessId()) + "\n";
+  const std::string dead = std::to_string(ended) + "\n";
+  const std::string cut = live.substr(0, live.size() - 1);  // a write cut short
   struct Leftover {
     const char* name;
     std::vector<std::pair<const char*, const char*>> files;  // empty: an empty folder
@@ -244,6 +255,11 @@ TEST_F(PatchPackageTest, WorkFoldersOfInterruptedRunsGoAndNothingElse) {
       {"AXU0D02.TMP", {}, false, true},
       {"axu0003.tmp", {}, true, true},  // the name's reservation, never a folder
       {"axu0004.tmp", {{"old.~patch", "zip"}, {"notes.txt", "mine"}}, false, false},
+      // Another run's folder, in use while its owner lives.
+      {"axu0008.tmp", {{"old.~patch", "zip"}, {".~owner", live.c_str()}}, false, false},
+      {"axu0009.tmp", {{"old.~patch", "zip"}, {".~owner", dead.c_str()}}, false, true},
+      {"axu000A.tmp", {{".~owner", "not a number"}}, false, true},
+      {"axu000B.tmp", {{"old.~patch", "zip"}, {".~owner", cut.c_str()}}, false, true},
       {"axuZZ.tmp", {{"old.~patch", "zip"}}, false, false},
       {"axu0005.dat", {{"old.~patch", "zip"}}, false, false},
       {"axu12345.tmp", {{"old.~patch", "zip"}}, false, false},
