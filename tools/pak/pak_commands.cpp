@@ -422,6 +422,9 @@ int PakExtract(const std::string& archive, const std::string& folder) {
   ReadSession session;
   if (!session.Open(archive)) return PrintLastError();
   ProgressBar progress("extract", session.slots().size());
+  // Every new file's name is looked up in its folder: each folder is read
+  // once for the whole extraction, not once per file.
+  FolderListingScope listings;
   for (const PackSlotInfo& info : session.slots()) {
     std::string name = session.NameOf(info);
     if (!session.IsNamed(info)) {

@@ -872,8 +872,11 @@ bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind,
   ScratchFolder staging;
   std::vector<PackageLine> lines;
   std::vector<PackageData> data;
-  if (!staging.Create("qds") || !StagePackData(diff, kind, staging.path(), &lines, &data)) {
-    return false;
+  if (!staging.Create("qds")) return false;
+  {
+    // One file per pack-bound write, all new in one folder: read it once.
+    FolderListingScope listings;
+    if (!StagePackData(diff, kind, staging.path(), &lines, &data)) return false;
   }
   std::string folder = PathFolder(output);
   // The builder writes the patch by name; a failed build or self-check
