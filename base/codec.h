@@ -32,6 +32,10 @@ class Codec {
   virtual bool CanDecodeSlice() const = 0;
   // The buffer capacity that Encode needs for `n` input bytes.
   virtual uint32_t MaxEncodedSize(uint32_t n) const = 0;
+  // The most bytes that `n` encoded bytes of any valid stream decode to,
+  // saturating at UINT32_MAX: a stored size claiming more is damage, refused
+  // before a buffer of the claimed size is allocated.
+  virtual uint32_t MaxDecodedSize(uint32_t n) const = 0;
   // On entry the first *length bytes of `buffer` are the data; on success
   // they are replaced by the encoded bytes and *length is set to their count.
   // On failure the buffer's content is unspecified.
@@ -56,6 +60,7 @@ class MaskCodec final : public Codec {
   uint8_t TypeId() const override;
   bool CanDecodeSlice() const override;
   uint32_t MaxEncodedSize(uint32_t n) const override;  // n
+  uint32_t MaxDecodedSize(uint32_t n) const override;  // n
   bool Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) const override;
   bool Decode(uint8_t* buffer, uint32_t capacity, uint32_t length,
               uint32_t position) const override;
@@ -79,6 +84,8 @@ class LzoCodec final : public Codec {
   // n + n / 16 + 67, raised to a multiple of 4; 0xFFFFFFFC where that does
   // not fit 32 bits (Encode then refuses).
   uint32_t MaxEncodedSize(uint32_t n) const override;
+  // n times kLzoMaxExpansion (codec_format.h).
+  uint32_t MaxDecodedSize(uint32_t n) const override;
   bool Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) const override;
   bool Decode(uint8_t* buffer, uint32_t capacity, uint32_t length,
               uint32_t position) const override;
@@ -104,6 +111,8 @@ class LzmaCodec final : public Codec {
   // n times the single-precision 1.02, truncated, raised to a multiple of 4;
   // 0xFFFFFFFC where that does not fit 32 bits.
   uint32_t MaxEncodedSize(uint32_t n) const override;
+  // n times kLzmaMaxExpansion (codec_format.h).
+  uint32_t MaxDecodedSize(uint32_t n) const override;
   bool Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) const override;
   bool Decode(uint8_t* buffer, uint32_t capacity, uint32_t length,
               uint32_t position) const override;

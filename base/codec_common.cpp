@@ -1,6 +1,7 @@
 // What the two compressing codecs share: the word mask, which runs over
 // every encoded byte on every read and so works eight bytes at a time, and
 // their argument check for decoding.
+#include <cstdint>
 #include <cstring>
 
 #include "base/codec_format.h"
@@ -35,6 +36,11 @@ bool CheckWholeDecode(const uint8_t* buffer, uint32_t capacity, uint32_t length,
   if (buffer != nullptr && length <= capacity && position == 0) return true;
   ReportError(ERR_INVALID, "");
   return false;
+}
+
+uint32_t SaturatingProduct(uint32_t n, uint32_t factor) {
+  uint64_t product = uint64_t{n} * factor;
+  return product > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(product);
 }
 
 }  // namespace qlmr

@@ -26,12 +26,23 @@ void XorWordMaskCopy(void* to, const void* from, size_t length, uint32_t mask);
 // capacity and `position` is 0.
 bool CheckWholeDecode(const uint8_t* buffer, uint32_t capacity, uint32_t length, uint32_t position);
 
+// The largest encoding bound either compressing codec gives: a multiple of 4
+// that fits 32 bits.
+constexpr uint32_t kLargestEncodedBound = 0xFFFFFFFCu;
+
+// n * factor, UINT32_MAX where that does not fit 32 bits.
+uint32_t SaturatingProduct(uint32_t n, uint32_t factor);
+
 // --- LZO -------------------------------------------------------------------
 
 // LzoCodec's bound: n + n / 16 + 67, the LZO1X worst case, raised to a
 // multiple of 4.
 constexpr uint32_t kLzoBoundDivisor = 16;
 constexpr uint32_t kLzoBoundExtra = 67;
+// No LZO1X stream decodes to more than 255 bytes per encoded byte: the
+// longest matches spend one zero byte per 255 of length. The bound keeps a
+// margin over that.
+constexpr uint32_t kLzoMaxExpansion = 256;
 // Work memory of the dense LZO1X compressor (LZO1X_999_MEM_COMPRESS).
 constexpr size_t kLzoWorkMemorySize = 458752;
 
@@ -64,6 +75,12 @@ constexpr uint8_t kLzmaPropertiesByte =
 static_assert(kLzmaPropertiesByte == 0x5D, "lc 3, lp 0, pb 2");
 // The largest valid properties byte plus one: pb <= 4, lp <= 4, lc <= 8.
 constexpr uint32_t kLzmaPropertiesLimit = 9 * 5 * 5;
+
+// No LZMA stream decodes to more than about 7,100 bytes per encoded byte: a
+// range-coded decision costs at least -log2(2017 / 2048) = 0.022 bits, and
+// the longest match (273 bytes) takes 14 of them. The bound keeps a margin
+// over that.
+constexpr uint32_t kLzmaMaxExpansion = 8192;
 
 constexpr uint32_t kLzmaDictionarySize = 0x00800000u;  // 8 MiB
 constexpr uint32_t kLzmaNiceLength = 64;

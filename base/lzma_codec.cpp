@@ -14,8 +14,6 @@
 namespace qlmr {
 namespace {
 
-constexpr uint32_t kLargestBound = 0xFFFFFFFCu;
-
 // One encode into its own scratch buffer of `capacity` bytes.
 struct EncodeTry {
   uint8_t filterFlag = kLzmaFilterPlain;
@@ -36,11 +34,15 @@ uint8_t LzmaCodec::TypeId() const { return COMPRESS_LZMA; }
 
 bool LzmaCodec::CanDecodeSlice() const { return false; }
 
+uint32_t LzmaCodec::MaxDecodedSize(uint32_t n) const {
+  return SaturatingProduct(n, kLzmaMaxExpansion);
+}
+
 uint32_t LzmaCodec::MaxEncodedSize(uint32_t n) const {
   // The factor is the single-precision constant, the product is taken in
   // double precision: in float, 150 * 1.02f rounds up to 153.
   double product = static_cast<double>(n) * static_cast<double>(kLzmaBoundFactor);
-  if (product >= kLargestBound) return kLargestBound;
+  if (product >= kLargestEncodedBound) return kLargestEncodedBound;
   uint32_t truncated = static_cast<uint32_t>(product);
   return (truncated + 3) & ~3u;
 }

@@ -14,8 +14,6 @@ namespace {
 
 static_assert(kLzoWorkMemorySize == LZO1X_999_MEM_COMPRESS, "LZO1X-999 work memory");
 
-constexpr uint32_t kLargestBound = 0xFFFFFFFCu;
-
 // The exact bound in 64 bits; the 32-bit one saturates instead of wrapping.
 uint64_t LzoBound(uint32_t n) {
   uint64_t bound = uint64_t{n} + n / kLzoBoundDivisor + kLzoBoundExtra;
@@ -30,9 +28,13 @@ uint8_t LzoCodec::TypeId() const { return COMPRESS_LZO; }
 
 bool LzoCodec::CanDecodeSlice() const { return false; }
 
+uint32_t LzoCodec::MaxDecodedSize(uint32_t n) const {
+  return SaturatingProduct(n, kLzoMaxExpansion);
+}
+
 uint32_t LzoCodec::MaxEncodedSize(uint32_t n) const {
   uint64_t bound = LzoBound(n);
-  return bound > kLargestBound ? kLargestBound : static_cast<uint32_t>(bound);
+  return bound > kLargestEncodedBound ? kLargestEncodedBound : static_cast<uint32_t>(bound);
 }
 
 bool LzoCodec::Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) const {
@@ -42,7 +44,7 @@ bool LzoCodec::Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) cons
   }
   uint32_t bound = MaxEncodedSize(*length);
   // The compressor writes without a limit, so the exact worst case must fit.
-  if (capacity < bound || LzoBound(*length) > kLargestBound) {
+  if (capacity < bound || LzoBound(*length) > kLargestEncodedBound) {
     ReportError(ERR_NO_MEMORY, "LZO compress=%d", bound);
     return false;
   }

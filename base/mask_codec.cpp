@@ -11,6 +11,8 @@ bool MaskCodec::CanDecodeSlice() const { return true; }
 
 uint32_t MaskCodec::MaxEncodedSize(uint32_t n) const { return n; }
 
+uint32_t MaskCodec::MaxDecodedSize(uint32_t n) const { return n; }
+
 bool MaskCodec::Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) const {
   if (buffer == nullptr || length == nullptr || capacity < *length) {
     ReportError(ERR_INVALID, "");

@@ -105,11 +105,11 @@ class PackArchive {
   // Release. Null with ERR_INVALID (empty name, closed archive),
   // ERR_NOT_FOUND (the name), ERR_BAD_DATA "slot=%d, block=%d" (the slot
   // names a block the table lacks) or "contentSize=%d, storedSize=%d" (sizes
-  // the block cannot hold), ERR_ACCESS "File=%s, WinErr=%d" (this thread's
-  // read handle) or ERR_NO_CODEC "CompressType=%d"; a file loaded whole (up
-  // to 512,000 bytes of content, or whose codec decodes only whole data) also
-  // with ERR_NO_MEMORY "size=%d", ERR_SEEK "pos=%d", ERR_READ "WinErr=%d" (0: a
-  // short read) and the codec's Decode codes.
+  // the block cannot hold: content read on demand reaching past its block, or
+  // more content than the stored bytes can decode to), ERR_ACCESS "File=%s, WinErr=%d" (this
+  // thread's read handle) or ERR_NO_CODEC "CompressType=%d"; a file loaded whole (up to 512,000
+  // bytes of content, or whose codec decodes only whole data) also with ERR_NO_MEMORY "size=%d",
+  // ERR_SEEK "pos=%d", ERR_READ "WinErr=%d" (0: a short read) and the codec's Decode codes.
   virtual PackFileStream* OpenFile(const char* name) = 0;
   // storedSize when `stored`, else contentSize; 0 with ERR_INVALID (empty
   // name), ERR_NOT_FOUND (the name) or ERR_BAD_DATA "slot=%d, block=%d".

@@ -36,9 +36,11 @@ bool PackStreamImpl::Start(const Codec* codec, File* handle, uint32_t blockOffse
     return true;
   }
   uint64_t capacity = uint64_t{storedSize > contentSize ? storedSize : contentSize} + 4;
-  // No writer stores content past the archive's own size limit: a larger
-  // claim is damage, and would cost its size in memory before decoding.
-  if (contentSize > kPackMaxFileEnd || capacity > UINT32_MAX) {
+  // No writer stores content past the archive's own size limit, nor more
+  // than the stored bytes can decode to: a larger claim is damage, and would
+  // cost its size in memory and time before decoding.
+  if (contentSize > kPackMaxFileEnd || capacity > UINT32_MAX ||
+      (codec != nullptr && contentSize > codec->MaxDecodedSize(storedSize))) {
     ReportError(ERR_BAD_DATA, "contentSize=%d, storedSize=%d", static_cast<int>(contentSize),
                 static_cast<int>(storedSize));
     return false;

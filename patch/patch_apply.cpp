@@ -297,6 +297,14 @@ bool PatchPackageImpl::ApplyPackEntry(PackArchive* archive, const PatchEntry& en
   uint32_t length = 0;
   if (!ExtractEntry(entry.container, name.c_str(), nullptr, &data, &length, true)) return false;
   if (!encode) {
+    // A claim the stored form cannot decode to would be refused by every
+    // later read: refuse it before it is stored.
+    bool known = entry.compressType >= COMPRESS_MASK && entry.compressType <= COMPRESS_LZMA;
+    const Codec* stored_codec = known ? GetCodecRegistry().Find(entry.compressType) : nullptr;
+    if (stored_codec != nullptr && entry.contentSize > stored_codec->MaxDecodedSize(length)) {
+      ReportError(ERR_BAD_DATA, "Entry=%s(size)", name.c_str());
+      return false;
+    }
     return archive->AddFile(data, length, entry.fileName.c_str(), true, true,
                             static_cast<uint8_t>(entry.compressType), entry.contentSize);
   }

@@ -88,7 +88,8 @@ class PatchPackage {
   // ExtractEntry's codes, the pack archive's Open, AddFile, RemoveFile and
   // Close codes (except RemoveFile's ERR_NOT_FOUND: a file not stored counts
   // as deleted), the codecs' Encode codes, ERR_BAD_DATA "Entry=%s(size)" (pack
-  // data whose length is not its contentSize), ERR_WRITE "File=%s, WinErr: %d,
+  // data whose length is not its contentSize, or stored-form data claiming
+  // more content than it can decode to), ERR_WRITE "File=%s, WinErr: %d,
   // %s" (a loose file that stays after its deletion, or one that cannot be
   // flushed before the version file) or ERR_NO_MEMORY "Size=%u". What was
   // applied before a failure stays; the open pack archive is closed, and the

@@ -98,6 +98,29 @@ TEST(MaxEncodedSizeTest, BoundsOfEachCodec) {
   }
 }
 
+TEST(MaxDecodedSizeTest, TheMostCompressibleDataStaysWithinTheBound) {
+  // Long runs of one byte are the best case of both compressors: if their
+  // encoded form decoded past the bound, readers would refuse valid files.
+  for (CompressionType type : {COMPRESS_LZO, COMPRESS_LZMA}) {
+    SCOPED_TRACE(int{type});
+    const Codec& codec = *GetCodecRegistry().Find(type);
+    for (char fill : {'\0', 'q'}) {
+      std::string data(16u << 20, fill);
+      std::string encoded;
+      ASSERT_TRUE(EncodeToString(codec, data, &encoded));
+      uint32_t length = static_cast<uint32_t>(encoded.size());
+      EXPECT_LE(data.size(), codec.MaxDecodedSize(length)) << "encoded " << length;
+      std::string decoded;
+      ASSERT_TRUE(DecodeToString(codec, encoded, codec.MaxDecodedSize(length),
+                                 static_cast<uint32_t>(data.size()), &decoded));
+      EXPECT_TRUE(decoded == data);
+    }
+  }
+  EXPECT_EQ(GetCodecRegistry().Find(COMPRESS_MASK)->MaxDecodedSize(1001), 1001u);
+  EXPECT_EQ(GetCodecRegistry().Find(COMPRESS_LZO)->MaxDecodedSize(0x01000000u), 0xFFFFFFFFu);
+  EXPECT_EQ(GetCodecRegistry().Find(COMPRESS_LZMA)->MaxDecodedSize(0x00100000u), 0xFFFFFFFFu);
+}
+
 TEST(MaskCodecTest, XorsEachBytePositionallyAndDecodesSlices) {
   const Codec& codec = *GetCodecRegistry().Find(COMPRESS_MASK);
   std::string data = RandomBytes(7, 300);

@@ -25,18 +25,6 @@ std::string Compressible(uint32_t seed, size_t size) {
   return text;
 }
 
-std::string Encode(uint8_t type, const std::string& content) {
-  const Codec* codec = GetCodecRegistry().Find(type);
-  if (codec == nullptr) return std::string();
-  uint32_t length = static_cast<uint32_t>(content.size());
-  std::vector<uint8_t> buffer(std::max<uint32_t>(codec->MaxEncodedSize(length), 1));
-  std::copy(content.begin(), content.end(), buffer.begin());
-  if (!codec->Encode(buffer.data(), static_cast<uint32_t>(buffer.size()), &length)) {
-    return std::string();
-  }
-  return std::string(buffer.begin(), buffer.begin() + length);
-}
-
 struct CodecCase {
   uint8_t type;
   size_t size;
@@ -54,7 +42,7 @@ TEST(PackCodecStreamTest, CompressedTypesReadBackWholeOrBySlice) {
     TempDir dir;
     std::string path = dir.Join("a.pak");
     std::string content = Compressible(c.type, c.size);
-    std::string stored = Encode(c.type, content);
+    std::string stored = EncodeStored(c.type, content);
     ASSERT_TRUE(!stored.empty() || content.empty());
     auto archive = NewPackArchive();
     ASSERT_TRUE(archive->Create(path.c_str()));
@@ -85,7 +73,7 @@ TEST(PackCodecStreamTest, CompressedTypesReadBackWholeOrBySlice) {
 TEST(PackCodecStreamTest, BufferSizeThatWouldWrapIsRefused) {
   TempDir dir;
   std::string path = dir.Join("a.pak");
-  std::string stored = Encode(COMPRESS_LZMA, Compressible(1, 5000));
+  std::string stored = EncodeStored(COMPRESS_LZMA, Compressible(1, 5000));
   ASSERT_FALSE(stored.empty());
   auto archive = NewPackArchive();
   ASSERT_TRUE(archive->Create(path.c_str()));
@@ -100,7 +88,7 @@ TEST(PackCodecStreamTest, DamagedCompressedDataFailsAtOpenFile) {
   TempDir dir;
   std::string path = dir.Join("a.pak");
   std::string content = Compressible(2, 5000);
-  std::string stored = Encode(COMPRESS_LZMA, content);
+  std::string stored = EncodeStored(COMPRESS_LZMA, content);
   ASSERT_FALSE(stored.empty());
   for (size_t i = 0; i < stored.size(); i += 7) stored[i] = static_cast<char>(stored[i] ^ 0x5A);
   auto archive = NewPackArchive();

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-#include "base/error.h"
+#include "base/codec.h"
 #include "base/crc.h"
+#include "base/error.h"
 #include "pack/pack_inspect.h"
 #include "tests/support/test_util.h"
 
@@ -27,6 +29,18 @@ void MakeArchiveOrDie(const std::string& path, const std::map<std::string, std::
     fprintf(stderr, "cannot make %s: %d %s\n", path.c_str(), LastErrorCode(), LastErrorMessage());
     abort();
   }
+}
+
+std::string EncodeStored(uint8_t type, const std::string& content) {
+  const Codec* codec = GetCodecRegistry().Find(type);
+  if (codec == nullptr) return std::string();
+  uint32_t length = static_cast<uint32_t>(content.size());
+  std::vector<uint8_t> buffer(std::max<uint32_t>(codec->MaxEncodedSize(length), 1));
+  std::copy(content.begin(), content.end(), buffer.begin());
+  if (!codec->Encode(buffer.data(), static_cast<uint32_t>(buffer.size()), &length)) {
+    return std::string();
+  }
+  return std::string(buffer.begin(), buffer.begin() + length);
 }
 
 std::string ReadStored(PackArchive& archive, const char* name, bool* ok) {

@@ -19,6 +19,10 @@ std::unique_ptr<PackArchiveImpl> NewImpl();
 // Creates `path` holding `files` (name -> content, type 0) and closes it.
 void MakeArchiveOrDie(const std::string& path, const std::map<std::string, std::string>& files);
 
+// `content` encoded by the codec of `type`, as a stored file of that type
+// holds it; empty if the codec refuses.
+std::string EncodeStored(uint8_t type, const std::string& content);
+
 // The decoded content of `name` through a stream; `ok` false if it fails.
 std::string ReadStored(PackArchive& archive, const char* name, bool* ok = nullptr);
 

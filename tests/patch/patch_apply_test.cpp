@@ -183,6 +183,37 @@ TEST_F(ApplyPackageTest, AMaskedPackageStoresPreEncodedBytesAsTheyAre) {
   EXPECT_EQ(stored.contentSize, 0x100u);
 }
 
+TEST_F(ApplyPackageTest, APreEncodedContentClaimItsBytesCannotHoldIsNeverStored) {
+  // 300 stored bytes decode to at most 300 (type 1), 76,800 (LZO) or
+  // 2,457,600 (LZMA) bytes; a larger claim would be refused by every read.
+  struct Case {
+    int type;
+    const char* claim;
+    bool stored;
+  } cases[] = {
+      {1, "0000012C", true},  {1, "0000012D", false}, {2, "00012C00", true},
+      {2, "00012C01", false}, {3, "00258000", true},  {3, "00258001", false},
+  };
+  std::string preEncoded = RandomBytes(5, 300);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.type << " " << c.claim);
+    MakePack("p.pak", {{"f", "old"}});
+    std::string line = std::string("0|p.pak|f|") + std::to_string(c.type) + "|" + c.claim + "\n";
+    EXPECT_EQ(Apply(MaskedPackage(dir_.Join("m.patch"), line.c_str(), {{"p.pak/f", preEncoded}})),
+              c.stored);
+    Stored stored;
+    ASSERT_TRUE(ReadStored("p.pak", "f", &stored));
+    if (c.stored) {
+      EXPECT_EQ(stored.raw, preEncoded);
+      EXPECT_EQ(stored.compressType, c.type);
+    } else {
+      EXPECT_EQ(LastErrorCode(), ERR_BAD_DATA);
+      EXPECT_STREQ(LastErrorMessage(), "Entry=p.pak\\f(size)");
+      EXPECT_EQ(stored.raw, "old");
+    }
+  }
+}
+
 // A masked patch written by the release tools and kept as it was built: its
 // container and its type-1 entry stay readable only while the mask does.
 TEST_F(ApplyPackageTest, AKeptMaskedPatchStillApplies) {
