@@ -74,7 +74,7 @@ class PackArchive {
   // (open), ERR_READ "WinErr=%d" (the header, the tables or the file size;
   // 0: a short read), ERR_VERSION "Version=%d, LibVersion=%d", ERR_MODE
   // (read-only open of an archive whose write flag is set), ERR_SEEK
-  // "file: %s, point=%d" (a table offset), ERR_BAD_DATA (corrupt tables:
+  // "file: %s, point=%d" (the header or a table), ERR_BAD_DATA (corrupt tables:
   // table offsets, blockCount beyond 65,536, a block outside the data area,
   // the file or 32-bit positions) or ERR_NO_MEMORY "Size=%u"; for writing
   // also with the writers' ERR_SEEK and ERR_WRITE of setting the flag and

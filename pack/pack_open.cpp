@@ -25,6 +25,12 @@ bool ReadExactly(File* file, void* buffer, uint32_t length) {
   return false;
 }
 
+bool SeekPoint(File* file, const std::string& path, uint32_t point) {
+  if (file->Seek(point)) return true;
+  ReportError(ERR_SEEK, "file: %s, point=%d", path.c_str(), static_cast<int>(point));
+  return false;
+}
+
 const Codec* FindCodec(uint8_t type) { return GetCodecRegistry().Find(type); }
 
 }  // namespace
@@ -84,7 +90,8 @@ bool PackArchiveImpl::OpenUnguarded(const char* path, bool readOnly) {
 
 bool PackArchiveImpl::LoadTables() {
   uint8_t raw_header[kPackHeaderSize];
-  if (!file_->Seek(0) || !ReadExactly(file_.get(), raw_header, kPackHeaderSize)) return false;
+  if (!SeekPoint(file_.get(), path_, 0) || !ReadExactly(file_.get(), raw_header, kPackHeaderSize))
+    return false;
   header_ = DecodeHeader(raw_header);
   if (header_.version != kPackVersion) {
     ReportError(ERR_VERSION, "Version=%d, LibVersion=%d", static_cast<int>(header_.version),
@@ -102,20 +109,12 @@ bool PackArchiveImpl::LoadTables() {
   }
   if (!CheckLayout()) return false;
 
-  if (!file_->Seek(header_.hashTableOffset)) {
-    ReportError(ERR_SEEK, "file: %s, point=%d", path_.c_str(),
-                static_cast<int>(header_.hashTableOffset));
-    return false;
-  }
+  if (!SeekPoint(file_.get(), path_, header_.hashTableOffset)) return false;
   std::unique_ptr<uint8_t[]> image(new uint8_t[kPackHashTableSize]);
   if (!ReadExactly(file_.get(), image.get(), kPackHashTableSize)) return false;
   slots_.Load(image.get());
 
-  if (!file_->Seek(header_.blockTableOffset)) {
-    ReportError(ERR_SEEK, "file: %s, point=%d", path_.c_str(),
-                static_cast<int>(header_.blockTableOffset));
-    return false;
-  }
+  if (!SeekPoint(file_.get(), path_, header_.blockTableOffset)) return false;
   uint32_t table_bytes = header_.blockCount * kPackBlockEntrySize;
   image.reset(new uint8_t[table_bytes == 0 ? 1 : table_bytes]);
   if (!ReadExactly(file_.get(), image.get(), table_bytes)) return false;

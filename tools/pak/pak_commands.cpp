@@ -411,10 +411,13 @@ int PakCat(const std::string& archive, const std::string& name) {
   if (!session.Open(archive)) return PrintLastError();
   PackFileStream* stream = session.archive().OpenFile(name.c_str());
   if (stream == nullptr) return PrintLastError();
-  bool ok = DrainStream(
-      stream, [](const uint8_t* data, uint32_t n) { return fwrite(data, 1, n, stdout) == n; });
+  // Each side reports its own failure, so the message never is an older one.
+  bool ok = DrainStream(stream, [](const uint8_t* data, uint32_t n) {
+    if (fwrite(data, 1, n, stdout) == n) return true;
+    ReportError(ERR_WRITE, "stdout");
+    return false;
+  });
   stream->Release();
-  if (!ok && LastErrorCode() == ERR_NONE) ReportError(ERR_WRITE, "stdout");
   return ok ? kExitSuccess : PrintLastError();
 }
 

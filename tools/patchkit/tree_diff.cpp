@@ -247,9 +247,7 @@ bool ReadStoredContent(PackArchive& archive, const std::string& name, std::strin
   content->assign(stream->GetSize(), '\0');
   uint32_t got = content->empty() ? 0 : stream->Read(&(*content)[0], stream->GetSize());
   stream->Release();
-  if (got == content->size()) return true;
-  if (LastErrorCode() == ERR_NONE) ReportError(ERR_READ, "%s", name.c_str());
-  return false;
+  return got == content->size();  // a short read reported why
 }
 
 bool ReadStoredBytes(PackArchive& archive, const StoredFile& file, std::string* bytes) {
