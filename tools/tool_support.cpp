@@ -41,6 +41,13 @@ void PrintError(const char* format, ...) {
 
 bool WriteOut(const std::string& text) { return WriteStandardText(StandardStream::kOutput, text); }
 
+int FinishOutput(int exitCode) {
+  if (fflush(stdout) == 0 && ferror(stdout) == 0) return exitCode;
+  if (exitCode != kExitSuccess) return exitCode;
+  ReportError(ERR_WRITE, "stdout, WinErr=%d", LastSystemError());
+  return PrintLastError();
+}
+
 Arguments::Arguments(int argc, char** argv) : texts_(CommandLineArguments(argc, argv)) {
   for (std::string& text : texts_) pointers_.push_back(&text[0]);
 }

@@ -24,6 +24,11 @@ void PrintError(const char* format, ...) QLMR_PRINTF_FORMAT(1, 2);
 // Writes bytes or text to standard output as they are.
 bool WriteOut(const std::string& text);
 
+// Flushes standard output as a command ends: output lost to a full disk or
+// a closed pipe turns a successful `exitCode` into a failure, reported as
+// ERR_WRITE "stdout, WinErr=%d". Other codes are returned as they are.
+int FinishOutput(int exitCode);
+
 // The arguments as UTF-8 for the command-line parser (CommandLineArguments
 // of the platform layer), held for the tool's lifetime.
 class Arguments {

@@ -37,15 +37,16 @@ struct ToolRun {
 
 class PakToolTest : public ::testing::Test {
  protected:
-  // Runs qlmr-pak with `args` (shell words) in the test folder.
-  ToolRun Pak(const std::string& args) {
-    std::string out = dir_.Join("stdout.txt");
+  // Runs qlmr-pak with `args` (shell words) in the test folder; its output
+  // goes to `outPath` if given (and is then not read back).
+  ToolRun Pak(const std::string& args, const std::string& outPath = "") {
+    std::string out = outPath.empty() ? dir_.Join("stdout.txt") : outPath;
     std::string err = dir_.Join("stderr.txt");
     std::string command = "cd '" + Shell(dir_.path()) + "' && '" QLMR_PAK_BIN "' " + args + " >'" +
                           Shell(out) + "' 2>'" + Shell(err) + "'";
     int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFileOrEmpty(out),
-            ReadFileOrEmpty(err)};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            outPath.empty() ? ReadFileOrEmpty(out) : std::string(), ReadFileOrEmpty(err)};
   }
   // The `ls` row of a file stored as is; `listed` says whether its CRC comes
   // from the list file.
@@ -233,6 +234,18 @@ TEST_F(PakToolTest, UsageAndFailures) {
   ToolRun list_name = Pak("add x.pak '(LIST)=f'");
   EXPECT_EQ(list_name.exitCode, 1);
   EXPECT_EQ(Pak("verify x.pak").exitCode, 0) << "the refused add left a good archive";
+}
+
+TEST_F(PakToolTest, OutputLostToAFullDiskFailsTheCommand) {
+  if (!PathExists("/dev/full")) GTEST_SKIP() << "no device that is always full";
+  WriteFileOrDie(dir_.Join("f"), "stored text\n");
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+  ASSERT_EQ(Pak("add x.pak f=f").exitCode, 0);
+  for (const char* command : {"cat x.pak f", "ls x.pak", "verify x.pak"}) {
+    ToolRun run = Pak(command, "/dev/full");
+    EXPECT_EQ(run.exitCode, 1) << command;
+    EXPECT_EQ(run.err.rfind("error 5: stdout, WinErr=", 0), 0u) << command << ": " << run.err;
+  }
 }
 
 // Every source is checked before the archive changes, so a refusal leaves

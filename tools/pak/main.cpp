@@ -17,9 +17,7 @@ using namespace qlmr::tools;
 // code page 936.
 std::string SystemName(const std::string& text) { return Utf8ToCp936(text); }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int RunCommand(int argc, char** argv) {
   Arguments arguments(argc, argv);
   CLI::App app{"Pack archive tool: create, add, remove, list, extract and verify."};
   app.require_subcommand(1);
@@ -123,3 +121,7 @@ int main(int argc, char** argv) {
   if (verify->parsed()) return PakVerify(pack, json);
   return PakInfo(pack);
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return qlmr::tools::FinishOutput(RunCommand(argc, argv)); }

@@ -414,7 +414,7 @@ int PakCat(const std::string& archive, const std::string& name) {
   // Each side reports its own failure, so the message never is an older one.
   bool ok = DrainStream(stream, [](const uint8_t* data, uint32_t n) {
     if (fwrite(data, 1, n, stdout) == n) return true;
-    ReportError(ERR_WRITE, "stdout");
+    ReportError(ERR_WRITE, "stdout, WinErr=%d", LastSystemError());
     return false;
   });
   stream->Release();

@@ -21,5 +21,5 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? tools::kExitSuccess : tools::kExitUsage;
   }
-  return exitCode;
+  return tools::FinishOutput(exitCode);
 }
