@@ -836,8 +836,11 @@ bool SelfCheckPatch(const TreeDiff& diff, const std::string& patch, SelfCheck* c
       packs[current];
       std::string from = JoinPath(diff.oldRoot, current);
       std::string to = JoinPath(scratch.path(), current);
-      if (!CreateFolderChain(PathFolder(to).c_str()) ||
-          !CopyFileReplace(from.c_str(), to.c_str())) {
+      if (!CreateFolderChain(PathFolder(to).c_str())) {
+        ReportError(ERR_ACCESS, "File=%s, WinErr=%d", PathFolder(to).c_str(), LastSystemError());
+        return false;
+      }
+      if (!CopyFileReplace(from.c_str(), to.c_str())) {
         ReportError(ERR_WRITE, "File=%s, WinErr=%d", to.c_str(), LastSystemError());
         return false;
       }

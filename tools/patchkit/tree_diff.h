@@ -124,12 +124,11 @@ struct SelfCheck {
 // with NEW, and only then moves it to `output`. Fails with ERR_INVALID
 // (empty `output`, another kind), ERR_ACCESS "Path=%s, WinErr=%d" (a scratch
 // folder), ERR_ACCESS "File=%s, WinErr=%d" (the temporary file beside
-// `output`, or a staged data file), ERR_WRITE "File=%s, WinErr=%d" (staging
-// data, copying an archive of OLD to the scratch copy, or moving the patch
-// to `output`), ERR_BAD_DATA "self-check: %s" (the applied patch does not
-// reproduce NEW), the read failures above, and the codes of the pack
-// archive's Open, BuildPatchPackage, OpenPackage and ApplyPackage. On failure no file is left at
-// `output` by this call (one that was there stays).
+// `output`, a staged data file, or a folder of the scratch copy), ERR_WRITE "File=%s, WinErr=%d"
+// (staging data, copying an archive of OLD to the scratch copy, or moving the patch to `output`),
+// ERR_BAD_DATA "self-check: %s" (the applied patch does not reproduce NEW), the read failures
+// above, and the codes of the pack archive's Open, BuildPatchPackage, OpenPackage and ApplyPackage.
+// On failure no file is left at `output` by this call (one that was there stays).
 bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind, SelfCheck* check);
 
 }  // namespace patchkit
