@@ -178,6 +178,9 @@ class PackArchiveImpl final : public PackArchive {
   PackSlotTable slots_;
   std::vector<PackBlockEntry> blocks_;
   std::multimap<uint32_t, uint32_t> freeBlocks_;
+  // The file's size when the tables were last loaded: free space is never
+  // found past it, whatever the header's data area claims.
+  uint64_t loadedFileSize_ = 0;
   std::map<std::thread::id, std::shared_ptr<File>> threadHandles_;
   std::vector<PackStreamImpl*> streams_;  // owned
   std::mutex lock_;

@@ -123,6 +123,7 @@ bool PackArchiveImpl::LoadTables() {
     blocks_[j] = DecodeBlockEntry(image.get() + j * kPackBlockEntrySize);
   }
   if (!readOnly_) DropLostBlockEntries();
+  loadedFileSize_ = file_size;
   return CheckBlocks(file_size);
 }
 
@@ -192,7 +193,9 @@ void PackArchiveImpl::RebuildFreeBlocks() {
   std::vector<uint64_t> byOffset(blocks_.size());
   for (uint32_t j = 0; j < blocks_.size(); ++j) byOffset[j] = uint64_t{blocks_[j].offset} << 32 | j;
   std::sort(byOffset.begin(), byOffset.end());
-  uint64_t dataEnd = uint64_t{header_.dataOffset} + header_.dataSize;
+  // A data area claimed past the file's end (a cut copy) holds no space to
+  // hand out there: a block recorded beyond the end would fail every reader.
+  uint64_t dataEnd = std::min(uint64_t{header_.dataOffset} + header_.dataSize, loadedFileSize_);
   for (size_t n = 0; n < byOffset.size(); ++n) {
     uint32_t index = static_cast<uint32_t>(byOffset[n]);
     const PackBlockEntry& block = blocks_[index];

@@ -174,6 +174,34 @@ TEST(CorruptArchiveTest, ContentClaimsNoStoredFormCanHoldAreRefusedUnread) {
   }
 }
 
+TEST(CorruptArchiveTest, ADataAreaClaimedPastTheFileEndIsNeverHandedOutAsFreeSpace) {
+  // A header whose data area runs past the end of the file (a cut copy):
+  // free space found at the end of the area must stop at the file's end,
+  // or a writer records a free block no reader accepts.
+  TempDir dir;
+  std::string path = dir.Join("a.pak");
+  MakeArchiveOrDie(path, {{"a", std::string(100, 'a')}, {"b", std::string(100, 'b')}});
+  {
+    auto archive = NewPackArchive();
+    ASSERT_TRUE(archive->Open(path.c_str(), false));
+    ASSERT_TRUE(archive->RemoveFile("b", true));
+    ASSERT_TRUE(archive->Close());
+  }
+  uint32_t dataSize = Get32(ReadFileOrEmpty(path), 32);
+  PatchFile32(path, 32, dataSize + 1024);
+  const std::string c(300, 'c');
+  {
+    auto archive = NewPackArchive();
+    ASSERT_TRUE(archive->Open(path.c_str(), false));
+    ASSERT_TRUE(archive->AddFile(c.data(), static_cast<uint32_t>(c.size()), "c", true, true, 0, 0));
+    ASSERT_TRUE(archive->Close());
+  }
+  auto archive = NewPackArchive();
+  ASSERT_TRUE(archive->Open(path.c_str(), true)) << LastErrorMessage();
+  EXPECT_EQ(ReadStored(*archive, "a"), std::string(100, 'a'));
+  EXPECT_EQ(ReadStored(*archive, "c"), c);
+}
+
 TEST(CorruptArchiveTest, ContentReachingPastItsBlock) {
   TempDir dir;
   std::string path = dir.Join("a.pak");
