@@ -5,9 +5,13 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/codec.h"
 #include "base/crc.h"
+#include "base/error.h"
 #include "base/platform.h"
+#include "pack/pack_archive.h"
 #include "pack/pack_format.h"
+#include "tests/pack/pack_test_util.h"
 #include "tests/support/test_util.h"
 
 namespace qlmr {
@@ -27,6 +31,28 @@ std::string CrcHex(const std::string& content) {
   char text[9];
   snprintf(text, sizeof text, "%08X", crc);
   return text;
+}
+
+// `prefix` and four bytes chosen so that the whole has the CRC `wanted`.
+// Each step's table entry is fixed by the top byte of the state it leads to,
+// so the entries are found backwards from the wanted state and the bytes
+// that select them forwards.
+std::string ContentWithCrc(const std::string& prefix, uint32_t wanted) {
+  uint32_t entry[4];
+  uint32_t state = ~wanted;
+  for (int step = 3; step >= 0; --step) {
+    uint32_t index = 0;
+    while ((CrcTable[index] >> 24) != (state >> 24)) ++index;
+    entry[step] = index;
+    state = (state ^ CrcTable[index]) << 8;
+  }
+  state = CrcUpdate(kCrcInit, prefix.data(), prefix.size());
+  std::string content = prefix;
+  for (uint32_t index : entry) {
+    content += static_cast<char>((index ^ state) & 0xFF);
+    state = CrcTable[index] ^ (state >> 8);
+  }
+  return content;
 }
 
 struct ToolRun {
@@ -316,6 +342,56 @@ TEST_F(PakToolTest, CheckedListingFlagsFilesTheListMisdescribes) {
   EXPECT_EQ(bad.err, "error 2: 1 stored files differ from the list\n");
   EXPECT_NE(Pak("ls x.pak").out.find(" " + CrcHex("data") + " b\n"), std::string::npos)
       << "without --check the CRC is the listed one";
+}
+
+// A block that cannot be decoded is listed as such, not as differing, and
+// the check goes on past it; a file whose CRC is 0xFFFFFFFF (the failure
+// value of a CRC read) is still a good one.
+TEST_F(PakToolTest, CheckedListingTellsUndecodableFilesFromDifferingOnes) {
+  // Cut in half, random content's block fails as it is decoded; a run of
+  // one byte's block is refused as it is opened, its claim being more than
+  // what half its bytes can hold.
+  struct Case {
+    CompressionType type;
+    std::string text;
+  } cases[] = {
+      {COMPRESS_LZO, RandomBytes(7, 4000)},
+      {COMPRESS_LZMA, RandomBytes(7, 4000)},
+      {COMPRESS_LZO, std::string(4000, 'x')},
+  };
+  for (const Case& c : cases) {
+    const CompressionType type = c.type;
+    const std::string& text = c.text;
+    SCOPED_TRACE(testing::Message() << "type " << int{type} << ", size " << text.size());
+    std::remove(dir_.Join("x.pak").c_str());
+    WriteFileOrDie(dir_.Join("f"), "data");
+    const std::string allOnes = ContentWithCrc("crc", 0xFFFFFFFFu);
+    ASSERT_EQ(CrcHex(allOnes), "FFFFFFFF");
+    WriteFileOrDie(dir_.Join("g"), allOnes);
+    ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+    ASSERT_EQ(Pak("add x.pak a=f z=g").exitCode, 0);
+    // Stored without the list, so the listing names it by its slot.
+    std::string encoded = EncodeStored(type, text);
+    ASSERT_GT(encoded.size(), 4u);
+    encoded.resize(encoded.size() / 2);
+    {
+      auto archive = NewPackArchive();
+      ASSERT_TRUE(archive->Open(dir_.Join("x.pak").c_str(), false)) << LastErrorMessage();
+      ASSERT_TRUE(archive->AddFile(encoded.data(), static_cast<uint32_t>(encoded.size()), "b", true,
+                                   true, type, static_cast<uint32_t>(text.size())))
+          << LastErrorMessage();
+    }
+    ToolRun run = Pak("ls --check x.pak");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.out.find(" ?        unreadable #"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" ok       a\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(" FFFFFFFF ok       z\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "error 2: 1 stored files cannot be read, 0 differ from the list\n");
+    ToolRun json = Pak("ls --check --json x.pak");
+    EXPECT_EQ(json.exitCode, 1);
+    EXPECT_NE(json.out.find("\"crc\": null, \"check\": \"unreadable\""), std::string::npos)
+        << json.out;
+  }
 }
 
 }  // namespace

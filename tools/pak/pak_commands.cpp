@@ -340,6 +340,7 @@ int PakList(const std::string& archive, bool check, bool json) {
     listing += std::string(row) + "name\n";
   }
   size_t differing = 0;
+  size_t unreadable = 0;
   bool first = true;
   {
     std::unique_ptr<ProgressBar> progress;
@@ -365,12 +366,19 @@ int PakList(const std::string& archive, bool check, bool json) {
       if (listed != nullptr) snprintf(crc, sizeof crc, "%08X", listed->crc);
       const char* state = "";
       if (check) {
+        // A damaged file is listed as such; the check goes on to the rest.
+        // 0xFFFFFFFF is both GetCrc's failure value and a possible CRC; only
+        // a report made during this read tells a damaged block from that CRC.
+        ReportError(ERR_NONE, "");
         PackFileStream* stream = OpenPackSlot(session.archive(), info.slot);
-        if (stream == nullptr) return PrintLastError();
-        uint32_t actual = stream->GetCrc();
-        stream->Release();
-        snprintf(crc, sizeof crc, "%08X", actual);
-        if (session.IsListFile(info.slot)) {
+        uint32_t actual = stream != nullptr ? stream->GetCrc() : 0xFFFFFFFFu;
+        bool readable = actual != 0xFFFFFFFFu || LastErrorCode() == ERR_NONE;
+        if (stream != nullptr) stream->Release();
+        snprintf(crc, sizeof crc, readable ? "%08X" : "?", actual);
+        if (!readable) {
+          state = "unreadable";
+          ++unreadable;
+        } else if (session.IsListFile(info.slot)) {
           state = "list";
         } else if (listed == nullptr) {
           state = "unlisted";
@@ -383,7 +391,8 @@ int PakList(const std::string& archive, bool check, bool json) {
         progress->Advance();
       }
       if (json) {
-        std::string crcJson = crc[0] == '-' ? "null" : "\"" + std::string(crc) + "\"";
+        std::string crcJson =
+            crc[0] == '-' || crc[0] == '?' ? "null" : "\"" + std::string(crc) + "\"";
         snprintf(row, sizeof row, ", \"contentSize\": %u, \"storedSize\": %u, \"type\": %u",
                  info.block.contentSize, info.block.storedSize, info.block.CompressType());
         listing += std::string(separator) + "  {\"name\": " + jsonName + row +
@@ -399,6 +408,11 @@ int PakList(const std::string& archive, bool check, bool json) {
   }
   if (json) listing = first ? "[]\n" : listing + "\n]\n";
   WriteOut(listing);
+  if (check && unreadable > 0) {
+    ReportError(ERR_BAD_DATA, "%zu stored files cannot be read, %zu differ from the list",
+                unreadable, differing);
+    return PrintLastError();
+  }
   if (check && differing > 0) {
     ReportError(ERR_BAD_DATA, "%zu stored files differ from the list", differing);
     return PrintLastError();

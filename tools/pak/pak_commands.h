@@ -47,7 +47,9 @@ int PakRemove(const std::string& archive, const std::vector<std::string>& names,
 // type and CRC, the CRC taken from the list file ("-" for unlisted files).
 // With `check` every file is decoded, its CRC shown, and a column tells
 // whether it agrees with the list; any disagreement fails with ERR_BAD_DATA
-// "%zu stored files differ from the list".
+// "%zu stored files differ from the list". A file that cannot be decoded is
+// shown as "unreadable" with CRC "?" and fails the listing with ERR_BAD_DATA
+// "%zu stored files cannot be read, %zu differ from the list".
 // With `json`, a JSON array of {name, contentSize, storedSize, type, crc}
 // (crc null when unknown) with "check" added when checking.
 int PakList(const std::string& archive, bool check = false, bool json = false);
