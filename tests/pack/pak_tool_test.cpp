@@ -36,21 +36,23 @@ std::string CrcHex(const std::string& content) {
 // `prefix` and four bytes chosen so that the whole has the CRC `wanted`.
 // Each step's table entry is fixed by the top byte of the state it leads to,
 // so the entries are found backwards from the wanted state and the bytes
-// that select them forwards.
+// that select them forwards. The entries' top bytes are all different, so
+// each search finds one.
 std::string ContentWithCrc(const std::string& prefix, uint32_t wanted) {
   uint32_t entry[4];
   uint32_t state = ~wanted;
   for (int step = 3; step >= 0; --step) {
     uint32_t index = 0;
-    while ((CrcTable[index] >> 24) != (state >> 24)) ++index;
+    while (index < 255 && (CrcTable[index] >> 24) != (state >> 24)) ++index;
     entry[step] = index;
     state = (state ^ CrcTable[index]) << 8;
   }
   state = CrcUpdate(kCrcInit, prefix.data(), prefix.size());
   std::string content = prefix;
   for (uint32_t index : entry) {
-    content += static_cast<char>((index ^ state) & 0xFF);
-    state = CrcTable[index] ^ (state >> 8);
+    const char selector = static_cast<char>((index ^ state) & 0xFF);
+    content += selector;
+    state = CrcUpdate(state, &selector, 1);
   }
   return content;
 }
@@ -359,26 +361,24 @@ TEST_F(PakToolTest, CheckedListingTellsUndecodableFilesFromDifferingOnes) {
       {COMPRESS_LZMA, RandomBytes(7, 4000)},
       {COMPRESS_LZO, std::string(4000, 'x')},
   };
+  WriteFileOrDie(dir_.Join("f"), "data");
+  const std::string allOnes = ContentWithCrc("crc", 0xFFFFFFFFu);
+  ASSERT_EQ(CrcHex(allOnes), "FFFFFFFF");
+  WriteFileOrDie(dir_.Join("g"), allOnes);
   for (const Case& c : cases) {
-    const CompressionType type = c.type;
-    const std::string& text = c.text;
-    SCOPED_TRACE(testing::Message() << "type " << int{type} << ", size " << text.size());
+    SCOPED_TRACE(testing::Message() << "type " << int{c.type} << ", size " << c.text.size());
     std::remove(dir_.Join("x.pak").c_str());
-    WriteFileOrDie(dir_.Join("f"), "data");
-    const std::string allOnes = ContentWithCrc("crc", 0xFFFFFFFFu);
-    ASSERT_EQ(CrcHex(allOnes), "FFFFFFFF");
-    WriteFileOrDie(dir_.Join("g"), allOnes);
     ASSERT_EQ(Pak("create x.pak").exitCode, 0);
     ASSERT_EQ(Pak("add x.pak a=f z=g").exitCode, 0);
     // Stored without the list, so the listing names it by its slot.
-    std::string encoded = EncodeStored(type, text);
+    std::string encoded = EncodeStored(c.type, c.text);
     ASSERT_GT(encoded.size(), 4u);
     encoded.resize(encoded.size() / 2);
     {
       auto archive = NewPackArchive();
       ASSERT_TRUE(archive->Open(dir_.Join("x.pak").c_str(), false)) << LastErrorMessage();
       ASSERT_TRUE(archive->AddFile(encoded.data(), static_cast<uint32_t>(encoded.size()), "b", true,
-                                   true, type, static_cast<uint32_t>(text.size())))
+                                   true, c.type, static_cast<uint32_t>(c.text.size())))
           << LastErrorMessage();
     }
     ToolRun run = Pak("ls --check x.pak");
