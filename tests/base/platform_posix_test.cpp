@@ -1,5 +1,8 @@
 // The POSIX side of the platform layer: how system names map to the disk.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -93,6 +96,34 @@ TEST(PosixNamesTest, AListingScopeFollowsThisProcessesOwnChanges) {
   for (const FolderEntry& e : entries) names.push_back(e.name);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"Hidden.txt", "Moved.txt", "Sub", "nEw.txt"}));
+}
+
+// The lock goes with its process, however that ends.
+TEST(NamedLockTest, AHolderThatIsKilledLetsTheLockGo) {
+  TempDir dir;
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    NamedLock lock;
+    char outcome = lock.TryLock(dir.path().c_str(), "") == NamedLock::Outcome::kTaken ? 'y' : 'n';
+    ssize_t written = write(ready[1], &outcome, 1);
+    (void)written;
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char outcome = 0;
+  ASSERT_EQ(read(ready[0], &outcome, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(outcome, 'y');
+  NamedLock lock;
+  EXPECT_EQ(lock.TryLock(dir.path().c_str(), ""), NamedLock::Outcome::kHeldElsewhere);
+  kill(holder, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(holder, &status, 0), holder);
+  EXPECT_EQ(lock.TryLock(dir.path().c_str(), ""), NamedLock::Outcome::kTaken);
 }
 
 }  // namespace
