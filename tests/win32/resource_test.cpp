@@ -213,7 +213,7 @@ TEST(ResourceTest, ConflictDialogTemplate) {
 // built from one source; they must agree, entry for entry.
 TEST(ResourceTest, StringTableMatchesProgramTexts) {
   HMODULE module = GetModuleHandleW(nullptr);
-  for (int id = 103; id <= 122; ++id) {
+  for (int id = 103; id <= 125; ++id) {
     SCOPED_TRACE(id);
     const wchar_t* text = nullptr;
     int length = LoadStringW(module, static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&text), 0);
