@@ -58,8 +58,7 @@ bool PathsNameOneFile(const char* a, const char* b) {
   if (kNamesIgnoreCase) return ComparePaths(a, b) == 0;
   std::string left = TrimForComparison(a);
   std::string right = TrimForComparison(b);
-  return NormalizeName(left, false, true) == NormalizeName(right, false, true) ||
-         IsSameFileObject(left.c_str(), right.c_str());
+  return left == right || IsSameFileObject(left.c_str(), right.c_str());
 }
 
 void NormalizeName(char* out, const char* in, bool lower, bool slash) {

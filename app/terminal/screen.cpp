@@ -30,9 +30,8 @@ std::string Button(const char* key, const std::string& caption, bool enabled) {
 
 const char* OnOff(bool on) { return on ? "on" : "off"; }
 
-// A text as the picture shows it: without control bytes, which would move
-// the cursor (the line end that ".ver" gives a version text) or change the
-// terminal.
+// A text from outside as the screen shows it: without control bytes, which
+// would move the cursor or change the terminal.
 std::string Shown(const std::string& text) {
   std::string shown;
   for (char c : text) {
@@ -113,7 +112,8 @@ void TerminalScreen::SetTitle(const std::string& title) {
 }
 
 void TerminalScreen::SetStatus(const std::string& status) {
-  status_ = status;
+  // The local version text keeps the line end of ".ver".
+  status_ = Shown(status);
   Log("status", status);
 }
 
@@ -206,8 +206,8 @@ void TerminalScreen::Redraw() {
     picture += text + kReset + "\n";
     rows += TerminalRows(text, columns);
   };
-  line(std::string(kBold) + "== " + Shown(title_) + " ==");
-  line("  " + (failed_ ? std::string(kRed) : std::string()) + Shown(status_));
+  line(std::string(kBold) + "== " + title_ + " ==");
+  line("  " + (failed_ ? std::string(kRed) : std::string()) + status_);
   int filled = progress_ * kBarWidth / 100;
   std::string bar;
   for (int i = 0; i < kBarWidth; ++i) bar += i < filled ? "#" : "-";
@@ -219,17 +219,17 @@ void TerminalScreen::Redraw() {
       break;
     case Overlay::kPrompt: {
       line("");
-      line("  " + Shown(overlayText_));
+      line("  " + overlayText_);
       // The cursor stays after the answer, on the last row it takes.
-      std::string answer = "  > " + Shown(promptAnswer_);
+      std::string answer = "  > " + promptAnswer_;
       picture += answer;
       rows += TerminalRows(answer, columns) - 1;
       break;
     }
     case Overlay::kMessageBox:
       line("");
-      line(std::string("  ") + kBold + "-- " + Shown(overlayCaption_) + " --");
-      line("  (i) " + Shown(overlayText_));
+      line(std::string("  ") + kBold + "-- " + overlayCaption_ + " --");
+      line("  (i) " + overlayText_);
       line("  " + Button("Enter", kMessageBoxButton, true));
       break;
     case Overlay::kConflict:

@@ -2,13 +2,13 @@
 // status line, progress bar, start and exit buttons) and what can open over
 // it (the folder prompt, the message box, the conflict screen).
 //
-// On a terminal the picture is drawn in place and redrawn on every change;
-// control bytes in the texts are not shown, and a line wider than the
-// terminal counts each row it wraps onto. Otherwise each change is written
-// as one line, "[what] detail", so that scripts and tests can follow the
-// program. Texts are UTF-8. Once a write fails (a closed terminal, a reader
-// that has gone), there is no screen any more: nothing more is written, and
-// the program goes on without it.
+// On a terminal the picture is drawn in place and redrawn on every change; a
+// line wider than the terminal counts each row it wraps onto. Otherwise each
+// change is written as one line, "[what] detail", so that scripts and tests
+// can follow the program. Control bytes of a status text (the line end that
+// ".ver" gives the local version) are not shown. Texts are UTF-8. Once a write fails (a closed
+// terminal, a reader that has gone), there is no screen any more: nothing more is written, and the
+// program goes on without it.
 //
 // Used by the front end's own thread only.
 #pragma once
