@@ -17,6 +17,7 @@
 
 #include "base/platform.h"
 #include "base/platform_system.h"
+#include "base/win32_lookup.h"
 
 namespace qlmr {
 namespace {
@@ -84,14 +85,6 @@ std::wstring DiskName(const char* name) {
 std::string SystemName(const std::wstring& wide) { return FromWide(kSystemCodePage, wide); }
 
 HANDLE ToHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-// A function of a library looked up by name at run time.
-template <typename Function>
-Function LookUp(HMODULE module, const char* name) {
-  // Through the generic function pointer type: FARPROC's own signature says
-  // nothing about the real one.
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 // One character of either code page at `text[pos]`, converted to the other
 // one; `*length` receives its byte count. False when it does not convert.

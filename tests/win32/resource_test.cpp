@@ -193,7 +193,8 @@ TEST(ResourceTest, MainDialogTemplate) {
                {
                    {1001, "button", 0x50010001, 239, 58, 60, 14, "开始升级(&S)", 0},
                    {1002, "button", 0x50010000, 307, 58, 50, 14, "取消", 0},
-                   {1003, "static", 0x50020000, 7, 7, 350, 18, "", 0},
+                   // SS_NOPREFIX: "&" in a status text (a path) is shown as it is.
+                   {1003, "static", 0x50020080, 7, 7, 350, 18, "", 0},
                    {1004, "msctls_progress32", 0x50800000, 7, 40, 350, 10, "", 0},
                });
 }
