@@ -38,6 +38,8 @@ using testing_support::WriteFileOrDie;
 constexpr const char* kFrom = "CN.0.551.065";
 constexpr const char* kTo = "CN.0.551.066";
 constexpr const char* kPatchName = "ql-CN.0.551.065-CN.0.551.066.patch";
+// The start button as a terminal draws it once it is enabled (bold).
+constexpr const char* kStartEnabled = "\x1b[1m[Enter] 开始升级";
 // 中文\名字.txt in code page 936.
 const std::string kChineseName = "\xD6\xD0\xCE\xC4\\\xC3\xFB\xD7\xD6.txt";
 
@@ -622,7 +624,7 @@ TEST_F(UpdaterTest, AClosedTerminalOrAReaderThatWentAwayDoesNotStopTheUpdate) {
     MakeInstallation();
     ChildProcess run;
     Start(Wrap(patch, install), &run, terminal);
-    ASSERT_TRUE(run.WaitForLine(terminal ? "准备开始升级" : "[buttons] start(Enter)=on"))
+    ASSERT_TRUE(run.WaitForLine(terminal ? kStartEnabled : "[buttons] start(Enter)=on"))
         << run.output();
     ASSERT_TRUE(run.Write(terminal ? "\r" : "\n"));
     ASSERT_TRUE(run.WaitForLine(Cp936ToUtf8(FormatText(IDS_UPDATING_FILE, 3, kFiles + 2))))
@@ -743,7 +745,7 @@ TEST_F(UpdaterTest, OnATerminalEveryKeyOfAPasteCounts) {
   Expect("请选择《Quelmar》所在的路径");
   // The folder, a wrong tail taken back with three Backspaces, and Enter.
   ASSERT_TRUE(program.Write(MapPath(install) + "/中x\x7f\x7f\x7f\r"));
-  Expect("准备开始升级");
+  Expect(kStartEnabled);
   ASSERT_TRUE(program.Write("\r"));
   Expect("成功更新到CN.0.551.066!");
   ASSERT_TRUE(program.Write("\rq"));
