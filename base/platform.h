@@ -287,7 +287,8 @@ class NamedLock {
 // Keeps what happens to the console from ending the process: the interrupt
 // and quit keys and signals, a terminal that closes (SIGHUP), and an output
 // whose reader has gone (SIGPIPE: the write fails with EPIPE instead). On
-// Win32, Ctrl+C and Ctrl+Break of a console.
+// Win32, Ctrl+C and Ctrl+Break of a console. Programs started with
+// StartDetachedProcess do not inherit this.
 void IgnoreConsoleSignals();
 
 // While one lives, a request to end the process (SIGTERM on POSIX) waits:

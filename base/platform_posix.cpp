@@ -790,6 +790,15 @@ bool TerminateProcessById(uint32_t id) {
 
 namespace {
 
+// What IgnoreConsoleSignals ignores.
+constexpr int kConsoleSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGPIPE};
+
+// A started program begins with the signals' defaults: an ignored signal
+// would be ignored there too. Async-signal-safe.
+void ResetConsoleSignals() {
+  for (int signal_number : kConsoleSignals) signal(signal_number, SIG_DFL);
+}
+
 // Reports errno through `fd` and ends a forked child. Async-signal-safe.
 [[noreturn]] void ChildFailed(int fd) {
   int error = errno;
@@ -828,6 +837,7 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
     dup2(null_fd, STDOUT_FILENO);
     dup2(null_fd, STDERR_FILENO);
     if (null_fd > STDERR_FILENO) close(null_fd);
+    ResetConsoleSignals();
     execl(disk_path.c_str(), disk_path.c_str(), static_cast<char*>(nullptr));
     ChildFailed(report[1]);
   }
@@ -890,7 +900,7 @@ void NamedLock::Release() {
 // --- Console -------------------------------------------------------------------
 
 void IgnoreConsoleSignals() {
-  for (int signal_number : {SIGINT, SIGQUIT, SIGHUP, SIGPIPE}) signal(signal_number, SIG_IGN);
+  for (int signal_number : kConsoleSignals) signal(signal_number, SIG_IGN);
 }
 
 namespace {

@@ -114,7 +114,7 @@ void TerminalScreen::SetTitle(const std::string& title) {
 void TerminalScreen::SetStatus(const std::string& status) {
   // The local version text keeps the line end of ".ver".
   status_ = Shown(status);
-  Log("status", status);
+  Log("status", status_);
 }
 
 void TerminalScreen::SetFailed() {
