@@ -54,6 +54,13 @@ int ComparePaths(const char* a, const char* b) {
   return CompareNames(ShortPathName(left.c_str()), ShortPathName(right.c_str()));
 }
 
+bool PathsNameOneFile(const char* a, const char* b) {
+  if (kNamesIgnoreCase) return ComparePaths(a, b) == 0;
+  std::string left = TrimForComparison(a);
+  std::string right = TrimForComparison(b);
+  return left == right || IsSameFileObject(left.c_str(), right.c_str());
+}
+
 void NormalizeName(char* out, const char* in, bool lower, bool slash) {
   size_t length = strlen(in);
   memmove(out, in, length + 1);

@@ -23,6 +23,14 @@ bool CreateFolderChain(const char* path);
 // comparison value of their NormalizeName forms.
 int ComparePaths(const char* a, const char* b);
 
+// Whether both paths name one file as the file system compares names: where
+// names ignore letter case (kNamesIgnoreCase), ComparePaths gives 0;
+// elsewhere the two texts are equal as they stand (blanks around them and
+// one trailing separator aside), or they name one existing object
+// (IsSameFileObject). So on POSIX "Game/qlmr.exe" is not "game/qlmr.exe"
+// unless both lead to the same file.
+bool PathsNameOneFile(const char* a, const char* b);
+
 // Copies `in` to `out` (which holds strlen(in) + 1 bytes), with 'A'..'Z'
 // lower-cased when `lower` is set and '\' made '/' when `slash` is set. Both
 // bytes of a double-byte character are kept as they are.

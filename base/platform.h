@@ -113,6 +113,15 @@ constexpr int kEndOfFileError = 38;
 constexpr int kEndOfFileError = -1;
 #endif
 
+// Whether the file system takes two names that differ in ASCII letter case
+// alone for one name. POSIX file systems tell them apart: this layer only
+// finds an existing name under another case (see Names above).
+#if defined(_WIN32)
+constexpr bool kNamesIgnoreCase = true;
+#else
+constexpr bool kNamesIgnoreCase = false;
+#endif
+
 bool PathExists(const char* path);  // a file or a folder
 bool IsFolder(const char* path);
 // Creates one folder; its parent must exist. False if it exists already.
@@ -235,14 +244,72 @@ bool TerminateProcessById(uint32_t id);
 // program started.
 bool StartDetachedProcess(const char* path, const char* workingFolder);
 
+// --- Locks between processes -----------------------------------------------------
+
+// A lock that one holder on the machine has at a time, for work that two
+// processes must never do at once (two updates of one installation). It is
+// named after an existing folder and a name in it (empty for the folder
+// itself). The folder's identity names it (POSIX device and inode, Win32
+// volume serial number and file index), so every spelling of the folder
+// (letter case, links, short forms) names one lock; the name is compared as
+// the file system compares names. The object is the holder: a second
+// TryLock of the same lock finds it taken, in this process too. The lock
+// goes with the object or with the process, however the process ends, and
+// programs the process starts do not inherit it.
+// POSIX (Linux): a socket bound to a name in the abstract namespace, so no
+// file is left anywhere. Win32: a named mutex in the Global namespace, held
+// while it exists.
+class NamedLock {
+ public:
+  enum class Outcome {
+    kTaken,          // this object holds the lock
+    kHeldElsewhere,  // another holder has it
+    kFailed,  // the folder cannot be looked at, or the system gives no lock (LastSystemError())
+  };
+
+  NamedLock() = default;
+  ~NamedLock() { Release(); }
+  NamedLock(const NamedLock&) = delete;
+  NamedLock& operator=(const NamedLock&) = delete;
+
+  // Takes the lock without waiting, after releasing what this object held.
+  Outcome TryLock(const char* folder, const char* name);
+  void Release();
+  bool IsHeld() const { return handle_ != kNoHandle; }
+
+ private:
+  static constexpr intptr_t kNoHandle = -1;
+  intptr_t handle_ = kNoHandle;  // the socket on POSIX, the mutex on Win32
+};
+
 // --- Console -------------------------------------------------------------------
 
-// Keeps the interrupt key (Ctrl+C) and the interrupt signal from ending the
-// process.
-void IgnoreInterruptSignal();
+// Keeps what happens to the console from ending the process: the interrupt
+// and quit keys and signals, a terminal that closes (SIGHUP), and an output
+// whose reader has gone (SIGPIPE: the write fails with EPIPE instead). On
+// Win32, Ctrl+C and Ctrl+Break of a console. Programs started with
+// StartDetachedProcess do not inherit this.
+void IgnoreConsoleSignals();
 
-// Keys from standard input. On a terminal each key arrives by itself: no echo,
-// no line editing, and the signal keys (Ctrl+C, Ctrl+\, Ctrl+Z) are plain
+// While one lives, a request to end the process (SIGTERM on POSIX) waits:
+// when the scope ends, it ends the process as it would have. For work that
+// must not stop half-way, such as an update of an installation. One scope at
+// a time in a process. Nothing to do on Win32, where the end of the session
+// is asked of the program's window, which refuses it while an update runs.
+class TerminationDeferral {
+ public:
+  TerminationDeferral();
+  ~TerminationDeferral();
+  TerminationDeferral(const TerminationDeferral&) = delete;
+  TerminationDeferral& operator=(const TerminationDeferral&) = delete;
+};
+
+// The width of the terminal that standard output goes to, in columns; 0 when
+// it goes to none or the width is unknown.
+int TerminalColumns();
+
+// Keys from standard input. On a terminal keys arrive as typed: no echo, no
+// line editing, and the signal keys (Ctrl+C, Ctrl+\, Ctrl+Z) are plain
 // keys. Any other input (a pipe, a file) is read one line at a time.
 // One thread reads; Restore may be called from any thread.
 class ConsoleInput {
@@ -256,8 +323,9 @@ class ConsoleInput {
   // when a terminal cannot be switched.
   bool Open();
   bool IsTerminal() const { return terminal_; }
-  // Blocks for the next input: the bytes of one key press from a terminal
-  // (several for a multi-byte character or an escape sequence), or one line
+  // Blocks for the next input: the bytes that one read of a terminal gives
+  // (one key press, or several keys pasted or typed fast, possibly ending
+  // inside a multi-byte character or an escape sequence), or one line
   // without its line end (CR LF or LF) otherwise. False at the end of input
   // or on a failure.
   bool Read(std::string* input);
@@ -265,8 +333,8 @@ class ConsoleInput {
   void Restore();
 
  private:
-  // Each side's reads: the bytes of one key press from the terminal; and up
-  // to `size` more bytes of other input, `*got` 0 at its end. False on a
+  // Each side's reads: the bytes of one read of the terminal; and up to
+  // `size` more bytes of other input, `*got` 0 at its end. False on a
   // failure.
   bool ReadKey(std::string* input);
   bool ReadMore(char* buffer, size_t size, size_t* got);

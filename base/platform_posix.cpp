@@ -4,15 +4,20 @@
 #include <iconv.h>
 #include <signal.h>
 #include <strings.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -785,6 +790,15 @@ bool TerminateProcessById(uint32_t id) {
 
 namespace {
 
+// What IgnoreConsoleSignals ignores.
+constexpr int kConsoleSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGPIPE};
+
+// A started program begins with the signals' defaults: an ignored signal
+// would be ignored there too. Async-signal-safe.
+void ResetConsoleSignals() {
+  for (int signal_number : kConsoleSignals) signal(signal_number, SIG_DFL);
+}
+
 // Reports errno through `fd` and ends a forked child. Async-signal-safe.
 [[noreturn]] void ChildFailed(int fd) {
   int error = errno;
@@ -823,6 +837,7 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
     dup2(null_fd, STDOUT_FILENO);
     dup2(null_fd, STDERR_FILENO);
     if (null_fd > STDERR_FILENO) close(null_fd);
+    ResetConsoleSignals();
     execl(disk_path.c_str(), disk_path.c_str(), static_cast<char*>(nullptr));
     ChildFailed(report[1]);
   }
@@ -844,9 +859,86 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
   return true;
 }
 
+// --- Locks between processes -----------------------------------------------------
+
+NamedLock::Outcome NamedLock::TryLock(const char* folder, const char* name) {
+  Release();
+  struct stat st;
+  if (stat(DiskPath(folder).c_str(), &st) != 0) {
+    Fail();
+    return Outcome::kFailed;
+  }
+  std::string lockName =
+      NamedLockName(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                    name == nullptr ? "" : name);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    Fail();
+    return Outcome::kFailed;
+  }
+  // A name in the abstract namespace starts with a zero byte; it lives as
+  // long as the socket bound to it.
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  memcpy(address.sun_path + 1, lockName.data(), lockName.size());
+  auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + lockName.size());
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0) {
+    handle_ = fd;
+    return Outcome::kTaken;
+  }
+  Fail();
+  close(fd);
+  return t_last_error == EADDRINUSE ? Outcome::kHeldElsewhere : Outcome::kFailed;
+}
+
+void NamedLock::Release() {
+  if (handle_ == kNoHandle) return;
+  close(ToFd(handle_));
+  handle_ = kNoHandle;
+}
+
 // --- Console -------------------------------------------------------------------
 
-void IgnoreInterruptSignal() { signal(SIGINT, SIG_IGN); }
+void IgnoreConsoleSignals() {
+  for (int signal_number : kConsoleSignals) signal(signal_number, SIG_IGN);
+}
+
+namespace {
+
+// 0: no TerminationDeferral; 1: one lives; 2: one lives and a request to end
+// the process came meanwhile.
+std::atomic<int> g_termination{0};
+
+// Ends the process as SIGTERM's default does. Async-signal-safe.
+void EndAsRequested() {
+  signal(SIGTERM, SIG_DFL);
+  raise(SIGTERM);
+}
+
+void OnTerminationRequest(int) {
+  int expected = 1;
+  if (!g_termination.compare_exchange_strong(expected, 2) && expected == 0) EndAsRequested();
+}
+
+}  // namespace
+
+TerminationDeferral::TerminationDeferral() {
+  g_termination.store(1);
+  struct sigaction action = {};
+  action.sa_handler = &OnTerminationRequest;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+TerminationDeferral::~TerminationDeferral() {
+  if (g_termination.exchange(0) == 2) EndAsRequested();
+}
+
+int TerminalColumns() {
+  struct winsize size = {};
+  return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 bool ConsoleInput::Open() {
   terminal_ = isatty(STDIN_FILENO) == 1;
@@ -866,7 +958,8 @@ bool ConsoleInput::Open() {
 }
 
 bool ConsoleInput::ReadKey(std::string* input) {
-  char buffer[16];
+  // Room for a pasted line in one read.
+  char buffer[512];
   for (;;) {
     ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;

@@ -6,6 +6,7 @@
 // documented for the public forms.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "base/platform.h"
@@ -20,6 +21,12 @@ bool SystemMoveFileReplace(const char* from, const char* to);
 bool SystemCopyFileReplace(const char* from, const char* to);
 bool SystemFlushFileSystem(const char* path);
 bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::string* path);
+
+// The system name of the NamedLock of `name` in the folder that the file
+// system knows as `volume` and `object` (device and inode, or volume serial
+// number and file index): a short text of fixed length that both systems
+// accept as a name, the same for the same three.
+std::string NamedLockName(uint64_t volume, uint64_t object, const std::string& name);
 
 // What the fault seam (base/fault_seam.cpp) sees of the calls that change
 // the disk. Pass counts a call of the free functions and acts on it; false

@@ -17,6 +17,7 @@
 
 #include "base/platform.h"
 #include "base/platform_system.h"
+#include "base/win32_lookup.h"
 
 namespace qlmr {
 namespace {
@@ -84,14 +85,6 @@ std::wstring DiskName(const char* name) {
 std::string SystemName(const std::wstring& wide) { return FromWide(kSystemCodePage, wide); }
 
 HANDLE ToHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-// A function of a library looked up by name at run time.
-template <typename Function>
-Function LookUp(HMODULE module, const char* name) {
-  // Through the generic function pointer type: FARPROC's own signature says
-  // nothing about the real one.
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 // One character of either code page at `text[pos]`, converted to the other
 // one; `*length` receives its byte count. False when it does not convert.
@@ -727,9 +720,59 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
   return true;
 }
 
+// --- Locks between processes -----------------------------------------------------
+
+NamedLock::Outcome NamedLock::TryLock(const char* folder, const char* name) {
+  Release();
+  BY_HANDLE_FILE_INFORMATION identity;
+  if (!FileIdentity(folder, &identity)) return Outcome::kFailed;
+  // The file system ignores the letter case of names, so the lock does too.
+  // A double-byte character's trail byte may look like a capital letter.
+  std::string folded = name == nullptr ? "" : name;
+  for (size_t i = 0; i < folded.size(); ++i) {
+    auto c = static_cast<unsigned char>(folded[i]);
+    if (c >= 0x81 && c <= 0xFE) {
+      ++i;
+    } else if (c >= 'A' && c <= 'Z') {
+      folded[i] = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  uint64_t index = (static_cast<uint64_t>(identity.nFileIndexHigh) << 32) | identity.nFileIndexLow;
+  // Global: updates in other sessions (another user, an elevated copy) count.
+  std::string lockName = "Global\\" + NamedLockName(identity.dwVolumeSerialNumber, index, folded);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, ToWide(CP_ACP, lockName).c_str());
+  Fail();
+  if (mutex == nullptr) {
+    // A mutex that another user's process made, which ours may not open.
+    return t_last_error == ERROR_ACCESS_DENIED ? Outcome::kHeldElsewhere : Outcome::kFailed;
+  }
+  if (t_last_error == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return Outcome::kHeldElsewhere;
+  }
+  handle_ = reinterpret_cast<intptr_t>(mutex);
+  return Outcome::kTaken;
+}
+
+void NamedLock::Release() {
+  if (handle_ == kNoHandle) return;
+  CloseHandle(ToHandle(handle_));
+  handle_ = kNoHandle;
+}
+
 // --- Console -------------------------------------------------------------------
 
-void IgnoreInterruptSignal() { SetConsoleCtrlHandler(nullptr, TRUE); }
+void IgnoreConsoleSignals() { SetConsoleCtrlHandler(nullptr, TRUE); }
+
+// The window refuses the end of the session while an update runs.
+TerminationDeferral::TerminationDeferral() = default;
+TerminationDeferral::~TerminationDeferral() = default;
+
+int TerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
 
 bool ConsoleInput::Open() {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);

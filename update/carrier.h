@@ -46,8 +46,11 @@ struct EmbeddedPatch {
   VersionInfo fromVersion;
   std::string toVersionText;
   VersionInfo toVersion;
-  std::string patchPath;  // the extracted patch file
+  std::string patchPath;    // the extracted patch file
+  bool patchInUse = false;  // another update holds the patch file
 };
+
+class NamedLock;
 
 // Reads the block at `offset` of `executablePath` and copies the patch data
 // to "<tempFolder>\~qlmrPatch\ql-<from>-<to>.patch" (the folder is created if
@@ -59,8 +62,14 @@ struct EmbeddedPatch {
 // ERR_WRITE "WinErr=%d" when copying the data fails. A patch file cut short
 // by a failure is left in place. Data without a patch gives an empty patch
 // file.
+// With `patchLock`, the patch file's lock (a NamedLock of its name in its
+// folder) is taken before the file is touched and kept there: two updaters
+// with one patch would otherwise share the file. When another holder has it,
+// the file stays as it is and the result is false with `patchInUse` set. A
+// system that gives no lock at all does not stop the extraction.
 bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,
-                          const std::string& tempFolder, EmbeddedPatch* patch);
+                          const std::string& tempFolder, EmbeddedPatch* patch,
+                          NamedLock* patchLock = nullptr);
 
 // Writes `outPath`: the executable `updaterPath` padded with zero bytes up to
 // `offset`, then the block with `fromText`, `toText` (each stored with its

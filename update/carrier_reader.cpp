@@ -39,7 +39,8 @@ bool IsFileNameSafe(const std::string& versionText) {
 }
 
 bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,
-                          const std::string& tempFolder, EmbeddedPatch* patch) {
+                          const std::string& tempFolder, EmbeddedPatch* patch,
+                          NamedLock* patchLock) {
   File source;
   uint64_t size = 0;
   if (!source.Open(executablePath, FileMode::kRead) || !source.Size(&size)) return false;
@@ -55,9 +56,15 @@ bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,
 
   std::string folder = JoinPath(tempFolder, kPatchTempFolderName);
   MakeFolder(folder.c_str());  // it may exist from an earlier run
-  patch->patchPath = JoinPath(folder, PatchFileName(patch->fromVersionText, patch->toVersionText));
+  std::string name = PatchFileName(patch->fromVersionText, patch->toVersionText);
+  patch->patchPath = JoinPath(folder, name);
   // A cut name would write some other file.
   if (patch->patchPath.size() > kMaxPath) return false;
+  if (patchLock != nullptr &&
+      patchLock->TryLock(folder.c_str(), name.c_str()) == NamedLock::Outcome::kHeldElsewhere) {
+    patch->patchInUse = true;
+    return false;
+  }
 
   File target;
   if (!target.Open(patch->patchPath.c_str(), FileMode::kCreate)) return false;

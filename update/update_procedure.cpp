@@ -87,11 +87,15 @@ void UpdateController::Fail(const std::string& status) {
 void UpdateController::UpdateThread() {
   const EmbeddedPatch& patch = state_.patch;
   if (!ExtractEmbeddedPatch(options_.executablePath.c_str(), options_.carrierOffset,
-                            options_.tempFolder, &state_.patch)) {
-    return Fail(LoadText(IDS_EXTRACT_FAILED));
+                            options_.tempFolder, &state_.patch, &patchLock_)) {
+    return Fail(LoadText(patch.patchInUse ? IDS_ANOTHER_UPDATE : IDS_EXTRACT_FAILED));
   }
   if (!LocateInstallFolder(options_.executablePath, frontEnd_, &state_)) {
     return Fail(LoadText(IDS_NO_INSTALL_FOLDER));
+  }
+  // Before the versions are compared: another update may be changing them.
+  if (LockInstallation(state_.installDir, &installLock_) == NamedLock::Outcome::kHeldElsewhere) {
+    return Fail(LoadText(IDS_ANOTHER_UPDATE));
   }
   int from = CompareVersions(state_.localVersion, patch.fromVersion);
   if (from == VERSION_OTHER_LANGUAGE) return Fail(LoadText(IDS_WRONG_LANGUAGE));
@@ -130,6 +134,7 @@ bool UpdateController::RunUpdate() {
     frontEnd_->SetStatusText(LoadText(IDS_CLIENT_RUNNING));
     return false;
   }
+  TerminationDeferral whole;
   if (!package->ApplyPackage(state_.installDir.c_str(), kPackExtension, kVersionFileName,
                              &UpdateController::ProgressCallback)) {
     frontEnd_->SetStatusText(FormatText(IDS_UPDATE_ERROR, LastErrorCode(), LastErrorMessage()));

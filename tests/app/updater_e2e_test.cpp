@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,6 +21,7 @@
 #include "base/platform.h"
 #include "pack/pack_archive.h"
 #include "patch/package_builder.h"
+#include "res/strings.h"
 #include "tests/support/test_util.h"
 #include "tests/update/child_process.h"
 #include "update/carrier.h"
@@ -35,6 +38,8 @@ using testing_support::WriteFileOrDie;
 constexpr const char* kFrom = "CN.0.551.065";
 constexpr const char* kTo = "CN.0.551.066";
 constexpr const char* kPatchName = "ql-CN.0.551.065-CN.0.551.066.patch";
+// The start button as a terminal draws it once it is enabled (bold).
+constexpr const char* kStartEnabled = "\x1b[1m[Enter] 开始升级";
 // 中文\名字.txt in code page 936.
 const std::string kChineseName = "\xD6\xD0\xCE\xC4\\\xC3\xFB\xD7\xD6.txt";
 
@@ -167,8 +172,67 @@ class UpdaterTest : public ::testing::Test {
     return patch;
   }
 
+  // A patch that writes `count` more stored files into data\a.pak (with its
+  // list file) and the version file: count + 2 entries, each a write that
+  // is flushed on its own, so that the apply takes a while.
+  std::string MakeLongPatch(int count) {
+    std::string data = JoinPath(root.path(), "long");
+    std::vector<PackageLine> lines;
+    longPackA = kPackA;
+    for (int i = 0; i < count; ++i) {
+      StoredFile file{"n" + std::to_string(i) + ".txt", COMPRESS_NONE,
+                      testing_support::RandomBytes(100 + i, 700)};
+      WriteFileOrDie(JoinPath(data, "data\\a.pak\\" + file.name), file.content);
+      lines.push_back({ENTRY_OP_WRITE, "data\\a.pak", file.name, COMPRESS_NONE});
+      longPackA.push_back(file);
+    }
+    WriteFileOrDie(JoinPath(data, "data\\a.pak\\(list)"), ListFile(longPackA));
+    lines.push_back({ENTRY_OP_WRITE, "data\\a.pak", "(list)", COMPRESS_NONE});
+    WriteFileOrDie(JoinPath(data, ".ver"), std::string(kTo) + "\r\n");
+    lines.push_back({ENTRY_OP_WRITE, "", ".ver", 0});
+    std::string patch = JoinPath(root.path(), "long.patch");
+    EXPECT_TRUE(BuildPatchPackage(lines, data.c_str(), patch.c_str(), PATCH_KIND_MASKED_ZIP))
+        << LastErrorMessage();
+    return patch;
+  }
+
+  // The installation as a whole update of `stored` into data\a.pak leaves
+  // it: the new version, and an archive that holds each file and verifies.
+  void ExpectWhole(const std::vector<StoredFile>& stored) {
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+    for (const StoredFile& file : stored) {
+      bool verified = false;
+      EXPECT_EQ(StoredContent(JoinPath(install, "data\\a.pak"), file.name, &verified), file.content)
+          << file.name;
+      EXPECT_TRUE(verified) << LastErrorMessage();
+    }
+  }
+
+  // Runs the installation's game client (a stand-in) until `game` goes.
+  void RunClient(ChildProcess* game) {
+    std::string client = JoinPath(install, "qlmr.exe");
+    ASSERT_TRUE(CopyFileReplace(QLMR_FAKE_CLIENT, client.c_str()));
+    ASSERT_TRUE(MarkExecutable(client.c_str()));
+    std::string marker = JoinPath(root.path(), "client-started");
+    ChildProcess::Options options;
+    options.program = MapPath(client);
+    options.argv = {MapPath(client), MapPath(marker)};
+    ASSERT_TRUE(game->Start(options));
+    for (int i = 0; i < 1000 && !PathExists(marker.c_str()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
+  // Gives the test a fresh installation folder and temporary folder below
+  // `caseRoot`.
+  void UseFolders(const TempDir& caseRoot) {
+    install = JoinPath(caseRoot.path(), "game");
+    temp = JoinPath(caseRoot.path(), "tmp");
+    ASSERT_TRUE(CreateFolderChain(temp.c_str()));
+  }
+
   // The updater carrying `patch`, placed in `folder`.
-  std::string Wrap(const std::string& patch, const std::string& folder) {
+  std::string Wrap(const std::string& patch, const std::string& folder, const char* to = kTo) {
     std::string updater = JoinPath(folder, "qlmr-update");
     EXPECT_TRUE(CreateFolderChain(folder.c_str()));
     // The built program names its own offset, as the release tool reads it.
@@ -176,18 +240,20 @@ class UpdaterTest : public ::testing::Test {
     EXPECT_TRUE(ReadCarrierOffset(QLMR_UPDATER, &named)) << LastErrorMessage();
     EXPECT_EQ(named, kCarrierOffset);
     EXPECT_TRUE(
-        WriteCarrier(QLMR_UPDATER, kFrom, kTo, patch.c_str(), updater.c_str(), kCarrierOffset))
+        WriteCarrier(QLMR_UPDATER, kFrom, to, patch.c_str(), updater.c_str(), kCarrierOffset))
         << LastErrorMessage();
     return updater;
   }
 
-  void Start(const std::string& updater) {
+  void Start(const std::string& updater) { Start(updater, &program); }
+  void Start(const std::string& updater, ChildProcess* child, bool terminal = false) {
     ChildProcess::Options options;
     options.program = MapPath(updater);
-    options.pipes = true;
+    options.pipes = !terminal;
+    options.terminal = terminal;
     options.extraEnv = {"TMPDIR=" + MapPath(temp)};
     options.workingFolder = root.path();
-    ASSERT_TRUE(program.Start(options));
+    ASSERT_TRUE(child->Start(options));
   }
 
   // Waits for a line of the program's output that holds `text`.
@@ -237,6 +303,7 @@ class UpdaterTest : public ::testing::Test {
   std::string install;
   std::string temp;
   ChildProcess program;
+  std::vector<StoredFile> longPackA;  // data\a.pak after MakeLongPatch's patch
 };
 
 TEST_F(UpdaterTest, AppliesTheCarriedPatchAndStartsThePatcherAtExit) {
@@ -429,18 +496,8 @@ TEST_F(UpdaterTest, ATargetThatCannotBeWrittenStopsWithTheErrorAndKeepsTheVersio
 
 TEST_F(UpdaterTest, ARunningClientHoldsTheUpdateUntilARetryFindsItGone) {
   MakeInstallation();
-  std::string client = JoinPath(install, "qlmr.exe");
-  ASSERT_TRUE(CopyFileReplace(QLMR_FAKE_CLIENT, client.c_str()));
-  ASSERT_TRUE(MarkExecutable(client.c_str()));
-  std::string marker = JoinPath(root.path(), "client-started");
   ChildProcess game;
-  ChildProcess::Options game_options;
-  game_options.program = MapPath(client);
-  game_options.argv = {MapPath(client), MapPath(marker)};
-  ASSERT_TRUE(game.Start(game_options));
-  for (int i = 0; i < 1000 && !PathExists(marker.c_str()); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  RunClient(&game);
 
   Start(Wrap(MakePatch(), install));
   Expect("[buttons] start(Enter)=on");
@@ -503,6 +560,195 @@ TEST_F(UpdaterTest, OnATerminalKeysActAtOnceAndCtrlCIsAKeyLikeAnyOther) {
   ASSERT_TRUE(program.Write("\r"));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ASSERT_TRUE(program.Write("q"));
+  int status = -1;
+  ASSERT_TRUE(program.Wait(&status)) << program.output();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+}
+
+// Once the update runs, no signal ends it but a crash: the interrupt and
+// quit keys, a closed terminal (SIGHUP), a reader that went away (SIGPIPE).
+// A request to end the process (SIGTERM) waits until the update is whole.
+TEST_F(UpdaterTest, ASignalSweepOverTheApplyInterruptsNothing) {
+  constexpr int kFiles = 40;
+  constexpr int kEntries = kFiles + 2;
+  std::string patch = MakeLongPatch(kFiles);
+  int deliveries = 0;
+  int interrupted = 0;
+  for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    TempDir case_root;
+    UseFolders(case_root);
+    MakeInstallation();
+    ChildProcess run;
+    Start(Wrap(patch, install), &run);
+    ASSERT_TRUE(run.WaitForLine("[buttons] start(Enter)=on")) << run.output();
+    ASSERT_TRUE(run.Write("\n"));
+    for (int point : {1, kEntries / 4, kEntries / 2, 3 * kEntries / 4, kEntries - 1}) {
+      std::string status = Cp936ToUtf8(FormatText(IDS_UPDATING_FILE, point, kEntries));
+      ASSERT_TRUE(run.WaitForLine("[status] " + status)) << run.output();
+      ASSERT_EQ(kill(static_cast<pid_t>(run.pid()), signal_number), 0);
+      ++deliveries;
+    }
+    int status = -1;
+    if (signal_number == SIGTERM) {
+      // Ended as asked, once the update was whole.
+      ASSERT_TRUE(run.Wait(&status)) << run.output();
+      EXPECT_EQ(status, -SIGTERM);
+      run.ReadToEnd();
+      std::string last = Cp936ToUtf8(FormatText(IDS_UPDATING_FILE, kEntries, kEntries));
+      EXPECT_NE(run.output().find("[status] " + last), std::string::npos) << run.output();
+    } else {
+      ASSERT_TRUE(run.WaitForLine("[message]")) << run.output();
+      ASSERT_TRUE(run.Write("\nq\n"));
+      ASSERT_TRUE(run.Wait(&status)) << run.output();
+      EXPECT_EQ(status, 0);
+    }
+    bool whole = ReadFileOrEmpty(JoinPath(install, ".ver")) == std::string(kTo) + "\r\n";
+    interrupted += whole ? 0 : 1;
+    ExpectWhole(longPackA);
+  }
+  std::cout << "signal sweep: " << deliveries << " signals at 5 points of an apply of " << kEntries
+            << " entries, " << interrupted << " updates interrupted\n";
+}
+
+// The terminal goes away during the update, or the program that reads its
+// output does: the update carries on without a screen and ends whole.
+TEST_F(UpdaterTest, AClosedTerminalOrAReaderThatWentAwayDoesNotStopTheUpdate) {
+  constexpr int kFiles = 40;
+  std::string patch = MakeLongPatch(kFiles);
+  for (bool terminal : {false, true}) {
+    SCOPED_TRACE(terminal ? "terminal closed" : "reader gone");
+    TempDir case_root;
+    UseFolders(case_root);
+    MakeInstallation();
+    ChildProcess run;
+    Start(Wrap(patch, install), &run, terminal);
+    ASSERT_TRUE(run.WaitForLine(terminal ? kStartEnabled : "[buttons] start(Enter)=on"))
+        << run.output();
+    ASSERT_TRUE(run.Write(terminal ? "\r" : "\n"));
+    ASSERT_TRUE(run.WaitForLine(Cp936ToUtf8(FormatText(IDS_UPDATING_FILE, 3, kFiles + 2))))
+        << run.output();
+    // Output lost at once, then the input: the program leaves by itself
+    // once it waits for the user alone.
+    run.CloseOutput();
+    run.CloseInput();
+    int status = -1;
+    ASSERT_TRUE(run.Wait(&status));
+    EXPECT_EQ(status, 0);
+    ExpectWhole(longPackA);
+  }
+}
+
+// Two copies of the updater started together on one installation: one
+// updates it, the other says that another update runs and changes nothing.
+// Both carry the same patch (they share its file in the temporary folder)
+// or different ones (they share the installation only).
+TEST_F(UpdaterTest, TwoCopiesStartedTogetherGiveOneUpdateAndOneRefusal) {
+  constexpr int kRounds = 20;
+  MakeInstallation();
+  std::string patch = MakePatch();
+  std::string template_install = JoinPath(root.path(), "template");
+  testing_support::CopyTreeOrDie(install, template_install);
+  std::string same = Wrap(patch, JoinPath(root.path(), "same"));
+  std::string other = Wrap(patch, JoinPath(root.path(), "other"), "CN.0.551.067");
+  const std::string refusal = Cp936ToUtf8(LoadText(IDS_ANOTHER_UPDATE));
+  int successes = 0;
+  int refusals = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    TempDir case_root;
+    UseFolders(case_root);
+    testing_support::CopyTreeOrDie(template_install, install);
+    std::string first = JoinPath(install, "qlmr-update");
+    std::string second = JoinPath(install, "qlmr-update-2");
+    ASSERT_TRUE(CopyFileReplace(same.c_str(), first.c_str()));
+    ASSERT_TRUE(CopyFileReplace((round % 2 == 0 ? same : other).c_str(), second.c_str()));
+    ASSERT_TRUE(MarkExecutable(first.c_str()));
+    ASSERT_TRUE(MarkExecutable(second.c_str()));
+    ChildProcess copies[2];
+    Start(first, &copies[0]);
+    Start(second, &copies[1]);
+    int ready = -1;
+    for (int i = 0; i < 2; ++i) {
+      // Each ends up ready, or refused.
+      for (;;) {
+        ASSERT_TRUE(copies[i].WaitForLine("[status] ")) << copies[i].output();
+        const std::string& line = copies[i].foundLine();
+        if (line.find("准备开始升级") != std::string::npos) {
+          ASSERT_EQ(ready, -1) << "both copies are ready";
+          ready = i;
+          break;
+        }
+        if (line.find(refusal) != std::string::npos) {
+          ASSERT_TRUE(copies[i].WaitForLine("[failed] status line red: " + refusal));
+          ++refusals;
+          break;
+        }
+      }
+    }
+    ASSERT_NE(ready, -1) << "neither copy is ready";
+    ChildProcess& winner = copies[ready];
+    ASSERT_TRUE(winner.WaitForLine("[buttons] start(Enter)=on")) << winner.output();
+    ASSERT_TRUE(winner.Write("\n"));
+    ASSERT_TRUE(winner.WaitForLine("[message]")) << winner.output();
+    for (ChildProcess& copy : copies) {
+      ASSERT_TRUE(copy.Write("\nq\n"));
+      int status = -1;
+      ASSERT_TRUE(copy.Wait(&status)) << copy.output();
+      EXPECT_EQ(status, 0);
+    }
+    ++successes;
+    ExpectWhole(kPackAAfter);
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "readme.txt")), "readme 66");
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "bin\\new.dll")), "new dll");
+  }
+  std::cout << "two copies started together " << kRounds << " times: " << successes
+            << " successes, " << refusals << " refusals\n";
+  EXPECT_EQ(refusals, kRounds);
+}
+
+// With the client running and the input at its end, nobody can press retry:
+// the conflict screen says so and retries once a second until the client
+// is gone, and the update goes on.
+TEST_F(UpdaterTest, WhenTheInputEndsOnTheConflictScreenItRetriesUntilTheClientIsGone) {
+  MakeInstallation();
+  ChildProcess game;
+  RunClient(&game);
+
+  Start(Wrap(MakePatch(), install));
+  Expect("[buttons] start(Enter)=on");
+  Press("");
+  program.CloseInput();
+  Expect("[conflict] 升级冲突");
+  Expect("[conflict] " + Cp936ToUtf8(LoadText(IDS_RETRYING_WITHOUT_INPUT)));
+  for (int retry = 0; retry < 2; ++retry) {
+    Expect("[conflict] retry(r)=off force-close(f)=off");
+    Expect("[conflict] retry(r)=on force-close(f)=on");
+  }
+  game.Kill();
+  Expect("[conflict] closed");
+  int status = -1;
+  ASSERT_TRUE(program.Wait(&status)) << program.output();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+}
+
+// A folder pasted into the prompt with its Enter, and keys typed faster than
+// the program reads them, count key by key.
+TEST_F(UpdaterTest, OnATerminalEveryKeyOfAPasteCounts) {
+  MakeInstallation();
+  std::string elsewhere = JoinPath(root.path(), "downloads");
+  ASSERT_TRUE(CreateFolderChain(elsewhere.c_str()));
+  std::string updater = Wrap(MakePatch(), elsewhere);
+  Start(updater, &program, true);
+  Expect("请选择《Quelmar》所在的路径");
+  // The folder, a wrong tail taken back with three Backspaces, and Enter.
+  ASSERT_TRUE(program.Write(MapPath(install) + "/中x\x7f\x7f\x7f\r"));
+  Expect(kStartEnabled);
+  ASSERT_TRUE(program.Write("\r"));
+  Expect("成功更新到CN.0.551.066!");
+  ASSERT_TRUE(program.Write("\rq"));
   int status = -1;
   ASSERT_TRUE(program.Wait(&status)) << program.output();
   EXPECT_EQ(status, 0);

@@ -1,7 +1,12 @@
 // The POSIX side of the platform layer: how system names map to the disk.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -9,6 +14,7 @@
 #include "base/path.h"
 #include "base/platform.h"
 #include "base/posix_names.h"
+#include "tests/support/forked_child.h"
 #include "tests/support/test_util.h"
 
 namespace qlmr {
@@ -93,6 +99,59 @@ TEST(PosixNamesTest, AListingScopeFollowsThisProcessesOwnChanges) {
   for (const FolderEntry& e : entries) names.push_back(e.name);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"Hidden.txt", "Moved.txt", "Sub", "nEw.txt"}));
+}
+
+// The updater ignores the console's signals; the automatic patcher it
+// starts must not inherit that.
+TEST(PosixProcessTest, AStartedProgramBeginsWithTheSignalsDefaults) {
+  TempDir dir;
+  std::string program = dir.Join("report.sh");
+  WriteFileOrDie(program,
+                 "#!/bin/sh\ngrep SigIgn /proc/self/status > ignored.part\n"
+                 "mv ignored.part ignored\n");
+  ASSERT_TRUE(MarkExecutable(program.c_str()));
+  int status = testing_support::RunInForkedChild([&] {
+    IgnoreConsoleSignals();
+    return StartDetachedProcess(program.c_str(), dir.path().c_str()) ? 0 : 1;
+  });
+  ASSERT_EQ(status, 0);
+  std::string line;
+  for (int i = 0; i < 500 && (line = ReadFileOrEmpty(dir.Join("ignored"))).empty(); ++i) {
+    usleep(10000);
+  }
+  ASSERT_EQ(line.rfind("SigIgn:", 0), 0u) << line;
+  unsigned long long ignored = strtoull(line.c_str() + 7, nullptr, 16);
+  for (int signal_number : {SIGINT, SIGQUIT, SIGHUP, SIGPIPE}) {
+    EXPECT_EQ(ignored & (1ull << (signal_number - 1)), 0u) << strsignal(signal_number);
+  }
+}
+
+// The lock goes with its process, however that ends.
+TEST(NamedLockTest, AHolderThatIsKilledLetsTheLockGo) {
+  TempDir dir;
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    NamedLock lock;
+    char outcome = lock.TryLock(dir.path().c_str(), "") == NamedLock::Outcome::kTaken ? 'y' : 'n';
+    ssize_t written = write(ready[1], &outcome, 1);
+    (void)written;
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char outcome = 0;
+  ASSERT_EQ(read(ready[0], &outcome, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(outcome, 'y');
+  NamedLock lock;
+  EXPECT_EQ(lock.TryLock(dir.path().c_str(), ""), NamedLock::Outcome::kHeldElsewhere);
+  kill(holder, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(holder, &status, 0), holder);
+  EXPECT_EQ(lock.TryLock(dir.path().c_str(), ""), NamedLock::Outcome::kTaken);
 }
 
 }  // namespace

@@ -208,5 +208,71 @@ TEST(PlatformProcessTest, FailuresLeaveTheSystemsErrorNumber) {
   EXPECT_NE(LastSystemError(), 0);
 }
 
+// --- NamedLock -------------------------------------------------------------------
+
+TEST(NamedLockTest, OneHolderAtATimeUnderEverySpellingOfTheFolder) {
+  TempDir dir;
+  std::string game = dir.Join("Game");
+  ASSERT_TRUE(MakeFolder(game.c_str()));
+  NamedLock holder;
+  ASSERT_EQ(holder.TryLock(game.c_str(), ""), NamedLock::Outcome::kTaken) << LastSystemError();
+  EXPECT_TRUE(holder.IsHeld());
+
+  CurrentFolderScope here(dir.path());
+  for (const std::string& spelling : {game, dir.Join("GAME"), game + "\\", dir.path() + "/Game/",
+                                      std::string("Game"), std::string(".\\game\\..\\Game")}) {
+    NamedLock second;
+    EXPECT_EQ(second.TryLock(spelling.c_str(), ""), NamedLock::Outcome::kHeldElsewhere) << spelling;
+    EXPECT_FALSE(second.IsHeld());
+  }
+  // A name in the folder is a lock of its own; its letter case counts where
+  // the file system's does.
+  NamedLock patch;
+  ASSERT_EQ(patch.TryLock(game.c_str(), "ql-a-b.patch"), NamedLock::Outcome::kTaken);
+  NamedLock other_case;
+  EXPECT_EQ(other_case.TryLock(game.c_str(), "QL-A-B.patch"),
+            kNamesIgnoreCase ? NamedLock::Outcome::kHeldElsewhere : NamedLock::Outcome::kTaken);
+  // The lock of the same name in another folder is another lock.
+  ASSERT_TRUE(MakeFolder(dir.Join("Other").c_str()));
+  NamedLock elsewhere;
+  EXPECT_EQ(elsewhere.TryLock(dir.Join("Other").c_str(), "ql-a-b.patch"),
+            NamedLock::Outcome::kTaken);
+
+  holder.Release();
+  EXPECT_FALSE(holder.IsHeld());
+  NamedLock after;
+  EXPECT_EQ(after.TryLock(dir.Join("GAME").c_str(), ""), NamedLock::Outcome::kTaken);
+  EXPECT_EQ(holder.TryLock(game.c_str(), ""), NamedLock::Outcome::kHeldElsewhere);
+  {
+    NamedLock gone;
+    ASSERT_EQ(gone.TryLock(dir.Join("Other").c_str(), ""), NamedLock::Outcome::kTaken);
+  }
+  EXPECT_EQ(holder.TryLock(dir.Join("Other").c_str(), ""), NamedLock::Outcome::kTaken)
+      << "the lock goes with its object";
+
+  NamedLock missing;
+  EXPECT_EQ(missing.TryLock(dir.Join("missing").c_str(), ""), NamedLock::Outcome::kFailed);
+  EXPECT_NE(LastSystemError(), 0);
+}
+
+// A program started while the lock is held (the automatic patcher after an
+// update) must not keep it after this process lets it go.
+TEST(NamedLockTest, AStartedProgramDoesNotInheritTheLock) {
+  TempDir dir;
+  std::string client = dir.Join("qlmr.exe");
+  ASSERT_TRUE(CopyFileReplace(QLMR_FAKE_CLIENT, client.c_str()));
+  ASSERT_TRUE(MarkExecutable(client.c_str()));
+  NamedLock lock;
+  ASSERT_EQ(lock.TryLock(dir.path().c_str(), ""), NamedLock::Outcome::kTaken);
+  ASSERT_TRUE(StartDetachedProcess(client.c_str(), dir.path().c_str())) << LastSystemError();
+  std::vector<uint32_t> ids = WaitForProcesses(client, 1);
+  ASSERT_EQ(ids.size(), 1u);
+  lock.Release();
+  NamedLock again;
+  EXPECT_EQ(again.TryLock(dir.path().c_str(), ""), NamedLock::Outcome::kTaken);
+  EXPECT_TRUE(TerminateProcessById(ids[0]));
+  WaitForProcesses(client, 0);
+}
+
 }  // namespace
 }  // namespace qlmr

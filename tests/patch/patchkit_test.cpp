@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
 #include <string>
+#include <thread>
 
 #include "base/file_util.h"
 #include "base/platform.h"
@@ -176,6 +180,112 @@ TEST_F(PatchkitTest, DiffDryRunThenPatchWithJson) {
   EXPECT_NE(bad.output.find("\"ok\": false, \"code\": 2"), std::string::npos) << bad.output;
 
   EXPECT_EQ(Patchkit("diff " + trees).exitCode, 2);  // neither -o nor --dry-run
+}
+
+// An apply takes the installation's lock, the one the players' updater
+// takes: while another update holds it, apply changes nothing.
+TEST_F(PatchkitTest, ApplyRefusesAnInstallationThatAnotherUpdateHolds) {
+  std::string patch = work_.Join("p.patch");
+  ASSERT_EQ(BuildPacked(patch).exitCode, 0);
+  NamedLock other;
+  ASSERT_EQ(other.TryLock(install_.path().c_str(), ""), NamedLock::Outcome::kTaken);
+  ToolRun refused = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.output.find(install_.path() + "(in use by another update)"), std::string::npos)
+      << refused.output;
+  EXPECT_EQ(ReadFileOrEmpty(install_.Join("old.txt")), "old");
+  EXPECT_FALSE(PathExists(install_.Join(".ver").c_str()));
+  other.Release();
+  ToolRun apply = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
+  EXPECT_EQ(apply.exitCode, 0) << apply.output;
+}
+
+// Two applies of one pack patch started together, or one a little after the
+// other: the later one is refused while the first runs, or runs after it
+// (the same patch again), so whatever reports success leaves the
+// installation whole.
+TEST_F(PatchkitTest, TwoAppliesAtOnceNeverLeaveADamagedInstallationBehindASuccess) {
+  // Each stored file an apply adds is flushed on its own: a hundred make an
+  // apply long enough to start another inside it.
+  constexpr int kFiles = 100;
+  constexpr int kOffsets = 12;
+  std::string pak = std::string(QLMR_PAK) + " ";
+  TempDir old_files;
+  TempDir new_files;
+  std::string list;
+  for (int i = 0; i < kFiles; ++i) {
+    std::string name = "f" + std::to_string(i) + ".txt";
+    WriteFileOrDie(old_files.Join(name), testing_support::RandomBytes(i, 900));
+    std::string content = testing_support::RandomBytes(kFiles + i, 1100);
+    WriteFileOrDie(new_files.Join(name), content);
+    WriteFileOrDie(root_.Join("data\\item.pak\\" + name), content);
+    list += "0|data\\item.pak|" + name + "|0\n";
+  }
+  std::string template_install = work_.Join("template");
+  std::string old_pak = template_install + "/data/item.pak";
+  std::string new_pak = work_.Join("new.pak");
+  ASSERT_TRUE(CreateFolderChain((template_install + "/data").c_str()));
+  ASSERT_EQ(Patchkit("").exitCode, 2);  // the tool runs at all
+  for (const std::string& command :
+       {pak + "create " + Quote(old_pak),
+        pak + "add-tree " + Quote(old_pak) + " " + Quote(old_files.path()),
+        pak + "create " + Quote(new_pak),
+        pak + "add-tree " + Quote(new_pak) + " " + Quote(new_files.path()),
+        pak + "cat " + Quote(new_pak) + " '(list)' > " +
+            Quote(root_.path() + "/data/item.pak/(list)")}) {
+    ASSERT_EQ(system(command.c_str()), 0) << command;
+  }
+  WriteFileOrDie(template_install + "/.ver", "kr|00001.00000.00000");
+  list += "0|data\\item.pak|(list)|0\n0||.ver|0\n";
+  WriteFileOrDie(list_, list);
+  std::string patch = work_.Join("big.patch");
+  ToolRun build = BuildPacked(patch);
+  ASSERT_EQ(build.exitCode, 0) << build.output;
+
+  // One apply alone sets the scale of the start offsets.
+  std::string alone = work_.Join("alone");
+  testing_support::CopyTreeOrDie(template_install, alone);
+  auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(Patchkit("apply " + Quote(patch) + " " + Quote(alone)).exitCode, 0);
+  auto one_apply = std::chrono::steady_clock::now() - started;
+
+  int refusals = 0;
+  int successes = 0;
+  for (int offset = 0; offset < kOffsets; ++offset) {
+    SCOPED_TRACE("offset " + std::to_string(offset));
+    std::string install = work_.Join("install" + std::to_string(offset));
+    testing_support::CopyTreeOrDie(template_install, install);
+    std::string apply = "apply " + Quote(patch) + " " + Quote(install);
+    ToolRun first;
+    ToolRun second;
+    std::thread first_thread([&] { first = Patchkit(apply); });
+    // From together to past the first one's end. Started within its first
+    // quarter, the second surely finds the first at work.
+    auto delay = one_apply * offset / 8;
+    bool overlapping = delay <= one_apply / 4;
+    std::this_thread::sleep_for(delay);
+    std::thread second_thread([&] { second = Patchkit(apply); });
+    first_thread.join();
+    second_thread.join();
+    for (const ToolRun* run : {&first, &second}) {
+      if (run->exitCode == 0) {
+        ++successes;
+      } else {
+        EXPECT_EQ(run->exitCode, 1);
+        EXPECT_NE(run->output.find("(in use by another update)"), std::string::npos) << run->output;
+        ++refusals;
+      }
+    }
+    EXPECT_TRUE(first.exitCode == 0 || second.exitCode == 0);
+    if (overlapping) {
+      EXPECT_NE(first.exitCode, second.exitCode) << "of two at once, one is refused";
+    }
+    std::string verify = pak + "verify " + Quote(install + "/data/item.pak") + " > /dev/null";
+    EXPECT_EQ(system(verify.c_str()), 0) << "the archive is damaged";
+    EXPECT_EQ(ReadFileOrEmpty(install + "/.ver"), "kr|00001.00000.00001");
+  }
+  std::cout << "two applies at " << kOffsets << " offsets over " << kFiles
+            << " stored files: " << successes << " successes, " << refusals << " refusals\n";
 }
 
 TEST_F(PatchkitTest, UsageErrorsExitWithTwo) {

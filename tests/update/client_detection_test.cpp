@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -142,6 +143,32 @@ TEST(FindRunningClientsTest, MatchesAProgramRunByALoaderThroughItsFirstArgument)
     EXPECT_EQ(Contains(FindRunningClients(ClientPath(install.path())), child.pid()), c.matches)
         << c.name;
   }
+}
+
+// POSIX file systems tell letter case apart: "Game" and "game" are two
+// installations, and neither one's update may see or end the other's client.
+TEST(FindRunningClientsTest, AFolderThatDiffersInLetterCaseAloneIsAnotherInstallation) {
+  TempDir root;
+  std::string ours = root.Join("Game");
+  std::string theirs = root.Join("game");
+  // Made as spelled: the platform layer would find "Game" for "game".
+  ASSERT_EQ(mkdir((root.path() + "/Game").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir((root.path() + "/game").c_str(), 0777), 0);
+  InstallClient(ClientPath(ours));
+  InstallClient(ClientPath(theirs));
+  ChildProcess other;
+  StartClient(&other, root.path() + "/game/qlmr.exe", "qlmr.exe");
+
+  EXPECT_TRUE(FindRunningClients(ClientPath(ours)).empty());
+  ForceCloseClients(ClientPath(ours));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(ProcessRuns(other.pid()));
+
+  std::vector<uint32_t> theirs_running = {other.pid()};
+  EXPECT_EQ(FindRunningClients(ClientPath(theirs)), theirs_running);
+  // Another spelling of their folder, one that leads to it, is still theirs.
+  ASSERT_EQ(symlink((root.path() + "/game").c_str(), (root.path() + "/link").c_str()), 0);
+  EXPECT_EQ(FindRunningClients(ClientPath(root.Join("link"))), theirs_running);
 }
 
 #endif

@@ -205,5 +205,40 @@ TEST_F(UpdateProcedureTest, EachFailureShowsItsText) {
   }
 }
 
+// A second update finds the installation or the patch file taken by the
+// first: it says so and changes nothing of either.
+TEST_F(UpdateProcedureTest, AnotherUpdateOfTheInstallationOrOfThePatchFileIsRefused) {
+  const std::string kAnotherUpdate = "status 另一个《Quelmar》升级程序正在运行,请等它结束后再试!";
+  WriteFileOrDie(install.Join(".ver"), "CN.0.551.065");
+  std::string updater = Updater();
+  {
+    SCOPED_TRACE("the installation");
+    NamedLock first;
+    ASSERT_EQ(LockInstallation(install.path(), &first), NamedLock::Outcome::kTaken);
+    RecordingFrontEnd front;
+    std::vector<std::string> calls = Run(updater, &front);
+    EXPECT_EQ(calls, (std::vector<std::string>{kAnotherUpdate, "failed"}));
+    EXPECT_EQ(Script().destroyed, 0);
+    EXPECT_FALSE(Script().applied);
+  }
+  {
+    SCOPED_TRACE("the patch file");
+    std::string folder = temp.Join("~qlmrPatch");
+    WriteFileOrDie(TempPatch(), "the first update reads this");
+    NamedLock first;
+    ASSERT_EQ(first.TryLock(folder.c_str(), kPatchName), NamedLock::Outcome::kTaken);
+    RecordingFrontEnd front;
+    front.browseAnswers = true;
+    front.browseFolder = install.path();
+    std::vector<std::string> calls = Run(updater, &front);
+    EXPECT_EQ(calls, (std::vector<std::string>{kAnotherUpdate, "failed"}));
+    EXPECT_EQ(ReadFileOrEmpty(TempPatch()), "the first update reads this");
+    EXPECT_FALSE(Script().applied);
+  }
+  // Once the first has gone, the update runs.
+  EXPECT_EQ(Run(updater).back(), "succeeded");
+  EXPECT_TRUE(Script().applied);
+}
+
 }  // namespace
 }  // namespace qlmr

@@ -260,6 +260,9 @@ retryDisabled() { [ "$(retryDark "$1" "$2")" -eq 0 ]; }
 
 base=$work/$scenario
 game=$base/Quelmar
+# The failure's text names a file of the installation: an "&" in its path
+# shows as it is (window-apply-failure.png), not as an underlined letter.
+[ "$scenario" = apply-failure ] && game="$base/R&D Quelmar"
 rm -rf "$base"
 mkdir -p "$game/data" "$game/download" "$game/说明" "$base/new/data/item.pak/名称" "$base/new/bin" "$base/tmp"
 mkdir -p "$shots"

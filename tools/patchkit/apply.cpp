@@ -1,11 +1,15 @@
 // qlmr-patchkit apply PATCH INSTALL_DIR: applies a package without any
-// version check, for the release team's trial runs.
+// version check, for the release team's trial runs. Refuses, changing
+// nothing, while another update of the installation runs.
 #include <memory>
 #include <string>
 
+#include "base/error.h"
+#include "base/platform.h"
 #include "patch/patch_package.h"
 #include "tools/patchkit/commands.h"
 #include "tools/tool_support.h"
+#include "update/install_folder.h"
 
 namespace qlmr {
 namespace patchkit {
@@ -28,6 +32,14 @@ void RegisterApplyCommand(CLI::App& app, int* exitCode) {
   command->add_option("patch", paths->first, "the package")->required();
   command->add_option("install_dir", paths->second, "the installation folder")->required();
   command->callback([paths, exitCode] {
+    // The lock every update of the installation takes, the players' updater
+    // too: two applies at once would interleave their writes.
+    NamedLock lock;
+    if (LockInstallation(paths->second, &lock) == NamedLock::Outcome::kHeldElsewhere) {
+      ReportError(ERR_ACCESS, "Path=%s(in use by another update)", paths->second.c_str());
+      *exitCode = tools::PrintLastError();
+      return;
+    }
     PatchPackagePtr package(CreatePatchPackage());
     if (!package->OpenPackage(paths->first.c_str(), "pak")) {
       *exitCode = tools::PrintLastError();
