@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <ntsecapi.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 // clang-format on
@@ -139,6 +140,11 @@ std::string ConvertKeepingBytes(const std::string& text, bool fromCp936) {
   return out;
 }
 
+std::wstring WithoutTrailingSeparator(std::wstring path) {
+  while (path.size() > 1 && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
 bool IsDots(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
 
 }  // namespace
@@ -161,9 +167,24 @@ bool File::SystemOpen(const char* path, FileMode mode) {
     case FileMode::kReadWrite:
       access |= GENERIC_WRITE;
       break;
+    case FileMode::kCreateFresh:
+      access |= GENERIC_WRITE;
+      disposition = CREATE_NEW;
+      attributes = FILE_ATTRIBUTE_ARCHIVE;
+      break;
   }
-  HANDLE handle = CreateFileW(DiskName(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, disposition, attributes, nullptr);
+  std::wstring disk = DiskName(path);
+  auto open = [&] {
+    return CreateFileW(disk.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       disposition, attributes, nullptr);
+  };
+  HANDLE handle = open();
+  // What stands at a fresh file's name goes first: a link itself, never
+  // what it points to.
+  if (handle == INVALID_HANDLE_VALUE && mode == FileMode::kCreateFresh &&
+      GetLastError() == ERROR_FILE_EXISTS && DeleteFileW(disk.c_str())) {
+    handle = open();
+  }
   if (handle == INVALID_HANDLE_VALUE) return Fail();
   handle_ = reinterpret_cast<intptr_t>(handle);
   return true;
@@ -283,16 +304,69 @@ SystemErrorKind ClassifySystemError(int systemError) {
              : SystemErrorKind::kOther;
 }
 
-// Flushes the volume that holds `path`: what a replaced file's new name
-// needs to survive a power cut.
-bool SystemFlushFileSystem(const char* path) {
-  HANDLE handle = CreateFileW(DiskName(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+namespace {
+
+// Flushes a whole volume ("C:\\" or a folder it is mounted at): every file
+// on it. Needs administrator rights.
+bool FlushVolume(const std::wstring& volumePath) {
+  wchar_t name[MAX_PATH];
+  if (!GetVolumeNameForVolumeMountPointW(volumePath.c_str(), name, MAX_PATH)) return false;
+  std::wstring device = name;  // "\\?\Volume{...}\": the volume without the final
+  if (!device.empty() && device.back() == L'\\') device.pop_back();  // separator
+  HANDLE volume =
+      CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (volume == INVALID_HANDLE_VALUE) return false;
+  bool ok = FlushFileBuffers(volume) != 0;
+  CloseHandle(volume);
+  return ok;
+}
+
+// Flushes one file or folder.
+bool FlushOne(const std::wstring& path) {
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return Fail();
   bool ok = FlushFileBuffers(handle) ? true : Fail();
   CloseHandle(handle);
   return ok;
+}
+
+}  // namespace
+
+bool SystemMakeDurable(const std::vector<std::string>& paths, std::string* failedPath) {
+  // The paths by the volume that holds them, so that each is flushed once.
+  struct Volume {
+    std::wstring path;
+    std::vector<size_t> members;
+  };
+  std::vector<Volume> volumes;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    wchar_t volume[MAX_PATH + 1];
+    if (!GetVolumePathNameW(DiskName(paths[i].c_str()).c_str(), volume, MAX_PATH + 1)) {
+      volume[0] = L'\0';  // flushed by itself
+    }
+    size_t v = 0;
+    while (v < volumes.size() && _wcsicmp(volumes[v].path.c_str(), volume) != 0) ++v;
+    if (v == volumes.size()) volumes.push_back(Volume{volume, {}});
+    volumes[v].members.push_back(i);
+  }
+  for (const Volume& volume : volumes) {
+    if (!volume.path.empty() && FlushVolume(volume.path)) continue;
+    for (size_t i : volume.members) {
+      std::wstring disk = DiskName(paths[i].c_str());
+      if (!FlushOne(disk)) {
+        *failedPath = paths[i];
+        return false;
+      }
+      // NTFS logs folder entries and a file's flush writes that log; a
+      // folder's own flush, where the system refuses it, is not needed.
+      size_t separator = WithoutTrailingSeparator(disk).find_last_of(L'\\');
+      if (separator != std::wstring::npos) FlushOne(disk.substr(0, separator + 1));
+    }
+  }
+  return true;
 }
 
 bool PathExists(const char* path) {
@@ -349,11 +423,6 @@ bool RemoveTree(const std::wstring& folder, bool removeSelf) {
   return ok;
 }
 
-std::wstring WithoutTrailingSeparator(std::wstring path) {
-  while (path.size() > 1 && path.back() == L'\\') path.pop_back();
-  return path;
-}
-
 }  // namespace
 
 bool SystemRemoveFolderContents(const char* path) {
@@ -406,10 +475,21 @@ bool IsSameFileObject(const char* a, const char* b) {
 
 bool SystemMoveFileReplace(const char* from, const char* to) {
   if (RefuseSameObject(from, to)) return false;
-  return MoveFileExW(DiskName(from).c_str(), DiskName(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
-             ? true
-             : Fail();
+  std::wstring source = DiskName(from);
+  std::wstring target = DiskName(to);
+  if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  if (GetLastError() != ERROR_NOT_SAME_DEVICE) return Fail();
+  // Across volumes: a copy in a new file beside the target takes its place,
+  // so that a link at the target is replaced, not written through.
+  std::wstring copy = target + L".~move";
+  DeleteFileW(copy.c_str());
+  if (!CopyFileW(source.c_str(), copy.c_str(), TRUE)) return Fail();
+  if (!MoveFileExW(copy.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    DWORD error = GetLastError();
+    DeleteFileW(copy.c_str());
+    return FailWith(error);
+  }
+  return DeleteFileW(source.c_str()) ? true : Fail();
 }
 
 bool SystemCopyFileReplace(const char* from, const char* to) {
@@ -468,6 +548,81 @@ bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::str
   if (current && made.compare(0, 2, L".\\") == 0) made.erase(0, 2);
   *path = SystemName(made);
   return true;
+}
+
+namespace {
+
+// 64 bits from the system's random source.
+bool RandomNumber(uint64_t* number) {
+  return RtlGenRandom(number, sizeof *number) ? true : FailWith(ERROR_GEN_FAILURE);
+}
+
+// An access list that grants this process's user everything, inherited by
+// what is made inside, and nobody else anything.
+class OwnerOnlyAccess {
+ public:
+  bool Make() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return Fail();
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user_.resize(size);
+    bool ok = size > 0 && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
+    CloseHandle(token);
+    if (!ok) return Fail();
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+    acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+    PACL acl = reinterpret_cast<PACL>(acl_.data());
+    if (!InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) ||
+        !AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                               FILE_ALL_ACCESS, sid) ||
+        !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+      return Fail();
+    }
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+    return true;
+  }
+  SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
+
+ private:
+  std::vector<uint8_t> user_;
+  std::vector<uint8_t> acl_;
+  SECURITY_DESCRIPTOR descriptor_ = {};
+  SECURITY_ATTRIBUTES attributes_ = {};
+};
+
+}  // namespace
+
+bool SystemMakePrivateFolder(const char* parent, const char* prefix, std::string* path) {
+  OwnerOnlyAccess access;
+  if (!access.Make()) return false;
+  std::string base = parent == nullptr ? "" : parent;
+  if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '\\';
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    uint64_t number = 0;
+    if (!RandomNumber(&number)) return false;
+    char name[64];
+    snprintf(name, sizeof name, "%.32s%016llX.tmp", prefix == nullptr ? "" : prefix,
+             static_cast<unsigned long long>(number));
+    std::string candidate = base + name;
+    if (CreateDirectoryW(DiskName(candidate.c_str()).c_str(), access.attributes())) {
+      *path = candidate;
+      return true;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return Fail();
+  }
+  return FailWith(ERROR_ALREADY_EXISTS);
+}
+
+bool IsOwnFolder(const char* path) {
+  DWORD attributes = GetFileAttributesW(DiskName(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Fail();
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
 std::string ExecutablePath() {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <set>
+#include <string>
 #include <thread>
 
 #include "base/codec.h"
@@ -116,8 +118,7 @@ class ApplyRun {
           return WriteVersionFile(*step.entry);
         }
         if (!PatchPackageImpl::ApplyLooseEntry(installDir_, *step.entry, callback_)) return false;
-        if (step.entry->op == ENTRY_OP_WRITE)
-          written_.push_back(JoinPath(installDir_, step.entry->fileName));
+        NoteLooseChange(*step.entry);
         return true;
       case PatchStep::kPause:
         std::this_thread::sleep_for(std::chrono::milliseconds(pauseMilliseconds_));
@@ -165,21 +166,30 @@ class ApplyRun {
     return ExtractEntryDurably(entry.container, entry.fileName.c_str(), target.c_str());
   }
 
-  // Pack archives flush as they go; loose files, whole archives written as
-  // loose files and new folders take one file-system flush, or where the
-  // system refuses that, a flush of each file written.
-  bool MakeEarlierWritesDurable() {
-    if (FlushFileSystem(installDir_)) return true;
-    for (const std::string& path : written_) {
-      File file;
-      if (!file.Open(path.c_str(), FileMode::kReadWrite) || !file.Flush()) {
-        int systemError = LastSystemError();
-        ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", path.c_str(), systemError,
-                    SystemErrorWords(systemError));
-        return false;
-      }
+  // Remembers what a loose entry changed, for MakeEarlierWritesDurable.
+  void NoteLooseChange(const PatchEntry& entry) {
+    std::string target = JoinPath(installDir_, entry.fileName);
+    if (entry.op == ENTRY_OP_WRITE) {
+      written_.push_back(target);
+    } else if (IsFolder(PathFolder(target).c_str())) {
+      removedFrom_.insert(PathFolder(target));
     }
-    return true;
+  }
+
+  // Pack archives flush as they go. Loose files, whole archives written as
+  // loose files, new folders and deletions are made durable together, on
+  // every file system they lie on: a folder of the installation may be a
+  // link to another disk.
+  bool MakeEarlierWritesDurable() {
+    std::vector<std::string> paths = written_;
+    paths.insert(paths.end(), removedFrom_.begin(), removedFrom_.end());
+    paths.push_back(installDir_);
+    std::string failed;
+    if (MakeDurable(paths, &failed)) return true;
+    int systemError = LastSystemError();
+    ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", failed.c_str(), systemError,
+                SystemErrorWords(systemError));
+    return false;
   }
 
   const char* installDir_;
@@ -187,7 +197,8 @@ class ApplyRun {
   PatchProgressCallback callback_;
   uint32_t pauseMilliseconds_;
   std::unique_ptr<PackArchive> archive_;
-  std::vector<std::string> written_;
+  std::vector<std::string> written_;   // loose files written
+  std::set<std::string> removedFrom_;  // folders of loose files deleted
 };
 
 uint32_t StepSize(const PlannedStep& step) {

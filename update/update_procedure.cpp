@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/run_folder.h"
 #include "patch/patch_package.h"
 #include "res/strings.h"
 #include "update/carrier.h"
@@ -153,7 +154,11 @@ void UpdateController::MovePatchToDownload() {
   std::string target =
       JoinPath(JoinPath(state_.installDir, kDownloadFolderName), PathFileName(from));
   RemoveFileAt(target.c_str());
-  MoveFileReplace(from.c_str(), target.c_str());
+  if (!MoveFileReplace(from.c_str(), target.c_str())) return;
+  // The run folder goes with the patch; without `download` it stays with it.
+  std::string folder = PathFolder(from);
+  RemoveFileAt(JoinPath(folder, kRunFolderOwnerName).c_str());
+  RemoveEmptyFolder(folder.c_str());
 }
 
 int UpdateController::ProgressCallback(const char* /*packName*/, const char* /*fileName*/,

@@ -50,7 +50,7 @@ class StartEvent {
 struct UpdateOptions {
   std::string executablePath;  // the file carrying the patch
   uint64_t carrierOffset = kCarrierOffset;
-  std::string tempFolder;  // receives "~qlmrPatch"
+  std::string tempFolder;  // receives the run folder "~qlmrPatch..."
   PatchPackage* (*createPackage)() = nullptr;
 
   // The running executable, kCarrierOffset, the user's temporary folder and
