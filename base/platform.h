@@ -9,7 +9,8 @@
 //     that does not exist yet is created as given.
 //   - Win32: CP936 becomes UTF-16 explicitly, whatever the ANSI code page is.
 // Paths handed back by this layer (temporary folder, own executable) are in
-// the system's form: CP936 text.
+// the system's form: CP936 text; on Win32 a path with a character that has no
+// CP936 form comes back in its short (8.3) form, which names the same file.
 //
 // Errors. Every call that fails returns false (or an empty result) and leaves
 // the system's error number for LastSystemError(): errno on POSIX,
@@ -192,6 +193,15 @@ std::string ExecutablePath();
 // (separators, and letter case of existing components as found there), also
 // for a path that does not exist yet.
 std::string ShortPathName(const char* path);
+
+#if defined(_WIN32)
+// The system's form of a path that a Windows function gave in UTF-16 (the
+// folder browser's choice): code page 936, or where a character has no form
+// there (Hangul, "Søren"), the path's short (8.3) form. Empty when it has
+// neither. The paths this layer hands back (ExecutablePath, TempFolderPath,
+// FullPathName, process image paths) are made so too.
+std::string SystemPathFromWide(const std::wstring& path);
+#endif
 
 // The name under which the C runtime's own file calls (open, fopen) find
 // `path`, for a library that opens files by itself: the disk name on POSIX,

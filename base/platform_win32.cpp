@@ -84,6 +84,39 @@ std::wstring DiskName(const char* name) {
 
 std::string SystemName(const std::wstring& wide) { return FromWide(kSystemCodePage, wide); }
 
+// The short (8.3) form of an existing path; empty when there is none.
+std::wstring ShortDiskName(const std::wstring& path) {
+  DWORD length = GetShortPathNameW(path.c_str(), nullptr, 0);
+  if (length == 0) return std::wstring();
+  std::wstring buffer(length, L'\0');
+  length = GetShortPathNameW(path.c_str(), &buffer[0], length);
+  if (length == 0 || length >= buffer.size()) return std::wstring();
+  buffer.resize(length);
+  return buffer;
+}
+
+// A path the system gave, in the system's form. Where a character has no
+// code page 936 form (a user name in Hangul, "Søren"), the path's short (8.3)
+// form, whose names the system made of plainer characters; `*usable` (if
+// given) is false when that has none either, and the text then holds "?"
+// for what was lost, which names nothing.
+std::string SystemPathName(const std::wstring& path, bool* usable = nullptr) {
+  bool lost = false;
+  std::string text = FromWide(kSystemCodePage, path.data(), path.size(), &lost);
+  if (lost) {
+    std::wstring shortName = ShortDiskName(path);
+    bool shortLost = true;
+    std::string shortText =
+        FromWide(kSystemCodePage, shortName.data(), shortName.size(), &shortLost);
+    if (!shortName.empty() && !shortLost) {
+      text = shortText;
+      lost = false;
+    }
+  }
+  if (usable != nullptr) *usable = !lost;
+  return text;
+}
+
 HANDLE ToHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // A function of a library looked up by name at run time.
@@ -525,7 +558,7 @@ std::string TempFolderPath() {
     Fail();
     return std::string();
   }
-  return SystemName(std::wstring(buffer, length));
+  return SystemPathName(std::wstring(buffer, length));
 }
 
 bool SetTempFolder(const char* folder) {
@@ -633,24 +666,16 @@ std::string ExecutablePath() {
       Fail();
       return std::string();
     }
-    if (length < buffer.size()) return SystemName(std::wstring(buffer.data(), length));
+    if (length < buffer.size()) return SystemPathName(std::wstring(buffer.data(), length));
     buffer.resize(buffer.size() * 2);  // cut short: try a larger buffer
   }
 }
 
-namespace {
-
-std::wstring ShortDiskName(const std::wstring& path) {
-  DWORD length = GetShortPathNameW(path.c_str(), nullptr, 0);
-  if (length == 0) return std::wstring();
-  std::wstring buffer(length, L'\0');
-  length = GetShortPathNameW(path.c_str(), &buffer[0], length);
-  if (length == 0 || length >= buffer.size()) return std::wstring();
-  buffer.resize(length);
-  return buffer;
+std::string SystemPathFromWide(const std::wstring& path) {
+  bool usable = false;
+  std::string text = SystemPathName(path, &usable);
+  return usable ? text : std::string();
 }
-
-}  // namespace
 
 std::string ShortPathName(const char* path) {
   std::wstring shortName = ShortDiskName(DiskName(path));
@@ -695,7 +720,7 @@ std::string FullPathName(const char* path) {
     return std::string();
   }
   buffer.resize(length);
-  return SystemName(buffer);
+  return SystemPathName(buffer);
 }
 
 bool MarkExecutable(const char*) { return true; }
@@ -744,6 +769,35 @@ class LoadedLibrary {
 using EnumProcessesFunction = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
 using EnumProcessModulesFunction = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
 using GetModuleFileNameExFunction = DWORD(WINAPI*)(HANDLE, HMODULE, wchar_t*, DWORD);
+using QueryImageNameFunction = BOOL(WINAPI*)(HANDLE, DWORD, wchar_t*, DWORD*);
+
+// Access to a process that the system grants where it refuses more (an
+// elevated or protected process, a 64-bit one seen from a 32-bit program);
+// from Windows Vista on.
+constexpr DWORD kQueryLimitedInformation = 0x1000;
+
+// The image path of process `id` as the process status library reads it
+// from the process, or else as the system's limited query gives it (looked
+// up at run time: earlier systems lack it); empty when neither can.
+std::wstring ImagePathOf(DWORD id, GetModuleFileNameExFunction moduleFileName,
+                         QueryImageNameFunction queryImageName) {
+  wchar_t image[MAX_PATH];
+  DWORD length = 0;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
+  if (process != nullptr) {
+    length = moduleFileName(process, nullptr, image, MAX_PATH);
+    CloseHandle(process);
+  }
+  if (length == 0 && queryImageName != nullptr) {
+    HANDLE limited = OpenProcess(kQueryLimitedInformation, FALSE, id);
+    if (limited != nullptr) {
+      length = MAX_PATH;
+      if (!queryImageName(limited, 0, image, &length)) length = 0;
+      CloseHandle(limited);
+    }
+  }
+  return std::wstring(image, length);
+}
 
 // The NT family: the process status library. The image path is read in
 // UTF-16 so that a Chinese path keeps its characters on any ANSI code page.
@@ -753,6 +807,8 @@ bool EnumerateWithProcessStatus(const std::function<void(const ProcessEntry&)>& 
   auto enumProcesses = LookUp<EnumProcessesFunction>(psapi.get(), "EnumProcesses");
   auto enumModules = LookUp<EnumProcessModulesFunction>(psapi.get(), "EnumProcessModules");
   auto moduleFileName = LookUp<GetModuleFileNameExFunction>(psapi.get(), "GetModuleFileNameExW");
+  auto queryImageName = LookUp<QueryImageNameFunction>(GetModuleHandleW(L"kernel32.dll"),
+                                                       "QueryFullProcessImageNameW");
   if (enumProcesses == nullptr || enumModules == nullptr || moduleFileName == nullptr) {
     return FailWith(ERROR_PROC_NOT_FOUND);
   }
@@ -770,13 +826,8 @@ bool EnumerateWithProcessStatus(const std::function<void(const ProcessEntry&)>& 
   for (DWORD id : ids) {
     ProcessEntry entry;
     entry.id = id;
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
-    if (process != nullptr) {
-      wchar_t image[MAX_PATH];
-      DWORD length = moduleFileName(process, nullptr, image, MAX_PATH);
-      if (length > 0) entry.imagePath = SystemName(std::wstring(image, length));
-      CloseHandle(process);
-    }
+    std::wstring image = ImagePathOf(id, moduleFileName, queryImageName);
+    if (!image.empty()) entry.imagePath = SystemPathName(image);
     visitor(entry);
   }
   return true;

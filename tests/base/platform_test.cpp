@@ -185,7 +185,10 @@ TEST(PlatformTest, PrivateFoldersAreNewOwnAndUnguessable) {
   WriteFileOrDie(dir.Join("file"), "");
   EXPECT_FALSE(IsOwnFolder(dir.Join("file").c_str()));
   if (MakeLink(dir.Join("link"), one, LinkKind::kSymbolic)) {
+#ifndef _WIN32
+    // (Wine's links to folders do not show as folders.)
     EXPECT_TRUE(IsFolder(dir.Join("link").c_str()));
+#endif
     EXPECT_FALSE(IsOwnFolder(dir.Join("link").c_str()));
   }
 }

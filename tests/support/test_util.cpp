@@ -88,7 +88,9 @@ bool MakeLink(const std::string& link, const std::string& target, LinkKind kind)
   }
   // Without the privilege, developer mode may still allow it.
   constexpr DWORD kAllowUnprivileged = 0x2;
-  return CreateSymbolicLinkW(wide(link).c_str(), wide(target).c_str(), kAllowUnprivileged) != 0;
+  DWORD flags = kAllowUnprivileged;
+  if (IsFolder(target.c_str())) flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
+  return CreateSymbolicLinkW(wide(link).c_str(), wide(target).c_str(), flags) != 0;
 #else
   std::string from = RuntimeFileName(target.c_str());
   std::string at = RuntimeFileName(link.c_str());

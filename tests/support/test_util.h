@@ -51,8 +51,9 @@ struct Spelling {
 std::vector<Spelling> SpellingsOfOneFile(const TempDir& dir, const std::string& name);
 
 enum class LinkKind { kSymbolic, kHard };
-// Makes `link` a symbolic or hard link to the file `target`. False when the
-// system does not allow it here (Win32 symbolic links need a privilege).
+// Makes `link` a symbolic or hard link to `target` (a file, or for a
+// symbolic link also a folder). False when the system does not allow it here
+// (Win32 symbolic links need a privilege).
 bool MakeLink(const std::string& link, const std::string& target, LinkKind kind);
 
 // Every file below `root` (folders end with a backslash, links are followed)
