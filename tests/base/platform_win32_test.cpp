@@ -132,12 +132,10 @@ TEST(Win32NamesTest, ShortNamesNameTheSameFile) {
   EXPECT_EQ(ShortPathName(missing.c_str()), missing);
 }
 
-TEST(Win32ProcessTest, ClientInAChineseFolderIsListedUnderItsCp936Path) {
-  TempDir dir;
-  std::string client = dir.Join(std::string(kChineseCp936) + "\\qlmr.exe");
-  ASSERT_TRUE(CreateFolderChain(dir.Join(kChineseCp936).c_str()));
-  ASSERT_TRUE(CopyFileReplace(QLMR_FAKE_CLIENT, client.c_str()));
-  ASSERT_TRUE(StartDetachedProcess(client.c_str(), dir.path().c_str()));
+// Starts the program `client` in `folder`, waits until the process list shows
+// it under a path that names its file, and ends it.
+void ExpectListedUnderItsPathAndEnd(const std::string& client, const std::string& folder) {
+  ASSERT_TRUE(StartDetachedProcess(client.c_str(), folder.c_str()));
   uint32_t id = 0;
   for (int i = 0; i < 400 && id == 0; ++i) {
     EnumerateProcesses([&](const ProcessEntry& process) {
@@ -147,6 +145,14 @@ TEST(Win32ProcessTest, ClientInAChineseFolderIsListedUnderItsCp936Path) {
   }
   ASSERT_NE(id, 0u) << "the client is not listed under " << client;
   EXPECT_TRUE(TerminateProcessById(id));
+}
+
+TEST(Win32ProcessTest, ClientInAChineseFolderIsListedUnderItsCp936Path) {
+  TempDir dir;
+  std::string client = dir.Join(std::string(kChineseCp936) + "\\qlmr.exe");
+  ASSERT_TRUE(CreateFolderChain(dir.Join(kChineseCp936).c_str()));
+  ASSERT_TRUE(CopyFileReplace(QLMR_FAKE_CLIENT, client.c_str()));
+  ExpectListedUnderItsPathAndEnd(client, dir.path());
 }
 
 // Names that code page 936 lacks: a Korean user name, a Danish one.
@@ -222,16 +228,7 @@ TEST(Win32ProcessTest, AClientInAFolderOutsideCodePage936IsListedUnderItsShortPa
   ASSERT_TRUE(CopyFileW(Wide(QLMR_FAKE_CLIENT).c_str(), client.c_str(), FALSE));
   std::string clientPath = SystemPathFromWide(client);
   ASSERT_FALSE(clientPath.empty());
-  ASSERT_TRUE(StartDetachedProcess(clientPath.c_str(), dir.path().c_str()));
-  uint32_t id = 0;
-  for (int i = 0; i < 400 && id == 0; ++i) {
-    EnumerateProcesses([&](const ProcessEntry& process) {
-      if (ComparePaths(process.imagePath.c_str(), clientPath.c_str()) == 0) id = process.id;
-    });
-    if (id == 0) std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  ASSERT_NE(id, 0u) << "the client is not listed under " << clientPath;
-  EXPECT_TRUE(TerminateProcessById(id));
+  ExpectListedUnderItsPathAndEnd(clientPath, dir.path());
 }
 
 }  // namespace
