@@ -546,11 +546,11 @@ bool SystemCopyFileReplace(const char* from, const char* to) {
 
 namespace {
 
-// fsync of a file or folder.
-bool SyncOne(const std::string& disk) {
+// syncfs, or where `wholeFileSystem` is false fsync, of what `disk` names.
+bool Sync(const std::string& disk, bool wholeFileSystem) {
   int fd = open(disk.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  bool ok = fsync(fd) == 0;
+  bool ok = (wholeFileSystem ? syncfs(fd) : fsync(fd)) == 0;
   int error = errno;
   close(fd);
   errno = error;
@@ -560,38 +560,27 @@ bool SyncOne(const std::string& disk) {
 }  // namespace
 
 bool SystemMakeDurable(const std::vector<std::string>& paths, std::string* failedPath) {
-  // The paths by the file system that holds them, so that each is synced once.
-  struct FileSystem {
-    dev_t device;
-    std::vector<std::string> disks;
-    std::vector<const std::string*> names;
-  };
-  std::vector<FileSystem> fileSystems;
+  // Each file system is synced once, at its first path; where that fails,
+  // each of its paths and their folders are synced instead.
+  std::vector<dev_t> synced;
+  std::vector<dev_t> refused;
   for (const std::string& path : paths) {
     std::string disk = DiskPath(path.c_str());
     struct stat st;
-    if (stat(disk.c_str(), &st) != 0) {
+    bool ok = stat(disk.c_str(), &st) == 0;
+    if (ok && std::find(synced.begin(), synced.end(), st.st_dev) != synced.end()) continue;
+    if (ok && std::find(refused.begin(), refused.end(), st.st_dev) == refused.end()) {
+      if (Sync(disk, true)) {
+        synced.push_back(st.st_dev);
+        continue;
+      }
+      refused.push_back(st.st_dev);
+    }
+    size_t slash = disk.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : disk.substr(0, slash + 1);
+    if (!ok || !Sync(disk, false) || !Sync(folder, false)) {
       *failedPath = path;
       return Fail();
-    }
-    auto held = std::find_if(fileSystems.begin(), fileSystems.end(),
-                             [&](const FileSystem& fs) { return fs.device == st.st_dev; });
-    if (held == fileSystems.end()) held = fileSystems.insert(held, FileSystem{st.st_dev, {}, {}});
-    held->disks.push_back(disk);
-    held->names.push_back(&path);
-  }
-  for (const FileSystem& fs : fileSystems) {
-    int fd = open(fs.disks.front().c_str(), O_RDONLY | O_CLOEXEC);
-    bool synced = fd >= 0 && syncfs(fd) == 0;
-    if (fd >= 0) close(fd);
-    if (synced) continue;
-    for (size_t i = 0; i < fs.disks.size(); ++i) {
-      std::string folder, leaf;
-      SplitDiskPath(fs.disks[i], &folder, &leaf);
-      if (!SyncOne(fs.disks[i]) || !SyncOne(folder.empty() ? "." : folder)) {
-        *failedPath = *fs.names[i];
-        return Fail();
-      }
     }
   }
   return true;

@@ -369,35 +369,40 @@ bool FlushOne(const std::wstring& path) {
 }  // namespace
 
 bool SystemMakeDurable(const std::vector<std::string>& paths, std::string* failedPath) {
-  // The paths by the volume that holds them, so that each is flushed once.
-  struct Volume {
-    std::wstring path;
-    std::vector<size_t> members;
+  // Each volume is flushed once, at its first path; where that is refused,
+  // each of its paths and their folders are flushed instead.
+  std::vector<std::wstring> flushed;
+  std::vector<std::wstring> refused;
+  auto has = [](const std::vector<std::wstring>& volumes, const wchar_t* volume) {
+    for (const std::wstring& known : volumes) {
+      if (_wcsicmp(known.c_str(), volume) == 0) return true;
+    }
+    return false;
   };
-  std::vector<Volume> volumes;
-  for (size_t i = 0; i < paths.size(); ++i) {
+  for (const std::string& path : paths) {
+    std::wstring disk = DiskName(path.c_str());
+    if (GetFileAttributesW(disk.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      *failedPath = path;
+      return Fail();
+    }
     wchar_t volume[MAX_PATH + 1];
-    if (!GetVolumePathNameW(DiskName(paths[i].c_str()).c_str(), volume, MAX_PATH + 1)) {
-      volume[0] = L'\0';  // flushed by itself
-    }
-    size_t v = 0;
-    while (v < volumes.size() && _wcsicmp(volumes[v].path.c_str(), volume) != 0) ++v;
-    if (v == volumes.size()) volumes.push_back(Volume{volume, {}});
-    volumes[v].members.push_back(i);
-  }
-  for (const Volume& volume : volumes) {
-    if (!volume.path.empty() && FlushVolume(volume.path)) continue;
-    for (size_t i : volume.members) {
-      std::wstring disk = DiskName(paths[i].c_str());
-      if (!FlushOne(disk)) {
-        *failedPath = paths[i];
-        return false;
+    bool found = GetVolumePathNameW(disk.c_str(), volume, MAX_PATH + 1) != 0;
+    if (found && has(flushed, volume)) continue;
+    if (found && !has(refused, volume)) {
+      if (FlushVolume(volume)) {
+        flushed.push_back(volume);
+        continue;
       }
-      // NTFS logs folder entries and a file's flush writes that log; a
-      // folder's own flush, where the system refuses it, is not needed.
-      size_t separator = WithoutTrailingSeparator(disk).find_last_of(L'\\');
-      if (separator != std::wstring::npos) FlushOne(disk.substr(0, separator + 1));
+      refused.push_back(volume);
     }
+    if (!FlushOne(disk)) {
+      *failedPath = path;
+      return false;
+    }
+    // NTFS logs folder entries and a file's flush writes that log; a
+    // folder's own flush, where the system refuses it, is not needed.
+    size_t separator = WithoutTrailingSeparator(disk).find_last_of(L'\\');
+    if (separator != std::wstring::npos) FlushOne(disk.substr(0, separator + 1));
   }
   return true;
 }

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -166,14 +165,17 @@ class ApplyRun {
     return ExtractEntryDurably(entry.container, entry.fileName.c_str(), target.c_str());
   }
 
-  // Remembers what a loose entry changed, for MakeEarlierWritesDurable.
+  // Remembers what a loose entry changed, for MakeEarlierWritesDurable: the
+  // file written, or the folder of the file deleted (once for a run of
+  // deletions in one folder, as the key order brings them).
   void NoteLooseChange(const PatchEntry& entry) {
     std::string target = JoinPath(installDir_, entry.fileName);
-    if (entry.op == ENTRY_OP_WRITE) {
-      written_.push_back(target);
-    } else if (IsFolder(PathFolder(target).c_str())) {
-      removedFrom_.insert(PathFolder(target));
+    if (entry.op != ENTRY_OP_WRITE) {
+      target = PathFolder(target);
+      if (target == lastFolder_ || !IsFolder(target.c_str())) return;
+      lastFolder_ = target;
     }
+    changed_.push_back(target);
   }
 
   // Pack archives flush as they go. Loose files, whole archives written as
@@ -181,11 +183,9 @@ class ApplyRun {
   // every file system they lie on: a folder of the installation may be a
   // link to another disk.
   bool MakeEarlierWritesDurable() {
-    std::vector<std::string> paths = written_;
-    paths.insert(paths.end(), removedFrom_.begin(), removedFrom_.end());
-    paths.push_back(installDir_);
+    changed_.push_back(installDir_);
     std::string failed;
-    if (MakeDurable(paths, &failed)) return true;
+    if (MakeDurable(changed_, &failed)) return true;
     int systemError = LastSystemError();
     ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", failed.c_str(), systemError,
                 SystemErrorWords(systemError));
@@ -197,8 +197,8 @@ class ApplyRun {
   PatchProgressCallback callback_;
   uint32_t pauseMilliseconds_;
   std::unique_ptr<PackArchive> archive_;
-  std::vector<std::string> written_;   // loose files written
-  std::set<std::string> removedFrom_;  // folders of loose files deleted
+  std::vector<std::string> changed_;  // loose files written, folders deleted from
+  std::string lastFolder_;            // the last folder deleted from
 };
 
 uint32_t StepSize(const PlannedStep& step) {

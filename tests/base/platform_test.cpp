@@ -160,6 +160,18 @@ TEST(PlatformFileTest, CreateFreshReplacesWhatStandsAtTheNameNeverWritingThrough
   EXPECT_EQ(ReadFileOrEmpty(dir.Join("x.~new\\inside")), "kept");
 }
 
+TEST(PlatformFileTest, MakeDurableNamesThePathItCannotKeep) {
+  TempDir dir;
+  WriteFileOrDie(dir.Join("sub\\a.bin"), "a");
+  std::string failed = "untouched";
+  EXPECT_TRUE(MakeDurable({dir.Join("sub\\a.bin"), dir.Join("sub"), dir.path()}, &failed));
+  EXPECT_EQ(failed, "untouched");
+  EXPECT_TRUE(MakeDurable({}, &failed));
+  EXPECT_FALSE(MakeDurable({dir.Join("sub\\a.bin"), dir.Join("gone.bin")}, &failed));
+  EXPECT_EQ(failed, dir.Join("gone.bin"));
+  EXPECT_NE(LastSystemError(), 0);
+}
+
 // Folders for a shared temporary folder: new each time, named so that nobody
 // can guess the next one, and this user's alone.
 TEST(PlatformTest, PrivateFoldersAreNewOwnAndUnguessable) {
