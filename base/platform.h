@@ -9,7 +9,8 @@
 //     that does not exist yet is created as given.
 //   - Win32: CP936 becomes UTF-16 explicitly, whatever the ANSI code page is.
 // Paths handed back by this layer (temporary folder, own executable) are in
-// the system's form: CP936 text.
+// the system's form: CP936 text; on Win32 a path with a character that has no
+// CP936 form comes back in its short (8.3) form, which names the same file.
 //
 // Errors. Every call that fails returns false (or an empty result) and leaves
 // the system's error number for LastSystemError(): errno on POSIX,
@@ -44,6 +45,15 @@ enum class FileMode {
   kCreate,
   // Existing file; read and write access; others may read and write.
   kReadWrite,
+  // A new file where nothing may be planted: whatever stands at the name (a
+  // file, or a link, which goes itself and never what it points to) is
+  // removed, then the file is created exclusively and never through a link
+  // (POSIX O_CREAT|O_EXCL|O_NOFOLLOW, Win32 CREATE_NEW), so that whoever can
+  // write into the folder cannot turn the write to another file. Read and
+  // write access; others may read and write. Fails (EEXIST, Win32
+  // ERROR_FILE_EXISTS) when a folder stands there or something takes the
+  // name between the removal and the creation.
+  kCreateFresh,
 };
 
 // An open file. Owns its handle and closes it on destruction. Movable.
@@ -139,19 +149,25 @@ bool RemoveFileAt(const char* path);
 // access, sharing all) and compare GetFileInformationByHandle's volume serial
 // number and file index.
 bool IsSameFileObject(const char* a, const char* b);
-// Moves a file, replacing the target; copies across volumes when needed.
-// Refuses, with the invalid-argument error number (EINVAL, Win32
-// ERROR_INVALID_PARAMETER), when both name one object (IsSameFileObject).
+// Moves a file, replacing the target; copies across volumes when needed, to
+// a new file beside the target (as kCreateFresh) that then takes its place,
+// so that a link at the target is replaced and never written through, as a
+// move on one volume does. Refuses, with the invalid-argument error number
+// (EINVAL, Win32 ERROR_INVALID_PARAMETER), when both name one object
+// (IsSameFileObject).
 bool MoveFileReplace(const char* from, const char* to);
 // Copies a file, replacing the target. Refuses as MoveFileReplace does when
 // both name one object: replacing the target would truncate the source.
 bool CopyFileReplace(const char* from, const char* to);
-// Makes everything written to the file system that holds `path` (a file or
-// folder) durable, data and folder entries alike, in one call: POSIX
-// syncfs; Win32 FlushFileBuffers on the volume, which needs administrator
-// rights and fails without them (ERROR_ACCESS_DENIED), so callers then flush
-// each file they wrote instead.
-bool FlushFileSystem(const char* path);
+// Makes durable what was written to, created in, moved into or removed from
+// each of `paths` (files and folders), data and folder entries alike,
+// wherever they lie: every file system that holds one of them is flushed,
+// once (POSIX syncfs; Win32 FlushFileBuffers on the volume, which needs
+// administrator rights). Where a file system cannot be flushed whole, each of
+// its paths and the folder that holds it is flushed by itself (fsync;
+// FlushFileBuffers, of a folder as far as the system allows it). False when
+// that fails too, with `*failedPath` naming the path.
+bool MakeDurable(const std::vector<std::string>& paths, std::string* failedPath);
 
 struct FolderEntry {
   std::string name;  // CP936, no folder part
@@ -166,8 +182,19 @@ std::string TempFolderPath();
 // starts from now on (TMPDIR on POSIX; TMP and TEMP on Win32).
 bool SetTempFolder(const char* folder);
 // Creates a new empty file named `prefix` + unique hex digits + ".tmp" in
-// `folder` and stores its path in `*path` (as GetTempFileNameA).
+// `folder` and stores its path in `*path` (as GetTempFileNameA). The name is
+// easy to guess: for a shared folder, see MakePrivateFolder.
 bool CreateUniqueTempFile(const char* folder, const char* prefix, std::string* path);
+// Creates a new folder in `parent` that only this process's user may enter
+// (POSIX mode 0700; Win32 a protected access list that grants the user
+// alone), named `prefix`, 16 hexadecimal digits from the system's random
+// source and ".tmp", so that nobody can guess the name and plant something
+// there first. Stores its path in `*path`. A name that exists is drawn again.
+bool MakePrivateFolder(const char* parent, const char* prefix, std::string* path);
+// Whether `path` is a folder itself, not a link to one (POSIX lstat; Win32 no
+// reparse point), that this process's user owns (POSIX only): in a shared
+// temporary folder, one that no other user can have made or can redirect.
+bool IsOwnFolder(const char* path);
 // Full path of the running executable; empty on failure.
 std::string ExecutablePath();
 // The short (8.3) form of an existing path on Win32; `path` unchanged when
@@ -175,6 +202,15 @@ std::string ExecutablePath();
 // (separators, and letter case of existing components as found there), also
 // for a path that does not exist yet.
 std::string ShortPathName(const char* path);
+
+#if defined(_WIN32)
+// The system's form of a path that a Windows function gave in UTF-16 (the
+// folder browser's choice): code page 936, or where a character has no form
+// there (Hangul, "Søren"), the path's short (8.3) form. Empty when it has
+// neither. The paths this layer hands back (ExecutablePath, TempFolderPath,
+// FullPathName, process image paths) are made so too.
+std::string SystemPathFromWide(const std::wstring& path);
+#endif
 
 // The name under which the C runtime's own file calls (open, fopen) find
 // `path`, for a library that opens files by itself: the disk name on POSIX,
@@ -384,7 +420,11 @@ std::string Utf8ToCp936(const std::string& text);
 //               file's length) keeps its old or its new state at random,
 //               drawn from `seed`. Creating (truncating), moving and deleting
 //               files and folders count as durable in call order, as on a
-//               journaling file system; only data waits for a flush.
+//               journaling file system; only data waits for a flush: of its
+//               file, or of the file system that holds it (MakeDurable).
+//               Every file lies on one file system, except below the folders
+//               that the plan names in `separateFileSystems`, each a file
+//               system of its own: a MakeDurable leaves the others unflushed.
 // The seam logs the call index, the model and the seed to standard error
 // when it acts, so that a failure can be replayed.
 
@@ -396,7 +436,8 @@ struct FaultPlan {
   uint64_t at = 0;                        // 1-based index of the call to act on
   FaultError error = FaultError::kDiskFull;
   uint32_t seed = 0;
-  int exitCode = 86;  // the exit code of the ended process
+  int exitCode = 86;                             // the exit code of the ended process
+  std::vector<std::string> separateFileSystems;  // folders, as the calls name them
 };
 
 // Starts counting from 0 with `plan`; the plan acts once.

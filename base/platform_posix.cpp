@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/un.h>
@@ -218,6 +219,30 @@ bool CopyContents(int fromFd, int toFd) {
 
 int ToFd(intptr_t handle) { return static_cast<int>(handle); }
 
+// Creates `disk` exclusively, never through a link; what stands there (a
+// file, or a link, which goes itself) is removed first. -1 with errno set.
+int OpenFresh(const std::string& disk, int flags) {
+  flags |= O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = open(disk.c_str(), flags, 0666);
+  if (fd >= 0 || errno != EEXIST) return fd;
+  if (unlink(disk.c_str()) != 0 && errno != ENOENT) return -1;
+  return open(disk.c_str(), flags, 0666);
+}
+
+// 64 bits from the system's random source.
+bool RandomNumber(uint64_t* number) {
+  uint8_t* out = reinterpret_cast<uint8_t*>(number);
+  for (size_t got = 0; got < sizeof *number;) {
+    ssize_t n = getrandom(out + got, sizeof *number - got, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string MapNameToDisk(const char* name) {
@@ -291,13 +316,17 @@ bool File::SystemOpen(const char* path, FileMode mode) {
       flags |= O_RDWR | O_CREAT | O_TRUNC;
       break;
     case FileMode::kReadWrite:
+    case FileMode::kCreateFresh:
       flags |= O_RDWR;
       break;
   }
   std::string disk = DiskPath(path);
-  int fd = open(disk.c_str(), flags, 0666);
+  int fd =
+      mode == FileMode::kCreateFresh ? OpenFresh(disk, flags) : open(disk.c_str(), flags, 0666);
   if (fd < 0) return Fail();
-  if (mode == FileMode::kCreate) NoteEntryChange(disk, EntryChange::kAdded);
+  if (mode == FileMode::kCreate || mode == FileMode::kCreateFresh) {
+    NoteEntryChange(disk, EntryChange::kAdded);
+  }
   struct stat st;
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     t_last_error = S_ISDIR(st.st_mode) ? EISDIR : errno;
@@ -520,12 +549,46 @@ bool SystemCopyFileReplace(const char* from, const char* to) {
   return ok;
 }
 
-bool SystemFlushFileSystem(const char* path) {
-  int fd = open(DiskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Fail();
-  bool ok = syncfs(fd) == 0 ? true : Fail();
+namespace {
+
+// syncfs, or where `wholeFileSystem` is false fsync, of what `disk` names.
+bool Sync(const std::string& disk, bool wholeFileSystem) {
+  int fd = open(disk.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = (wholeFileSystem ? syncfs(fd) : fsync(fd)) == 0;
+  int error = errno;
   close(fd);
+  errno = error;
   return ok;
+}
+
+}  // namespace
+
+bool SystemMakeDurable(const std::vector<std::string>& paths, std::string* failedPath) {
+  // Each file system is synced once, at its first path; where that fails,
+  // each of its paths and their folders are synced instead.
+  std::vector<dev_t> synced;
+  std::vector<dev_t> refused;
+  for (const std::string& path : paths) {
+    std::string disk = DiskPath(path.c_str());
+    struct stat st;
+    bool ok = stat(disk.c_str(), &st) == 0;
+    if (ok && std::find(synced.begin(), synced.end(), st.st_dev) != synced.end()) continue;
+    if (ok && std::find(refused.begin(), refused.end(), st.st_dev) == refused.end()) {
+      if (Sync(disk, true)) {
+        synced.push_back(st.st_dev);
+        continue;
+      }
+      refused.push_back(st.st_dev);
+    }
+    size_t slash = disk.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : disk.substr(0, slash + 1);
+    if (!ok || !Sync(disk, false) || !Sync(folder, false)) {
+      *failedPath = path;
+      return Fail();
+    }
+  }
+  return true;
 }
 
 bool SystemMoveFileReplace(const char* from, const char* to) {
@@ -546,7 +609,22 @@ bool SystemMoveFileReplace(const char* from, const char* to) {
     return true;
   }
   if (errno != EXDEV) return Fail();
-  if (!SystemCopyFileReplace(from, to)) return false;
+  // Across file systems: a copy in a new file beside the target takes its
+  // place, so that a link at the target is replaced, not written through.
+  std::string copy = disk_to + ".~move";
+  int in = open(disk_from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return Fail();
+  int out = OpenFresh(copy, O_WRONLY);
+  bool ok = out >= 0 && CopyContents(in, out);
+  if (!ok) Fail();
+  close(in);
+  if (out >= 0 && close(out) != 0 && ok) ok = Fail();
+  if (ok && rename(copy.c_str(), disk_to.c_str()) != 0) ok = Fail();
+  if (!ok) {
+    if (out >= 0) unlink(copy.c_str());
+    return false;
+  }
+  NoteEntryChange(disk_to, EntryChange::kAdded);
   if (unlink(disk_from.c_str()) != 0) return Fail();
   NoteEntryChange(disk_from, EntryChange::kRemoved);
   return true;
@@ -607,6 +685,34 @@ bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::str
   }
   t_last_error = EEXIST;
   return false;
+}
+
+bool SystemMakePrivateFolder(const char* parent, const char* prefix, std::string* path) {
+  std::string base = parent == nullptr ? "" : parent;
+  if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '\\';
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    uint64_t number = 0;
+    if (!RandomNumber(&number)) return Fail();
+    char name[64];
+    snprintf(name, sizeof name, "%.32s%016llX.tmp", prefix == nullptr ? "" : prefix,
+             static_cast<unsigned long long>(number));
+    std::string candidate = base + name;
+    std::string disk = DiskPath(candidate.c_str());
+    if (mkdir(disk.c_str(), 0700) == 0) {
+      NoteEntryChange(disk, EntryChange::kAdded);
+      *path = candidate;
+      return true;
+    }
+    if (errno != EEXIST) return Fail();
+  }
+  t_last_error = EEXIST;
+  return false;
+}
+
+bool IsOwnFolder(const char* path) {
+  struct stat st;
+  if (lstat(DiskPath(path).c_str(), &st) != 0) return Fail();
+  return S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }
 
 std::string ExecutablePath() {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/platform.h"
 
@@ -19,8 +20,9 @@ bool SystemRemoveFolderContents(const char* path);
 bool SystemRemoveFileAt(const char* path);
 bool SystemMoveFileReplace(const char* from, const char* to);
 bool SystemCopyFileReplace(const char* from, const char* to);
-bool SystemFlushFileSystem(const char* path);
+bool SystemMakeDurable(const std::vector<std::string>& paths, std::string* failedPath);
 bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::string* path);
+bool SystemMakePrivateFolder(const char* parent, const char* prefix, std::string* path);
 
 // The system name of the NamedLock of `name` in the folder that the file
 // system knows as `volume` and `object` (device and inode, or volume serial
@@ -42,7 +44,7 @@ class FaultHooks {
   virtual void FolderEmptied(const char* path) = 0;
   virtual void Moved(const char* from, const char* to) = 0;
   virtual void Copied(const char* to) = 0;
-  virtual void AllFlushed() = 0;
+  virtual void MadeDurable(const std::vector<std::string>& paths) = 0;
 
  protected:
   ~FaultHooks() = default;
@@ -50,6 +52,11 @@ class FaultHooks {
 
 // Routes the calls through `hooks`, or straight to the system when null.
 void SetFaultHooks(FaultHooks* hooks);
+
+// Whether `mode` creates the file (and so counts as a change of the disk).
+inline bool CreatesFile(FileMode mode) {
+  return mode == FileMode::kCreate || mode == FileMode::kCreateFresh;
+}
 
 // Sets the number LastSystemError() gives on this thread.
 void SetLastSystemError(int systemError);

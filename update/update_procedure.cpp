@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/run_folder.h"
 #include "patch/patch_package.h"
 #include "res/strings.h"
 #include "update/carrier.h"
@@ -87,8 +88,8 @@ void UpdateController::Fail(const std::string& status) {
 void UpdateController::UpdateThread() {
   const EmbeddedPatch& patch = state_.patch;
   if (!ExtractEmbeddedPatch(options_.executablePath.c_str(), options_.carrierOffset,
-                            options_.tempFolder, &state_.patch, &patchLock_)) {
-    return Fail(LoadText(patch.patchInUse ? IDS_ANOTHER_UPDATE : IDS_EXTRACT_FAILED));
+                            options_.tempFolder, &state_.patch)) {
+    return Fail(LoadText(IDS_EXTRACT_FAILED));
   }
   if (!LocateInstallFolder(options_.executablePath, frontEnd_, &state_)) {
     return Fail(LoadText(IDS_NO_INSTALL_FOLDER));
@@ -158,7 +159,11 @@ void UpdateController::MovePatchToDownload() {
   std::string target =
       JoinPath(JoinPath(state_.installDir, kDownloadFolderName), PathFileName(from));
   RemoveFileAt(target.c_str());
-  MoveFileReplace(from.c_str(), target.c_str());
+  if (!MoveFileReplace(from.c_str(), target.c_str())) return;
+  // The run folder goes with the patch; without `download` it stays with it.
+  std::string folder = PathFolder(from);
+  RemoveFileAt(JoinPath(folder, kRunFolderOwnerName).c_str());
+  RemoveEmptyFolder(folder.c_str());
 }
 
 int UpdateController::ProgressCallback(const char* /*packName*/, const char* /*fileName*/,

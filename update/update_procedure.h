@@ -59,7 +59,7 @@ class StartEvent {
 struct UpdateOptions {
   std::string executablePath;  // the file carrying the patch
   uint64_t carrierOffset = kCarrierOffset;
-  std::string tempFolder;  // receives "~qlmrPatch"
+  std::string tempFolder;  // receives the run folder "~qlmrPatch..."
   PatchPackage* (*createPackage)() = nullptr;
 
   // The running executable, kCarrierOffset, the user's temporary folder and
@@ -110,7 +110,6 @@ class UpdateController {
   UpdateState state_;
   StartEvent startEvent_;
   int32_t progressCalls_ = 0;  // calls of ProgressCallback so far
-  NamedLock patchLock_;
   NamedLock installLock_;
   std::atomic<bool> finished_{false};
   std::thread thread_;

@@ -198,8 +198,12 @@ bool MainDialog::BrowseForFolder(const std::string& title, std::string* folder) 
   bool chosen = false;
   if (item != nullptr) {
     wchar_t path[MAX_PATH];
-    // A folder whose name has no form in code page 936 cannot be used.
-    chosen = SHGetPathFromIDListW(item, path) && Cp936FromWide(path, folder);
+    // A folder whose name has no form in code page 936 is taken in its short
+    // form; one without that either cannot be used.
+    if (SHGetPathFromIDListW(item, path)) {
+      *folder = SystemPathFromWide(path);
+      chosen = !folder->empty();
+    }
     CoTaskMemFree(item);
   }
   if (SUCCEEDED(com)) CoUninitialize();

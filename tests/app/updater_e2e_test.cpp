@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -30,8 +31,11 @@ namespace qlmr {
 namespace {
 
 using testing_support::ChildProcess;
+using testing_support::LinkKind;
+using testing_support::MakeLink;
 using testing_support::ProcessRuns;
 using testing_support::ReadFileOrEmpty;
+using testing_support::SnapshotTree;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
 
@@ -296,6 +300,22 @@ class UpdaterTest : public ::testing::Test {
     return found;
   }
 
+  // The patch files in the updater's run folders in the temporary folder.
+  std::vector<std::string> TempPatchFiles() const {
+    std::vector<std::string> found;
+    std::vector<FolderEntry> entries;
+    ListFolder(temp.c_str(), &entries);
+    for (const FolderEntry& folder : entries) {
+      std::vector<FolderEntry> inside;
+      if (folder.name.rfind("~qlmrPatch", 0) != 0) continue;
+      ListFolder(JoinPath(temp, folder.name).c_str(), &inside);
+      for (const FolderEntry& file : inside) {
+        if (PathExtension(file.name) == "patch") found.push_back(file.name);
+      }
+    }
+    return found;
+  }
+
   // A disk path for the test's own system calls.
   static std::string MapPath(const std::string& path) { return RuntimeFileName(path.c_str()); }
 
@@ -364,7 +384,10 @@ TEST_F(UpdaterTest, AppliesTheCarriedPatchAndStartsThePatcherAtExit) {
   }
   // The patch file went into download.
   EXPECT_TRUE(PathExists(JoinPath(install, std::string("download\\") + kPatchName).c_str()));
-  EXPECT_FALSE(PathExists(JoinPath(temp, std::string("~qlmrPatch\\") + kPatchName).c_str()));
+  // Its run folder went with it: the temporary folder is as it was.
+  std::vector<FolderEntry> left;
+  ASSERT_TRUE(ListFolder(temp.c_str(), &left));
+  EXPECT_TRUE(left.empty()) << left.front().name;
   // The patcher ran, in the installation folder. It renames its record into
   // place, so the file appears whole or not at all.
   for (int i = 0; i < 500 && !PathExists(JoinPath(install, "patcher-ran").c_str()); ++i) {
@@ -378,7 +401,7 @@ TEST_F(UpdaterTest, WithoutDownloadFolderThePatchStaysInTheTemporaryFolder) {
   Start(Wrap(MakePatch(), install));
   RunToSuccess();
   EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
-  EXPECT_TRUE(PathExists(JoinPath(temp, std::string("~qlmrPatch\\") + kPatchName).c_str()));
+  EXPECT_EQ(TempPatchFiles(), std::vector<std::string>{kPatchName});
   EXPECT_FALSE(PathExists(JoinPath(install, "download").c_str()));
 }
 
@@ -492,6 +515,75 @@ TEST_F(UpdaterTest, ATargetThatCannotBeWrittenStopsWithTheErrorAndKeepsTheVersio
   // What came before the failing entry stays applied.
   EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "bin\\new.dll")), "new dll");
   EXPECT_TRUE(Lines("[message] ").empty());
+}
+
+// Whoever can write into the installation or the shared temporary folder
+// must not turn the updater's writes to another file by planting a link at a
+// name it writes: the patch file it extracts (the fixed name earlier versions
+// used included), the copy it files into download, the temporary copies of
+// the apply.
+TEST_F(UpdaterTest, NoPlantedLinkChangesAByteOutsideTheInstallation) {
+  struct Case {
+    const char* where;  // "temp\\..." or "install\\...": the planted name
+    LinkKind kind;
+    bool folder;    // a link to the outside folder instead of the victim file
+    bool download;  // the installation has a download folder
+  } cases[] = {
+      // Without download the patch file stays where it was written.
+      {"temp\\~qlmrPatch", LinkKind::kSymbolic, true, false},
+      {"temp\\~qlmrPatch\\ql-CN.0.551.065-CN.0.551.066.patch", LinkKind::kSymbolic, false, true},
+      {"temp\\~qlmrPatch\\ql-CN.0.551.065-CN.0.551.066.patch", LinkKind::kHard, false, true},
+      {"install\\download\\ql-CN.0.551.065-CN.0.551.066.patch", LinkKind::kSymbolic, false, true},
+      {"install\\download\\ql-CN.0.551.065-CN.0.551.066.patch", LinkKind::kHard, false, true},
+      {"install\\.ver.~new", LinkKind::kSymbolic, false, true},
+      {"install\\.ver.~new", LinkKind::kHard, false, true},
+      {"install\\readme.txt.~new", LinkKind::kSymbolic, false, true},
+      {"install\\readme.txt.~new", LinkKind::kHard, false, true},
+  };
+  int untouched = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.kind == LinkKind::kHard ? "hard" : "symbolic") + " link at " +
+                 c.where);
+    TempDir case_root;
+    install = JoinPath(case_root.path(), "install");
+    temp = JoinPath(case_root.path(), "temp");
+    std::string outside = JoinPath(case_root.path(), "outside");
+    WriteFileOrDie(JoinPath(outside, "victim.txt"), "precious");
+    ASSERT_TRUE(CreateFolderChain(temp.c_str()));
+    MakeInstallation();
+    if (c.download) {
+      ASSERT_TRUE(MakeFolder(JoinPath(install, "download").c_str()));
+    }
+    std::string planted = JoinPath(case_root.path(), c.where);
+    CreateFolderChain(PathFolder(planted).c_str());
+    ASSERT_TRUE(MakeLink(planted, c.folder ? outside : JoinPath(outside, "victim.txt"), c.kind));
+    std::map<std::string, std::string> before = SnapshotTree(outside);
+
+    ChildProcess run;
+    ChildProcess::Options options;
+    options.program = MapPath(Wrap(MakePatch(), install));
+    options.pipes = true;
+    options.extraEnv = {"TMPDIR=" + MapPath(temp)};
+    ASSERT_TRUE(run.Start(options));
+    ASSERT_TRUE(run.WaitForLine("[buttons] start(Enter)=on")) << run.output();
+    ASSERT_TRUE(run.Write("\n"));
+    ASSERT_TRUE(run.WaitForLine("[message]")) << run.output();
+    ASSERT_TRUE(run.Write("\nq\n"));
+    int status = -1;
+    ASSERT_TRUE(run.Wait(&status)) << run.output();
+    EXPECT_EQ(status, 0);
+
+    std::map<std::string, std::string> after = SnapshotTree(outside);
+    EXPECT_EQ(after, before);
+    if (after == before) ++untouched;
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "readme.txt")), "readme 66");
+    EXPECT_EQ(PathExists(JoinPath(install, std::string("download\\") + kPatchName).c_str()),
+              c.download);
+  }
+  printf("planted links: %d, %d left every byte outside as it was\n",
+         static_cast<int>(sizeof cases / sizeof cases[0]), untouched);
+  EXPECT_EQ(untouched, static_cast<int>(sizeof cases / sizeof cases[0]));
 }
 
 TEST_F(UpdaterTest, ARunningClientHoldsTheUpdateUntilARetryFindsItGone) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +21,8 @@
 namespace qlmr {
 namespace {
 
+using testing_support::LinkKind;
+using testing_support::MakeLink;
 using testing_support::ReadFileOrEmpty;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
@@ -152,6 +155,48 @@ TEST(NamedLockTest, AHolderThatIsKilledLetsTheLockGo) {
   int status = 0;
   ASSERT_EQ(waitpid(holder, &status, 0), holder);
   EXPECT_EQ(lock.TryLock(dir.path().c_str(), ""), NamedLock::Outcome::kTaken);
+}
+
+TEST(PosixPrivacyTest, APrivateFolderIsOnlyItsOwnersAndAnotherUsersFolderIsNotOwn) {
+  TempDir dir;
+  std::string folder;
+  ASSERT_TRUE(MakePrivateFolder(dir.path().c_str(), "qpf", &folder));
+  struct stat st;
+  ASSERT_EQ(stat(MapNameToDisk(folder.c_str()).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(st.st_uid, geteuid());
+  if (geteuid() == 0) {
+    ASSERT_TRUE(MakeFolder(dir.Join("someone else's").c_str()));
+    ASSERT_EQ(chown(MapNameToDisk(dir.Join("someone else's").c_str()).c_str(), 12345, 12345), 0);
+    EXPECT_FALSE(IsOwnFolder(dir.Join("someone else's").c_str()));
+  }
+}
+
+// A move to another file system copies: the copy must replace a link at the
+// target as a rename does, never write through it. Needs a second file
+// system: /dev/shm, when the temporary folder is not on it.
+TEST(PosixPrivacyTest, AMoveAcrossFileSystemsReplacesALinkAtTheTarget) {
+  TempDir dir;
+  struct stat here;
+  struct stat shm;
+  if (stat(MapNameToDisk(dir.path().c_str()).c_str(), &here) != 0 || stat("/dev/shm", &shm) != 0 ||
+      here.st_dev == shm.st_dev) {
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  }
+  std::string source;
+  ASSERT_TRUE(CreateUniqueTempFile("/dev/shm", "qmv", &source));
+  for (LinkKind kind : {LinkKind::kSymbolic, LinkKind::kHard}) {
+    SCOPED_TRACE(kind == LinkKind::kHard ? "hard link" : "symbolic link");
+    WriteFileOrDie(source, "moved content");
+    WriteFileOrDie(dir.Join("victim"), "precious");
+    RemoveFileAt(dir.Join("target").c_str());
+    ASSERT_TRUE(MakeLink(dir.Join("target"), dir.Join("victim"), kind));
+    ASSERT_TRUE(MoveFileReplace(source.c_str(), dir.Join("target").c_str())) << LastSystemError();
+    EXPECT_FALSE(PathExists(source.c_str()));
+    EXPECT_EQ(ReadFileOrEmpty(dir.Join("target")), "moved content");
+    EXPECT_EQ(ReadFileOrEmpty(dir.Join("victim")), "precious");
+    EXPECT_FALSE(PathExists(dir.Join("target.~move").c_str()));
+  }
 }
 
 }  // namespace

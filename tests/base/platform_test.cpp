@@ -17,6 +17,8 @@ namespace qlmr {
 namespace {
 
 using testing_support::CurrentFolderScope;
+using testing_support::LinkKind;
+using testing_support::MakeLink;
 using testing_support::ReadFileOrEmpty;
 using testing_support::Spelling;
 using testing_support::SpellingsOfOneFile;
@@ -110,6 +112,97 @@ TEST(PlatformFileTest, MoveReplacesAndTempNamesAreUnique) {
   EXPECT_EQ(PathFileName(one).rfind("axu", 0), 0u);
   EXPECT_EQ(FileSizeOf(one.c_str()), 0u);
   EXPECT_TRUE(PathExists(two.c_str()));
+}
+
+// A fresh file never goes through what stood at its name: a link there goes
+// itself, and the file it pointed to keeps every byte.
+TEST(PlatformFileTest, CreateFreshReplacesWhatStandsAtTheNameNeverWritingThroughIt) {
+  enum class Standing { kNothing, kFile, kSymbolicLink, kHardLink, kDanglingLink };
+  const Standing cases[] = {Standing::kNothing, Standing::kFile, Standing::kSymbolicLink,
+                            Standing::kHardLink, Standing::kDanglingLink};
+  for (Standing standing : cases) {
+    SCOPED_TRACE(static_cast<int>(standing));
+    TempDir dir;
+    std::string name = dir.Join("x.~new");
+    std::string victim = dir.Join("victim");
+    WriteFileOrDie(victim, "precious");
+    bool made = true;
+    switch (standing) {
+      case Standing::kNothing:
+        break;
+      case Standing::kFile:
+        WriteFileOrDie(name, "an older copy, longer than the new one");
+        break;
+      case Standing::kSymbolicLink:
+        made = MakeLink(name, victim, LinkKind::kSymbolic);
+        break;
+      case Standing::kHardLink:
+        made = MakeLink(name, victim, LinkKind::kHard);
+        break;
+      case Standing::kDanglingLink:
+        made = MakeLink(name, dir.Join("nothing"), LinkKind::kSymbolic);
+        break;
+    }
+    if (!made) continue;  // Windows without the privilege for symbolic links
+    File file;
+    ASSERT_TRUE(file.Open(name.c_str(), FileMode::kCreateFresh)) << LastSystemError();
+    ASSERT_TRUE(file.Write("new", 3));
+    ASSERT_TRUE(file.Close());
+    EXPECT_EQ(ReadFileOrEmpty(name), "new");
+    EXPECT_EQ(ReadFileOrEmpty(victim), "precious");
+    EXPECT_FALSE(PathExists(dir.Join("nothing").c_str()));
+  }
+  // A folder at the name stays, and the file is refused.
+  TempDir dir;
+  WriteFileOrDie(dir.Join("x.~new\\inside"), "kept");
+  File file;
+  EXPECT_FALSE(file.Open(dir.Join("x.~new").c_str(), FileMode::kCreateFresh));
+  EXPECT_EQ(ReadFileOrEmpty(dir.Join("x.~new\\inside")), "kept");
+}
+
+TEST(PlatformFileTest, MakeDurableNamesThePathItCannotKeep) {
+  TempDir dir;
+  WriteFileOrDie(dir.Join("sub\\a.bin"), "a");
+  std::string failed = "untouched";
+  EXPECT_TRUE(MakeDurable({dir.Join("sub\\a.bin"), dir.Join("sub"), dir.path()}, &failed));
+  EXPECT_EQ(failed, "untouched");
+  EXPECT_TRUE(MakeDurable({}, &failed));
+  EXPECT_FALSE(MakeDurable({dir.Join("sub\\a.bin"), dir.Join("gone.bin")}, &failed));
+  EXPECT_EQ(failed, dir.Join("gone.bin"));
+  EXPECT_NE(LastSystemError(), 0);
+}
+
+// Folders for a shared temporary folder: new each time, named so that nobody
+// can guess the next one, and this user's alone.
+TEST(PlatformTest, PrivateFoldersAreNewOwnAndUnguessable) {
+  TempDir dir;
+  std::string one;
+  std::string two;
+  ASSERT_TRUE(MakePrivateFolder(dir.path().c_str(), "qpf", &one));
+  ASSERT_TRUE(MakePrivateFolder(dir.path().c_str(), "qpf", &two));
+  EXPECT_NE(one, two);
+  for (const std::string& folder : {one, two}) {
+    std::string name = PathFileName(folder);
+    ASSERT_EQ(name.size(), 3u + 16u + 4u) << name;
+    EXPECT_EQ(name.substr(0, 3), "qpf");
+    EXPECT_EQ(name.substr(19), ".tmp");
+    EXPECT_EQ(name.find_first_not_of("0123456789ABCDEF", 3), 19u) << name;
+    EXPECT_TRUE(IsFolder(folder.c_str()));
+    EXPECT_TRUE(IsOwnFolder(folder.c_str()));
+  }
+  // 64 random bits each: two names that share half their digits would be a
+  // counter, not chance.
+  EXPECT_NE(PathFileName(one).substr(3, 8), PathFileName(two).substr(3, 8));
+  // A file and a link to an own folder are no own folders.
+  WriteFileOrDie(dir.Join("file"), "");
+  EXPECT_FALSE(IsOwnFolder(dir.Join("file").c_str()));
+  if (MakeLink(dir.Join("link"), one, LinkKind::kSymbolic)) {
+#ifndef _WIN32
+    // (Wine's links to folders do not show as folders.)
+    EXPECT_TRUE(IsFolder(dir.Join("link").c_str()));
+#endif
+    EXPECT_FALSE(IsOwnFolder(dir.Join("link").c_str()));
+  }
 }
 
 // Every spelling of one file names that file: ComparePaths answers 0, and

@@ -16,6 +16,8 @@
 namespace qlmr {
 namespace {
 
+using testing_support::LinkKind;
+using testing_support::MakeLink;
 using testing_support::ReadFileOrEmpty;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
@@ -92,6 +94,23 @@ TEST_F(PatchkitTest, BuildInspectVerifyAndApplyEachKind) {
   }
   ToolRun verify = Patchkit("verify " + Quote(work_.Join("packed.patch")));
   EXPECT_EQ(verify.exitCode, 0) << verify.output;
+}
+
+// The tool's apply creates its temporary copies afresh, whatever another
+// user planted at their names.
+TEST_F(PatchkitTest, ApplyNeverWritesThroughALinkPlantedAtItsTemporaryNames) {
+  std::string patch = work_.Join("p.patch");
+  ASSERT_EQ(BuildPacked(patch).exitCode, 0);
+  WriteFileOrDie(work_.Join("victim"), "precious");
+  CreateFolderChain(install_.Join("bin").c_str());
+  ASSERT_TRUE(MakeLink(install_.Join("bin\\a.dll.~new"), work_.Join("victim"), LinkKind::kHard));
+  ASSERT_TRUE(MakeLink(install_.Join(".ver.~new"), work_.Join("victim"), LinkKind::kSymbolic));
+  ToolRun apply = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
+  ASSERT_EQ(apply.exitCode, 0) << apply.output;
+  EXPECT_EQ(ReadFileOrEmpty(work_.Join("victim")), "precious");
+  EXPECT_EQ(ReadFileOrEmpty(install_.Join("bin\\a.dll")), "new a");
+  EXPECT_EQ(ReadFileOrEmpty(install_.Join(".ver")), "kr|00001.00000.00001");
+  EXPECT_FALSE(PathExists(install_.Join(".ver.~new").c_str()));
 }
 
 TEST_F(PatchkitTest, ConvertBothWays) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,16 @@ struct Spelling {
 // another letter case, absolute, and (POSIX) through a symbolic and a hard
 // link, which this call creates beside the file.
 std::vector<Spelling> SpellingsOfOneFile(const TempDir& dir, const std::string& name);
+
+enum class LinkKind { kSymbolic, kHard };
+// Makes `link` a symbolic or hard link to `target` (a file, or for a
+// symbolic link also a folder). False when the system does not allow it here
+// (Win32 symbolic links need a privilege).
+bool MakeLink(const std::string& link, const std::string& target, LinkKind kind);
+
+// Every file below `root` (folders end with a backslash, links are followed)
+// with its content: a tree to compare before and after a run.
+std::map<std::string, std::string> SnapshotTree(const std::string& root);
 
 // Writes `content` to `path`, creating missing folders. Aborts the test
 // binary on failure (a broken fixture is not a test result).

@@ -33,6 +33,9 @@ class ChildProcess {
     std::string workingFolder;          // empty: ours
     bool pipes = false;                 // stdin and stdout through pipes (POSIX)
     bool terminal = false;              // stdin and stdout on a new terminal (POSIX)
+    // Created suspended (Win32): it runs none of its own code until it is
+    // ended, and its modules cannot be read yet.
+    bool suspended = false;
   };
   bool Start(const Options& options);
 

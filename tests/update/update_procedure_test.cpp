@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/path.h"
 #include "base/platform.h"
 #include "tests/support/test_util.h"
 #include "tests/update/update_fakes.h"
@@ -60,7 +61,8 @@ class UpdateProcedureTest : public ::testing::Test {
     return front->Calls();
   }
 
-  std::string TempPatch() { return temp.Join(std::string("~qlmrPatch\\") + kPatchName); }
+  // The patch file extracted into the temporary folder by the last Run.
+  std::string TempPatch() const { return state.patch.patchPath; }
 
   TempDir install;
   TempDir temp;
@@ -90,13 +92,16 @@ TEST_F(UpdateProcedureTest, SuccessReportsEachStepAndFilesThePatchAway) {
   EXPECT_EQ(Script().destroyed, 1);
   EXPECT_EQ(state.entryCount, 3);
   EXPECT_EQ(ReadFileOrEmpty(install.Join(std::string("download\\") + kPatchName)), "patch data");
-  EXPECT_FALSE(PathExists(TempPatch().c_str()));
+  // Its run folder went with it.
+  EXPECT_EQ(PathFileName(TempPatch()), kPatchName);
+  EXPECT_FALSE(PathExists(PathFolder(TempPatch()).c_str()));
 }
 
 TEST_F(UpdateProcedureTest, WithoutDownloadFolderThePatchStaysInTheTemporaryFolder) {
   WriteFileOrDie(install.Join(".ver"), "CN.0.551.065");
   std::vector<std::string> calls = Run(Updater());
   EXPECT_EQ(calls.back(), "succeeded");
+  EXPECT_EQ(PathFolder(PathFolder(TempPatch())), temp.path());
   EXPECT_EQ(ReadFileOrEmpty(TempPatch()), "patch data");
   EXPECT_FALSE(PathExists(install.Join("download").c_str()));
 }

@@ -8,7 +8,9 @@
 # LOADER is the Wine of the programs' architecture (/usr/lib/wine/wine64 or
 # /usr/lib/wine/wine).
 # "prefix" makes the Wine prefix the scenarios share (once; kept in DIR).
-# Scenarios: success, version-gate, apply-failure, conflict. Each builds a
+# Scenarios: success, version-gate, apply-failure, conflict, foreign-names
+# (an installation folder and a temporary folder whose names code page 936
+# lacks: Hangul, "Søren"). Each builds a
 # small installation with the Linux release tools (qlmr-pak, qlmr-patchkit),
 # wraps the Windows updater with the patch (with the Linux qlmr-patchkit, or
 # with the one given, a Windows one run under Wine), runs it in its own X server,
@@ -263,8 +265,9 @@ game=$base/Quelmar
 # The failure's text names a file of the installation: an "&" in its path
 # shows as it is (window-apply-failure.png), not as an underlined letter.
 [ "$scenario" = apply-failure ] && game="$base/R&D Quelmar"
+temp=$base/tmp
 rm -rf "$base"
-mkdir -p "$game/data" "$game/download" "$game/说明" "$base/new/data/item.pak/名称" "$base/new/bin" "$base/tmp"
+mkdir -p "$game/data" "$game/download" "$game/说明" "$base/new/data/item.pak/名称" "$base/new/bin" "$temp"
 mkdir -p "$shots"
 pak() { "$tools/qlmr-pak" "$@" >/dev/null; }
 
@@ -338,7 +341,7 @@ expectPatcherStarted() {
 
 # Runs the wrapped updater from the installation; sets updaterPid.
 startUpdater() {
-  (cd "$game" && TMP="$(winepath -w "$base/tmp")" TEMP="$(winepath -w "$base/tmp")" \
+  (cd "$game" && TMP="$(winepath -w "$temp")" TEMP="$(winepath -w "$temp")" \
     exec "$wineLoader" "$game/qlmrupdate.exe" >/dev/null 2>&1) &
   updaterPid=$!
 }
@@ -427,6 +430,27 @@ case "$scenario" in
     waitUpdaterEnd
     sleep 1
     [ ! -e "$game/qlmrpatch-started.txt" ] || fail "the patcher started after a failure"
+    ;;
+  foreign-names)
+    # The installation and the temporary folder move to names that code
+    # page 936 lacks (the release tools that made them take such names
+    # only): the updater finds both under their short names and updates as
+    # anywhere else.
+    mkdir -p "$base/Søren" "$base/임시 폴더"
+    mv "$game" "$base/Søren/퀠마르"
+    game="$base/Søren/퀠마르"
+    temp="$base/임시 폴더"
+    startUpdater
+    main=$(readyWindow) || fail "never ready"
+    clickStart "$main"
+    closeSuccessBox "$main" window-foreign-names
+    clickExit "$main"
+    waitUpdaterEnd
+    expectPatcherStarted
+    [ -z "$(ls -A "$temp")" ] || fail "left in the temporary folder: $(ls -A "$temp")"
+    mv "$game" "$base/Quelmar"
+    game=$base/Quelmar
+    expectUpdated
     ;;
   apply-failure)
     # readme.txt cannot be written: a folder has its name. The stored file
