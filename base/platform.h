@@ -103,6 +103,11 @@ SystemErrorKind ClassifySystemError(int systemError);
 // The words that tell those apart in a message: "disk full", "I/O error" or
 // "error".
 const char* SystemErrorWords(int systemError);
+// The system's own text for an error number, in UTF-8 and lower case, without
+// a final full stop: strerror on POSIX ("no such file or directory"),
+// FormatMessage on Win32 ("the system cannot find the file specified").
+// "error <n>" when the system has no text for it.
+std::string SystemErrorText(int systemError);
 
 // The error number with which a read reports that it met the end of the file
 // (Win32 ERROR_HANDLE_EOF). POSIX reads report the end by a short count and
@@ -240,6 +245,17 @@ bool StartDetachedProcess(const char* path, const char* workingFolder);
 // Keeps the interrupt key (Ctrl+C) and the interrupt signal from ending the
 // process.
 void IgnoreInterruptSignal();
+
+// Turns the interrupt key and the requests to end (POSIX SIGINT, SIGTERM and
+// SIGHUP; Win32 Ctrl+C and Ctrl+Break) into a flag that long work polls, so
+// that it stops where its files are whole. Until this is called they end the
+// process as usual.
+void CatchInterruptRequests();
+// Whether such a request arrived since CatchInterruptRequests. Any thread.
+bool InterruptRequested();
+// Sets the flag as the interrupt key does (tests, and work that stops
+// itself).
+void RequestInterrupt();
 
 // Keys from standard input. On a terminal each key arrives by itself: no echo,
 // no line editing, and the signal keys (Ctrl+C, Ctrl+\, Ctrl+Z) are plain

@@ -1,10 +1,22 @@
 // What both sides of the platform layer share: the parts of ConsoleInput
 // that do not touch the system.
+#include <atomic>
 #include <string>
 
 #include "base/platform.h"
 
 namespace qlmr {
+namespace {
+
+// Lock-free, so that a signal handler may set it.
+std::atomic<bool> g_interruptRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+}  // namespace
+
+bool InterruptRequested() { return g_interruptRequested.load(); }
+
+void RequestInterrupt() { g_interruptRequested.store(true); }
 
 ConsoleInput::~ConsoleInput() { Restore(); }
 

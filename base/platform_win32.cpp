@@ -272,6 +272,24 @@ int SystemErrorFor(FaultError error) {
   return static_cast<int>(error == FaultError::kDiskFull ? ERROR_DISK_FULL : ERROR_IO_DEVICE);
 }
 
+std::string SystemErrorText(int systemError) {
+  wchar_t* buffer = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(systemError), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::string text = length == 0 ? std::string() : FromWide(CP_UTF8, buffer, length);
+  if (buffer != nullptr) LocalFree(buffer);
+  // The system's sentence ends with a full stop and a line end.
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == '.' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  if (text.empty()) return "error " + std::to_string(systemError);
+  if (text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
+
 SystemErrorKind ClassifySystemError(int systemError) {
   if (systemError == ERROR_DISK_FULL || systemError == ERROR_HANDLE_DISK_FULL) {
     return SystemErrorKind::kDiskFull;
@@ -730,6 +748,15 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
 // --- Console -------------------------------------------------------------------
 
 void IgnoreInterruptSignal() { SetConsoleCtrlHandler(nullptr, TRUE); }
+
+// Runs on a thread of its own; the work stops at its next check.
+static BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  RequestInterrupt();
+  return TRUE;
+}
+
+void CatchInterruptRequests() { SetConsoleCtrlHandler(&OnConsoleControl, TRUE); }
 
 bool ConsoleInput::Open() {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
