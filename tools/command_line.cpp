@@ -99,35 +99,51 @@ std::string SystemPath(const std::string& typed) {
   return path;
 }
 
+std::string SystemText(const std::string& bytes) {
+  static const char kByteOrderMark[] = "\xEF\xBB\xBF";
+  if (bytes.compare(0, 3, kByteOrderMark) == 0) return Utf8ToCp936(bytes.substr(3));
+  // Code page 936 text is rarely valid UTF-8, and where it is (two-byte
+  // characters that read as Hebrew or Cyrillic letters) those letters are
+  // not in code page 936: only UTF-8 text comes back unchanged.
+  std::string converted = Utf8ToCp936(bytes);
+  return Cp936ToUtf8(converted) == bytes ? converted : bytes;
+}
+
 CLI::Option* AddPath(CLI::App* command, const std::string& name, std::string* path,
                      const std::string& description) {
-  return command->add_option(name, *path, description)->transform([](std::string typed) {
-    return SystemPath(typed);
-  });
+  return command->add_option(name, *path, description)
+      ->transform([](std::string typed) { return SystemPath(typed); })
+      ->type_name("PATH");
 }
 
 CLI::Option* AddPaths(CLI::App* command, const std::string& name, std::vector<std::string>* paths,
                       const std::string& description) {
-  return command->add_option(name, *paths, description)->transform([](std::string typed) {
-    return SystemPath(typed);
-  });
+  return command->add_option(name, *paths, description)
+      ->transform([](std::string typed) { return SystemPath(typed); })
+      ->type_name("PATH");
 }
 
 std::vector<std::string> ClosestCommands(const std::string& typed,
                                          const std::vector<std::string>& commands) {
+  // The nearest by edit distance, within half the typed length; failing
+  // those, the commands the typed text begins ("c" for cat and create).
   size_t limit = std::max<size_t>(1, typed.size() / 2);
-  std::vector<std::pair<size_t, std::string>> ranked;
+  size_t best = limit;
+  std::vector<std::string> closest;
   for (const std::string& command : commands) {
     size_t distance = EditDistance(typed, command);
-    // A command the typed text begins or ends is near too ("list" for "ls").
-    if (distance <= limit || command.find(typed) == 0) ranked.emplace_back(distance, command);
+    if (distance > limit || distance > best) continue;
+    if (distance < best) closest.clear();
+    best = distance;
+    closest.push_back(command);
   }
-  std::sort(ranked.begin(), ranked.end());
-  std::vector<std::string> closest;
-  for (const auto& entry : ranked) {
-    if (entry.first > ranked.front().first) break;
-    closest.push_back(entry.second);
+  if (closest.empty()) {
+    for (const std::string& command : commands) {
+      if (!typed.empty() && command.compare(0, typed.size(), typed) == 0)
+        closest.push_back(command);
+    }
   }
+  std::sort(closest.begin(), closest.end());
   return closest;
 }
 

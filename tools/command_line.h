@@ -27,6 +27,12 @@ namespace tools {
 // slash a backslash. "-" stays "-".
 std::string SystemPath(const std::string& typed);
 
+// Text a person wrote for the tool (a build list) in the system's code page
+// 936: UTF-8 when it starts with a UTF-8 byte order mark (dropped), or when
+// it is UTF-8 made of characters that code page 936 has; otherwise it is
+// taken for code page 936 already and kept as it is.
+std::string SystemText(const std::string& bytes);
+
 // A positional argument or option holding one path or stored name, or
 // several, each through SystemPath. `name` is CLI11's ("ARCHIVE",
 // "-o,--output").
@@ -51,8 +57,8 @@ CLI::Option* AddChoice(CLI::App* command, const std::string& name, T* value,
       ->type_name(words);
 }
 
-// The commands whose names are closest to `typed` (edit distance, at most
-// half its length and at least 1 apart from none), best first.
+// The commands closest to `typed`: those of the smallest edit distance
+// within half its length, or else those it begins; in name order.
 std::vector<std::string> ClosestCommands(const std::string& typed,
                                          const std::vector<std::string>& commands);
 

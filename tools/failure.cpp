@@ -72,7 +72,7 @@ std::string FileInMessage(const char* message) {
   // The first name a message gives is the file it is about.
   const char* first = nullptr;
   size_t keyLength = 0;
-  for (const char* key : {"File=", "Path=", "file=", "file: "}) {
+  for (const char* key : {"File=", "Path=", "file=", "file: ", "pack="}) {
     const char* at = strstr(message, key);
     if (at != nullptr && (first == nullptr || at < first)) {
       first = at;
@@ -81,7 +81,9 @@ std::string FileInMessage(const char* message) {
   }
   if (first == nullptr) return std::string();
   std::string rest = first + keyLength;
-  return rest.substr(0, rest.find_first_of(",("));
+  rest = rest.substr(0, rest.find_first_of(",("));
+  while (!rest.empty() && rest.back() == ' ') rest.pop_back();
+  return rest;
 }
 
 std::string CauseOfLastError() {

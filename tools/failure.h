@@ -34,8 +34,8 @@ const char* ErrorCodeWords(int32_t code);
 // "WinErr: 5"), or 0.
 int SystemErrorInMessage(const char* message);
 
-// The file that a message names ("File=x.pak, WinErr=2", "Path=...",
-// "file: ..."), or empty.
+// The file that a message names first ("File=x.pak, WinErr=2", "Path=...",
+// "file: ...", "pack=..."), or empty.
 std::string FileInMessage(const char* message);
 
 // The cause in words of the calling thread's last failure: the system's text

@@ -54,10 +54,10 @@ std::string FormatProgress(const std::string& phase, uint64_t done, uint64_t tot
   line += "  " + std::to_string(percent) + "%";
   if (elapsedSeconds >= 1 && done > 0) {
     double rate = static_cast<double>(done) / elapsedSeconds;
+    char itemRate[32];
+    snprintf(itemRate, sizeof itemRate, "%.1f files/s", rate);
     line +=
-        "  " +
-        (bytes ? FormatBytes(static_cast<uint64_t>(rate)) : amount(static_cast<uint64_t>(rate))) +
-        (bytes ? "/s" : " files/s");
+        "  " + (bytes ? FormatBytes(static_cast<uint64_t>(rate)) + "/s" : std::string(itemRate));
     if (done < total) {
       line += "  " + FormatDuration(static_cast<double>(total - done) / rate) + " left";
     }

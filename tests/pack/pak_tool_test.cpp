@@ -15,6 +15,7 @@
 #include "tests/support/test_util.h"
 #include "tests/support/tool_run.h"
 #include "tools/json_output.h"
+#include "tools/progress.h"
 
 namespace qlmr {
 namespace {
@@ -393,6 +394,77 @@ TEST_F(PakToolTest, CheckedListingTellsUndecodableFilesFromDifferingOnes) {
     }
     EXPECT_EQ(unreadable, 1u) << json.out;
   }
+}
+
+// The row of `name` in a listing: content size, stored size and type.
+struct Listed {
+  unsigned content = 0, stored = 0, type = 99;
+};
+Listed RowOf(const std::string& listing, const std::string& name) {
+  Listed row;
+  size_t end = listing.find(" " + name + "\n");
+  if (end == std::string::npos) return row;
+  size_t at = listing.rfind('\n', end) + 1;
+  sscanf(listing.c_str() + at, "%u %u %u", &row.content, &row.stored, &row.type);
+  return row;
+}
+
+// Without --type the tool compresses with LZMA where that makes a file
+// smaller and stores it as it is where it does not; a type asked for is
+// obeyed.
+TEST_F(PakToolTest, IncompressibleDataIsStoredAsItIsUnlessATypeIsAsked) {
+  const std::string noise = RandomBytes(9, 1500000);
+  std::string text;
+  while (text.size() < 600000) text += "a line of text that repeats itself\n";
+  WriteFileOrDie(dir_.Join("noise.bin"), noise);
+  WriteFileOrDie(dir_.Join("text.txt"), text);
+  WriteFileOrDie(dir_.Join("tiny"), "ab");
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+  ToolRun add = Pak("add x.pak noise=noise.bin text=text.txt tiny=tiny");
+  ASSERT_EQ(add.exitCode, 0) << add.err;
+  ToolRun asked = Pak("add --type 3 x.pak noise3=noise.bin && " QLMR_PAK_BIN
+                      " add --type 0 x.pak text0=text.txt");
+  ASSERT_EQ(asked.exitCode, 0) << asked.err;
+  std::string listing = Pak("ls x.pak").out;
+  Listed plain = RowOf(listing, "noise");
+  EXPECT_EQ(plain.type, 0u) << listing;
+  EXPECT_EQ(plain.stored, noise.size()) << "no byte more than the data";
+  Listed packed = RowOf(listing, "text");
+  EXPECT_EQ(packed.type, 3u) << listing;
+  EXPECT_LT(packed.stored, text.size() / 10);
+  EXPECT_EQ(RowOf(listing, "tiny").type, 0u) << "too small for LZMA's own header";
+  Listed obeyed = RowOf(listing, "noise3");
+  EXPECT_EQ(obeyed.type, 3u) << listing;
+  EXPECT_GT(obeyed.stored, noise.size());
+  EXPECT_EQ(RowOf(listing, "text0").type, 0u) << listing;
+  EXPECT_EQ(Pak("verify x.pak").out, "ok: 5 files\n");
+  EXPECT_TRUE(Pak("cat x.pak noise").out == noise);
+  EXPECT_TRUE(Pak("cat x.pak text").out == text);
+}
+
+// On a terminal the progress line names each phase and counts bytes; -q
+// and a pipe see none.
+TEST_F(PakToolTest, ProgressOnATerminalCountsBytesByPhase) {
+  if (system("script --version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no script(1) for a terminal";
+  std::string text;
+  while (text.size() < 400000) text += "progress text that LZMA shrinks well\n";
+  WriteFileOrDie(dir_.Join("tree\\a.txt"), text);
+  WriteFileOrDie(dir_.Join("tree\\b.bin"), RandomBytes(4, 100000));
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+  // script(1) runs the tool on a terminal of its own and copies it out.
+  ToolRun shown =
+      RunTool("script", "-qec '" QLMR_PAK_BIN " add-tree x.pak tree' /dev/null", dir_.path());
+  EXPECT_EQ(shown.exitCode, 0) << shown.out;
+  const std::string total = tools::FormatBytes(text.size() + 100000);
+  EXPECT_NE(shown.out.find("\rcompress  0 B of " + total + "  0%"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("\rcompress  " + total + " of " + total + "  100%"), std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.out.find("\rstore  "), std::string::npos) << shown.out;
+  ToolRun quiet =
+      RunTool("script", "-qec '" QLMR_PAK_BIN " -q add-tree x.pak tree' /dev/null", dir_.path());
+  EXPECT_EQ(quiet.exitCode, 0) << quiet.out;
+  EXPECT_EQ(quiet.out.find('\r'), std::string::npos) << quiet.out;
 }
 
 }  // namespace

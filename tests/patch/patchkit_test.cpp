@@ -180,6 +180,96 @@ TEST_F(PatchkitTest, DiffDryRunThenPatchWithJson) {
   EXPECT_EQ(Patchkit("diff " + trees).exitCode, 2);  // neither -o nor --dry-run
 }
 
+// A build list may be written in UTF-8 (an editor's default) or in code
+// page 936 (the system's own), with or without a byte order mark.
+TEST_F(PatchkitTest, BuildListsInUtf8OrCodePage936) {
+  WriteFileOrDie(root_.Join(Utf8ToCp936("数据\\说明.txt")), "说明");
+  // 中 is D6 D0 in code page 936, which also reads as UTF-8 (a Hebrew
+  // letter that code page 936 lacks).
+  WriteFileOrDie(root_.Join(Utf8ToCp936("中.txt")), "zhong");
+  struct Case {
+    const char* what;
+    std::string list;
+    std::string shown;  // how inspect shows the name, UTF-8
+  } cases[] = {
+      {"UTF-8", "0||数据\\说明.txt|0\n", "数据\\说明.txt"},
+      {"UTF-8 with a byte order mark",
+       "\xEF\xBB\xBF"
+       "0||数据\\说明.txt|0\r\n",
+       "数据\\说明.txt"},
+      {"code page 936", Utf8ToCp936("0||数据\\说明.txt|0\n"), "数据\\说明.txt"},
+      {"code page 936 that reads as UTF-8", Utf8ToCp936("0||中.txt|0\n"), "中.txt"},
+      {"ASCII", "0||bin\\a.dll|0\n", "bin\\a.dll"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileOrDie(list_, c.list);
+    std::string patch = work_.Join("list.patch");
+    RemoveFileAt(patch.c_str());
+    KitRun build = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
+                            " -o " + Quote(patch));
+    ASSERT_EQ(build.exitCode, 0) << build.output;
+    KitRun inspect = Patchkit("inspect " + Quote(patch));
+    EXPECT_NE(inspect.out.find("write  " + c.shown + "\n"), std::string::npos) << inspect.output;
+  }
+}
+
+// wrap carries only what the updater can open, and says in words why it
+// refuses anything else.
+TEST_F(PatchkitTest, WrapChecksThePatchAndSaysWhatIsWrong) {
+  std::string masked = work_.Join("masked.patch");
+  std::string packed = work_.Join("packed.patch");
+  ASSERT_EQ(BuildPacked(packed).exitCode, 0);
+  ASSERT_EQ(Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) + " -o " +
+                     Quote(masked))
+                .exitCode,
+            0);
+  ASSERT_EQ(Patchkit("convert " + Quote(packed) + " " + Quote(work_.Join("plain.zip"))).exitCode,
+            0);
+  WriteFileOrDie(work_.Join("passwd"), "root:x:0:0:root:/root:/bin/bash\n");
+  const std::string updater = std::string("--updater '") + QLMR_UPDATE_BIN + "' ";
+  ASSERT_EQ(Patchkit("wrap " + updater + "--from kr.1.0.0 --to kr.1.0.1 -o wrapped masked.patch",
+                     work_.path())
+                .exitCode,
+            0);
+  struct Case {
+    const char* what;
+    std::string arguments;
+    int exitCode;
+    std::string words;  // a part of the failure's sentence
+  } cases[] = {
+      {"a masked patch", updater + "--from kr.1.0.0 --to kr.1.0.1 masked.patch", 0, ""},
+      {"a packed patch", updater + "--from kr.1.0.0 --to kr.1.0.1 packed.patch", 0, ""},
+      {"a text file", updater + "--from kr.1.0.0 --to kr.1.0.1 passwd", 1,
+       "will not wrap 'passwd': it is not a patch package"},
+      {"a plain zip", updater + "--from kr.1.0.0 --to kr.1.0.1 plain.zip", 1,
+       "will not wrap 'plain.zip': it is a plain zip, not a patch package the updater opens"},
+      {"a reversed range", updater + "--from kr.1.0.1 --to kr.1.0.0 masked.patch", 1,
+       "the range is reversed: --from kr.1.0.1 is newer than --to kr.1.0.0"},
+      {"an empty range", updater + "--from kr.1.0.1 --to kr.1.0.1 masked.patch", 1,
+       "the range is reversed: --from kr.1.0.1 is the same version as --to kr.1.0.1"},
+      {"two language editions", updater + "--from kr.1.0.0 --to cn.1.0.1 masked.patch", 1,
+       "--from kr.1.0.0 and --to cn.1.0.1 are versions of different language editions"},
+      {"a version that cannot be a file name", updater + "--from kr/1 --to kr.1.0.1 masked.patch",
+       1, "'kr/1' cannot be a version text"},
+      {"an updater that carries a patch",
+       "--updater wrapped --from kr.1.0.0 --to kr.1.0.1 masked.patch", 1,
+       "will not wrap 'wrapped': it is longer than the carrier offset it names"},
+      {"no updater at all", "--updater passwd --from kr.1.0.0 --to kr.1.0.1 masked.patch", 1,
+       "will not wrap 'passwd': it is not the updater program"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemoveFileAt(work_.Join("out").c_str());
+    KitRun run = Patchkit("wrap -o out " + c.arguments, work_.path());
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    EXPECT_EQ(PathExists(work_.Join("out").c_str()), c.exitCode == 0);
+    if (c.exitCode != 0) {
+      EXPECT_NE(FailureWords(run.err).find(c.words), std::string::npos) << run.err;
+    }
+  }
+}
+
 TEST_F(PatchkitTest, UsageErrorsExitWithTwo) {
   for (const char* arguments : {"", "frobnicate", "apply only-one-argument",
                                 "build --list x --root y -o z --kind zip", "diff only-old -o x"}) {

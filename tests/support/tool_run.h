@@ -14,7 +14,12 @@ struct ToolRun {
   std::string err;
 };
 
-// Runs `program` with `arguments` (shell words, UTF-8) in `folder` (system
+// The program at `builtPath`, or the program of that name in the folder
+// QLMR_TOOLS_UNDER_TEST names, so that the same tests can judge another
+// build of the tools.
+std::string ToolUnderTest(const std::string& builtPath);
+
+// Runs `program` (ToolUnderTest of it) with `arguments` (shell words, UTF-8) in `folder` (system
 // form), standard input from `input` when it is not empty (a system path),
 // standard output into `outputPath` when it is not empty (and then not read
 // back).

@@ -9,13 +9,19 @@
 namespace qlmr {
 namespace testing_support {
 
+std::string ToolUnderTest(const std::string& builtPath) {
+  const char* folder = getenv("QLMR_TOOLS_UNDER_TEST");
+  if (folder == nullptr || folder[0] == '\0') return builtPath;
+  return std::string(folder) + builtPath.substr(builtPath.rfind('/'));
+}
+
 ToolRun RunTool(const std::string& program, const std::string& arguments, const std::string& folder,
                 const std::string& input, const std::string& outputPath) {
   TempDir streams;
   std::string out = outputPath.empty() ? streams.Join("stdout") : outputPath;
   std::string err = streams.Join("stderr");
-  std::string command = "cd " + ShellWord(folder) + " && '" + program + "' " + arguments + " >" +
-                        ShellWord(out) + " 2>" + ShellWord(err) +
+  std::string command = "cd " + ShellWord(folder) + " && '" + ToolUnderTest(program) + "' " +
+                        arguments + " >" + ShellWord(out) + " 2>" + ShellWord(err) +
                         (input.empty() ? " </dev/null" : " <" + ShellWord(input));
   int status = std::system(command.c_str());
   ToolRun run;

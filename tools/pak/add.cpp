@@ -50,7 +50,8 @@ void AddWriteOptions(CLI::App* command, PakWriteOptions* options) {
       ->add_option("--type", options->type,
                    "Compression type: 0 stored as it is, 1 masked, 2 LZO, 3 LZMA. Without it "
                    "each file gets LZMA, or is stored as it is where LZMA does not make it smaller")
-      ->check(CLI::Range(0, 255));
+      ->check(CLI::Range(0, 255).description(""))
+      ->type_name("N");
   command->add_flag_callback(
       "--no-list", [options] { options->keepList = false; },
       "Leave the list file \"(list)\" alone");
@@ -65,6 +66,7 @@ void RegisterAddCommand(ToolApp& tool) {
   command
       ->add_option("FILES", options->items,
                    "NAME=PATH pairs: the stored name and the file (- reads standard input)")
+      ->type_name("NAME=PATH")
       ->required();
 }
 

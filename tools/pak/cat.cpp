@@ -72,7 +72,7 @@ void RegisterCatCommand(ToolApp& tool) {
   CLI::App* command = tool.AddCommand("cat", "Write a stored file's content to standard output",
                                       [options] { return RunCat(*options); });
   AddPath(command, "ARCHIVE", &options->archive, "The archive; - reads standard input")->required();
-  AddPath(command, "NAME", &options->name, "The stored name")->required();
+  AddPath(command, "NAME", &options->name, "The stored name")->type_name("NAME")->required();
   AddPath(command, "-o,--output", &options->output,
           "Write into this file instead (- is standard output)");
   command->add_flag("-f,--force", options->force, "Replace an existing output file");

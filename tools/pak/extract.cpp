@@ -186,7 +186,8 @@ void RegisterExtractCommand(ToolApp& tool) {
   AddPath(command, "DIR", &options->folder,
           "The target folder; - writes the one file named to standard output")
       ->required();
-  AddPaths(command, "NAMES", &options->names, "The stored names to write (default: all)");
+  AddPaths(command, "NAMES", &options->names, "The stored names to write (default: all)")
+      ->type_name("NAME");
   command->add_flag("-o,--overwrite", options->overwrite, "Replace files that exist");
 }
 

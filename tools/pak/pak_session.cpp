@@ -19,6 +19,14 @@ int FailArchive(const std::string& action, const std::string& archive) {
         ProgramName() + " repair " + ShownPath(archive) + "' closes it";
     return Fail(action, archive, cause.c_str());
   }
+  if (LastErrorCode() == ERR_VERSION) {
+    return Fail(action, archive,
+                "it is not a pack archive, or one of a format this tool does not know");
+  }
+  if (LastErrorCode() == ERR_READ && SystemErrorInMessage(LastErrorMessage()) == 0) {
+    return Fail(action, archive,
+                "it ends before its header and tables do: it is no pack archive, or a cut one");
+  }
   if (LastErrorCode() == ERR_NOT_FOUND) {
     // The message is the stored name alone.
     std::string cause = "it stores no file '" + ShownPath(LastErrorMessage()) + "'";
@@ -97,6 +105,10 @@ bool WriteSession::ReadList() {
   std::string text;
   if (!ReadStoredText(*archive_, kPackListFileName, &text)) return false;
   list_.Parse(text);
+  // Without the blanks WriteList may have put after it.
+  std::string title = list_.title();
+  while (!title.empty() && title.back() == ' ') title.pop_back();
+  list_.SetTitle(title.empty() ? "qlmr-pak list" : title);
   return true;
 }
 
@@ -120,6 +132,21 @@ bool WriteSession::Remove(const std::string& name) {
 bool WriteSession::WriteList() {
   if (!keepList_) return true;
   std::string text = list_.Serialize();
+  // A stored file replaced in its own extent gets its bytes before its new
+  // size, so a write cut off between the two would leave a list that reads
+  // cut or with a stale tail, and the names it loses would be stored but
+  // unlisted. Line 1 is free text: blanks after the title make the new list
+  // either exactly as long as the old one (one write, nothing else
+  // changes) or long enough to move to a new extent, which the archive
+  // switches to whole or not at all.
+  if (archive_->HasFile(kPackListFileName) &&
+      archive_->GetCompressType(kPackListFileName) == COMPRESS_NONE) {
+    uint32_t old = archive_->GetFileSize(kPackListFileName, true);
+    if (text.size() != old && BlockExtent(static_cast<uint32_t>(text.size())) == BlockExtent(old)) {
+      size_t length = text.size() < old ? old : BlockExtent(old) + 1;
+      text.insert(text.find('\n'), length - text.size(), ' ');
+    }
+  }
   return archive_->AddFile(text.data(), static_cast<uint32_t>(text.size()), kPackListFileName, true,
                            true, COMPRESS_NONE, 0);
 }

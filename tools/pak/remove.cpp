@@ -56,7 +56,7 @@ void RegisterRemoveCommand(ToolApp& tool) {
       tool.AddCommand("rm", "Remove stored files", [options] { return RunRemove(*options); });
   command->add_flag("--no-list", options->noList, "Leave the list file \"(list)\" alone");
   AddPath(command, "ARCHIVE", &options->archive, "The archive")->required();
-  AddPaths(command, "NAMES", &options->names, "The stored names")->required();
+  AddPaths(command, "NAMES", &options->names, "The stored names")->type_name("NAME")->required();
 }
 
 }  // namespace tools

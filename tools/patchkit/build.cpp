@@ -24,8 +24,11 @@ struct BuildOptions {
 int RunBuild(const BuildOptions& options) {
   tools::InputFile list;
   if (!list.Open(options.list)) return tools::Fail("cannot read", options.list);
+  std::string text;
   std::vector<PackageLine> lines;
-  if (!ReadPackageList(list.path().c_str(), &lines)) {
+  if (!ReadPackageListText(list.path().c_str(), &text))
+    return tools::Fail("cannot read", options.list);
+  if (!ParsePackageList(tools::SystemText(text), &lines)) {
     return tools::Fail("cannot read the list", options.list,
                        LastErrorCode() == ERR_BAD_DATA
                            ? "a line is not op|packName|fileName|compressType, or names a file "
@@ -50,7 +53,8 @@ void RegisterBuildCommand(tools::ToolApp& tool) {
                                       [options] { return RunBuild(*options); });
   tools::AddPath(command, "--list", &options->list,
                  "The list: lines op|packName|fileName|compressType (op 0 write, 1 delete; "
-                 "compressType 0 stored, 1 masked, 2 LZO, 3 LZMA), UTF-8 or code page 936; "
+                 "compressType 0 stored, 1 masked, 2 LZO, 3 LZMA), in UTF-8 (told by a byte order "
+                 "mark, or by reading as UTF-8) or else code page 936; "
                  "- reads standard input")
       ->required();
   tools::AddPath(command, "--root", &options->root, "The folder holding the new files")->required();

@@ -28,12 +28,7 @@ struct WrapOptions {
 // WriteCarrier's refusals of its arguments, in words.
 std::string RefusalInWords(const WrapOptions& options, uint64_t offset) {
   const std::string message = LastErrorMessage();
-  if (message.rfind("Version=", 0) == 0 && message.find('-') == std::string::npos) {
-    return "'" + message.substr(8) +
-           "' cannot be a version text: it is empty, has 31 characters or more, or holds a "
-           "character a file name cannot";
-  }
-  if (message.rfind("Version=", 0) == 0) {
+  if (message == "Version=" + options.from + "-" + options.to) {
     VersionInfo from = ParseVersion(options.from.c_str());
     VersionInfo to = ParseVersion(options.to.c_str());
     int order = CompareVersions(from, to);
@@ -43,6 +38,11 @@ std::string RefusalInWords(const WrapOptions& options, uint64_t offset) {
     }
     return "the range is reversed: --from " + options.from + " is " +
            (order == VERSION_EQUAL ? "the same version as" : "newer than") + " --to " + options.to;
+  }
+  if (message.rfind("Version=", 0) == 0) {
+    return "'" + message.substr(8) +
+           "' cannot be a version text: it is empty, has 31 characters or more, or holds a "
+           "character a file name cannot";
   }
   if (message.find("(too large)") != std::string::npos) {
     return "it is longer than the carrier offset it names (" + std::to_string(offset) +
