@@ -18,15 +18,10 @@ if(WIN32)
   find_path(QLMR_CLI11_INCLUDE_DIR CLI/CLI.hpp REQUIRED)
   add_library(CLI11::CLI11 INTERFACE IMPORTED)
   target_include_directories(CLI11::CLI11 INTERFACE ${QLMR_CLI11_INCLUDE_DIR})
-  # nlohmann-json is header-only too: the build machine's package serves
-  # every target. Its folder alone is copied into the build, so that no
-  # other header of the build machine is seen.
-  find_path(QLMR_NLOHMANN_JSON_DIR nlohmann/json.hpp PATHS /usr/include
-            NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH REQUIRED)
-  file(COPY ${QLMR_NLOHMANN_JSON_DIR}/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/third_party)
+  # So is nlohmann-json, with its headers beside CLI11's.
+  find_path(QLMR_NLOHMANN_JSON_DIR nlohmann/json.hpp REQUIRED)
   add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
-  target_include_directories(nlohmann_json::nlohmann_json INTERFACE
-                             ${CMAKE_BINARY_DIR}/third_party)
+  target_include_directories(nlohmann_json::nlohmann_json INTERFACE ${QLMR_NLOHMANN_JSON_DIR})
 else()
   pkg_check_modules(ZZIP REQUIRED IMPORTED_TARGET zziplib)
   find_package(CLI11 CONFIG REQUIRED)
