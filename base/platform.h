@@ -298,7 +298,7 @@ class ConsoleInput {
 // The process's arguments in UTF-8, the program's name first: `argv` as given
 // on POSIX; on Win32 the wide command line (`argc` and `argv` unused), so
 // that every character arrives whatever the ANSI code page. Also switches
-// standard output to binary, so that written bytes arrive unchanged.
+// standard output and input to binary, so that bytes pass unchanged.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 enum class StandardStream { kOutput, kError };

@@ -274,10 +274,16 @@ int SystemErrorFor(FaultError error) {
 
 std::string SystemErrorText(int systemError) {
   wchar_t* buffer = nullptr;
-  DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(systemError), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  DWORD length = 0;
+  // English as the tools' other words are; the system's own language where
+  // it has no English texts.
+  for (DWORD language : {static_cast<DWORD>(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), 0ul}) {
+    length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                FORMAT_MESSAGE_IGNORE_INSERTS,
+                            nullptr, static_cast<DWORD>(systemError), language,
+                            reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (length != 0) break;
+  }
   std::string text = length == 0 ? std::string() : FromWide(CP_UTF8, buffer, length);
   if (buffer != nullptr) LocalFree(buffer);
   // The system's sentence ends with a full stop and a line end.
@@ -805,6 +811,7 @@ void ConsoleInput::Restore() {
 
 std::vector<std::string> CommandLineArguments(int, char**) {
   _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stdin), _O_BINARY);
   std::vector<std::string> arguments;
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);

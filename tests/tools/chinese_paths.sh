@@ -2,16 +2,17 @@
 # Every command of both release tools with Chinese names in every path and
 # stored name it takes, typed in UTF-8 as on a Linux terminal. One table for
 # the tools of either system:
-#   chinese_paths.sh TOOLS_DIR                 the Linux tools
-#   chinese_paths.sh TOOLS_DIR WINEPREFIX      the Windows tools (*.exe) under Wine
+#   chinese_paths.sh TOOLS_DIR                          the Linux tools
+#   chinese_paths.sh TOOLS_DIR WINE_LOADER WINEPREFIX   the Windows tools (*.exe) under Wine
 set -uo pipefail
 tools=$(realpath "$1")
 root=$(cd "$(dirname "$0")/../.." && pwd)
 export LC_ALL=C.UTF-8
 if [ -f "$tools/qlmr-pak.exe" ]; then
-  prefix=$(realpath -m "$2")
-  pak() { "$root/scripts/wine-run.sh" "$prefix" "$tools/qlmr-pak.exe" "$@"; }
-  kit() { "$root/scripts/wine-run.sh" "$prefix" "$tools/qlmr-patchkit.exe" "$@"; }
+  loader=$2
+  prefix=$(realpath -m "$3")
+  pak() { "$root/scripts/wine-run.sh" "$loader" "$prefix" "$tools/qlmr-pak.exe" "$@"; }
+  kit() { "$root/scripts/wine-run.sh" "$loader" "$prefix" "$tools/qlmr-patchkit.exe" "$@"; }
   updater=$tools/qlmrupdate.exe
   side=windows
 else
