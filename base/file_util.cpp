@@ -92,6 +92,18 @@ uint32_t FileSizeOf(const char* path) {
   return static_cast<uint32_t>(size);
 }
 
+bool OpenForReading(const std::string& path, File* file, uint64_t* size) {
+  if (!file->Open(path.c_str(), FileMode::kRead)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
+    return false;
+  }
+  if (!file->Size(size)) {
+    ReportError(ERR_READ, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
+    return false;
+  }
+  return true;
+}
+
 bool AppendFileContent(File* source, File* target, uint64_t* copied) {
   // Large enough that a patch of some hundred megabytes copies quickly.
   constexpr uint32_t kCopyChunk = 1u << 16;

@@ -44,6 +44,11 @@ uint32_t FileSizeOf(const char* path);
 
 class File;
 
+// Opens an existing file for reading and tells its size. Fails with
+// ERR_ACCESS "File=%s, WinErr=%d" (open) or ERR_READ "File=%s, WinErr=%d"
+// (its size).
+bool OpenForReading(const std::string& path, File* file, uint64_t* size);
+
 // Writes the rest of `source` (from its position) to `target` at its
 // position; `*copied` receives the count written. Fails with ERR_READ or
 // ERR_WRITE "WinErr=%d", or ERR_NO_MEMORY "Size=%u" (the copy buffer); the

@@ -113,6 +113,11 @@ SystemErrorKind ClassifySystemError(int systemError);
 // The words that tell those apart in a message: "disk full", "I/O error" or
 // "error".
 const char* SystemErrorWords(int systemError);
+// The system's own text for an error number, in UTF-8 and lower case, without
+// a final full stop: strerror on POSIX ("no such file or directory"),
+// FormatMessage on Win32 ("the system cannot find the file specified").
+// "error <n>" when the system has no text for it.
+std::string SystemErrorText(int systemError);
 
 // The error number with which a read reports that it met the end of the file
 // (Win32 ERROR_HANDLE_EOF). POSIX reads report the end by a short count and
@@ -344,8 +349,19 @@ class TerminationDeferral {
 // it goes to none or the width is unknown.
 int TerminalColumns();
 
-// Keys from standard input. On a terminal keys arrive as typed: no echo, no
-// line editing, and the signal keys (Ctrl+C, Ctrl+\, Ctrl+Z) are plain
+// Turns the interrupt key and the requests to end (POSIX SIGINT, SIGTERM and
+// SIGHUP; Win32 Ctrl+C and Ctrl+Break) into a flag that long work polls, so
+// that it stops where its files are whole. Until this is called they end the
+// process as usual.
+void CatchInterruptRequests();
+// Whether such a request arrived since CatchInterruptRequests. Any thread.
+bool InterruptRequested();
+// Sets the flag as the interrupt key does (tests, and work that stops
+// itself).
+void RequestInterrupt();
+
+// Keys from standard input. On a terminal each key arrives by itself: no echo,
+// no line editing, and the signal keys (Ctrl+C, Ctrl+\, Ctrl+Z) are plain
 // keys. Any other input (a pipe, a file) is read one line at a time.
 // One thread reads; Restore may be called from any thread.
 class ConsoleInput {
@@ -386,7 +402,7 @@ class ConsoleInput {
 // The process's arguments in UTF-8, the program's name first: `argv` as given
 // on POSIX; on Win32 the wide command line (`argc` and `argv` unused), so
 // that every character arrives whatever the ANSI code page. Also switches
-// standard output to binary, so that written bytes arrive unchanged.
+// standard output and input to binary, so that bytes pass unchanged.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 enum class StandardStream { kOutput, kError };

@@ -1,5 +1,6 @@
 // What both sides of the platform layer share: the parts of ConsoleInput
-// and NamedLock that do not touch the system.
+// and NamedLock, and the interrupt flag: what does not touch the system.
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -7,6 +8,17 @@
 #include "base/platform_system.h"
 
 namespace qlmr {
+namespace {
+
+// Lock-free, so that a signal handler may set it.
+std::atomic<bool> g_interruptRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+}  // namespace
+
+bool InterruptRequested() { return g_interruptRequested.load(); }
+
+void RequestInterrupt() { g_interruptRequested.store(true); }
 
 ConsoleInput::~ConsoleInput() { Restore(); }
 

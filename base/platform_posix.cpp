@@ -434,6 +434,15 @@ void SetLastSystemError(int systemError) { t_last_error = systemError; }
 
 int SystemErrorFor(FaultError error) { return error == FaultError::kDiskFull ? ENOSPC : EIO; }
 
+std::string SystemErrorText(int systemError) {
+  char buffer[256];
+  // The GNU form returns its text, which may not be the buffer.
+  std::string text = strerror_r(systemError, buffer, sizeof buffer);
+  if (text.empty()) return "error " + std::to_string(systemError);
+  text[0] = static_cast<char>(tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
 SystemErrorKind ClassifySystemError(int systemError) {
   if (systemError == ENOSPC || systemError == EDQUOT) return SystemErrorKind::kDiskFull;
   return systemError == EIO ? SystemErrorKind::kIoError : SystemErrorKind::kOther;
@@ -1044,6 +1053,16 @@ TerminationDeferral::~TerminationDeferral() {
 int TerminalColumns() {
   struct winsize size = {};
   return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+void CatchInterruptRequests() {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = [](int) { RequestInterrupt(); };
+  sigemptyset(&action.sa_mask);
+  // Reads and writes in progress go on: the work stops at its next check.
+  action.sa_flags = SA_RESTART;
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
 }
 
 bool ConsoleInput::Open() {

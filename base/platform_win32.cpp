@@ -319,6 +319,30 @@ int SystemErrorFor(FaultError error) {
   return static_cast<int>(error == FaultError::kDiskFull ? ERROR_DISK_FULL : ERROR_IO_DEVICE);
 }
 
+std::string SystemErrorText(int systemError) {
+  wchar_t* buffer = nullptr;
+  DWORD length = 0;
+  // English as the tools' other words are; the system's own language where
+  // it has no English texts.
+  for (DWORD language : {static_cast<DWORD>(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), 0ul}) {
+    length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                FORMAT_MESSAGE_IGNORE_INSERTS,
+                            nullptr, static_cast<DWORD>(systemError), language,
+                            reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (length != 0) break;
+  }
+  std::string text = length == 0 ? std::string() : FromWide(CP_UTF8, buffer, length);
+  if (buffer != nullptr) LocalFree(buffer);
+  // The system's sentence ends with a full stop and a line end.
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == '.' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  if (text.empty()) return "error " + std::to_string(systemError);
+  if (text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
+
 SystemErrorKind ClassifySystemError(int systemError) {
   if (systemError == ERROR_DISK_FULL || systemError == ERROR_HANDLE_DISK_FULL) {
     return SystemErrorKind::kDiskFull;
@@ -985,6 +1009,15 @@ int TerminalColumns() {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+// Runs on a thread of its own; the work stops at its next check.
+static BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  RequestInterrupt();
+  return TRUE;
+}
+
+void CatchInterruptRequests() { SetConsoleCtrlHandler(&OnConsoleControl, TRUE); }
+
 bool ConsoleInput::Open() {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   DWORD mode = 0;
@@ -1032,6 +1065,7 @@ void ConsoleInput::Restore() {
 
 std::vector<std::string> CommandLineArguments(int, char**) {
   _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stdin), _O_BINARY);
   std::vector<std::string> arguments;
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);

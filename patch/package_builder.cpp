@@ -122,7 +122,13 @@ std::string FormatControlLine(const PackageLine& line, uint32_t contentSize) {
 bool ReadPackageList(const char* path, std::vector<PackageLine>* lines) {
   lines->clear();
   std::string text;
-  if (!ReadWholeFile(path, &text)) return false;
+  return ReadPackageListText(path, &text) && ParsePackageList(text, lines);
+}
+
+bool ReadPackageListText(const char* path, std::string* text) { return ReadWholeFile(path, text); }
+
+bool ParsePackageList(const std::string& text, std::vector<PackageLine>* lines) {
+  lines->clear();
   std::vector<std::string> rows;
   std::vector<std::string> fields;
   SplitString(text.c_str(), &rows, patch_format::kLineSeparators, true, true);

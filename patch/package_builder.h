@@ -56,6 +56,11 @@ struct PackageData {
 // entry may be) or ERR_BAD_DATA "line %d: %s" (a line of fewer than four
 // fields, or a name that could leave the installation folder).
 bool ReadPackageList(const char* path, std::vector<PackageLine>* lines);
+// ReadPackageList in two steps, for a reader that converts the text between
+// them: the file's bytes (its read failures), then the lines of CP936 text
+// (ERR_BAD_DATA "line %d: %s").
+bool ReadPackageListText(const char* path, std::string* text);
+bool ParsePackageList(const std::string& text, std::vector<PackageLine>* lines);
 
 // Builds a package of `kind` (PATCH_KIND_MASKED_ZIP or PATCH_KIND_PACKED) at
 // `output`, replacing a file there. Later lines for the same target replace

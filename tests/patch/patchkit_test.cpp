@@ -1,6 +1,5 @@
 // The qlmr-patchkit tool as the release team runs it: whole processes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
@@ -12,34 +11,32 @@
 #include "base/file_util.h"
 #include "base/platform.h"
 #include "tests/support/test_util.h"
+#include "tests/support/tool_run.h"
+#include "tools/json_output.h"
 
 namespace qlmr {
 namespace {
 
 using testing_support::LinkKind;
 using testing_support::MakeLink;
+using testing_support::ErrorState;
+using testing_support::FailureWords;
 using testing_support::ReadFileOrEmpty;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
 
-struct ToolRun {
+struct KitRun {
   int exitCode;
-  std::string output;  // stdout and stderr
+  std::string output;  // standard output, then standard error
+  std::string out;
+  std::string err;
 };
 
 // Runs the tool with `arguments`, in `folder` when one is given.
-ToolRun Patchkit(const std::string& arguments, const std::string& folder = "") {
-  std::string command = std::string(QLMR_PATCHKIT) + " " + arguments + " 2>&1";
-  if (!folder.empty()) command = "cd '" + RuntimeFileName(folder.c_str()) + "' && " + command;
-  FILE* pipe = popen(command.c_str(), "r");
-  ToolRun run{-1, ""};
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+KitRun Patchkit(const std::string& arguments, const std::string& folder = "") {
+  testing_support::ToolRun run =
+      testing_support::RunTool(QLMR_PATCHKIT, arguments, folder.empty() ? "." : folder);
+  return {run.exitCode, run.out + run.err, run.out, run.err};
 }
 
 class PatchkitTest : public ::testing::Test {
@@ -52,7 +49,7 @@ class PatchkitTest : public ::testing::Test {
   }
   std::string Quote(const std::string& path) { return "'" + path + "'"; }
   // Builds the packed patch of the fixture's list at `patch`.
-  ToolRun BuildPacked(const std::string& patch) {
+  KitRun BuildPacked(const std::string& patch) {
     return Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) + " -o " +
                     Quote(patch) + " --kind packed");
   }
@@ -66,11 +63,11 @@ class PatchkitTest : public ::testing::Test {
 TEST_F(PatchkitTest, BuildInspectVerifyAndApplyEachKind) {
   for (const char* kind : {"masked", "packed"}) {
     std::string patch = work_.Join(std::string(kind) + ".patch");
-    ToolRun build = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
-                             " -o " + Quote(patch) + " --kind " + kind);
+    KitRun build = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
+                            " -o " + Quote(patch) + " --kind " + kind);
     ASSERT_EQ(build.exitCode, 0) << build.output;
 
-    ToolRun inspect = Patchkit("inspect " + Quote(patch));
+    KitRun inspect = Patchkit("inspect " + Quote(patch));
     ASSERT_EQ(inspect.exitCode, 0) << inspect.output;
     EXPECT_NE(inspect.output.find(std::string("kind: ") +
                                   (kind == std::string("masked") ? "masked zip" : "packed")),
@@ -86,13 +83,13 @@ TEST_F(PatchkitTest, BuildInspectVerifyAndApplyEachKind) {
     EXPECT_LT(a, old);
     EXPECT_LT(old, ver);
 
-    ToolRun apply = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
+    KitRun apply = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
     ASSERT_EQ(apply.exitCode, 0) << apply.output;
     EXPECT_EQ(ReadFileOrEmpty(install_.Join("bin\\a.dll")), "new a");
     EXPECT_EQ(ReadFileOrEmpty(install_.Join(".ver")), "kr|00001.00000.00001");
     EXPECT_FALSE(PathExists(install_.Join("old.txt").c_str()));
   }
-  ToolRun verify = Patchkit("verify " + Quote(work_.Join("packed.patch")));
+  KitRun verify = Patchkit("verify " + Quote(work_.Join("packed.patch")));
   EXPECT_EQ(verify.exitCode, 0) << verify.output;
 }
 
@@ -105,7 +102,7 @@ TEST_F(PatchkitTest, ApplyNeverWritesThroughALinkPlantedAtItsTemporaryNames) {
   CreateFolderChain(install_.Join("bin").c_str());
   ASSERT_TRUE(MakeLink(install_.Join("bin\\a.dll.~new"), work_.Join("victim"), LinkKind::kHard));
   ASSERT_TRUE(MakeLink(install_.Join(".ver.~new"), work_.Join("victim"), LinkKind::kSymbolic));
-  ToolRun apply = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
+  KitRun apply = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
   ASSERT_EQ(apply.exitCode, 0) << apply.output;
   EXPECT_EQ(ReadFileOrEmpty(work_.Join("victim")), "precious");
   EXPECT_EQ(ReadFileOrEmpty(install_.Join("bin\\a.dll")), "new a");
@@ -127,10 +124,10 @@ TEST_F(PatchkitTest, ConvertBothWays) {
 TEST_F(PatchkitTest, ConvertOntoItselfUnderAnotherNameConvertsInPlace) {
   std::string patch = work_.Join("p.patch");
   ASSERT_EQ(BuildPacked(patch).exitCode, 0);
-  ToolRun toZip = Patchkit("convert ./p.patch p.patch", work_.path());
+  KitRun toZip = Patchkit("convert ./p.patch p.patch", work_.path());
   ASSERT_EQ(toZip.exitCode, 0) << toZip.output;
   EXPECT_EQ(ReadFileOrEmpty(patch).substr(0, 2), "PK");
-  ToolRun back = Patchkit("convert p.patch " + Quote(patch), work_.path());
+  KitRun back = Patchkit("convert p.patch " + Quote(patch), work_.path());
   ASSERT_EQ(back.exitCode, 0) << back.output;
   EXPECT_EQ(ReadFileOrEmpty(patch).substr(0, 4), "JZQ1");
   EXPECT_EQ(Patchkit("verify p.patch", work_.path()).exitCode, 0);
@@ -139,21 +136,23 @@ TEST_F(PatchkitTest, ConvertOntoItselfUnderAnotherNameConvertsInPlace) {
 TEST_F(PatchkitTest, FailuresPrintTheErrorAndExitWithOne) {
   std::string zip = work_.Join("plain.zip");
   WriteFileOrDie(zip, "PK\x03\x04 not a patch");
-  ToolRun refused = Patchkit("apply " + Quote(zip) + " " + Quote(install_.path()));
+  KitRun refused = Patchkit("apply " + Quote(zip) + " " + Quote(install_.path()));
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_EQ(refused.output, "error 2: \n");
+  EXPECT_EQ(ErrorState(refused.output), "ERR_BAD_DATA 2");
+  EXPECT_NE(FailureWords(refused.output).find("not a patch package"), std::string::npos)
+      << refused.output;
 
   std::string corrupt = work_.Join("c.patch");
   WriteFileOrDie(corrupt, "JZQ1\x10\0\0\0 garbage and a bad trailer");
-  ToolRun verify = Patchkit("verify " + Quote(corrupt));
+  KitRun verify = Patchkit("verify " + Quote(corrupt));
   EXPECT_EQ(verify.exitCode, 1);
-  EXPECT_EQ(verify.output.rfind("error 2: ", 0), 0u) << verify.output;
+  EXPECT_EQ(ErrorState(verify.output).rfind("ERR_BAD_DATA 2", 0), 0u) << verify.output;
 
   WriteFileOrDie(list_, "0||..\\escape.txt|0\n");
-  ToolRun unsafe = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
-                            " -o " + Quote(work_.Join("x.patch")));
+  KitRun unsafe = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
+                           " -o " + Quote(work_.Join("x.patch")));
   EXPECT_EQ(unsafe.exitCode, 1);
-  EXPECT_EQ(unsafe.output, "error 2: line 1: ..\\escape.txt\n");
+  EXPECT_EQ(ErrorState(unsafe.output), "ERR_BAD_DATA 2: line 1: ../escape.txt");
 }
 
 // The release workflow's first steps: diff two installations, look at the
@@ -161,7 +160,7 @@ TEST_F(PatchkitTest, FailuresPrintTheErrorAndExitWithOne) {
 TEST_F(PatchkitTest, DiffDryRunThenPatchWithJson) {
   WriteFileOrDie(install_.Join(".ver"), "kr|00001.00000.00000");
   std::string trees = Quote(install_.path()) + " " + Quote(root_.path());
-  ToolRun dry = Patchkit("diff " + trees + " --dry-run");
+  KitRun dry = Patchkit("diff " + trees + " --dry-run");
   ASSERT_EQ(dry.exitCode, 0) << dry.output;
   size_t a = dry.output.find("write  bin\\a.dll\n");
   size_t old = dry.output.find("delete old.txt\n");
@@ -175,28 +174,31 @@ TEST_F(PatchkitTest, DiffDryRunThenPatchWithJson) {
 
   for (const char* kind : {"masked", "packed"}) {
     std::string patch = work_.Join(std::string(kind) + ".patch");
-    ToolRun diff = Patchkit("diff " + trees + " -o " + Quote(patch) + " --json --kind " + kind);
+    KitRun diff = Patchkit("diff " + trees + " -o " + Quote(patch) + " --json --kind " + kind);
     ASSERT_EQ(diff.exitCode, 0) << diff.output;
-    EXPECT_EQ(diff.output.rfind("{\n", 0), 0u) << diff.output;
-    EXPECT_NE(diff.output.find("\"loose\": {\"writes\": 1, \"writeBytes\": 5, \"deletions\": 1}"),
-              std::string::npos)
-        << diff.output;
-    EXPECT_NE(diff.output.find("\"patchBytes\": " + std::to_string(FileSizeOf(patch.c_str()))),
-              std::string::npos)
-        << diff.output;
+    tools::Json summary = tools::Json::parse(diff.out);
+    EXPECT_EQ(summary["ok"], true);
+    EXPECT_EQ(summary["loose"], tools::Json({{"writes", 1}, {"writeBytes", 5}, {"deletions", 1}}));
+    EXPECT_EQ(summary["patchBytes"], FileSizeOf(patch.c_str()));
 
-    ToolRun inspect = Patchkit("inspect --json " + Quote(patch));
+    KitRun inspect = Patchkit("inspect --json " + Quote(patch));
     ASSERT_EQ(inspect.exitCode, 0) << inspect.output;
-    EXPECT_NE(inspect.output.find("\"entries\": 3"), std::string::npos) << inspect.output;
-    EXPECT_NE(inspect.output.find("\"fileName\": \"bin\\\\a.dll\""), std::string::npos)
-        << inspect.output;
+    tools::Json steps = tools::Json::parse(inspect.out);
+    EXPECT_EQ(steps["entries"], 3);
+    bool listed = false;
+    for (const tools::Json& step : steps["steps"]) {
+      listed = listed || (step["fileName"] == "bin/a.dll" && step["operation"] == "write");
+    }
+    EXPECT_TRUE(listed) << inspect.output;
   }
-  ToolRun verify = Patchkit("verify --json " + Quote(work_.Join("packed.patch")));
+  KitRun verify = Patchkit("verify --json " + Quote(work_.Join("packed.patch")));
   EXPECT_EQ(verify.exitCode, 0) << verify.output;
-  EXPECT_NE(verify.output.find("\"ok\": true"), std::string::npos) << verify.output;
-  ToolRun bad = Patchkit("verify --json " + Quote(work_.Join("masked.patch")));
+  EXPECT_EQ(tools::Json::parse(verify.out)["ok"], true) << verify.output;
+  KitRun bad = Patchkit("verify --json " + Quote(work_.Join("masked.patch")));
   EXPECT_EQ(bad.exitCode, 1) << bad.output;
-  EXPECT_NE(bad.output.find("\"ok\": false, \"code\": 2"), std::string::npos) << bad.output;
+  tools::Json failed = tools::Json::parse(bad.out);
+  EXPECT_EQ(failed["ok"], false);
+  EXPECT_EQ(failed["error"]["code"], 2);
 
   EXPECT_EQ(Patchkit("diff " + trees).exitCode, 2);  // neither -o nor --dry-run
 }
@@ -208,14 +210,14 @@ TEST_F(PatchkitTest, ApplyRefusesAnInstallationThatAnotherUpdateHolds) {
   ASSERT_EQ(BuildPacked(patch).exitCode, 0);
   NamedLock other;
   ASSERT_EQ(other.TryLock(install_.path().c_str(), ""), NamedLock::Outcome::kTaken);
-  ToolRun refused = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
+  KitRun refused = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_NE(refused.output.find(install_.path() + "(in use by another update)"), std::string::npos)
       << refused.output;
   EXPECT_EQ(ReadFileOrEmpty(install_.Join("old.txt")), "old");
   EXPECT_FALSE(PathExists(install_.Join(".ver").c_str()));
   other.Release();
-  ToolRun apply = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
+  KitRun apply = Patchkit("apply " + Quote(patch) + " " + Quote(install_.path()));
   EXPECT_EQ(apply.exitCode, 0) << apply.output;
 }
 
@@ -258,7 +260,7 @@ TEST_F(PatchkitTest, TwoAppliesAtOnceNeverLeaveADamagedInstallationBehindASucces
   list += "0|data\\item.pak|(list)|0\n0||.ver|0\n";
   WriteFileOrDie(list_, list);
   std::string patch = work_.Join("big.patch");
-  ToolRun build = BuildPacked(patch);
+  KitRun build = BuildPacked(patch);
   ASSERT_EQ(build.exitCode, 0) << build.output;
 
   // One apply alone sets the scale of the start offsets.
@@ -275,8 +277,8 @@ TEST_F(PatchkitTest, TwoAppliesAtOnceNeverLeaveADamagedInstallationBehindASucces
     std::string install = work_.Join("install" + std::to_string(offset));
     testing_support::CopyTreeOrDie(template_install, install);
     std::string apply = "apply " + Quote(patch) + " " + Quote(install);
-    ToolRun first;
-    ToolRun second;
+    KitRun first;
+    KitRun second;
     std::thread first_thread([&] { first = Patchkit(apply); });
     // From together to past the first one's end. Started within its first
     // quarter, the second surely finds the first at work.
@@ -286,7 +288,7 @@ TEST_F(PatchkitTest, TwoAppliesAtOnceNeverLeaveADamagedInstallationBehindASucces
     std::thread second_thread([&] { second = Patchkit(apply); });
     first_thread.join();
     second_thread.join();
-    for (const ToolRun* run : {&first, &second}) {
+    for (const KitRun* run : {&first, &second}) {
       if (run->exitCode == 0) {
         ++successes;
       } else {
@@ -305,6 +307,94 @@ TEST_F(PatchkitTest, TwoAppliesAtOnceNeverLeaveADamagedInstallationBehindASucces
   }
   std::cout << "two applies at " << kOffsets << " offsets over " << kFiles
             << " stored files: " << successes << " successes, " << refusals << " refusals\n";
+// A build list may be written in UTF-8 (an editor's default) or in code
+// page 936 (the system's own), with or without a byte order mark.
+TEST_F(PatchkitTest, BuildListsInUtf8OrCodePage936) {
+  WriteFileOrDie(root_.Join(Utf8ToCp936("数据\\说明.txt")), "说明");
+  // 中 is D6 D0 in code page 936, which also reads as UTF-8 (a Hebrew
+  // letter that code page 936 lacks).
+  WriteFileOrDie(root_.Join(Utf8ToCp936("中.txt")), "zhong");
+  struct Case {
+    const char* what;
+    std::string list;
+    std::string shown;  // how inspect shows the name, UTF-8
+  } cases[] = {
+      {"UTF-8", "0||数据\\说明.txt|0\n", "数据\\说明.txt"},
+      {"UTF-8 with a byte order mark",
+       "\xEF\xBB\xBF"
+       "0||数据\\说明.txt|0\r\n",
+       "数据\\说明.txt"},
+      {"code page 936", Utf8ToCp936("0||数据\\说明.txt|0\n"), "数据\\说明.txt"},
+      {"code page 936 that reads as UTF-8", Utf8ToCp936("0||中.txt|0\n"), "中.txt"},
+      {"ASCII", "0||bin\\a.dll|0\n", "bin\\a.dll"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileOrDie(list_, c.list);
+    std::string patch = work_.Join("list.patch");
+    RemoveFileAt(patch.c_str());
+    KitRun build = Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) +
+                            " -o " + Quote(patch));
+    ASSERT_EQ(build.exitCode, 0) << build.output;
+    KitRun inspect = Patchkit("inspect " + Quote(patch));
+    EXPECT_NE(inspect.out.find("write  " + c.shown + "\n"), std::string::npos) << inspect.output;
+  }
+}
+
+// wrap carries only what the updater can open, and says in words why it
+// refuses anything else.
+TEST_F(PatchkitTest, WrapChecksThePatchAndSaysWhatIsWrong) {
+  std::string masked = work_.Join("masked.patch");
+  std::string packed = work_.Join("packed.patch");
+  ASSERT_EQ(BuildPacked(packed).exitCode, 0);
+  ASSERT_EQ(Patchkit("build --list " + Quote(list_) + " --root " + Quote(root_.path()) + " -o " +
+                     Quote(masked))
+                .exitCode,
+            0);
+  ASSERT_EQ(Patchkit("convert " + Quote(packed) + " " + Quote(work_.Join("plain.zip"))).exitCode,
+            0);
+  WriteFileOrDie(work_.Join("passwd"), "root:x:0:0:root:/root:/bin/bash\n");
+  const std::string updater = std::string("--updater '") + QLMR_UPDATE_BIN + "' ";
+  ASSERT_EQ(Patchkit("wrap " + updater + "--from kr.1.0.0 --to kr.1.0.1 -o wrapped masked.patch",
+                     work_.path())
+                .exitCode,
+            0);
+  struct Case {
+    const char* what;
+    std::string arguments;
+    int exitCode;
+    std::string words;  // a part of the failure's sentence
+  } cases[] = {
+      {"a masked patch", updater + "--from kr.1.0.0 --to kr.1.0.1 masked.patch", 0, ""},
+      {"a packed patch", updater + "--from kr.1.0.0 --to kr.1.0.1 packed.patch", 0, ""},
+      {"a text file", updater + "--from kr.1.0.0 --to kr.1.0.1 passwd", 1,
+       "will not wrap 'passwd': it is not a patch package"},
+      {"a plain zip", updater + "--from kr.1.0.0 --to kr.1.0.1 plain.zip", 1,
+       "will not wrap 'plain.zip': it is a plain zip, not a patch package the updater opens"},
+      {"a reversed range", updater + "--from kr.1.0.1 --to kr.1.0.0 masked.patch", 1,
+       "the range is reversed: --from kr.1.0.1 is newer than --to kr.1.0.0"},
+      {"an empty range", updater + "--from kr.1.0.1 --to kr.1.0.1 masked.patch", 1,
+       "the range is reversed: --from kr.1.0.1 is the same version as --to kr.1.0.1"},
+      {"two language editions", updater + "--from kr.1.0.0 --to cn.1.0.1 masked.patch", 1,
+       "--from kr.1.0.0 and --to cn.1.0.1 are versions of different language editions"},
+      {"a version that cannot be a file name", updater + "--from kr/1 --to kr.1.0.1 masked.patch",
+       1, "'kr/1' cannot be a version text"},
+      {"an updater that carries a patch",
+       "--updater wrapped --from kr.1.0.0 --to kr.1.0.1 masked.patch", 1,
+       "will not wrap 'wrapped': it is longer than the carrier offset it names"},
+      {"no updater at all", "--updater passwd --from kr.1.0.0 --to kr.1.0.1 masked.patch", 1,
+       "will not wrap 'passwd': it is not the updater program"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemoveFileAt(work_.Join("out").c_str());
+    KitRun run = Patchkit("wrap -o out " + c.arguments, work_.path());
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    EXPECT_EQ(PathExists(work_.Join("out").c_str()), c.exitCode == 0);
+    if (c.exitCode != 0) {
+      EXPECT_NE(FailureWords(run.err).find(c.words), std::string::npos) << run.err;
+    }
+  }
 }
 
 TEST_F(PatchkitTest, UsageErrorsExitWithTwo) {

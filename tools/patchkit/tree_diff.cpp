@@ -27,7 +27,7 @@
 #include "patch/control_list.h"
 #include "patch/patch_format.h"
 #include "patch/zip_writer.h"
-#include "tools/tool_support.h"
+#include "tools/progress.h"
 
 namespace qlmr {
 namespace patchkit {
@@ -92,18 +92,6 @@ bool ForEachOnBothCores(size_t count, const char* label, const std::function<boo
 }
 
 // --- Files -------------------------------------------------------------------
-
-bool OpenForReading(const std::string& path, File* file, uint64_t* size) {
-  if (!file->Open(path.c_str(), FileMode::kRead)) {
-    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
-    return false;
-  }
-  if (!file->Size(size)) {
-    ReportError(ERR_READ, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
-    return false;
-  }
-  return true;
-}
 
 bool SizeOf(const std::string& path, uint64_t* size) {
   File file;
