@@ -117,6 +117,13 @@ bool CopyFileReplace(const char* from, const char* to) {
   return true;
 }
 
+bool LinkFile(const char* from, const char* to) {
+  FaultHooks* hooks = Hooks();
+  if (hooks == nullptr) return SystemLinkFile(from, to);
+  // A new name for data that is as durable as it was: nothing to note.
+  return hooks->Pass() && SystemLinkFile(from, to);
+}
+
 bool FlushFileSystem(const char* path) {
   FaultHooks* hooks = Hooks();
   if (hooks == nullptr) return SystemFlushFileSystem(path);

@@ -18,6 +18,7 @@ bool SystemRemoveFolderContents(const char* path);
 bool SystemRemoveFileAt(const char* path);
 bool SystemMoveFileReplace(const char* from, const char* to);
 bool SystemCopyFileReplace(const char* from, const char* to);
+bool SystemLinkFile(const char* from, const char* to);
 bool SystemFlushFileSystem(const char* path);
 bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::string* path);
 

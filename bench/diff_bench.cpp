@@ -197,10 +197,12 @@ struct Fixture {
   // The sizes of the pair's patches in both kinds, once, for the report.
   void ReportPatchSizes() {
     patchkit::TreeDiff diff;
-    if (!patchkit::DiffInstallations(oldRoot, newRoot, &diff)) Die("diff");
     for (PatchKind kind : {PATCH_KIND_MASKED_ZIP, PATCH_KIND_PACKED}) {
-      patchkit::SelfCheck check;
-      if (!patchkit::WritePatch(diff, patch, kind, &check)) Die("patch");
+      patchkit::PatchReport report;
+      if (!patchkit::DiffInstallations({oldRoot}, newRoot, kind, &diff) ||
+          !patchkit::WritePatch(diff, patch, patchkit::PatchOptions(), &report)) {
+        Die("patch");
+      }
       fprintf(stderr, "diff bench: trees %llu bytes, %s patch %u bytes\n",
               static_cast<unsigned long long>(bytes),
               kind == PATCH_KIND_PACKED ? "packed" : "masked", FileSizeOf(patch.c_str()));
@@ -253,9 +255,9 @@ void BM_DiffAndWritePatch(benchmark::State& state) {
   Fixture& f = GetFixture();
   for (auto _ : state) {
     patchkit::TreeDiff diff;
-    patchkit::SelfCheck check;
-    if (!patchkit::DiffInstallations(f.oldRoot, f.newRoot, &diff) ||
-        !patchkit::WritePatch(diff, f.patch, PATCH_KIND_MASKED_ZIP, &check)) {
+    patchkit::PatchReport report;
+    if (!patchkit::DiffInstallations({f.oldRoot}, f.newRoot, PATCH_KIND_MASKED_ZIP, &diff) ||
+        !patchkit::WritePatch(diff, f.patch, patchkit::PatchOptions(), &report)) {
       state.SkipWithError("the diff failed");
       break;
     }
@@ -269,7 +271,7 @@ void BM_DiffOnly(benchmark::State& state) {
   Fixture& f = GetFixture();
   for (auto _ : state) {
     patchkit::TreeDiff diff;
-    if (!patchkit::DiffInstallations(f.oldRoot, f.newRoot, &diff)) {
+    if (!patchkit::DiffInstallations({f.oldRoot}, f.newRoot, PATCH_KIND_MASKED_ZIP, &diff)) {
       state.SkipWithError("the diff failed");
       break;
     }

@@ -151,12 +151,20 @@ bool ReadPackageList(const char* path, std::vector<PackageLine>* lines) {
 
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
                        PatchKind kind, const std::vector<PackageData>* data) {
-  return BuildPatchPackage(lines, root, output, kind, data, kPackedZipMethod);
+  return BuildPatchPackage(lines, root, output, kind, data, PackageBuildOptions());
 }
 
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
                        PatchKind kind, const std::vector<PackageData>* data,
                        ZipMethod packedMethod) {
+  PackageBuildOptions options;
+  options.packedMethod = packedMethod;
+  return BuildPatchPackage(lines, root, output, kind, data, options);
+}
+
+bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
+                       PatchKind kind, const std::vector<PackageData>* data,
+                       const PackageBuildOptions& options) {
   if (root == nullptr || output == nullptr || output[0] == '\0' ||
       (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED) ||
       (data != nullptr && data->size() != lines.size())) {
@@ -172,9 +180,10 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
   if (!CheckPackBoundData(lines, root, kind, data, lastWrite)) return false;
 
   ZipWriter zip;
-  if (!zip.Open(output, kind == PATCH_KIND_PACKED ? packedMethod : ZipMethod::kDeflate)) {
+  if (!zip.Open(output, kind == PATCH_KIND_PACKED ? options.packedMethod : ZipMethod::kDeflate)) {
     return false;
   }
+  if (options.memberTime >= 0) zip.SetMemberTime(options.memberTime);
   std::string controlList;
   struct DataFile {
     std::string name;  // in the container

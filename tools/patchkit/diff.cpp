@@ -1,9 +1,11 @@
-// qlmr-patchkit diff OLD NEW -o PATCH [--kind packed|masked] [--dry-run]
-// [--json]: the patch that turns the installation OLD into NEW, proven on a
-// scratch copy before it is written, and a summary of what it holds.
+// qlmr-patchkit diff OLD... NEW -o PATCH [--kind packed|masked] [--time T]
+// [--dry-run] [--json]: the patch that turns each installation OLD into NEW,
+// proven on a scratch copy of every OLD before it is written, and a summary
+// of what it holds.
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "base/platform.h"
 #include "tools/patchkit/commands.h"
@@ -15,11 +17,11 @@ namespace qlmr {
 namespace patchkit {
 namespace {
 
-struct DiffOptions {
-  std::string oldRoot;
-  std::string newRoot;
+struct DiffCommand {
+  std::vector<std::string> trees;  // OLD..., then NEW
   std::string output;
   PatchKind kind = PATCH_KIND_MASKED_ZIP;
+  std::string time;
   bool dryRun = false;
   bool json = false;
 };
@@ -77,52 +79,79 @@ std::string SummaryJson(const TreeDiff& diff) {
   return json + (s.packs.empty() ? "]" : "\n]");
 }
 
-int RunDiff(const DiffOptions& options) {
+std::string SelfChecksJson(const PatchReport& report) {
+  std::string json = "[";
+  for (size_t i = 0; i < report.checks.size(); ++i) {
+    const SelfCheck& check = report.checks[i];
+    json += std::string(i == 0 ? "\n" : ",\n") + "  {\"old\": " + tools::JsonString(check.oldRoot) +
+            ", \"selfCheck\": {\"ok\": true, \"method\": " + tools::JsonString(check.method) +
+            ", \"filesCompared\": " + std::to_string(check.filesCompared) + "}}";
+  }
+  return json + (report.checks.empty() ? "]" : "\n]");
+}
+
+int RunDiff(const DiffCommand& command) {
   // Command-line text is UTF-8 here; the system's names are code page 936.
-  std::string oldRoot = Utf8ToCp936(options.oldRoot);
-  std::string newRoot = Utf8ToCp936(options.newRoot);
-  std::string output = Utf8ToCp936(options.output);
+  std::vector<std::string> oldRoots;
+  for (size_t i = 0; i + 1 < command.trees.size(); ++i) {
+    oldRoots.push_back(Utf8ToCp936(command.trees[i]));
+  }
+  std::string newRoot = Utf8ToCp936(command.trees.back());
+  std::string output = Utf8ToCp936(command.output);
+  PatchOptions patchOptions;
+  if (!command.time.empty() && !ParsePatchTime(command.time, &patchOptions.time)) {
+    tools::PrintError("diff: --time %s: not a time (YYYY-MM-DD[THH:MM[:SS]] in UTC, or @seconds)\n",
+                      command.time.c_str());
+    return tools::kExitUsage;
+  }
   TreeDiff diff;
-  if (!DiffInstallations(oldRoot, newRoot, &diff)) return tools::PrintLastError();
+  if (!DiffInstallations(oldRoots, newRoot, command.kind, &diff)) return tools::PrintLastError();
 
   std::vector<PatchStep> steps;
-  SelfCheck check;
+  PatchReport report;
   uint64_t patchBytes = 0;
-  if (options.dryRun) {
+  if (command.dryRun) {
     if (!PlanPatch(diff, &steps)) return tools::PrintLastError();
   } else {
-    if (!WritePatch(diff, output, options.kind, &check)) return tools::PrintLastError();
+    if (!WritePatch(diff, output, patchOptions, &report)) return tools::PrintLastError();
     File patch;
     if (patch.Open(output.c_str(), FileMode::kRead)) patch.Size(&patchBytes);
   }
 
-  if (options.json) {
-    std::string json =
-        "{\n\"old\": " + tools::JsonString(oldRoot) + ",\n\"new\": " + tools::JsonString(newRoot) +
-        ",\n\"kind\": " + tools::JsonString(PatchKindName(options.kind)) +
-        ",\n\"dryRun\": " + (options.dryRun ? "true" : "false") + ",\n" + SummaryJson(diff);
-    if (options.dryRun) {
+  if (command.json) {
+    std::string olds = "[";
+    for (size_t i = 0; i < oldRoots.size(); ++i) {
+      olds += (i == 0 ? "" : ", ") + tools::JsonString(oldRoots[i]);
+    }
+    std::string json = "{\n\"old\": " + olds + "],\n\"new\": " + tools::JsonString(newRoot) +
+                       ",\n\"kind\": " + tools::JsonString(PatchKindName(command.kind)) +
+                       ",\n\"dryRun\": " + (command.dryRun ? "true" : "false") + ",\n" +
+                       SummaryJson(diff);
+    if (command.dryRun) {
       json += ",\n\"steps\": " + PatchStepsJson(steps);
     } else {
       json += ",\n\"patch\": " + tools::JsonString(output) +
               ",\n\"patchBytes\": " + std::to_string(patchBytes) +
-              ",\n\"selfCheck\": {\"method\": " + tools::JsonString(check.method) +
-              ", \"filesCompared\": " + std::to_string(check.filesCompared) + "}";
+              ",\n\"time\": " + std::to_string(report.time) +
+              ",\n\"perOld\": " + SelfChecksJson(report);
     }
     tools::Print("%s\n}\n", json.c_str());
     return tools::kExitSuccess;
   }
-  if (options.dryRun) {
+  if (command.dryRun) {
     tools::Print("%s", FormatPatchSteps(steps).c_str());
   }
   PrintSummary(diff);
-  if (options.dryRun) {
+  if (command.dryRun) {
     tools::Print("dry run: no patch written\n");
   } else {
-    tools::Print("patch: %s, %s, %llu bytes\n", options.output.c_str(), PatchKindName(options.kind),
+    tools::Print("patch: %s, %s, %llu bytes\n", command.output.c_str(), PatchKindName(command.kind),
                  static_cast<unsigned long long>(patchBytes));
-    tools::Print("self-check: ok, %s compared with NEW (%s)\n",
-                 Plural(check.filesCompared, "file").c_str(), check.method.c_str());
+    for (const SelfCheck& check : report.checks) {
+      tools::Print("self-check on %s: ok, %s compared with NEW (%s)\n",
+                   Shown(check.oldRoot).c_str(), Plural(check.filesCompared, "file").c_str(),
+                   check.method.c_str());
+    }
   }
   return tools::kExitSuccess;
 }
@@ -130,26 +159,31 @@ int RunDiff(const DiffOptions& options) {
 }  // namespace
 
 void RegisterDiffCommand(CLI::App& app, int* exitCode) {
-  auto options = std::make_shared<DiffOptions>();
-  CLI::App* command = app.add_subcommand(
-      "diff", "Build the patch that turns the installation OLD into NEW, and check it");
-  command->add_option("old", options->oldRoot, "the installation at the old version")->required();
-  command->add_option("new", options->newRoot, "the installation at the new version")->required();
-  command->add_option("-o,--output", options->output, "the package to write");
+  auto command = std::make_shared<DiffCommand>();
+  CLI::App* sub = app.add_subcommand(
+      "diff", "Build the patch that turns each installation OLD into NEW, and check it on each");
+  sub->add_option("trees", command->trees,
+                  "OLD... NEW: the installations at the old versions, then the one at the new")
+      ->required()
+      ->expected(2, -1);
+  sub->add_option("-o,--output", command->output, "the package to write");
   const std::map<std::string, PatchKind> kinds = {{"masked", PATCH_KIND_MASKED_ZIP},
                                                   {"packed", PATCH_KIND_PACKED}};
-  command->add_option("--kind", options->kind, "masked (default) or packed")
+  sub->add_option("--kind", command->kind, "masked (default) or packed")
       ->transform(CLI::CheckedTransformer(kinds));
-  command->add_flag("--dry-run", options->dryRun,
-                    "print the entries in order of application; write nothing");
-  command->add_flag("--json", options->json, "print one JSON document");
-  command->callback([options, exitCode] {
-    if (options->output.empty() && !options->dryRun) {
+  sub->add_option("--time", command->time,
+                  "the time of the package's members, YYYY-MM-DD[THH:MM[:SS]] in UTC or "
+                  "@seconds (default: when NEW's .ver was written)");
+  sub->add_flag("--dry-run", command->dryRun,
+                "print the entries in order of application; write nothing");
+  sub->add_flag("--json", command->json, "print one JSON document");
+  sub->callback([command, exitCode] {
+    if (command->output.empty() && !command->dryRun) {
       tools::PrintError("diff: -o PATCH is required (or --dry-run)\n");
       *exitCode = tools::kExitUsage;
       return;
     }
-    *exitCode = RunDiff(*options);
+    *exitCode = RunDiff(*command);
   });
 }
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -27,6 +28,93 @@ constexpr uint32_t kChunk = 1u << 16;
 }  // namespace
 
 bool IsPackName(const std::string& key) { return PathExtension(key) == kPackExtension; }
+
+namespace {
+
+// A UTF-8 name shown in code page 936, each character that page lacks (and
+// each byte that is no UTF-8) written as <U+XXXX> (<0xXX>).
+std::string ShownInCodePage936(const std::string& utf8) {
+  std::string shown;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+    bool valid = length != 0 && i + length <= utf8.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      unsigned char trail = static_cast<unsigned char>(utf8[i + k]);
+      valid = (trail & 0xC0) == 0x80;
+      code = (code << 6) | (trail & 0x3F);
+    }
+    char escaped[16];
+    if (!valid) {
+      snprintf(escaped, sizeof escaped, "<0x%02X>", lead);
+      shown += escaped;
+      ++i;
+      continue;
+    }
+    std::string character = utf8.substr(i, length);
+    std::string converted = Utf8ToCp936(character);
+    if (length == 1 || (converted != character && Cp936ToUtf8(converted) == character)) {
+      shown += converted;
+    } else {
+      snprintf(escaped, sizeof escaped, "<U+%04X>", static_cast<unsigned>(code));
+      shown += escaped;
+    }
+    i += length;
+  }
+  return shown;
+}
+
+bool ScanFolder(const std::string& relative, Tree* tree) {
+  std::string folder = relative.empty() ? tree->root : JoinPath(tree->root, relative);
+  std::vector<FolderEntry> entries;
+  if (!ListFolder(folder.c_str(), &entries)) {
+    ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", folder.c_str(), LastSystemError());
+    return false;
+  }
+  for (const FolderEntry& entry : entries) {
+    if (!entry.unencodableName.empty()) {
+      // The updater names files in code page 936: it could neither make
+      // nor find this one.
+      ReportError(ERR_BAD_DATA, "File=%s (a name code page 936 cannot hold)",
+                  JoinPath(folder, ShownInCodePage936(entry.unencodableName)).c_str());
+      return false;
+    }
+    std::string name = relative.empty() ? entry.name : relative + "\\" + entry.name;
+    if (entry.isFolder) {
+      tree->folders[NormalizeName(name)] = name;
+      if (!ScanFolder(name, tree)) return false;
+      continue;
+    }
+    std::string path = JoinPath(tree->root, name);
+    auto inserted = tree->files.emplace(NormalizeName(name), LooseFile{name, path});
+    if (!inserted.second) {
+      // The installation is blind to case: these two would be one file.
+      ReportError(ERR_DUPLICATE, "File=%s, File=%s", inserted.first->second.path.c_str(),
+                  path.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+const LooseFile* Tree::Find(const std::string& key) const {
+  auto found = files.find(key);
+  return found == files.end() ? nullptr : &found->second;
+}
+
+bool ScanTree(const std::string& root, const std::string& label, Tree* tree) {
+  *tree = Tree();
+  tree->root = root;
+  tree->label = label;
+  if (!IsFolder(root.c_str())) {
+    ReportError(ERR_INVALID, "Path=%s (not a folder)", root.c_str());
+    return false;
+  }
+  return ScanFolder("", tree);
+}
 
 bool ForEachOnEveryCore(size_t count, const char* label, const std::function<bool(size_t)>& work) {
   std::atomic<size_t> next{0};

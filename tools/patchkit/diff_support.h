@@ -27,6 +27,30 @@ constexpr char kVersionFileName[] = ".ver";
 // Whether a normalized loose name is a pack archive's.
 bool IsPackName(const std::string& key);
 
+struct LooseFile {
+  std::string name;  // relative, folders joined with backslashes, as on disk
+  std::string path;
+};
+
+// An installation as the diff sees it: its files and folders by their
+// normalized names.
+struct Tree {
+  std::string root;
+  std::string label;                           // how texts name it: "OLD", "NEW", ...
+  std::map<std::string, LooseFile> files;      // by normalized name
+  std::map<std::string, std::string> folders;  // normalized -> as on disk, relative
+
+  const LooseFile* Find(const std::string& key) const;
+};
+
+// Lists the installation below `root`. Fails with ERR_INVALID "Path=%s (not
+// a folder)", ERR_ACCESS "Path=%s, WinErr=%d" (a folder that cannot be
+// listed), ERR_DUPLICATE "File=%s, File=%s" (two names that differ only in
+// ASCII case: one file to the updater) or ERR_BAD_DATA "File=%s (a name
+// code page 936 cannot hold)", the name as on disk with each character code
+// page 936 lacks written <U+XXXX>.
+bool ScanTree(const std::string& root, const std::string& label, Tree* tree);
+
 // Runs work(i) for every i below `count` on one thread per core of the
 // machine while the calling thread advances a progress bar labelled
 // `label`. Stops at the first failure and reports it again on the calling

@@ -93,39 +93,100 @@ bool StagePackData(const TreeDiff& diff, PatchKind kind, const std::string& stag
   });
 }
 
-// What ApplyPackage did to a scratch folder, compared with NEW.
+// The scratch copy of one OLD that the patch is applied to: the whole
+// installation, each file made as cheaply as is safe. An archive the patch
+// changes in place is a copy; a file it writes whole is an empty stand-in
+// under OLD's name, since its content is replaced anyway; every other file is
+// a hard link to OLD's (a copy where the file system cannot link), which the
+// patch at most deletes, taking the link and leaving OLD's file as it was.
+bool MakeScratchCopy(const Tree& old, const std::vector<PatchStep>& steps,
+                     const std::string& scratch) {
+  std::set<std::string> writtenWhole;
+  std::set<std::string> changedInPlace;
+  for (const PatchStep& step : steps) {
+    if (step.kind == PatchStep::kLooseEntry && step.op == ENTRY_OP_WRITE) {
+      writtenWhole.insert(NormalizeName(step.fileName));
+    } else if (step.kind == PatchStep::kOpenPack) {
+      changedInPlace.insert(step.packKey);
+    }
+  }
+  // By key a folder comes before the folders and files inside it.
+  for (const auto& folder : old.folders) {
+    std::string path = JoinPath(scratch, folder.second);
+    if (!MakeFolder(path.c_str())) {
+      ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", path.c_str(), LastSystemError());
+      return false;
+    }
+  }
+  for (const auto& file : old.files) {
+    std::string target = JoinPath(scratch, file.second.name);
+    if (writtenWhole.count(file.first) != 0 && changedInPlace.count(file.first) == 0) {
+      if (!WriteWholeFile(target, nullptr, 0)) return false;
+      continue;
+    }
+    if (changedInPlace.count(file.first) == 0 &&
+        LinkFile(file.second.path.c_str(), target.c_str())) {
+      continue;
+    }
+    if (!CopyFileReplace(file.second.path.c_str(), target.c_str())) {
+      ReportError(ERR_WRITE, "File=%s, WinErr=%d", target.c_str(), LastSystemError());
+      return false;
+    }
+  }
+  return true;
+}
+
+// Applies `package` with the updater's own code to the installation in
+// `folder`, reached from inside it: the updater's limit on joined paths then
+// weighs the names inside the installation alone, not where the scratch
+// copy happens to lie.
+bool ApplyFromInside(PatchPackage& package, const std::string& folder) {
+  std::string previous = CurrentFolder();
+  if (previous.empty() || !SetCurrentFolder(folder.c_str())) {
+    ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", folder.c_str(), LastSystemError());
+    return false;
+  }
+  bool applied = package.ApplyPackage(".", kPackExtension, kVersionFileName, nullptr);
+  if (!SetCurrentFolder(previous.c_str())) {
+    ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", previous.c_str(), LastSystemError());
+    return false;
+  }
+  return applied;
+}
+
+// What ApplyPackage made of one OLD's scratch copy, compared with NEW.
 class PatchChecker {
  public:
-  PatchChecker(const TreeDiff& diff, const std::string& scratch, SelfCheck* check)
-      : diff_(diff), scratch_(scratch), check_(check) {}
+  PatchChecker(const Tree& newTree, const std::string& scratch, SelfCheck* check)
+      : newTree_(newTree), scratch_(scratch), check_(check) {}
 
   bool Mismatch(const std::string& what) {
-    ReportError(ERR_BAD_DATA, "self-check: %s", what.c_str());
+    ReportError(ERR_BAD_DATA, "self-check on %s: %s", check_->oldRoot.c_str(), what.c_str());
     return false;
   }
 
-  // Every loose file the patch writes equals NEW's, and the loose names
-  // after the patch are NEW's.
+  // The copy holds NEW's loose names, and every loose file the patch wrote
+  // holds NEW's bytes. The files it left alone are OLD's, which the diff
+  // found equal to NEW's.
   bool CheckLoose(const std::vector<PatchStep>& steps) {
-    std::set<std::string> names = diff_.oldNames;
+    Tree patched;
+    if (!ScanTree(scratch_, "the patched copy", &patched)) return false;
+    for (const auto& file : patched.files) {
+      if (newTree_.Find(file.first) == nullptr) return Mismatch(file.second.name + " is not NEW's");
+    }
+    for (const auto& file : newTree_.files) {
+      if (patched.Find(file.first) == nullptr) return Mismatch(file.second.name + " is missing");
+    }
     for (const PatchStep& step : steps) {
-      if (step.kind != PatchStep::kLooseEntry) continue;
-      std::string key = NormalizeName(step.fileName);
-      if (step.op == ENTRY_OP_DELETE) {
-        names.erase(key);
-        continue;
-      }
-      names.insert(key);
-      if (diff_.newNames.count(key) == 0) return Mismatch("writes " + step.fileName);
+      if (step.kind != PatchStep::kLooseEntry || step.op != ENTRY_OP_WRITE) continue;
       bool same = false;
       if (!SameFileContent(JoinPath(scratch_, step.fileName),
-                           JoinPath(diff_.newRoot, step.fileName), &same)) {
+                           JoinPath(newTree_.root, step.fileName), &same)) {
         return false;
       }
       if (!same) return Mismatch(step.fileName + " differs");
       ++check_->filesCompared;
     }
-    if (names != diff_.newNames) return Mismatch("the loose files differ from NEW's");
     return true;
   }
 
@@ -135,7 +196,7 @@ class PatchChecker {
     auto patched = NewPackArchive();
     auto wanted = NewPackArchive();
     if (!patched->Open(JoinPath(scratch_, packName).c_str(), true) ||
-        !wanted->Open(JoinPath(diff_.newRoot, packName).c_str(), true)) {
+        !wanted->Open(JoinPath(newTree_.root, packName).c_str(), true)) {
       return false;
     }
     std::vector<PackSlotInfo> a;
@@ -162,61 +223,148 @@ class PatchChecker {
   }
 
  private:
-  const TreeDiff& diff_;
+  const Tree& newTree_;
   std::string scratch_;
   SelfCheck* check_;
 };
 
-bool SelfCheckPatch(const TreeDiff& diff, const std::string& patch, SelfCheck* check) {
-  ScratchFolder scratch;
-  if (!scratch.Create("qdc")) return false;
+// Applies the patch at `patch` to a scratch copy of the installation at
+// `oldRoot` and compares the result with NEW.
+bool SelfCheckOnOld(const std::string& patch, const std::string& oldRoot, const Tree& newTree,
+                    SelfCheck* check) {
+  check->oldRoot = oldRoot;
+  Tree old;
+  if (!ScanTree(oldRoot, "OLD", &old)) return false;
   PatchPackagePtr package(CreatePatchPackage());
   if (!package->OpenPackage(patch.c_str(), kPackExtension)) return false;
   std::vector<PatchStep> steps = PlanPatchApplication(*package, kPackExtension, kVersionFileName);
-  // Only the archives changed in place need their old content; the patch
-  // writes every other file it touches from scratch.
-  std::map<std::string, std::vector<std::string>> packs;  // packName -> written names
+  ScratchFolder scratch;
+  if (!scratch.Create("qdc") || !MakeScratchCopy(old, steps, scratch.path())) return false;
+  if (!ApplyFromInside(*package, scratch.path())) {
+    // The apply's own code, with the installation it failed on.
+    std::string message = LastErrorMessage();
+    ReportError(LastErrorCode(), "self-check on %s: %s", oldRoot.c_str(), message.c_str());
+    return false;
+  }
+  check->method =
+      "applied to a scratch copy of the whole installation; loose names, written files and "
+      "stored files compared with NEW";
+  PatchChecker checker(newTree, scratch.path(), check);
+  if (!checker.CheckLoose(steps)) return false;
+  std::map<std::string, std::vector<std::string>> packs;  // packKey -> written names
   std::string current;
   for (const PatchStep& step : steps) {
     if (step.kind == PatchStep::kOpenPack) {
       current = step.packKey;
       packs[current];
-      std::string from = JoinPath(diff.oldRoot, current);
-      std::string to = JoinPath(scratch.path(), current);
-      if (!CreateFolderChain(PathFolder(to).c_str())) {
-        ReportError(ERR_ACCESS, "File=%s, WinErr=%d", PathFolder(to).c_str(), LastSystemError());
-        return false;
-      }
-      if (!CopyFileReplace(from.c_str(), to.c_str())) {
-        ReportError(ERR_WRITE, "File=%s, WinErr=%d", to.c_str(), LastSystemError());
-        return false;
-      }
     } else if (step.kind == PatchStep::kPackEntry && step.op == ENTRY_OP_WRITE) {
       packs[current].push_back(step.fileName);
     }
   }
-  if (!package->ApplyPackage(scratch.path().c_str(), kPackExtension, kVersionFileName, nullptr)) {
-    return false;
-  }
-  check->method =
-      "applied to a scratch copy of the archives OLD changes in place; written files, "
-      "loose names and stored files compared with NEW";
-  PatchChecker checker(diff, scratch.path(), check);
-  if (!checker.CheckLoose(steps)) return false;
   for (const auto& pack : packs) {
     if (!checker.CheckPack(pack.first, pack.second)) return false;
   }
   return true;
 }
 
+// The folder `path` names, however it is spelled, through the nearest folder
+// above it that exists (links resolved) and normalized, so that two
+// spellings of one place compare equal.
+std::string ComparablePath(const std::string& path) {
+  std::string existing = path.empty() ? "." : path;
+  std::string rest;
+  while (!PathExists(existing.c_str())) {
+    std::string parent = PathFolder(existing);
+    std::string name = PathFileName(existing);
+    rest = rest.empty() ? name : JoinPath(name, rest);
+    if (parent.empty() || parent == existing) {
+      existing = ".";
+      break;
+    }
+    existing = parent;
+  }
+  std::string full = FullPathName(existing.c_str());
+  return NormalizeName(rest.empty() ? full : JoinPath(full, rest));
+}
+
+// Refuses an output inside one of the trees: it would overwrite a file of
+// the installation, or be taken for one by the next diff.
+bool CheckOutputOutsideTrees(const TreeDiff& diff, const std::string& output) {
+  std::string place = ComparablePath(output);
+  std::vector<std::string> roots = diff.oldRoots;
+  roots.push_back(diff.newRoot);
+  for (const std::string& root : roots) {
+    std::string tree = ComparablePath(root);
+    if (!tree.empty() && tree.back() != '/') tree += '/';
+    if (place.compare(0, tree.size(), tree) == 0) {
+      ReportError(ERR_INVALID, "File=%s (inside %s)", output.c_str(), root.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+// Days from 1970-01-01 to a civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2 ? 1 : 0;
+  int64_t era = (year >= 0 ? year : year - 399) / 400;
+  int64_t yearOfEra = year - era * 400;
+  int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
 }  // namespace
 
-bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind, SelfCheck* check) {
-  *check = SelfCheck();
-  if (output.empty() || (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED)) {
+bool ParsePatchTime(const std::string& text, int64_t* seconds) {
+  if (text.size() > 1 && text[0] == '@') {
+    if (text.find_first_not_of("0123456789", 1) != std::string::npos || text.size() > 16) {
+      return false;
+    }
+    *seconds = std::stoll(text.substr(1));
+    return true;
+  }
+  std::string value = !text.empty() && text.back() == 'Z' ? text.substr(0, text.size() - 1) : text;
+  // '#' stands for a digit.
+  const std::string shape = "####-##-##T##:##:##";
+  if (value.size() != 10 && value.size() != 16 && value.size() != 19) return false;
+  for (size_t i = 0; i < value.size(); ++i) {
+    bool digit = value[i] >= '0' && value[i] <= '9';
+    if (shape[i] == '#' ? !digit : value[i] != shape[i]) return false;
+  }
+  auto number = [&](size_t at, size_t length) {
+    return at + length <= value.size() ? std::stoi(value.substr(at, length)) : 0;
+  };
+  int year = number(0, 4);
+  int month = number(5, 2);
+  int day = number(8, 2);
+  int hour = number(11, 2);
+  int minute = number(14, 2);
+  int second = number(17, 2);
+  if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+      second > 59) {
+    return false;
+  }
+  *seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  return true;
+}
+
+bool WritePatch(const TreeDiff& diff, const std::string& output, const PatchOptions& options,
+                PatchReport* report) {
+  *report = PatchReport();
+  if (output.empty() || (diff.kind != PATCH_KIND_MASKED_ZIP && diff.kind != PATCH_KIND_PACKED)) {
     ReportError(ERR_INVALID, "");
     return false;
   }
+  if (!CheckOutputOutsideTrees(diff, output)) return false;
+  report->time = options.time;
+  std::string version = JoinPath(diff.newRoot, kVersionFileName);
+  if (report->time < 0 && !FileModificationTime(version.c_str(), &report->time)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", version.c_str(), LastSystemError());
+    return false;
+  }
+  Tree newTree;
+  if (!ScanTree(diff.newRoot, "NEW", &newTree)) return false;
   ScratchFolder staging;
   std::vector<PackageLine> lines;
   std::vector<PackageData> data;
@@ -224,7 +372,7 @@ bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind,
   {
     // One file per pack-bound write, all new in one folder: read it once.
     FolderListingScope listings;
-    if (!StagePackData(diff, kind, staging.path(), &lines, &data)) return false;
+    if (!StagePackData(diff, diff.kind, staging.path(), &lines, &data)) return false;
   }
   std::string folder = PathFolder(output);
   // The builder writes the patch by name; a failed build or self-check
@@ -235,9 +383,18 @@ bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind,
     return false;
   }
   temp.file()->Close();
-  if (!BuildPatchPackage(lines, diff.newRoot.c_str(), temp.tempPath().c_str(), kind, &data) ||
-      !SelfCheckPatch(diff, temp.tempPath(), check)) {
+  PackageBuildOptions build;
+  build.memberTime = report->time;
+  if (!BuildPatchPackage(lines, diff.newRoot.c_str(), temp.tempPath().c_str(), diff.kind, &data,
+                         build)) {
     return false;
+  }
+  // The self-checks apply from inside their scratch copies: the patch by a
+  // name that does not depend on the current folder.
+  std::string patch = FullPathName(temp.tempPath().c_str());
+  for (const std::string& oldRoot : diff.oldRoots) {
+    report->checks.emplace_back();
+    if (!SelfCheckOnOld(patch, oldRoot, newTree, &report->checks.back())) return false;
   }
   if (!temp.Commit(output.c_str())) {
     ReportError(ERR_WRITE, "File=%s, WinErr=%d", output.c_str(), LastSystemError());

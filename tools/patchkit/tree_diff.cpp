@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 
+#include "base/codec.h"
 #include "base/error.h"
 #include "base/file_util.h"
 #include "base/path.h"
@@ -21,60 +22,6 @@
 namespace qlmr {
 namespace patchkit {
 namespace {
-
-// --- Scan ----------------------------------------------------------------------
-
-struct LooseFile {
-  std::string name;  // relative, folders joined with backslashes, as on disk
-  std::string path;
-};
-
-// An installation as the diff sees it.
-struct Tree {
-  std::string root;
-  std::string label;                       // "OLD", "NEW": how texts name it
-  std::map<std::string, LooseFile> files;  // by normalized name
-};
-
-bool ScanFolder(const std::string& relative, Tree* tree) {
-  std::string folder = relative.empty() ? tree->root : JoinPath(tree->root, relative);
-  std::vector<FolderEntry> entries;
-  if (!ListFolder(folder.c_str(), &entries)) {
-    ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", folder.c_str(), LastSystemError());
-    return false;
-  }
-  for (const FolderEntry& entry : entries) {
-    std::string name = relative.empty() ? entry.name : relative + "\\" + entry.name;
-    if (entry.isFolder) {
-      if (!ScanFolder(name, tree)) return false;
-      continue;
-    }
-    std::string path = JoinPath(tree->root, name);
-    auto inserted = tree->files.emplace(NormalizeName(name), LooseFile{name, path});
-    if (!inserted.second) {
-      // The installation is blind to case: these two would be one file.
-      ReportError(ERR_DUPLICATE, "File=%s, File=%s", inserted.first->second.path.c_str(),
-                  path.c_str());
-      return false;
-    }
-  }
-  return true;
-}
-
-bool ScanTree(const std::string& root, const std::string& label, Tree* tree) {
-  tree->root = root;
-  tree->label = label;
-  if (!IsFolder(root.c_str())) {
-    ReportError(ERR_INVALID, "Path=%s (not a folder)", root.c_str());
-    return false;
-  }
-  return ScanFolder("", tree);
-}
-
-const LooseFile* FindFile(const Tree& tree, const std::string& key) {
-  auto found = tree.files.find(key);
-  return found == tree.files.end() ? nullptr : &found->second;
-}
 
 // --- Compare ---------------------------------------------------------------------
 
@@ -90,6 +37,18 @@ struct OldArchive {
 struct ArchiveComparison {
   PackSide newSide;
   std::vector<std::unique_ptr<OldArchive>> olds;  // one per OLD, null where it lacks the archive
+  // Packed patches: the stored files a per-file patch would hand the
+  // updater's encoder and that it refuses, by key, with the codec's words.
+  std::map<std::string, std::string> unencodable;
+
+  // Whether a per-file patch writes NEW's stored file `key`: some OLD lacks it
+  // or holds it otherwise.
+  bool Written(const std::string& key) const {
+    return !std::all_of(olds.begin(), olds.end(), [&](const auto& old) {
+      auto same = old->storedSame.find(key);
+      return same != old->storedSame.end() && same->second;
+    });
+  }
 
   bool HeldByEveryOld() const {
     return std::all_of(olds.begin(), olds.end(), [](const auto& old) { return old != nullptr; });
@@ -137,7 +96,7 @@ bool ListArchiveComparisons(const std::string& key, const std::vector<Tree>& old
                             std::vector<Comparison>* work) {
   if (!LoadPackSide(newTree.files.at(key).path, newTree.label, &archive->newSide)) return false;
   for (const Tree& old : olds) {
-    const LooseFile* file = FindFile(old, key);
+    const LooseFile* file = old.Find(key);
     archive->olds.emplace_back(file == nullptr ? nullptr : new OldArchive);
     if (file != nullptr && !LoadPackSide(file->path, old.label, &archive->olds.back()->side)) {
       return false;
@@ -148,7 +107,7 @@ bool ListArchiveComparisons(const std::string& key, const std::vector<Tree>& old
   for (size_t i = 0; i < olds.size(); ++i) {
     OldArchive& old = *archive->olds[i];
     if (!fileByFile) {
-      work->push_back({FindFile(olds[i], key), &newTree.files.at(key)});
+      work->push_back({olds[i].Find(key), &newTree.files.at(key)});
       work->back().same = &old.wholeSame;
       continue;
     }
@@ -173,7 +132,7 @@ bool CompareTrees(const std::vector<Tree>& olds, const Tree& newTree, Comparison
     if (key == kVersionFileName) continue;
     if (IsPackName(key)) {
       bool inSomeOld = std::any_of(olds.begin(), olds.end(),
-                                   [&](const Tree& old) { return FindFile(old, key) != nullptr; });
+                                   [&](const Tree& old) { return old.Find(key) != nullptr; });
       if (!inSomeOld) continue;
       auto& archive = found->archives[key];
       archive.reset(new ArchiveComparison);
@@ -181,7 +140,7 @@ bool CompareTrees(const std::vector<Tree>& olds, const Tree& newTree, Comparison
       continue;
     }
     for (size_t i = 0; i < olds.size(); ++i) {
-      const LooseFile* oldFile = FindFile(olds[i], key);
+      const LooseFile* oldFile = olds[i].Find(key);
       if (oldFile == nullptr) continue;
       work.push_back({oldFile, &file.second});
       work.back().same = &found->looseSame[i][key];
@@ -189,6 +148,50 @@ bool CompareTrees(const std::vector<Tree>& olds, const Tree& newTree, Comparison
   }
   return ForEachOnEveryCore(work.size(), "compare",
                             [&](size_t i) { return RunComparison(work[i]); });
+}
+
+// A packed patch carries stored files decoded, and the updater encodes them
+// again with the codec of their type; LZO and LZMA refuse some data (LZMA
+// whatever it cannot shrink). Finds, for every archive that could be
+// patched file by file, the files it would write that the codec refuses.
+bool FindUnencodable(Comparisons* found) {
+  struct Candidate {
+    ArchiveComparison* archive;
+    const StoredFile* file;
+    std::string refusal;
+  };
+  std::vector<Candidate> candidates;
+  for (auto& keyed : found->archives) {
+    ArchiveComparison& archive = *keyed.second;
+    if (!archive.HeldByEveryOld() || !archive.Problem().empty()) continue;
+    for (const auto& stored : archive.newSide.files) {
+      uint8_t type = stored.second.block.CompressType();
+      if ((type == COMPRESS_LZO || type == COMPRESS_LZMA) && archive.Written(stored.first)) {
+        candidates.push_back({&archive, &stored.second, std::string()});
+      }
+    }
+  }
+  bool ok = ForEachOnEveryCore(candidates.size(), "encode", [&](size_t i) {
+    Candidate& candidate = candidates[i];
+    const Codec* codec = GetCodecRegistry().Find(candidate.file->block.CompressType());
+    std::string content;
+    if (codec == nullptr ||
+        !ReadStoredContent(*candidate.archive->newSide.archive, candidate.file->name, &content)) {
+      return false;
+    }
+    std::vector<uint8_t> encoded;
+    if (!EncodeToBuffer(*codec, reinterpret_cast<const uint8_t*>(content.data()),
+                        static_cast<uint32_t>(content.size()), &encoded)) {
+      candidate.refusal = LastErrorMessage();
+    }
+    return true;
+  });
+  for (const Candidate& candidate : candidates) {
+    if (!candidate.refusal.empty()) {
+      candidate.archive->unencodable[NormalizeName(candidate.file->name)] = candidate.refusal;
+    }
+  }
+  return ok;
 }
 
 // --- Plan ------------------------------------------------------------------------
@@ -212,6 +215,11 @@ bool CheckEntryName(const std::string& name, bool isPath) {
   }
   if (isPath && !IsSafeRelativeName(name)) {
     ReportError(ERR_BAD_DATA, "File=%s (not a safe relative name)", name.c_str());
+    return false;
+  }
+  if (isPath && name.size() > kMaxInstalledName) {
+    ReportError(ERR_BAD_DATA, "File=%s (%zu bytes, more than the %zu an installation has room for)",
+                name.c_str(), name.size(), kMaxInstalledName);
     return false;
   }
   return true;
@@ -289,10 +297,10 @@ bool EncodedArchiveSize(PackSide& side, const DiffEntry& entry, uint64_t* bytes)
 // other bytes, deleted when some OLD holds it and NEW does not.
 bool PlanLooseFile(const std::string& key, const std::vector<Tree>& olds, const Tree& newTree,
                    const Comparisons& found, Plan* plan) {
-  const LooseFile* newFile = FindFile(newTree, key);
+  const LooseFile* newFile = newTree.Find(key);
   if (newFile == nullptr) {
     for (const Tree& old : olds) {
-      const LooseFile* oldFile = FindFile(old, key);
+      const LooseFile* oldFile = old.Find(key);
       if (oldFile == nullptr) continue;
       plan->loose.push_back(LooseEntry(ENTRY_OP_DELETE, *oldFile, 0));
       ++plan->summary.looseDeletions;
@@ -329,11 +337,9 @@ std::vector<DiffEntry> PerFileEntries(const std::string& packName, ArchiveCompar
     }
   }
   for (const auto& stored : archive.newSide.files) {
-    bool sameInEveryOld = std::all_of(archive.olds.begin(), archive.olds.end(), [&](auto& old) {
-      auto same = old->storedSame.find(stored.first);
-      return same != old->storedSame.end() && same->second;
-    });
-    if (!sameInEveryOld) entries.push_back(PackEntry(ENTRY_OP_WRITE, packName, stored.second));
+    if (archive.Written(stored.first)) {
+      entries.push_back(PackEntry(ENTRY_OP_WRITE, packName, stored.second));
+    }
   }
   *listWritten = !std::all_of(archive.olds.begin(), archive.olds.end(),
                               [](auto& old) { return old->listSame; });
@@ -362,6 +368,18 @@ bool ChooseArchiveForm(const LooseFile& newFile, ArchiveComparison& archive, Pac
     pack->reason = "unchanged";
     return true;
   }
+  if (!archive.unencodable.empty()) {
+    const auto& first = *archive.unencodable.begin();
+    pack->plan = PackPlan::kWhole;
+    pack->reason = std::to_string(archive.unencodable.size()) +
+                   " stored files the updater's encoder refuses, such as " +
+                   archive.newSide.files.at(first.first).name + " (" + first.second + ")";
+    pack->writes = 0;
+    pack->deletions = 0;
+    pack->listWritten = false;
+    perFile->clear();
+    return true;
+  }
   if (!EncodedArchiveSize(archive.newSide, LooseEntry(ENTRY_OP_WRITE, newFile, 0),
                           &pack->wholeBytes)) {
     return false;
@@ -387,11 +405,11 @@ bool ChooseArchiveForm(const LooseFile& newFile, ArchiveComparison& archive, Pac
 // else patched per stored file or written whole, whichever is smaller.
 bool PlanArchive(const std::string& key, const std::vector<Tree>& olds, const Tree& newTree,
                  Comparisons& found, Plan* plan) {
-  const LooseFile* newFile = FindFile(newTree, key);
+  const LooseFile* newFile = newTree.Find(key);
   PackSummary pack;
   if (newFile == nullptr) {
     for (const Tree& old : olds) {
-      const LooseFile* oldFile = FindFile(old, key);
+      const LooseFile* oldFile = old.Find(key);
       if (oldFile == nullptr) continue;
       pack.name = oldFile->name;
       pack.plan = PackPlan::kRemoved;
@@ -450,8 +468,8 @@ bool PlanTrees(const std::vector<Tree>& olds, const Tree& newTree, Comparisons& 
   }
   for (const std::string& key : keys) {
     if (key == kVersionFileName) continue;
-    const LooseFile* named = FindFile(newTree, key);
-    for (size_t i = 0; named == nullptr && i < olds.size(); ++i) named = FindFile(olds[i], key);
+    const LooseFile* named = newTree.Find(key);
+    for (size_t i = 0; named == nullptr && i < olds.size(); ++i) named = olds[i].Find(key);
     if (!CheckEntryName(named->name, true)) return false;
     bool planned = IsPackName(key) ? PlanArchive(key, olds, newTree, found, plan)
                                    : PlanLooseFile(key, olds, newTree, found, plan);
@@ -465,7 +483,7 @@ bool PlanTrees(const std::vector<Tree>& olds, const Tree& newTree, Comparisons& 
 // The entries in the order of application, NEW's version file last under its
 // exact name, so that it is applied last.
 bool Assemble(const Tree& newTree, Plan& plan, TreeDiff* diff) {
-  const LooseFile* version = FindFile(newTree, kVersionFileName);
+  const LooseFile* version = newTree.Find(kVersionFileName);
   uint64_t versionSize = 0;
   if (!SizeOf(version->path, &versionSize)) return false;
   DiffEntry versionEntry = LooseEntry(ENTRY_OP_WRITE, *version, versionSize);
@@ -476,6 +494,49 @@ bool Assemble(const Tree& newTree, Plan& plan, TreeDiff* diff) {
   }
   diff->entries.push_back(versionEntry);
   diff->summary = plan.summary;
+  return true;
+}
+
+// Whether applying `entries` in order turns each OLD's folders and files into
+// NEW's without meeting a folder where a file is to go, or a file where a
+// folder is needed: an apply removes no folder, and writes whole archives
+// before it deletes loose files. Names the path that is in the way.
+bool CheckFoldersAndFiles(const std::vector<Tree>& olds, const std::vector<DiffEntry>& entries) {
+  for (const Tree& old : olds) {
+    std::set<std::string> files;
+    std::set<std::string> folders;
+    for (const auto& file : old.files) files.insert(file.first);
+    for (const auto& folder : old.folders) folders.insert(folder.first);
+    for (const DiffEntry& entry : entries) {
+      if (!entry.line.packName.empty()) continue;
+      std::string key = NormalizeName(entry.line.fileName);
+      if (entry.line.op == ENTRY_OP_DELETE) {
+        files.erase(key);
+        continue;
+      }
+      if (folders.count(key) != 0) {
+        ReportError(ERR_BAD_DATA,
+                    "File=%s (a folder in %s, a file in NEW: no patch removes a folder)",
+                    entry.line.fileName.c_str(), old.label.c_str());
+        return false;
+      }
+      for (size_t slash = key.find('/'); slash != std::string::npos;
+           slash = key.find('/', slash + 1)) {
+        std::string folder = key.substr(0, slash);
+        if (files.count(folder) != 0) {
+          const LooseFile* blocking = old.Find(folder);
+          ReportError(ERR_BAD_DATA,
+                      "File=%s (a file in %s that NEW needs as the folder of %s before the "
+                      "patch deletes it: archives are written before loose files are deleted)",
+                      blocking != nullptr ? blocking->name.c_str() : folder.c_str(),
+                      old.label.c_str(), entry.line.fileName.c_str());
+          return false;
+        }
+        folders.insert(folder);
+      }
+      files.insert(key);
+    }
+  }
   return true;
 }
 
@@ -495,23 +556,33 @@ const char* PackPlanName(PackPlan plan) {
   return "?";
 }
 
-bool DiffInstallations(const std::string& oldRoot, const std::string& newRoot, TreeDiff* diff) {
+bool DiffInstallations(const std::vector<std::string>& oldRoots, const std::string& newRoot,
+                       PatchKind kind, TreeDiff* diff) {
   *diff = TreeDiff();
-  diff->oldRoot = oldRoot;
+  diff->oldRoots = oldRoots;
   diff->newRoot = newRoot;
-  std::vector<Tree> olds(1);
+  diff->kind = kind;
+  if (oldRoots.empty() || (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED)) {
+    ReportError(ERR_INVALID, "");
+    return false;
+  }
+  std::vector<Tree> olds(oldRoots.size());
   Tree newTree;
-  if (!ScanTree(oldRoot, "OLD", &olds[0]) || !ScanTree(newRoot, "NEW", &newTree)) return false;
-  for (const auto& file : olds[0].files) diff->oldNames.insert(file.first);
-  for (const auto& file : newTree.files) diff->newNames.insert(file.first);
-  if (FindFile(newTree, kVersionFileName) == nullptr) {
+  for (size_t i = 0; i < oldRoots.size(); ++i) {
+    std::string label = oldRoots.size() == 1 ? "OLD" : "OLD " + oldRoots[i];
+    if (!ScanTree(oldRoots[i], label, &olds[i])) return false;
+  }
+  if (!ScanTree(newRoot, "NEW", &newTree)) return false;
+  if (newTree.Find(kVersionFileName) == nullptr) {
     ReportError(ERR_NOT_FOUND, "%s", JoinPath(newRoot, kVersionFileName).c_str());
     return false;
   }
   Comparisons found;
   Plan plan;
-  return CompareTrees(olds, newTree, &found) && PlanTrees(olds, newTree, found, &plan) &&
-         Assemble(newTree, plan, diff);
+  return CompareTrees(olds, newTree, &found) &&
+         (kind != PATCH_KIND_PACKED || FindUnencodable(&found)) &&
+         PlanTrees(olds, newTree, found, &plan) && Assemble(newTree, plan, diff) &&
+         CheckFoldersAndFiles(olds, diff->entries);
 }
 
 }  // namespace patchkit
