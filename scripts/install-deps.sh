@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-tidy
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev liblzma-dev liblzo2-dev libzzip-dev libzip-dev libcli11-dev
+  zlib1g-dev liblzma-dev liblzo2-dev libzzip-dev libzip-dev libcli11-dev nettle-dev
   # The Windows program's icon, and its window tests: an X server, input,
   # screenshots, a font with Chinese characters.
   imagemagick xvfb xdotool fonts-wqy-zenhei

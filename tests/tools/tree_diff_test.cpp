@@ -29,150 +29,25 @@
 #include "pack/pack_archive.h"
 #include "pack/pack_inspect.h"
 #include "tests/support/test_util.h"
+#include "tests/tools/installation_model.h"
 
 namespace qlmr {
 namespace patchkit {
 namespace {
 
+using testing_support::AddOrDie;
+using testing_support::ArchiveModel;
 using testing_support::CopyTreeOrDie;
+using testing_support::ExpectInstallation;
+using testing_support::FirstGeneratedSeed;
+using testing_support::GeneratedCaseCount;
+using testing_support::ListText;
 using testing_support::ReadFileOrEmpty;
+using testing_support::ReleaseGenerator;
 using testing_support::TempDir;
+using testing_support::TreeModel;
 using testing_support::WriteFileOrDie;
-
-// --- Installations described in memory and written to disk -------------------
-
-struct StoredModel {
-  uint8_t type = 0;
-  std::string content;
-};
-
-struct ArchiveModel {
-  bool withList = true;
-  uint8_t listType = 0;
-  std::map<std::string, StoredModel> files;  // by the name as written
-};
-
-struct TreeModel {
-  std::map<std::string, std::string> loose;  // ".ver" among them
-  std::map<std::string, ArchiveModel> archives;
-};
-
-std::string Encoded(uint8_t type, const std::string& content) {
-  if (type == COMPRESS_NONE) return content;
-  const Codec* codec = GetCodecRegistry().Find(type);
-  if (codec == nullptr) abort();
-  uint32_t length = static_cast<uint32_t>(content.size());
-  std::string buffer(content);
-  buffer.resize(std::max<uint32_t>({length, codec->MaxEncodedSize(length), 1}));
-  if (!codec->Encode(reinterpret_cast<uint8_t*>(&buffer[0]), static_cast<uint32_t>(buffer.size()),
-                     &length)) {
-    fprintf(stderr, "encode type %d: %s\n", type, LastErrorMessage());
-    abort();
-  }
-  buffer.resize(length);
-  return buffer;
-}
-
-std::string ListText(const ArchiveModel& archive) {
-  std::string text = "made by the test\n" + std::to_string(archive.files.size()) + "\n";
-  for (const auto& file : archive.files) {
-    uint32_t crc = 0;
-    BufferCrc(file.second.content.data(), static_cast<uint32_t>(file.second.content.size()), &crc);
-    char numbers[24];
-    snprintf(numbers, sizeof numbers, "|%08X|%08X\n",
-             static_cast<unsigned>(file.second.content.size()), static_cast<unsigned>(crc));
-    text += file.first + numbers;
-  }
-  return text;
-}
-
-void AddOrDie(PackArchive& archive, const std::string& name, uint8_t type,
-              const std::string& content) {
-  std::string data = Encoded(type, content);
-  static const char kNothing = 0;
-  if (!archive.AddFile(data.empty() ? &kNothing : data.data(), static_cast<uint32_t>(data.size()),
-                       name.c_str(), true, false, type, static_cast<uint32_t>(content.size()))) {
-    fprintf(stderr, "add %s: %s\n", name.c_str(), LastErrorMessage());
-    abort();
-  }
-}
-
-void WriteArchiveOrDie(const std::string& path, const ArchiveModel& model) {
-  CreateFolderChain(PathFolder(path).c_str());
-  auto archive = NewPackArchive();
-  if (!archive->Create(path.c_str())) abort();
-  for (const auto& file : model.files) {
-    AddOrDie(*archive, file.first, file.second.type, file.second.content);
-  }
-  if (model.withList) AddOrDie(*archive, "(list)", model.listType, ListText(model));
-  archive->Close();
-}
-
-void WriteTreeOrDie(const TreeModel& tree, const std::string& root) {
-  CreateFolderChain(root.c_str());
-  for (const auto& file : tree.loose) WriteFileOrDie(JoinPath(root, file.first), file.second);
-  for (const auto& archive : tree.archives) {
-    WriteArchiveOrDie(JoinPath(root, archive.first), archive.second);
-  }
-}
-
-// Every file below `root` by normalized name.
-void ScanOrDie(const std::string& root, const std::string& relative,
-               std::map<std::string, std::string>* files) {
-  std::vector<FolderEntry> entries;
-  if (!ListFolder(JoinPath(root, relative).c_str(), &entries)) abort();
-  for (const FolderEntry& entry : entries) {
-    std::string name = relative.empty() ? entry.name : relative + "\\" + entry.name;
-    if (entry.isFolder) {
-      ScanOrDie(root, name, files);
-    } else {
-      (*files)[NormalizeName(name)] = JoinPath(root, name);
-    }
-  }
-}
-
-// Adds failures where the installation at `root` is not the one `want`
-// describes: loose files byte for byte, archives by their stored files,
-// types and contents, and their list file.
-void ExpectInstallation(const std::string& root, const TreeModel& want, const std::string& what) {
-  std::map<std::string, std::string> files;
-  ScanOrDie(root, "", &files);
-  std::set<std::string> wantNames;
-  for (const auto& file : want.loose) wantNames.insert(NormalizeName(file.first));
-  for (const auto& archive : want.archives) wantNames.insert(NormalizeName(archive.first));
-  std::set<std::string> haveNames;
-  for (const auto& file : files) haveNames.insert(file.first);
-  EXPECT_EQ(haveNames, wantNames) << what;
-  for (const auto& file : want.loose) {
-    auto found = files.find(NormalizeName(file.first));
-    if (found == files.end()) continue;
-    EXPECT_TRUE(ReadFileOrEmpty(found->second) == file.second) << what << ": " << file.first;
-  }
-  for (const auto& model : want.archives) {
-    auto found = files.find(NormalizeName(model.first));
-    if (found == files.end()) continue;
-    auto archive = NewPackArchive();
-    ASSERT_TRUE(archive->Open(found->second.c_str(), true)) << what << ": " << model.first;
-    if (model.second.withList) {
-      EXPECT_TRUE(archive->Verify(nullptr, nullptr, nullptr, nullptr))
-          << what << ": " << model.first << " " << LastErrorMessage();
-    }
-    std::vector<PackSlotInfo> slots;
-    ASSERT_TRUE(ListPackSlots(*archive, &slots));
-    EXPECT_EQ(slots.size(), model.second.files.size() + (model.second.withList ? 1 : 0))
-        << what << ": " << model.first;
-    for (const auto& stored : model.second.files) {
-      const char* name = stored.first.c_str();
-      EXPECT_EQ(archive->GetCompressType(name), stored.second.type) << what << ": " << name;
-      PackFileStream* stream = archive->OpenFile(name);
-      ASSERT_NE(stream, nullptr) << what << ": " << name;
-      std::string content(stream->GetSize(), '\0');
-      if (!content.empty()) stream->Read(&content[0], stream->GetSize());
-      stream->Release();
-      EXPECT_TRUE(content == stored.second.content) << what << ": " << model.first << "|" << name;
-    }
-  }
-}
+using testing_support::WriteTreeOrDie;
 
 // Diffs OLD and NEW, writes the patch, applies it to a full copy of OLD with
 // the updater's ApplyPackage and returns the copy's folder.
@@ -720,190 +595,11 @@ TEST_P(TreeDiffTest, TheSamePairGivesTheSameBytes) {
 
 // --- Generated pairs -----------------------------------------------------------
 
-class Generator {
- public:
-  explicit Generator(uint32_t seed) : rng_(seed) {}
-
-  uint32_t Below(uint32_t n) { return static_cast<uint32_t>(rng_() % n); }
-
-  // Text-like content (every codec can store it) or, for the types that do
-  // not need it to shrink, random bytes. Type 3 content is long enough to shrink.
-  std::string Content(uint8_t type) {
-    static const char* const kWords[] = {
-        "sword ", "shield ", "\xB5\xD8\xCD\xBC ", "potion ", "0x1F ", "\r\n", "castle "};
-    size_t length = Below(5) == 0 ? Below(40) : Below(3000);
-    if (type != 0 && length == 0) length = 1;
-    if (type == 3 && length < 200) length = 200;  // LZMA must shrink it
-    std::string content;
-    if (type != 3 && Below(3) == 0) {
-      for (size_t i = 0; i < length; ++i) content += static_cast<char>(Below(256));
-      return content;
-    }
-    while (content.size() < length) content += kWords[Below(7)];
-    content.resize(length);
-    return content;
-  }
-
-  std::string Name(const char* extension) {
-    static const char* const kFolders[] = {"", "bin\\", "Data\\", "data\\map\\",
-                                           "\xD6\xD0\xCE\xC4\\"};
-    static const char* const kStems[] = {"item", "Icon", "\xB5\xD8\xCD\xBC", "readme", "x"};
-    return std::string(kFolders[Below(5)]) + kStems[Below(5)] + std::to_string(Below(1000)) +
-           extension;
-  }
-
-  // The same name with the case of its ASCII letters changed.
-  std::string Recased(const std::string& name) {
-    std::string result = name;
-    for (size_t i = 0; i < result.size(); ++i) {
-      unsigned char c = static_cast<unsigned char>(result[i]);
-      if (c >= 0x81 && c <= 0xFE) {
-        ++i;  // both bytes of a double-byte character stay
-      } else if (isalpha(c) && Below(2) == 0) {
-        result[i] = static_cast<char>(isupper(c) ? tolower(c) : toupper(c));
-      }
-    }
-    return result;
-  }
-
-  ArchiveModel Archive(bool withList) {
-    ArchiveModel archive;
-    archive.withList = withList;
-    archive.listType = static_cast<uint8_t>(Below(3));  // a short list would not shrink
-    uint32_t count = 2 + Below(10);
-    for (uint32_t i = 0; i < count; ++i) PutStored(&archive, StoredName());
-    return archive;
-  }
-
-  std::string StoredName() {
-    // A stored name may hold a double-byte character whose trail byte is a
-    // backslash; it never reaches the disk.
-    return Below(6) == 0 ? "\x95\x5C" + Name(".bin") : Name(Below(2) == 0 ? ".tga" : ".dat");
-  }
-
-  void PutStored(ArchiveModel* archive, const std::string& name) {
-    if (HasKey(archive->files, name)) return;
-    uint8_t type = static_cast<uint8_t>(Below(4));
-    archive->files[name] = {type, Content(type)};
-  }
-
-  template <typename Map>
-  static bool HasKey(const Map& map, const std::string& name) {
-    for (const auto& item : map) {
-      if (NormalizeName(item.first) == NormalizeName(name)) return true;
-    }
-    return false;
-  }
-
-  TreeModel Old() {
-    TreeModel tree;
-    tree.loose[".ver"] = "CN|00000.00551.00065";
-    uint32_t count = 4 + Below(10);
-    for (uint32_t i = 0; i < count; ++i) PutLoose(&tree, Name(".txt"));
-    for (uint32_t i = 0; i < 3; ++i) {
-      std::string name = Name(".pak");
-      if (!HasKey(tree.archives, name) && !HasKey(tree.loose, name)) {
-        tree.archives[name] = Archive(i != 0);  // the first has no list file
-      }
-    }
-    return tree;
-  }
-
-  void PutLoose(TreeModel* tree, const std::string& name) {
-    if (HasKey(tree->loose, name) || HasKey(tree->archives, name)) return;
-    tree->loose[name] = Content(0);
-  }
-
-  TreeModel New(const TreeModel& old) {
-    TreeModel tree;
-    tree.loose[".ver"] = "CN|00000.00551.00066";
-    for (const auto& file : old.loose) {
-      if (file.first == ".ver") continue;
-      switch (Below(7)) {
-        case 0:  // gone
-          break;
-        case 1:  // changed: shorter or longer
-          tree.loose[file.first] = Below(2) == 0 ? file.second.substr(0, file.second.size() / 2)
-                                                 : file.second + Content(0);
-          break;
-        case 2:  // only the case changed
-          tree.loose[Recased(file.first)] = file.second;
-          break;
-        case 3:  // case and content changed
-          tree.loose[Recased(file.first)] = Content(0);
-          break;
-        default:
-          tree.loose[file.first] = file.second;
-      }
-    }
-    for (uint32_t i = Below(3); i > 0; --i) PutLoose(&tree, Name(".txt"));
-    bool removed = false;
-    for (const auto& archive : old.archives) {
-      if (!removed && archive.second.withList && Below(3) == 0) {
-        removed = true;  // an archive removed
-        continue;
-      }
-      std::string name = Below(4) == 0 ? Recased(archive.first) : archive.first;
-      tree.archives[name] = Mutated(archive.second);
-    }
-    std::string added = Name(".pak");
-    if (!HasKey(tree.archives, added) && !HasKey(tree.loose, added)) {
-      tree.archives[added] = Archive(true);
-    }
-    return tree;
-  }
-
-  ArchiveModel Mutated(const ArchiveModel& old) {
-    ArchiveModel archive;
-    archive.withList = old.withList;
-    archive.listType = Below(4) == 0 ? static_cast<uint8_t>(Below(3)) : old.listType;
-    for (const auto& file : old.files) {
-      const StoredModel& stored = file.second;
-      switch (Below(8)) {
-        case 0:  // gone
-          break;
-        case 1: {  // shrinks or grows
-          std::string content = Content(stored.type);
-          archive.files[file.first] = {stored.type, content};
-          break;
-        }
-        case 2: {  // another type, the same content where that type can hold it
-          uint8_t type = static_cast<uint8_t>((stored.type + 1 + Below(3)) % 4);
-          archive.files[file.first] = {type, type == 3 ? Content(3) : stored.content};
-          break;
-        }
-        case 3:  // only the case changed
-          archive.files[Recased(file.first)] = stored;
-          break;
-        default:
-          archive.files[file.first] = stored;
-      }
-    }
-    for (uint32_t i = Below(4); i > 0; --i) PutStored(&archive, StoredName());
-    return archive;
-  }
-
- private:
-  std::mt19937 rng_;
-};
-
-// How many generated pairs a run tries; scripts/diff-property.sh asks for
-// more through QLMR_DIFF_PAIRS.
-int PairCount() {
-  const char* count = getenv("QLMR_DIFF_PAIRS");
-  return count != nullptr && atoi(count) > 0 ? atoi(count) : 3;
-}
-
-uint32_t FirstSeed() {
-  const char* seed = getenv("QLMR_DIFF_SEED");
-  return seed != nullptr ? static_cast<uint32_t>(strtoul(seed, nullptr, 10)) : 1;
-}
-
 TEST_P(TreeDiffTest, GeneratedPairsApplyToNew) {
-  for (int i = 0; i < PairCount(); ++i) {
-    uint32_t seed = FirstSeed() + static_cast<uint32_t>(i);
+  for (int i = 0; i < GeneratedCaseCount("QLMR_DIFF_PAIRS", 3); ++i) {
+    uint32_t seed = FirstGeneratedSeed() + static_cast<uint32_t>(i);
     SCOPED_TRACE("seed " + std::to_string(seed));
-    Generator generator(seed);
+    ReleaseGenerator generator(seed);
     TreeModel oldTree = generator.Old();
     TreeModel newTree = generator.New(oldTree);
     TempDir oldRoot;

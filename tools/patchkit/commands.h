@@ -15,6 +15,7 @@ void RegisterVerifyCommand(CLI::App& app, int* exitCode);
 void RegisterApplyCommand(CLI::App& app, int* exitCode);
 void RegisterWrapCommand(CLI::App& app, int* exitCode);
 void RegisterDiffCommand(CLI::App& app, int* exitCode);
+void RegisterReleaseCommand(CLI::App& app, int* exitCode);
 
 }  // namespace patchkit
 }  // namespace qlmr

@@ -251,6 +251,43 @@ bool ScratchFolder::Create(const char* prefix) {
   return true;
 }
 
+namespace {
+
+// The folder `path` names, however it is spelled, through the nearest folder
+// above it that exists (links resolved) and normalized, so that two
+// spellings of one place compare equal.
+std::string ComparablePath(const std::string& path) {
+  std::string existing = path.empty() ? "." : path;
+  std::string rest;
+  while (!PathExists(existing.c_str())) {
+    std::string parent = PathFolder(existing);
+    std::string name = PathFileName(existing);
+    rest = rest.empty() ? name : JoinPath(name, rest);
+    if (parent.empty() || parent == existing) {
+      existing = ".";
+      break;
+    }
+    existing = parent;
+  }
+  std::string full = FullPathName(existing.c_str());
+  return NormalizeName(rest.empty() ? full : JoinPath(full, rest));
+}
+
+}  // namespace
+
+bool CheckOutsideTrees(const std::vector<std::string>& roots, const std::string& output) {
+  std::string place = ComparablePath(output);
+  for (const std::string& root : roots) {
+    std::string tree = ComparablePath(root);
+    if (!tree.empty() && tree.back() != '/') tree += '/';
+    if (place.compare(0, tree.size(), tree) == 0) {
+      ReportError(ERR_INVALID, "File=%s (inside %s)", output.c_str(), root.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 bool ReadStoredContent(PackArchive& archive, const std::string& name, std::string* content) {
   PackFileStream* stream = archive.OpenFile(name.c_str());
   if (stream == nullptr) return false;

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/platform.h"
 #include "pack/pack_archive.h"
@@ -64,6 +65,11 @@ bool ReadChunk(File* file, const std::string& path, uint8_t* buffer, uint32_t le
 // Whether two files hold the same bytes: sizes first, then the content.
 bool SameFileContent(const std::string& first, const std::string& second, bool* same);
 bool WriteWholeFile(const std::string& path, const void* data, uint32_t length);
+
+// Refuses, with ERR_INVALID "File=%s (inside %s)", an output inside one of
+// the folders `roots`, however either is spelled: it would overwrite a file
+// of an installation, or be taken for one by the next diff.
+bool CheckOutsideTrees(const std::vector<std::string>& roots, const std::string& output);
 
 // A new folder in the temporary folder, removed with its content at the end
 // of its owner's scope.

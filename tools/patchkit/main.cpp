@@ -6,7 +6,8 @@ int main(int argc, char** argv) {
   using namespace qlmr;
   tools::Arguments arguments(argc, argv);
   CLI::App app{
-      "Builds, diffs, inspects, converts, verifies, applies and wraps Quelmar patch packages."};
+      "Builds, diffs, inspects, converts, verifies, applies, wraps and releases Quelmar patch "
+      "packages."};
   app.require_subcommand(1);
   int exitCode = tools::kExitSuccess;
   patchkit::RegisterBuildCommand(app, &exitCode);
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
   patchkit::RegisterApplyCommand(app, &exitCode);
   patchkit::RegisterWrapCommand(app, &exitCode);
   patchkit::RegisterDiffCommand(app, &exitCode);
+  patchkit::RegisterReleaseCommand(app, &exitCode);
   try {
     app.parse(arguments.count(), arguments.values());
   } catch (const CLI::ParseError& e) {

@@ -267,43 +267,6 @@ bool SelfCheckOnOld(const std::string& patch, const std::string& oldRoot, const 
   return true;
 }
 
-// The folder `path` names, however it is spelled, through the nearest folder
-// above it that exists (links resolved) and normalized, so that two
-// spellings of one place compare equal.
-std::string ComparablePath(const std::string& path) {
-  std::string existing = path.empty() ? "." : path;
-  std::string rest;
-  while (!PathExists(existing.c_str())) {
-    std::string parent = PathFolder(existing);
-    std::string name = PathFileName(existing);
-    rest = rest.empty() ? name : JoinPath(name, rest);
-    if (parent.empty() || parent == existing) {
-      existing = ".";
-      break;
-    }
-    existing = parent;
-  }
-  std::string full = FullPathName(existing.c_str());
-  return NormalizeName(rest.empty() ? full : JoinPath(full, rest));
-}
-
-// Refuses an output inside one of the trees: it would overwrite a file of
-// the installation, or be taken for one by the next diff.
-bool CheckOutputOutsideTrees(const TreeDiff& diff, const std::string& output) {
-  std::string place = ComparablePath(output);
-  std::vector<std::string> roots = diff.oldRoots;
-  roots.push_back(diff.newRoot);
-  for (const std::string& root : roots) {
-    std::string tree = ComparablePath(root);
-    if (!tree.empty() && tree.back() != '/') tree += '/';
-    if (place.compare(0, tree.size(), tree) == 0) {
-      ReportError(ERR_INVALID, "File=%s (inside %s)", output.c_str(), root.c_str());
-      return false;
-    }
-  }
-  return true;
-}
-
 // Days from 1970-01-01 to a civil date (proleptic Gregorian).
 int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
   year -= month <= 2 ? 1 : 0;
@@ -356,7 +319,9 @@ bool WritePatch(const TreeDiff& diff, const std::string& output, const PatchOpti
     ReportError(ERR_INVALID, "");
     return false;
   }
-  if (!CheckOutputOutsideTrees(diff, output)) return false;
+  std::vector<std::string> roots = diff.oldRoots;
+  roots.push_back(diff.newRoot);
+  if (!CheckOutsideTrees(roots, output)) return false;
   report->time = options.time;
   std::string version = JoinPath(diff.newRoot, kVersionFileName);
   if (report->time < 0 && !FileModificationTime(version.c_str(), &report->time)) {
