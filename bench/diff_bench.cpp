@@ -200,7 +200,7 @@ struct Fixture {
     for (PatchKind kind : {PATCH_KIND_MASKED_ZIP, PATCH_KIND_PACKED}) {
       patchkit::PatchReport report;
       if (!patchkit::DiffInstallations({oldRoot}, newRoot, kind, &diff) ||
-          !patchkit::WritePatch(diff, patch, patchkit::PatchOptions(), &report)) {
+          !patchkit::WritePatch(&diff, patch, patchkit::PatchOptions(), &report)) {
         Die("patch");
       }
       fprintf(stderr, "diff bench: trees %llu bytes, %s patch %u bytes\n",
@@ -257,7 +257,7 @@ void BM_DiffAndWritePatch(benchmark::State& state) {
     patchkit::TreeDiff diff;
     patchkit::PatchReport report;
     if (!patchkit::DiffInstallations({f.oldRoot}, f.newRoot, PATCH_KIND_MASKED_ZIP, &diff) ||
-        !patchkit::WritePatch(diff, f.patch, patchkit::PatchOptions(), &report)) {
+        !patchkit::WritePatch(&diff, f.patch, patchkit::PatchOptions(), &report)) {
       state.SkipWithError("the diff failed");
       break;
     }

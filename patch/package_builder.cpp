@@ -83,7 +83,7 @@ std::string DataPath(const PackageLine& line, const char* root, const PackageDat
 // since LZMA, for one, refuses small inputs it cannot shrink.
 bool CheckPackBoundData(const std::vector<PackageLine>& lines, const char* root, PatchKind kind,
                         const std::vector<PackageData>* data,
-                        const std::map<std::string, size_t>& lastWrite) {
+                        const std::map<std::string, size_t>& lastWrite, bool encodingsProven) {
   std::string refused;
   size_t refusals = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -94,7 +94,7 @@ bool CheckPackBoundData(const std::vector<PackageLine>& lines, const char* root,
     // Bytes taken over in their stored form are the pack archive's already.
     bool isList = NormalizeName(line.fileName) == kPackListFileName &&
                   (!source.storedForm || line.compressType == COMPRESS_NONE);
-    bool encodedAtApply = kind == PATCH_KIND_PACKED && !source.storedForm &&
+    bool encodedAtApply = kind == PATCH_KIND_PACKED && !source.storedForm && !encodingsProven &&
                           (line.compressType == COMPRESS_LZO || line.compressType == COMPRESS_LZMA);
     if (!isList && !encodedAtApply) continue;
     std::string bytes;
@@ -177,7 +177,9 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
     if (lines[i].op == ENTRY_OP_WRITE) lastWrite[NormalizeName(ContainerName(lines[i]))] = i;
   }
 
-  if (!CheckPackBoundData(lines, root, kind, data, lastWrite)) return false;
+  if (!CheckPackBoundData(lines, root, kind, data, lastWrite, options.encodingsProven)) {
+    return false;
+  }
 
   ZipWriter zip;
   if (!zip.Open(output, kind == PATCH_KIND_PACKED ? options.packedMethod : ZipMethod::kDeflate)) {

@@ -86,6 +86,11 @@ struct PackageBuildOptions {
   // so that the same input makes the same bytes; negative: each member's
   // own (its data file's, or the clock's).
   int64_t memberTime = -1;
+  // The caller proves otherwise that the updater's codecs encode the
+  // pack-bound data of a packed package (it applies the package with the
+  // updater's own code before handing it out): the check here, which
+  // encodes every such file once more, is left out.
+  bool encodingsProven = false;
 };
 // The same with options; the one above uses the defaults.
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,

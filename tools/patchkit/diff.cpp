@@ -105,7 +105,13 @@ int RunDiff(const DiffCommand& command) {
     return tools::kExitUsage;
   }
   TreeDiff diff;
-  if (!DiffInstallations(oldRoots, newRoot, command.kind, &diff)) return tools::PrintLastError();
+  // A dry run encodes every file a packed patch hands the updater's encoder;
+  // a real run leaves the large ones to the self-check, which encodes them
+  // anyway. Both plan the same patch.
+  EncodingCheck check = command.dryRun ? EncodingCheck::kEvery : EncodingCheck::kSmall;
+  if (!DiffInstallations(oldRoots, newRoot, command.kind, &diff, check)) {
+    return tools::PrintLastError();
+  }
 
   std::vector<PatchStep> steps;
   PatchReport report;
@@ -113,7 +119,7 @@ int RunDiff(const DiffCommand& command) {
   if (command.dryRun) {
     if (!PlanPatch(diff, &steps)) return tools::PrintLastError();
   } else {
-    if (!WritePatch(diff, output, patchOptions, &report)) return tools::PrintLastError();
+    if (!WritePatch(&diff, output, patchOptions, &report)) return tools::PrintLastError();
     File patch;
     if (patch.Open(output.c_str(), FileMode::kRead)) patch.Size(&patchBytes);
   }

@@ -6,6 +6,7 @@
 #include <set>
 #include <tuple>
 
+#include "base/codec.h"
 #include "base/error.h"
 #include "base/file_util.h"
 #include "base/path.h"
@@ -136,6 +137,20 @@ bool MakeScratchCopy(const Tree& old, const std::vector<PatchStep>& steps,
   return true;
 }
 
+// The entry ApplyPackage reached last on this thread, which a failed apply
+// failed on.
+struct AppliedEntry {
+  std::string packName;
+  std::string fileName;
+  std::string failure;  // the apply's own message when it failed
+};
+thread_local AppliedEntry t_lastEntry;
+
+int RecordEntry(const char* packName, const char* fileName, int32_t) {
+  t_lastEntry = {packName, fileName, std::string()};
+  return 0;
+}
+
 // Applies `package` with the updater's own code to the installation in
 // `folder`, reached from inside it: the updater's limit on joined paths then
 // weighs the names inside the installation alone, not where the scratch
@@ -146,7 +161,8 @@ bool ApplyFromInside(PatchPackage& package, const std::string& folder) {
     ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", folder.c_str(), LastSystemError());
     return false;
   }
-  bool applied = package.ApplyPackage(".", kPackExtension, kVersionFileName, nullptr);
+  t_lastEntry = AppliedEntry();
+  bool applied = package.ApplyPackage(".", kPackExtension, kVersionFileName, &RecordEntry);
   if (!SetCurrentFolder(previous.c_str())) {
     ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", previous.c_str(), LastSystemError());
     return false;
@@ -243,6 +259,7 @@ bool SelfCheckOnOld(const std::string& patch, const std::string& oldRoot, const 
   if (!ApplyFromInside(*package, scratch.path())) {
     // The apply's own code, with the installation it failed on.
     std::string message = LastErrorMessage();
+    t_lastEntry.failure = message;
     ReportError(LastErrorCode(), "self-check on %s: %s", oldRoot.c_str(), message.c_str());
     return false;
   }
@@ -265,6 +282,60 @@ bool SelfCheckOnOld(const std::string& patch, const std::string& oldRoot, const 
     if (!checker.CheckPack(pack.first, pack.second)) return false;
   }
   return true;
+}
+
+// Stages the data, builds the package at `temp` (`patch` is the same file by
+// its full name) and self-checks it on every OLD.
+bool BuildAndCheck(const TreeDiff& diff, const std::string& temp, const std::string& patch,
+                   const Tree& newTree, PatchReport* report) {
+  ScratchFolder staging;
+  std::vector<PackageLine> lines;
+  std::vector<PackageData> data;
+  if (!staging.Create("qds")) return false;
+  {
+    // One file per pack-bound write, all new in one folder: read it once.
+    FolderListingScope listings;
+    if (!StagePackData(diff, diff.kind, staging.path(), &lines, &data)) return false;
+  }
+  PackageBuildOptions build;
+  build.memberTime = report->time;
+  // The self-check applies every pack-bound write with the updater's own
+  // encoder; the builder need not encode them once more to know.
+  build.encodingsProven = true;
+  if (!BuildPatchPackage(lines, diff.newRoot.c_str(), temp.c_str(), diff.kind, &data, build)) {
+    return false;
+  }
+  for (const std::string& oldRoot : diff.oldRoots) {
+    report->checks.emplace_back();
+    if (!SelfCheckOnOld(patch, oldRoot, newTree, &report->checks.back())) return false;
+  }
+  return true;
+}
+
+// A stored file of a packed patch that the updater's encoder refused in a
+// self-check, which has just failed with its report.
+struct RefusedEncoding {
+  std::string packName;
+  std::string fileName;
+  std::string refusal;  // the encoder's message
+};
+
+bool FindRefusedEncoding(const TreeDiff& diff, RefusedEncoding* refused) {
+  if (diff.kind != PATCH_KIND_PACKED || LastErrorCode() != ERR_CODEC ||
+      t_lastEntry.packName.empty()) {
+    return false;
+  }
+  std::string pack = NormalizeName(t_lastEntry.packName);
+  std::string file = NormalizeName(t_lastEntry.fileName);
+  for (const DiffEntry& entry : diff.entries) {
+    if (entry.line.op == ENTRY_OP_WRITE && NormalizeName(entry.line.packName) == pack &&
+        NormalizeName(entry.line.fileName) == file &&
+        (entry.line.compressType == COMPRESS_LZO || entry.line.compressType == COMPRESS_LZMA)) {
+      *refused = {entry.line.packName, entry.line.fileName, t_lastEntry.failure};
+      return true;
+    }
+  }
+  return false;
 }
 
 // Days from 1970-01-01 to a civil date (proleptic Gregorian).
@@ -312,54 +383,51 @@ bool ParsePatchTime(const std::string& text, int64_t* seconds) {
   return true;
 }
 
-bool WritePatch(const TreeDiff& diff, const std::string& output, const PatchOptions& options,
+bool WritePatch(TreeDiff* diff, const std::string& output, const PatchOptions& options,
                 PatchReport* report) {
   *report = PatchReport();
-  if (output.empty() || (diff.kind != PATCH_KIND_MASKED_ZIP && diff.kind != PATCH_KIND_PACKED)) {
+  if (output.empty() || (diff->kind != PATCH_KIND_MASKED_ZIP && diff->kind != PATCH_KIND_PACKED)) {
     ReportError(ERR_INVALID, "");
     return false;
   }
-  std::vector<std::string> roots = diff.oldRoots;
-  roots.push_back(diff.newRoot);
+  std::vector<std::string> roots = diff->oldRoots;
+  roots.push_back(diff->newRoot);
   if (!CheckOutsideTrees(roots, output)) return false;
   report->time = options.time;
-  std::string version = JoinPath(diff.newRoot, kVersionFileName);
+  std::string version = JoinPath(diff->newRoot, kVersionFileName);
   if (report->time < 0 && !FileModificationTime(version.c_str(), &report->time)) {
     ReportError(ERR_ACCESS, "File=%s, WinErr=%d", version.c_str(), LastSystemError());
     return false;
   }
   Tree newTree;
-  if (!ScanTree(diff.newRoot, "NEW", &newTree)) return false;
-  ScratchFolder staging;
-  std::vector<PackageLine> lines;
-  std::vector<PackageData> data;
-  if (!staging.Create("qds")) return false;
-  {
-    // One file per pack-bound write, all new in one folder: read it once.
-    FolderListingScope listings;
-    if (!StagePackData(diff, diff.kind, staging.path(), &lines, &data)) return false;
-  }
-  std::string folder = PathFolder(output);
+  if (!ScanTree(diff->newRoot, "NEW", &newTree)) return false;
   // The builder writes the patch by name; a failed build or self-check
   // leaves no patch behind, and an earlier one at `output` stays whole.
+  std::string folder = PathFolder(output);
   ReplacingFile temp;
   if (!temp.Create(folder.empty() ? "." : folder.c_str(), "qdp")) {
     ReportError(ERR_ACCESS, "File=%s, WinErr=%d", output.c_str(), LastSystemError());
     return false;
   }
   temp.file()->Close();
-  PackageBuildOptions build;
-  build.memberTime = report->time;
-  if (!BuildPatchPackage(lines, diff.newRoot.c_str(), temp.tempPath().c_str(), diff.kind, &data,
-                         build)) {
-    return false;
-  }
   // The self-checks apply from inside their scratch copies: the patch by a
   // name that does not depend on the current folder.
   std::string patch = FullPathName(temp.tempPath().c_str());
-  for (const std::string& oldRoot : diff.oldRoots) {
-    report->checks.emplace_back();
-    if (!SelfCheckOnOld(patch, oldRoot, newTree, &report->checks.back())) return false;
+  for (;;) {
+    report->checks.clear();
+    if (!BuildAndCheck(*diff, temp.tempPath(), patch, newTree, report)) {
+      // An archive whose stored file the updater's encoder refused goes
+      // whole, and the patch is made again: at most once per archive.
+      RefusedEncoding refused;
+      if (!FindRefusedEncoding(*diff, &refused)) return false;
+      KeptError failure;
+      if (!WriteArchiveWhole(diff, refused.packName, refused.fileName, refused.refusal)) {
+        failure.Restore();
+        return false;
+      }
+      continue;
+    }
+    break;
   }
   if (!temp.Commit(output.c_str())) {
     ReportError(ERR_WRITE, "File=%s, WinErr=%d", output.c_str(), LastSystemError());

@@ -221,8 +221,8 @@ bool BuildRelease(const ReleaseRequest& request, ReleaseResult* result) {
   std::string patch;
   if (!work.Create("qrl")) return false;
   patch = JoinPath(work.path(), "release.patch");
-  if (!DiffInstallations(inRange, request.newRoot, request.kind, &diff) ||
-      !WritePatch(diff, patch, options, &patchReport) || !SizeOf(patch, &result->patchBytes)) {
+  if (!DiffInstallations(inRange, request.newRoot, request.kind, &diff, EncodingCheck::kSmall) ||
+      !WritePatch(&diff, patch, options, &patchReport) || !SizeOf(patch, &result->patchBytes)) {
     return false;
   }
   result->summary = diff.summary;

@@ -18,6 +18,7 @@
 #include "pack/pack_archive.h"
 #include "pack/pack_inspect.h"
 #include "tools/patchkit/diff_support.h"
+#include "tools/tool_support.h"
 
 namespace qlmr {
 namespace patchkit {
@@ -153,45 +154,61 @@ bool CompareTrees(const std::vector<Tree>& olds, const Tree& newTree, Comparison
 // A packed patch carries stored files decoded, and the updater encodes them
 // again with the codec of their type; LZO and LZMA refuse some data (LZMA
 // whatever it cannot shrink). Finds, for every archive that could be
-// patched file by file, the files it would write that the codec refuses.
-bool FindUnencodable(Comparisons* found) {
+// patched file by file, the files it would write that the codec refuses:
+// the small ones on every core, the large ones (each coder takes tens of
+// MiB) one at a time, and those only for kEvery.
+bool FindUnencodable(EncodingCheck check, Comparisons* found) {
   struct Candidate {
     ArchiveComparison* archive;
     const StoredFile* file;
     std::string refusal;
   };
-  std::vector<Candidate> candidates;
+  std::vector<Candidate> small;
+  std::vector<Candidate> large;
   for (auto& keyed : found->archives) {
     ArchiveComparison& archive = *keyed.second;
     if (!archive.HeldByEveryOld() || !archive.Problem().empty()) continue;
     for (const auto& stored : archive.newSide.files) {
       uint8_t type = stored.second.block.CompressType();
-      if ((type == COMPRESS_LZO || type == COMPRESS_LZMA) && archive.Written(stored.first)) {
-        candidates.push_back({&archive, &stored.second, std::string()});
+      if ((type != COMPRESS_LZO && type != COMPRESS_LZMA) || !archive.Written(stored.first)) {
+        continue;
+      }
+      bool isSmall = stored.second.block.contentSize <= kSmallEncodingCheck;
+      if (isSmall || check == EncodingCheck::kEvery) {
+        (isSmall ? small : large).push_back({&archive, &stored.second, std::string()});
       }
     }
   }
-  bool ok = ForEachOnEveryCore(candidates.size(), "encode", [&](size_t i) {
-    Candidate& candidate = candidates[i];
-    const Codec* codec = GetCodecRegistry().Find(candidate.file->block.CompressType());
+  auto encode = [](Candidate* candidate) {
+    const Codec* codec = GetCodecRegistry().Find(candidate->file->block.CompressType());
     std::string content;
     if (codec == nullptr ||
-        !ReadStoredContent(*candidate.archive->newSide.archive, candidate.file->name, &content)) {
+        !ReadStoredContent(*candidate->archive->newSide.archive, candidate->file->name, &content)) {
       return false;
     }
     std::vector<uint8_t> encoded;
     if (!EncodeToBuffer(*codec, reinterpret_cast<const uint8_t*>(content.data()),
                         static_cast<uint32_t>(content.size()), &encoded)) {
-      candidate.refusal = LastErrorMessage();
+      candidate->refusal = LastErrorMessage();
     }
     return true;
-  });
-  for (const Candidate& candidate : candidates) {
-    if (!candidate.refusal.empty()) {
-      candidate.archive->unencodable[NormalizeName(candidate.file->name)] = candidate.refusal;
+  };
+  if (!ForEachOnEveryCore(small.size(), "encode", [&](size_t i) { return encode(&small[i]); })) {
+    return false;
+  }
+  tools::ProgressBar progress("encode", large.size());
+  for (Candidate& candidate : large) {
+    if (!encode(&candidate)) return false;
+    progress.Advance();
+  }
+  for (auto* group : {&small, &large}) {
+    for (const Candidate& candidate : *group) {
+      if (!candidate.refusal.empty()) {
+        candidate.archive->unencodable[NormalizeName(candidate.file->name)] = candidate.refusal;
+      }
     }
   }
-  return ok;
+  return true;
 }
 
 // --- Plan ------------------------------------------------------------------------
@@ -347,6 +364,12 @@ std::vector<DiffEntry> PerFileEntries(const std::string& packName, ArchiveCompar
   return entries;
 }
 
+// Why an archive of a packed patch goes whole: the updater's encoder refuses
+// `name`, the first stored file it would write, with `refusal`.
+std::string UnencodableReason(const std::string& name, const std::string& refusal) {
+  return "the updater's encoder refuses " + name + " (" + refusal + ")";
+}
+
 // Chooses for an archive that every OLD holds and that can be compared file by
 // file whichever form costs less: its per-file entries, or NEW's whole file.
 bool ChooseArchiveForm(const LooseFile& newFile, ArchiveComparison& archive, PackSummary* pack,
@@ -371,9 +394,8 @@ bool ChooseArchiveForm(const LooseFile& newFile, ArchiveComparison& archive, Pac
   if (!archive.unencodable.empty()) {
     const auto& first = *archive.unencodable.begin();
     pack->plan = PackPlan::kWhole;
-    pack->reason = std::to_string(archive.unencodable.size()) +
-                   " stored files the updater's encoder refuses, such as " +
-                   archive.newSide.files.at(first.first).name + " (" + first.second + ")";
+    pack->reason = UnencodableReason(archive.newSide.files.at(first.first).name, first.second);
+    pack->perFileBytes = 0;
     pack->writes = 0;
     pack->deletions = 0;
     pack->listWritten = false;
@@ -557,7 +579,7 @@ const char* PackPlanName(PackPlan plan) {
 }
 
 bool DiffInstallations(const std::vector<std::string>& oldRoots, const std::string& newRoot,
-                       PatchKind kind, TreeDiff* diff) {
+                       PatchKind kind, TreeDiff* diff, EncodingCheck check) {
   *diff = TreeDiff();
   diff->oldRoots = oldRoots;
   diff->newRoot = newRoot;
@@ -580,9 +602,39 @@ bool DiffInstallations(const std::vector<std::string>& oldRoots, const std::stri
   Comparisons found;
   Plan plan;
   return CompareTrees(olds, newTree, &found) &&
-         (kind != PATCH_KIND_PACKED || FindUnencodable(&found)) &&
+         (kind != PATCH_KIND_PACKED || FindUnencodable(check, &found)) &&
          PlanTrees(olds, newTree, found, &plan) && Assemble(newTree, plan, diff) &&
          CheckFoldersAndFiles(olds, diff->entries);
+}
+
+bool WriteArchiveWhole(TreeDiff* diff, const std::string& packName, const std::string& refusedFile,
+                       const std::string& refusal) {
+  std::string key = NormalizeName(packName);
+  auto pack = std::find_if(diff->summary.packs.begin(), diff->summary.packs.end(),
+                           [&](const PackSummary& p) { return NormalizeName(p.name) == key; });
+  if (pack == diff->summary.packs.end() || pack->plan != PackPlan::kPerFile) return false;
+  std::string path = JoinPath(diff->newRoot, pack->name);
+  uint64_t size = 0;
+  if (!SizeOf(path, &size)) return false;
+  // The whole archives lead, by key, as PlanArchive places them.
+  std::vector<DiffEntry> whole;
+  std::vector<DiffEntry> rest;
+  for (const DiffEntry& entry : diff->entries) {
+    if (NormalizeName(entry.line.packName) == key) continue;
+    bool isWhole = entry.line.packName.empty() && IsPackName(NormalizeName(entry.line.fileName));
+    (isWhole && rest.empty() ? whole : rest).push_back(entry);
+  }
+  whole.push_back(LooseEntry(ENTRY_OP_WRITE, LooseFile{pack->name, path}, size));
+  std::stable_sort(whole.begin(), whole.end(), [](const DiffEntry& a, const DiffEntry& b) {
+    return NormalizeName(a.line.fileName) < NormalizeName(b.line.fileName);
+  });
+  diff->entries = whole;
+  diff->entries.insert(diff->entries.end(), rest.begin(), rest.end());
+  *pack = PackSummary{pack->name, PackPlan::kWhole, UnencodableReason(refusedFile, refusal)};
+  pack->writeBytes = size;
+  ++diff->summary.wholePackWrites;
+  diff->summary.wholePackBytes += size;
+  return true;
 }
 
 }  // namespace patchkit

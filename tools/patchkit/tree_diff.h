@@ -118,8 +118,26 @@ constexpr size_t kMaxInstalledName = 256;
 // code page 936 cannot (shown as <U+XXXX>), or a change between a folder
 // and a file that no patch can make; or the read failures above. An
 // archive that cannot be opened is no failure: it is replaced whole.
+//
+// A packed patch hands the updater's encoder every stored file it writes
+// into an archive; an archive where the encoder refuses one goes whole.
+// `check` says which of those files the diff encodes to learn that: all
+// (kEvery), or only those of at most kSmallEncodingCheck bytes (kSmall), the
+// cheap ones where refusals are common, leaving the rest to WritePatch's
+// self-check, which encodes them anyway and makes the archive of one that is
+// refused whole. Both give the same patch.
+enum class EncodingCheck { kEvery, kSmall };
+constexpr uint32_t kSmallEncodingCheck = 64 * 1024;
 bool DiffInstallations(const std::vector<std::string>& oldRoots, const std::string& newRoot,
-                       PatchKind kind, TreeDiff* diff);
+                       PatchKind kind, TreeDiff* diff, EncodingCheck check = EncodingCheck::kEvery);
+
+// Makes `diff` write the archive `packName` (its name in NEW) whole instead
+// of per stored file, since the updater's encoder refuses its stored file
+// `refusedFile` with `refusal` (as DiffInstallations would have found with
+// kEvery). False, without a report, when the diff does not patch that
+// archive per stored file.
+bool WriteArchiveWhole(TreeDiff* diff, const std::string& packName, const std::string& refusedFile,
+                       const std::string& refusal);
 
 // The control list "(command)" the patch of `diff` carries.
 std::string ControlListText(const TreeDiff& diff);
@@ -169,8 +187,11 @@ struct PatchReport {
 // patch does not reproduce NEW from that OLD), the read failures above, and
 // the codes of the pack archive's Open, BuildPatchPackage, OpenPackage and
 // ApplyPackage (an apply that fails on a scratch copy). On failure no file
-// is left at `output` by this call (one that was there stays).
-bool WritePatch(const TreeDiff& diff, const std::string& output, const PatchOptions& options,
+// is left at `output` by this call (one that was there stays). When the
+// updater's encoder refuses a stored file during the self-check of a packed
+// patch, its archive is made whole in `diff` (WriteArchiveWhole) and the
+// patch is built again.
+bool WritePatch(TreeDiff* diff, const std::string& output, const PatchOptions& options,
                 PatchReport* report);
 
 }  // namespace patchkit
