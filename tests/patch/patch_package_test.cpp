@@ -374,7 +374,12 @@ TEST_F(PatchPackageTest, ConvertTurnsAPlainZipIntoAPackedFileAndBack) {
 // once and above it (repeats further apart than that limit, and x86 code).
 TEST_F(PatchPackageTest, AConvertedZipIsTheCodecsFormOfTheInvertedZip) {
   // A repeat further back than the limit: found only with the full window.
+  // The gap repeats a block further apart than deflate's window, so the zip
+  // keeps its size while LZMA codes it quickly.
   std::string repeated = RandomBytes(8, 1u << 20);
+  std::string block = RandomBytes(10, 40000);
+  std::string gap;
+  while (gap.size() < kPackBothAtOnceLimit - (1u << 19)) gap += block;
   // Calls to a few targets, as in x86 code, which the converter helps with.
   std::string code;
   for (uint32_t at = 0; code.size() < 200000; at += 5) {
@@ -385,7 +390,7 @@ TEST_F(PatchPackageTest, AConvertedZipIsTheCodecsFormOfTheInvertedZip) {
   const std::vector<std::vector<ZipMember>> zips = {
       {{"a.txt", std::string(30000, 'a') + "end"}, {"b.bin", RandomBytes(6, 5000)}},
       {{"first.bin", repeated},
-       {"gap.bin", RandomBytes(10, kPackBothAtOnceLimit - (1u << 19))},
+       {"gap.bin", gap},
        {"code.exe", code},
        {"again.bin", repeated}},
   };
