@@ -9,8 +9,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
-// windows.h first: bcrypt.h needs its types.
-#include <bcrypt.h>
+// windows.h first: wincrypt.h needs its types.
+#include <wincrypt.h>
 #else
 #include <nettle/sha2.h>
 #endif
@@ -22,27 +22,29 @@ namespace {
 constexpr size_t kSha256Bytes = 32;
 
 #ifdef _WIN32
-// SHA-256 from the system's cryptography provider.
+// SHA-256 from the system's cryptography provider (advapi32, which every
+// program of the system may import).
 class Sha256 {
  public:
   Sha256() {
-    ok_ = BCryptOpenAlgorithmProvider(&algorithm_, BCRYPT_SHA256_ALGORITHM, nullptr, 0) >= 0 &&
-          BCryptCreateHash(algorithm_, &hash_, nullptr, 0, nullptr, 0, 0) >= 0;
+    ok_ = CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+          CryptCreateHash(provider_, CALG_SHA_256, 0, 0, &hash_);
   }
   ~Sha256() {
-    if (hash_ != nullptr) BCryptDestroyHash(hash_);
-    if (algorithm_ != nullptr) BCryptCloseAlgorithmProvider(algorithm_, 0);
+    if (hash_ != 0) CryptDestroyHash(hash_);
+    if (provider_ != 0) CryptReleaseContext(provider_, 0);
   }
   void Update(const uint8_t* data, uint32_t length) {
-    ok_ = ok_ && BCryptHashData(hash_, const_cast<uint8_t*>(data), length, 0) >= 0;
+    ok_ = ok_ && CryptHashData(hash_, data, length, 0);
   }
   bool Finish(uint8_t* digest) {
-    return ok_ && BCryptFinishHash(hash_, digest, kSha256Bytes, 0) >= 0;
+    DWORD size = kSha256Bytes;
+    return ok_ && CryptGetHashParam(hash_, HP_HASHVAL, digest, &size, 0) && size == kSha256Bytes;
   }
 
  private:
-  BCRYPT_ALG_HANDLE algorithm_ = nullptr;
-  BCRYPT_HASH_HANDLE hash_ = nullptr;
+  HCRYPTPROV provider_ = 0;
+  HCRYPTHASH hash_ = 0;
   bool ok_ = false;
 };
 #else
