@@ -173,10 +173,20 @@ bool CopyFileReplace(const char* from, const char* to);
 // FlushFileBuffers, of a folder as far as the system allows it). False when
 // that fails too, with `*failedPath` naming the path.
 bool MakeDurable(const std::vector<std::string>& paths, std::string* failedPath);
+// Makes `to`, which must not exist, a second name of the file `from` (a hard
+// link): a change made through either name shows through both. Fails where
+// the file system cannot link (another volume, no support for links).
+bool LinkFile(const char* from, const char* to);
+// The time `path` was last written, in seconds since 1970-01-01 UTC.
+bool FileModificationTime(const char* path, int64_t* seconds);
 
 struct FolderEntry {
   std::string name;  // CP936, no folder part
   bool isFolder = false;
+  // The name as the file system holds it, in UTF-8, when code page 936
+  // cannot hold all of its characters: `name` then does not find the entry.
+  // Empty when the name converts.
+  std::string unencodableName;
 };
 // Lists a folder's entries without "." and "..", in no particular order.
 bool ListFolder(const char* path, std::vector<FolderEntry>* entries);
@@ -221,6 +231,12 @@ std::string SystemPathFromWide(const std::wstring& path);
 // `path`, for a library that opens files by itself: the disk name on POSIX,
 // the short form in the ANSI code page on Win32.
 std::string RuntimeFileName(const char* path);
+
+// The process's current folder (system form), empty on failure; and making
+// another folder the current one. The current folder is the process's, not
+// a thread's: change it only while no other thread works with relative paths.
+std::string CurrentFolder();
+bool SetCurrentFolder(const char* path);
 
 // Whether the process's standard error goes to a terminal.
 bool StderrIsTerminal();

@@ -123,6 +123,13 @@ bool CopyFileReplace(const char* from, const char* to) {
   return true;
 }
 
+bool LinkFile(const char* from, const char* to) {
+  FaultHooks* hooks = Hooks();
+  if (hooks == nullptr) return SystemLinkFile(from, to);
+  // A new name for data that is as durable as it was: nothing to note.
+  return hooks->Pass() && SystemLinkFile(from, to);
+}
+
 bool MakeDurable(const std::vector<std::string>& paths, std::string* failedPath) {
   FaultHooks* hooks = Hooks();
   if (hooks == nullptr) return SystemMakeDurable(paths, failedPath);

@@ -51,8 +51,11 @@ bool IsAscii(const std::string& text) {
   return true;
 }
 
-// Converts with iconv, copying bytes that do not convert unchanged.
-std::string Convert(const std::string& text, const char* to, const char* from) {
+// Converts with iconv, copying bytes that do not convert unchanged;
+// `*kept` (if given) tells whether there were any.
+std::string Convert(const std::string& text, const char* to, const char* from,
+                    bool* kept = nullptr) {
+  if (kept != nullptr) *kept = false;
   if (IsAscii(text)) return text;
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return text;
@@ -68,6 +71,7 @@ std::string Convert(const std::string& text, const char* to, const char* from) {
     }
     if (errno == E2BIG) break;  // cannot happen with 4 bytes per input byte
     // EILSEQ or EINVAL: keep the offending byte as it is and go on.
+    if (kept != nullptr) *kept = true;
     *out_ptr++ = *in_ptr++;
     --out_left;
     --in_left;
@@ -558,6 +562,20 @@ bool SystemCopyFileReplace(const char* from, const char* to) {
   return ok;
 }
 
+bool SystemLinkFile(const char* from, const char* to) {
+  std::string disk_to = DiskPath(to);
+  if (link(DiskPath(from).c_str(), disk_to.c_str()) != 0) return Fail();
+  NoteEntryChange(disk_to, EntryChange::kAdded);
+  return true;
+}
+
+bool FileModificationTime(const char* path, int64_t* seconds) {
+  struct stat st;
+  if (stat(DiskPath(path).c_str(), &st) != 0) return Fail();
+  *seconds = static_cast<int64_t>(st.st_mtime);
+  return true;
+}
+
 namespace {
 
 // syncfs, or where `wholeFileSystem` is false fsync, of what `disk` names.
@@ -649,7 +667,9 @@ bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
       continue;
     }
     FolderEntry item;
-    item.name = Utf8ToCp936(entry->d_name);
+    bool kept = false;
+    item.name = Convert(entry->d_name, "CP936", "UTF-8", &kept);
+    if (kept) item.unencodableName = entry->d_name;
     struct stat st;
     std::string child = disk + "/" + entry->d_name;
     item.isFolder = stat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -753,9 +773,12 @@ std::string ResolvedDiskPath(const std::string& disk) {
   return result;
 }
 
-std::string CurrentFolder() {
+std::string CurrentDiskFolder() {
   std::vector<char> buffer(4096);
-  if (getcwd(buffer.data(), buffer.size()) == nullptr) return std::string();
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
   return buffer.data();
 }
 
@@ -764,9 +787,19 @@ std::string CurrentFolder() {
 std::string FullPathName(const char* path) {
   std::string disk = DiskPath(path);
   if (disk.empty()) return std::string();
-  if (disk[0] != '/') disk = CurrentFolder() + "/" + disk;
+  if (disk[0] != '/') disk = CurrentDiskFolder() + "/" + disk;
   std::string resolved = ResolvedDiskPath(disk);
   return Utf8ToCp936(resolved.empty() ? disk : resolved);
+}
+
+std::string CurrentFolder() {
+  std::string disk = CurrentDiskFolder();
+  if (disk.empty()) Fail();
+  return Utf8ToCp936(disk);
+}
+
+bool SetCurrentFolder(const char* path) {
+  return chdir(DiskPath(path).c_str()) == 0 ? true : Fail();
 }
 
 bool MarkExecutable(const char* path) {

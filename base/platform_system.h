@@ -21,6 +21,7 @@ bool SystemRemoveFileAt(const char* path);
 bool SystemMoveFileReplace(const char* from, const char* to);
 bool SystemCopyFileReplace(const char* from, const char* to);
 bool SystemMakeDurable(const std::vector<std::string>& paths, std::string* failedPath);
+bool SystemLinkFile(const char* from, const char* to);
 bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::string* path);
 bool SystemMakePrivateFolder(const char* parent, const char* prefix, std::string* path);
 

@@ -552,6 +552,41 @@ bool SystemCopyFileReplace(const char* from, const char* to) {
   return CopyFileW(DiskName(from).c_str(), DiskName(to).c_str(), FALSE) ? true : Fail();
 }
 
+bool SystemLinkFile(const char* from, const char* to) {
+  return CreateHardLinkW(DiskName(to).c_str(), DiskName(from).c_str(), nullptr) ? true : Fail();
+}
+
+bool FileModificationTime(const char* path, int64_t* seconds) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(DiskName(path).c_str(), GetFileExInfoStandard, &data)) return Fail();
+  // 100-nanosecond intervals since 1601-01-01 UTC.
+  uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                   data.ftLastWriteTime.dwLowDateTime;
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
+  *seconds = static_cast<int64_t>(ticks / 10000000u) - kSecondsFrom1601To1970;
+  return true;
+}
+
+std::string CurrentFolder() {
+  DWORD length = GetCurrentDirectoryW(0, nullptr);
+  if (length == 0) {
+    Fail();
+    return std::string();
+  }
+  std::wstring wide(length, L'\0');
+  length = GetCurrentDirectoryW(length, &wide[0]);
+  if (length == 0) {
+    Fail();
+    return std::string();
+  }
+  wide.resize(length);
+  return SystemName(wide);
+}
+
+bool SetCurrentFolder(const char* path) {
+  return SetCurrentDirectoryW(DiskName(path).c_str()) ? true : Fail();
+}
+
 bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
   entries->clear();
   WIN32_FIND_DATAW found;
@@ -564,7 +599,9 @@ bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
   do {
     if (IsDots(found.cFileName)) continue;
     FolderEntry entry;
-    entry.name = SystemName(found.cFileName);
+    bool unencodable = false;
+    entry.name = FromWide(kSystemCodePage, found.cFileName, wcslen(found.cFileName), &unencodable);
+    if (unencodable) entry.unencodableName = FromWide(CP_UTF8, found.cFileName);
     entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entries->push_back(entry);
   } while (FindNextFileW(search, &found));

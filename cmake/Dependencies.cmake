@@ -26,4 +26,6 @@ else()
   pkg_check_modules(ZZIP REQUIRED IMPORTED_TARGET zziplib)
   find_package(CLI11 CONFIG REQUIRED)
   find_package(nlohmann_json 3 CONFIG REQUIRED)
+  # SHA-256 for release reports (Windows uses the system's provider).
+  pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
 endif()

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -251,12 +252,22 @@ class UpdaterTest : public ::testing::Test {
 
   void Start(const std::string& updater) { Start(updater, &program); }
   void Start(const std::string& updater, ChildProcess* child, bool terminal = false) {
+    StartIn(updater, child, terminal, root.path());
+  }
+  // Starts `updater` in `child`, its standard streams through pipes, with
+  // the test's temporary folder and `workingFolder` (empty: ours).
+  void StartPiped(ChildProcess* child, const std::string& updater,
+                  const std::string& workingFolder = "") {
+    StartIn(updater, child, false, workingFolder);
+  }
+  void StartIn(const std::string& updater, ChildProcess* child, bool terminal,
+               const std::string& workingFolder) {
     ChildProcess::Options options;
     options.program = MapPath(updater);
     options.pipes = !terminal;
     options.terminal = terminal;
     options.extraEnv = {"TMPDIR=" + MapPath(temp)};
-    options.workingFolder = root.path();
+    options.workingFolder = workingFolder;
     ASSERT_TRUE(child->Start(options));
   }
 
@@ -468,11 +479,7 @@ TEST_F(UpdaterTest, EachFailureShowsItsTextAndLeavesOnlyTheExitKey) {
       updater = Wrap(patch, install);
     }
     ChildProcess run;
-    ChildProcess::Options options;
-    options.program = MapPath(updater);
-    options.pipes = true;
-    options.extraEnv = {"TMPDIR=" + MapPath(temp)};
-    ASSERT_TRUE(run.Start(options));
+    StartPiped(&run, updater);
     if (c.answer != nullptr) {
       ASSERT_TRUE(run.WaitForLine("[prompt] ")) << run.output();
       std::string answer = c.answer;
@@ -616,6 +623,111 @@ TEST_F(UpdaterTest, ARunningClientHoldsTheUpdateUntilARetryFindsItGone) {
   Press("");
   Leave();
   EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+}
+
+// The release workflow end to end: qlmr-patchkit release over three old
+// installations, then the program it wrote run in each of them, which
+// reaches NEW (loose files byte for byte, archives by their stored
+// content), and in one below its range, which it refuses untouched.
+TEST_F(UpdaterTest, AReleasedProgramTakesEveryVerifiedVersionToNew) {
+  struct Version {
+    std::string text;
+    std::vector<StoredFile> packA;
+    std::vector<std::string> loose;  // names; the content is name and version
+  };
+  const std::vector<StoredFile> packA63 = {{"x.txt", COMPRESS_NONE, "x of 63"},
+                                           {"y.bin", COMPRESS_LZO, "y, gone in 65"},
+                                           {kChineseName, COMPRESS_LZMA, std::string(900, 'c')}};
+  std::vector<StoredFile> packA64 = packA63;
+  packA64[0].content = "x of 64";
+  std::vector<StoredFile> packA65 = {packA64[0], packA64[2], {"z.bin", COMPRESS_MASK, "z of 65"}};
+  const std::vector<StoredFile> packA66 = {{"x.txt", COMPRESS_LZMA, std::string(300, 'x') + "66"},
+                                           packA63[2],
+                                           {"z.bin", COMPRESS_LZO, "z of 66"}};
+  const std::vector<Version> versions = {
+      {"CN.0.551.062", packA63, {"readme.txt", "bin\\old.dll"}},
+      {"CN.0.551.063", packA63, {"readme.txt", "bin\\old.dll"}},
+      {"CN.0.551.064", packA64, {"readme.txt", "bin\\old.dll", "bin\\only64.dll"}},
+      {"CN.0.551.065", packA65, {"readme.txt"}},
+      {"CN.0.551.066", packA66, {"readme.txt", kChineseName}},
+  };
+  auto makeTree = [&](const Version& version, const std::string& folder) {
+    WriteFileOrDie(JoinPath(folder, ".ver"), version.text + "\r\n");
+    for (const std::string& name : version.loose) {
+      WriteFileOrDie(JoinPath(folder, name), name + " of " + version.text);
+    }
+    MakeArchive(JoinPath(folder, "data\\a.pak"), version.packA);
+    MakeArchive(JoinPath(folder, "data\\keep.pak"), {{"k", COMPRESS_NONE, "the same in all"}});
+  };
+  for (const Version& version : versions) makeTree(version, JoinPath(root.path(), version.text));
+
+  std::string released = JoinPath(root.path(), "release\\qlmr-update");
+  ASSERT_TRUE(CreateFolderChain(PathFolder(released).c_str()));
+  std::string command = std::string(QLMR_PATCHKIT) + " release --updater " + QLMR_UPDATER +
+                        " -o '" + MapPath(released) + "' --new '" +
+                        MapPath(JoinPath(root.path(), "CN.0.551.066")) + "' --old";
+  for (int i = 1; i <= 3; ++i) {
+    command += " '" + MapPath(JoinPath(root.path(), versions[i].text)) + "'";
+  }
+  ASSERT_EQ(std::system((command + " >/dev/null").c_str()), 0) << command;
+  // Runs the program placed in the installation `folder`, answering a folder
+  // prompt with that folder; `lines` are waited for in turn, an empty one
+  // pressing the start key or closing the message box.
+  auto run = [&](const std::string& folder, const std::vector<std::string>& lines) {
+    std::string updater = JoinPath(folder, "qlmr-update");
+    ASSERT_TRUE(CopyFileReplace(released.c_str(), updater.c_str()));
+    ASSERT_TRUE(MarkExecutable(updater.c_str()));
+    ChildProcess child;
+    StartPiped(&child, updater);
+    for (const std::string& line : lines) {
+      if (line.empty()) {
+        ASSERT_TRUE(child.Write("\n"));
+      } else if (line == "[prompt] ") {
+        ASSERT_TRUE(child.WaitForLine(line)) << child.output();
+        ASSERT_TRUE(child.Write(MapPath(folder) + "\n"));
+      } else {
+        ASSERT_TRUE(child.WaitForLine(line)) << "missing: " << line << "\n" << child.output();
+      }
+    }
+    ASSERT_TRUE(child.Write("q\n"));
+    int status = -1;
+    ASSERT_TRUE(child.Wait(&status)) << child.output();
+    EXPECT_EQ(status, 0);
+  };
+
+  for (int i = 1; i <= 3; ++i) {
+    SCOPED_TRACE(versions[i].text);
+    install = JoinPath(root.path(), "run" + std::to_string(i) + "\\game");
+    makeTree(versions[i], install);
+    run(install, {"[title] 《Quelmar》升级补丁[CN.0.551.063-CN.0.551.066]",
+                  "[buttons] start(Enter)=on", "", "[message] ", ""});
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), "CN.0.551.066\r\n");
+    for (const std::string& name : versions[4].loose) {
+      EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, name)), name + " of CN.0.551.066");
+    }
+    for (const char* gone : {"bin\\old.dll", "bin\\only64.dll"}) {
+      EXPECT_FALSE(PathExists(JoinPath(install, gone).c_str())) << gone;
+    }
+    for (const StoredFile& file : packA66) {
+      bool verified = false;
+      EXPECT_EQ(StoredContent(JoinPath(install, "data\\a.pak"), file.name, &verified), file.content)
+          << file.name;
+      EXPECT_TRUE(verified);
+    }
+    bool verified = false;
+    EXPECT_EQ(StoredContent(JoinPath(install, "data\\a.pak"), "y.bin", &verified), "");
+    EXPECT_EQ(StoredContent(JoinPath(install, "data\\keep.pak"), "k", &verified),
+              "the same in all");
+  }
+
+  // Below the range: the program's own folder does not fit, and the same
+  // folder chosen again is refused with its range before anything changes.
+  install = JoinPath(root.path(), "run0\\game");
+  makeTree(versions[0], install);
+  run(install,
+      {"[prompt] ", "[status] 该补丁支持CN.0.551.063及其以上的版本,本地版本为CN.0.551.062"});
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), "CN.0.551.062\r\n");
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "bin\\old.dll")), "bin\\old.dll of CN.0.551.062");
 }
 
 TEST_F(UpdaterTest, InterruptsAndTheEndOfInputDoNotCutAnUpdateShort) {

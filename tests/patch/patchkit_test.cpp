@@ -13,6 +13,7 @@
 #include "tests/support/test_util.h"
 #include "tests/support/tool_run.h"
 #include "tools/json_output.h"
+#include "update/carrier_format.h"
 
 namespace qlmr {
 namespace {
@@ -180,6 +181,9 @@ TEST_F(PatchkitTest, DiffDryRunThenPatchWithJson) {
     EXPECT_EQ(summary["ok"], true);
     EXPECT_EQ(summary["loose"], tools::Json({{"writes", 1}, {"writeBytes", 5}, {"deletions", 1}}));
     EXPECT_EQ(summary["patchBytes"], FileSizeOf(patch.c_str()));
+    ASSERT_EQ(summary["perOld"].size(), 1u);
+    EXPECT_EQ(summary["perOld"][0]["old"], install_.path());
+    EXPECT_EQ(summary["perOld"][0]["selfCheck"]["ok"], true);
 
     KitRun inspect = Patchkit("inspect --json " + Quote(patch));
     ASSERT_EQ(inspect.exitCode, 0) << inspect.output;
@@ -307,6 +311,8 @@ TEST_F(PatchkitTest, TwoAppliesAtOnceNeverLeaveADamagedInstallationBehindASucces
   }
   std::cout << "two applies at " << kOffsets << " offsets over " << kFiles
             << " stored files: " << successes << " successes, " << refusals << " refusals\n";
+}
+
 // A build list may be written in UTF-8 (an editor's default) or in code
 // page 936 (the system's own), with or without a byte order mark.
 TEST_F(PatchkitTest, BuildListsInUtf8OrCodePage936) {
@@ -397,9 +403,64 @@ TEST_F(PatchkitTest, WrapChecksThePatchAndSaysWhatIsWrong) {
   }
 }
 
+// A program that names its carrier offset (4096) as the updater does.
+std::string StandInUpdater(const TempDir& dir) {
+  std::string path = dir.Join("updater.exe");
+  WriteFileOrDie(path, "the updater's code\n" +
+                           std::string(kCarrierMarkerTag, kCarrierMarkerTagSize) +
+                           std::string("\x00\x10\x00\x00\xFF\xEF\xFF\xFF", 8));
+  return path;
+}
+
+// wrap takes any range; it says that nothing checked it, and where to turn.
+TEST_F(PatchkitTest, WrapWarnsThatNothingCheckedItsRange) {
+  std::string patch = work_.Join("p.patch");
+  ASSERT_EQ(BuildPacked(patch).exitCode, 0);
+  KitRun wrap = Patchkit("wrap --updater " + Quote(StandInUpdater(work_)) +
+                          " --from CN.0.551.063 --to CN.0.551.066 -o " +
+                          Quote(work_.Join("out.exe")) + " " + Quote(patch));
+  ASSERT_EQ(wrap.exitCode, 0) << wrap.output;
+  EXPECT_NE(wrap.output.find("warning: nothing checked that this patch turns every installation "
+                             "from CN.0.551.063 up to CN.0.551.066"),
+            std::string::npos)
+      << wrap.output;
+  EXPECT_NE(wrap.output.find("qlmr-patchkit release"), std::string::npos) << wrap.output;
+}
+
+// release from installations to the program, with its report; a range that
+// reaches below the lowest tree given is refused and nothing is written.
+TEST_F(PatchkitTest, ReleaseBuildsTheProgramForTheRangeItProves) {
+  TempDir trees;
+  for (const char* version : {"CN.0.551.064", "CN.0.551.065", "CN.0.551.066"}) {
+    WriteFileOrDie(trees.Join(std::string(version) + "\\.ver"), std::string(version) + "\n");
+    WriteFileOrDie(trees.Join(std::string(version) + "\\bin\\a.dll"), version);
+  }
+  std::string common = " --old " + Quote(trees.Join("CN.0.551.064")) + " " +
+                       Quote(trees.Join("CN.0.551.065")) + " --new " +
+                       Quote(trees.Join("CN.0.551.066")) + " --updater " +
+                       Quote(StandInUpdater(work_)) + " -o " + Quote(work_.Join("update.exe"));
+  KitRun refused = Patchkit("release" + common + " --from CN.0.551.063");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.output.find(" 10: Version=CN.0.551.063 (below the lowest verified tree"),
+            std::string::npos)
+      << refused.output;
+  EXPECT_FALSE(PathExists(work_.Join("update.exe").c_str()));
+  EXPECT_FALSE(PathExists(work_.Join("update.release.json").c_str()));
+
+  KitRun release = Patchkit("release" + common + " --json --kind packed");
+  ASSERT_EQ(release.exitCode, 0) << release.output;
+  EXPECT_EQ(release.out, ReadFileOrEmpty(work_.Join("update.release.json")));
+  tools::Json report = tools::Json::parse(release.out);
+  EXPECT_EQ(report["range"], tools::Json({{"from", "CN.0.551.064"}, {"to", "CN.0.551.066"}}));
+  EXPECT_EQ(report["patch"]["kind"], "packed");
+  EXPECT_TRUE(PathExists(work_.Join("update.exe").c_str()));
+}
+
 TEST_F(PatchkitTest, UsageErrorsExitWithTwo) {
-  for (const char* arguments : {"", "frobnicate", "apply only-one-argument",
-                                "build --list x --root y -o z --kind zip", "diff only-old -o x"}) {
+  for (const char* arguments :
+       {"", "frobnicate", "apply only-one-argument", "build --list x --root y -o z --kind zip",
+        "diff only-old -o x", "release --new n --updater u -o o",
+        "diff a b -o x --time yesterday"}) {
     EXPECT_EQ(Patchkit(arguments).exitCode, 2) << arguments;
   }
   EXPECT_EQ(Patchkit("--help").exitCode, 0);

@@ -18,6 +18,7 @@ void RegisterVerifyCommand(tools::ToolApp& tool);
 void RegisterApplyCommand(tools::ToolApp& tool);
 void RegisterWrapCommand(tools::ToolApp& tool);
 void RegisterDiffCommand(tools::ToolApp& tool);
+void RegisterReleaseCommand(tools::ToolApp& tool);
 
 // Says a failure to open the patch package `path` (OpenPackage,
 // VerifyPackageFile) in words: a file of another kind is "not a patch

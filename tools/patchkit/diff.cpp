@@ -1,10 +1,12 @@
-// qlmr-patchkit diff OLD NEW -o PATCH [--kind packed|masked] [--dry-run]
-// [--json]: the patch that turns the installation OLD into NEW, proven on a
-// scratch copy before it is written, and a summary of what it holds.
+// qlmr-patchkit diff OLD... NEW -o PATCH [--kind packed|masked] [--time T]
+// [--dry-run] [--json]: the patch that turns each installation OLD into NEW,
+// proven on a scratch copy of every OLD before it is written, and a summary
+// of what it holds.
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/platform.h"
 #include "tools/failure.h"
@@ -19,10 +21,10 @@ namespace patchkit {
 namespace {
 
 struct DiffOptions {
-  std::string oldRoot;
-  std::string newRoot;
+  std::vector<std::string> trees;  // OLD..., then NEW
   std::string output;
   PatchKind kind = PATCH_KIND_MASKED_ZIP;
+  std::string time;
   bool dryRun = false;
   bool json = false;
   bool force = false;
@@ -80,27 +82,53 @@ void AddSummaryJson(const TreeDiff& diff, tools::Json* json) {
   (*json)["archives"] = std::move(archives);
 }
 
+tools::Json SelfChecksJson(const PatchReport& report) {
+  tools::Json checks = tools::Json::array();
+  for (const SelfCheck& check : report.checks) {
+    checks.push_back(
+        {{"old", tools::JsonName(check.oldRoot)},
+         {"selfCheck",
+          {{"ok", true}, {"method", check.method}, {"filesCompared", check.filesCompared}}}});
+  }
+  return checks;
+}
+
 int RunDiff(const DiffOptions& options) {
+  const std::vector<std::string> oldRoots(options.trees.begin(), options.trees.end() - 1);
+  const std::string& newRoot = options.trees.back();
+  PatchOptions patchOptions;
+  if (!options.time.empty() && !ParsePatchTime(options.time, &patchOptions.time)) {
+    tools::PrintError(
+        "%s diff: --time %s: not a time (YYYY-MM-DD[THH:MM[:SS]] in UTC, or @seconds)\n",
+        tools::ProgramName().c_str(), options.time.c_str());
+    return tools::kExitUsage;
+  }
   tools::JsonReport report(options.json);
   tools::Json& fields = report.fields();
-  fields["old"] = tools::JsonName(options.oldRoot);
-  fields["new"] = tools::JsonName(options.newRoot);
+  tools::Json olds = tools::Json::array();
+  for (const std::string& root : oldRoots) olds.push_back(tools::JsonName(root));
+  fields["old"] = std::move(olds);
+  fields["new"] = tools::JsonName(newRoot);
   fields["kind"] = PatchKindName(options.kind);
   fields["dryRun"] = options.dryRun;
   tools::OutputFile output;
   if (!options.dryRun && !output.Open(options.output, options.force)) return output.FailToOpen();
   TreeDiff diff;
-  if (!DiffInstallations(options.oldRoot, options.newRoot, &diff)) {
+  // A dry run encodes every file a packed patch hands the updater's encoder;
+  // a real run leaves the large ones to the self-check, which encodes them
+  // anyway. Both plan the same patch.
+  EncodingCheck check = options.dryRun ? EncodingCheck::kEvery : EncodingCheck::kSmall;
+  if (!DiffInstallations(oldRoots, newRoot, options.kind, &diff, check)) {
     return tools::Fail("cannot compare the installations", "");
   }
 
   std::vector<PatchStep> steps;
-  SelfCheck check;
+  PatchReport written;
   uint64_t patchBytes = 0;
   if (options.dryRun) {
-    if (!PlanPatch(diff, &steps)) return tools::Fail("cannot plan the patch of", options.newRoot);
+    if (!PlanPatch(diff, &steps)) return tools::Fail("cannot plan the patch of", newRoot);
   } else {
-    if (!WritePatch(diff, output.path(), options.kind, &check)) {
+    if (!WritePatch(&diff, output.path(), patchOptions, &written)) {
       return tools::Fail("cannot write the patch", output.shown());
     }
     File patch;
@@ -110,14 +138,14 @@ int RunDiff(const DiffOptions& options) {
   }
 
   if (report.enabled()) {
-    tools::Json& fields = report.fields();
     AddSummaryJson(diff, &fields);
     if (options.dryRun) {
       fields["steps"] = PatchStepsJson(steps);
     } else {
       fields["patch"] = tools::JsonName(options.output);
       fields["patchBytes"] = patchBytes;
-      fields["selfCheck"] = {{"method", check.method}, {"filesCompared", check.filesCompared}};
+      fields["time"] = written.time;
+      fields["perOld"] = SelfChecksJson(written);
     }
     return report.Succeed();
   }
@@ -130,8 +158,11 @@ int RunDiff(const DiffOptions& options) {
   } else if (!tools::IsQuiet()) {
     say("patch: %s, %s, %llu bytes\n", tools::ShownPath(output.shown()).c_str(),
         PatchKindName(options.kind), static_cast<unsigned long long>(patchBytes));
-    say("self-check: ok, %s compared with NEW (%s)\n", Plural(check.filesCompared, "file").c_str(),
-        check.method.c_str());
+    for (const SelfCheck& done : written.checks) {
+      say("self-check on %s: ok, %s compared with NEW (%s)\n",
+          tools::ShownPath(done.oldRoot).c_str(), Plural(done.filesCompared, "file").c_str(),
+          done.method.c_str());
+    }
   }
   return tools::kExitSuccess;
 }
@@ -141,7 +172,7 @@ int RunDiff(const DiffOptions& options) {
 void RegisterDiffCommand(tools::ToolApp& tool) {
   auto options = std::make_shared<DiffOptions>();
   CLI::App* command = tool.AddCommand(
-      "diff", "Build the patch that turns the installation OLD into NEW, and check it",
+      "diff", "Build the patch that turns each installation OLD into NEW, and check it on each",
       [options]() -> int {
         if (options->output.empty() && !options->dryRun) {
           tools::PrintError("%s diff: -o PATCH is required (or --dry-run)\n",
@@ -155,16 +186,19 @@ void RegisterDiffCommand(tools::ToolApp& tool) {
         }
         return RunDiff(*options);
       });
-  tools::AddPath(command, "OLD", &options->oldRoot, "The installation at the old version")
-      ->required();
-  tools::AddPath(command, "NEW", &options->newRoot, "The installation at the new version")
-      ->required();
+  tools::AddPaths(command, "TREES", &options->trees,
+                  "OLD... NEW: the installations at the old versions, then the one at the new")
+      ->required()
+      ->expected(2, -1);
   tools::AddPath(command, "-o,--output", &options->output,
                  "The package to write; - writes standard output");
   tools::AddChoice(command, "--kind", &options->kind,
                    std::map<std::string, PatchKind>{{"masked", PATCH_KIND_MASKED_ZIP},
                                                     {"packed", PATCH_KIND_PACKED}},
                    "The package's kind: masked (the default) or packed");
+  command->add_option("--time", options->time,
+                      "The time of the package's members, YYYY-MM-DD[THH:MM[:SS]] in UTC or "
+                      "@seconds (the default: when NEW's .ver was written)");
   command->add_flag("--dry-run", options->dryRun,
                     "Print the entries in order of application; write nothing");
   command->add_flag("--json", options->json, "Print one JSON document");

@@ -6,7 +6,7 @@ int main(int argc, char** argv) {
   using namespace qlmr;
   tools::ToolApp tool(
       "qlmr-patchkit",
-      "Builds, diffs, inspects, converts, verifies, applies and wraps Quelmar patch packages");
+      "Builds, diffs, inspects, converts, verifies, applies, wraps and releases Quelmar patch packages");
   patchkit::RegisterBuildCommand(tool);
   patchkit::RegisterDiffCommand(tool);
   patchkit::RegisterInspectCommand(tool);
@@ -14,5 +14,6 @@ int main(int argc, char** argv) {
   patchkit::RegisterConvertCommand(tool);
   patchkit::RegisterApplyCommand(tool);
   patchkit::RegisterWrapCommand(tool);
+  patchkit::RegisterReleaseCommand(tool);
   return tool.Run(argc, argv);
 }

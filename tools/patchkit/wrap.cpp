@@ -99,6 +99,14 @@ int RunWrap(const WrapOptions& options) {
   tools::Summary("wrapped %s: %s to %s, patch at offset %u\n",
                  tools::ShownPath(output.shown()).c_str(), options.from.c_str(), options.to.c_str(),
                  static_cast<unsigned>(offset));
+  // The updater applies the patch to every version in the range and has no
+  // way back: a claim nobody checked reaches players as a broken game. Said
+  // even when quiet.
+  tools::PrintError(
+      "%s: warning: nothing checked that this patch turns every installation from %s up to %s "
+      "into %s; 'qlmr-patchkit release' builds the patch and the program for a range it "
+      "proves on the old installations\n",
+      tools::ProgramName().c_str(), options.from.c_str(), options.to.c_str(), options.to.c_str());
   return tools::kExitSuccess;
 }
 
