@@ -17,6 +17,7 @@
 #include "patch/patch_package.h"
 #include "tests/support/test_util.h"
 #include "tests/tools/installation_model.h"
+#include "tools/json_output.h"
 #include "tools/patchkit/release_builder.h"
 #include "update/carrier.h"
 #include "update/carrier_format.h"
@@ -125,13 +126,16 @@ TEST_F(ReleaseTest, TheProgramCarriesThePatchForTheRangeTheTreesProve) {
   std::string report = ReadFileOrEmpty(result.reportPath);
   tools::FileDigests digests;
   ASSERT_TRUE(tools::DigestFile(request.output, &digests));
-  for (const std::string& text :
-       {std::string("\"range\": {\"from\": \"CN.0.551.063\", \"to\": \"CN.0.551.066\"}"),
-        "\"sha256\": \"" + digests.sha256 + "\"", "\"bytes\": " + std::to_string(digests.bytes),
-        std::string(
-            "\"version\": \"CN.0.551.064\", \"inRange\": true, \"selfCheck\": {\"ok\": true")}) {
-    EXPECT_NE(report.find(text), std::string::npos) << text << "\n" << report;
+  tools::Json parsed = tools::Json::parse(report);
+  EXPECT_EQ(parsed["range"], tools::Json({{"from", "CN.0.551.063"}, {"to", "CN.0.551.066"}}));
+  EXPECT_EQ(parsed["program"]["sha256"], digests.sha256);
+  EXPECT_EQ(parsed["program"]["bytes"], digests.bytes);
+  bool checked064 = false;
+  for (const tools::Json& old : parsed["old"]) {
+    checked064 = checked064 || (old["version"] == "CN.0.551.064" && old["inRange"] == true &&
+                                old["selfCheck"]["ok"] == true);
   }
+  EXPECT_TRUE(checked064) << report;
   EXPECT_EQ(report, ReleaseReportJson(request, result));
 }
 
