@@ -1,39 +1,10 @@
-# Cross build for 32-bit Windows with MinGW-w64 (posix thread model: the code
-# uses std::thread). Use:
+# Cross build for 32-bit Windows, the players' program as it ships:
 #   cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-#         -DQLMR_WIN_PREFIX=<prefix from scripts/win-deps.sh>
-set(CMAKE_SYSTEM_NAME Windows)
+#         -DQLMR_WIN_PREFIX=<prefix from scripts/win-deps.sh i686>
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(QLMR_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${QLMR_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QLMR_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${QLMR_MINGW_TRIPLE}-windres)
-
-# The libraries built by scripts/win-deps.sh live in their own prefix; the
-# compiler's own sysroot holds zlib.
-set(QLMR_WIN_PREFIX "$ENV{QLMR_WIN_PREFIX}" CACHE PATH "Prefix of the Windows libraries")
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QLMR_WIN_PREFIX)
-set(CMAKE_FIND_ROOT_PATH ${QLMR_WIN_PREFIX} /usr/${QLMR_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(ZLIB_USE_STATIC_LIBS ON)
-
-# pkg-config sees the prefix's .pc files only, never the build machine's.
-set(ENV{PKG_CONFIG_LIBDIR} "${QLMR_WIN_PREFIX}/lib/pkgconfig")
-set(ENV{PKG_CONFIG_PATH} "")
-set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
-
-# Every function and object in a section of its own, so that the linker
-# drops what a program does not use: the updater must fit below its carrier
-# offset.
-set(CMAKE_C_FLAGS_INIT "-ffunction-sections -fdata-sections")
-set(CMAKE_CXX_FLAGS_INIT "-ffunction-sections -fdata-sections")
-# One self-contained executable each (C++ and thread runtimes included),
-# able to use 4 GiB of address space on 64-bit Windows.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,--large-address-aware -Wl,--gc-sections")
-# Tests run under Wine, headless, in a Wine prefix of the build's own.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh
-    ${CMAKE_BINARY_DIR}/wineprefix)
+# 32-bit Wine; only some machines can start it (scripts/can-run-32bit.sh).
+set(QLMR_WINE_LOADER /usr/lib/wine/wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
+# Able to use 4 GiB of address space on 64-bit Windows.
+string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT " -Wl,--large-address-aware")

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# The main job: builds everything, makes a sample game installation at
-# CN.0.551.065, builds a patch to CN.0.551.066 with the release tools, wraps
-# the updater with it, puts the wrapped updater into the installation and
-# runs it there. On a terminal the person presses Enter to start, Enter to
+# The main job: builds the release tools and the terminal updater, makes a
+# sample game installation at CN.0.551.065, builds a patch to CN.0.551.066
+# with the release tools, wraps the updater with it, puts the wrapped
+# updater into the installation and runs it there. On a terminal the person presses Enter to start, Enter to
 # close the message and q to leave; otherwise the script presses the keys
 # itself. Afterwards it verifies every archive and prints both versions.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)"
+bash scripts/install-deps.sh --linux-only
+# Only the programs the demo runs: the tools and the terminal updater.
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQLMR_BUILD_TESTS=OFF \
+  "${launcher[@]}" >/dev/null
+cmake --build build -j "$(nproc)" --target qlmr-pak qlmr-patchkit qlmr-update
 
 bin=$PWD/build/bin
 demo=$PWD/build/demo

@@ -3,11 +3,18 @@
 # patches made by the Linux qlmr-pak and qlmr-patchkit are listed, read,
 # verified and applied by the Windows ones under Wine, and the other way
 # round. Names include Chinese characters.
-#   test-win-tools.sh LINUX_BIN WINDOWS_BIN WINEPREFIX
+# Both tools also wrap every updater given: the Linux one, the Windows one
+# of WINDOWS_BIN, and any other (the 32-bit program as it ships, when the
+# Windows tools are the 64-bit build).
+#   test-win-tools.sh LINUX_BIN WINDOWS_BIN WINE_LOADER WINEPREFIX [UPDATER...]
 set -uo pipefail
 linux_bin=$(realpath "$1")
 windows_bin=$(realpath "$2")
-wine_prefix=$(realpath -m "$3")
+wine_loader=$3
+wine_prefix=$(realpath -m "$4")
+shift 4
+more_updaters=()
+for updater in "$@"; do more_updaters+=("$(realpath "$updater")"); done
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -34,8 +41,8 @@ check() {  # check NAME COMMAND...: the command must succeed
 }
 lin_pak() { "$linux_bin/qlmr-pak" "$@"; }
 lin_kit() { "$linux_bin/qlmr-patchkit" "$@"; }
-win_pak() { "$root/scripts/wine-run.sh" "$wine_prefix" "$windows_bin/qlmr-pak.exe" "$@"; }
-win_kit() { "$root/scripts/wine-run.sh" "$wine_prefix" "$windows_bin/qlmr-patchkit.exe" "$@"; }
+win_pak() { "$root/scripts/wine-run.sh" "$wine_loader" "$wine_prefix" "$windows_bin/qlmr-pak.exe" "$@"; }
+win_kit() { "$root/scripts/wine-run.sh" "$wine_loader" "$wine_prefix" "$windows_bin/qlmr-patchkit.exe" "$@"; }
 same_output() {  # same_output A-COMMAND... -- B-COMMAND...: equal standard output
   local a=() b=()
   while [ "$1" != "--" ]; do a+=("$1"); shift; done
@@ -114,8 +121,10 @@ wrapped_right() {  # wrapped_right UPDATER WRAPPED TOOL-OUTPUT-FILE
   [ -n "$offset" ] && [ "$(stat -c %s "$1")" -le "$offset" ] &&
     [ "$(tail -c +$((offset + 1)) "$2" | head -c 17 | od -An -c | tr -d ' \n')" = '\r\0\0\0CN.0.551.065\0' ]
 }
-for updater in "$linux_bin/qlmr-update" "$windows_bin/qlmrupdate.exe"; do
-  name=$(basename "$updater")
+index=0
+for updater in "$linux_bin/qlmr-update" "$windows_bin/qlmrupdate.exe" "${more_updaters[@]}"; do
+  index=$((index + 1))
+  name=$index-$(basename "$updater")
   [ -f "$updater" ] || continue
   for side in lin win; do
     check "$side patchkit wraps $name" \

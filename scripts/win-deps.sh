@@ -1,22 +1,31 @@
 #!/usr/bin/env bash
-# Builds the Windows libraries once into a cached prefix and prints its path:
-# lzo2, liblzma and libzip from Debian's source packages, GoogleTest from
-# /usr/src/googletest, CLI11's headers, all static, cross-compiled with
-# cmake/mingw-i686.cmake. zlib comes from libz-mingw-w64-dev. The prefix is
-# rebuilt when this script, the toolchain file or the cross compiler changes.
-#   QLMR_WIN_PREFIX  where the prefix lives (default: ~/.cache/qlmr/win-deps)
+# Builds the Windows libraries of one architecture once into a cached prefix
+# and prints its path: lzo2, liblzma and libzip from Debian's source
+# packages, GoogleTest from /usr/src/googletest, CLI11's headers and
+# nlohmann's JSON header, all static, cross-compiled with
+# cmake/mingw-ARCH.cmake. zlib comes from libz-mingw-w64-dev. The prefix is
+# rebuilt when this script, the toolchain files or the cross compiler change.
+#   win-deps.sh ARCH   (i686 or x86_64)
+#   QLMR_WIN_PREFIX  where the prefixes live, one folder per architecture
+#                    (default: ~/.cache/qlmr/win-deps)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-toolchain="$root/cmake/mingw-i686.cmake"
-prefix=${QLMR_WIN_PREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qlmr/win-deps}
-key=$( (cat "$0" "$toolchain" && i686-w64-mingw32-g++-posix --version) | sha256sum | cut -c1-16)
+arch=${1:?usage: win-deps.sh i686|x86_64}
+case "$arch" in
+  i686 | x86_64) ;;
+  *) echo "win-deps.sh: unknown architecture $arch (i686 or x86_64)" >&2 && exit 2 ;;
+esac
+toolchain="$root/cmake/mingw-$arch.cmake"
+prefix=${QLMR_WIN_PREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qlmr/win-deps}/$arch
+key=$( (cat "$0" "$toolchain" "$root/cmake/mingw-common.cmake" &&
+  "$arch-w64-mingw32-g++-posix" --version) | sha256sum | cut -c1-16)
 stamp="$prefix/.built-$key"
 if [ -f "$stamp" ]; then
   echo "$prefix"
   exit 0
 fi
 
-log() { echo "win-deps: $*" >&2; }
+log() { echo "win-deps ($arch): $*" >&2; }
 rm -rf "$prefix"
 mkdir -p "$prefix/lib/pkgconfig" "$prefix/include"
 work=$(mktemp -d)
@@ -54,8 +63,10 @@ cross "$(src_of libzip)" libzip -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF -DENABLE_ZS
 log "googletest"
 cross /usr/src/googletest gtest -Dgtest_disable_pthreads=OFF
 
-# CLI11 is header-only: its headers are the same on every target.
+# CLI11 and nlohmann's JSON are header-only: their headers are the same on
+# every target.
 cp -r /usr/include/CLI "$prefix/include/"
+cp -r /usr/include/nlohmann "$prefix/include/"
 
 # pkg-config files of our own, so the static defines and link order are
 # right whatever each package's build installed.

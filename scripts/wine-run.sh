@@ -1,12 +1,26 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine, headless, in a private Wine prefix that
-# is made on first use: wine-run.sh PREFIX PROGRAM [ARGS...]. The Windows
-# build's tests run through this (CMAKE_CROSSCOMPILING_EMULATOR).
+# is made on first use:
+#   wine-run.sh LOADER PREFIX PROGRAM [ARGS...]
+# LOADER is the Wine of the program's architecture: /usr/lib/wine/wine64 for
+# x86_64 programs (every machine), /usr/lib/wine/wine for i686 ones (machines
+# that start 32-bit programs). The Windows builds' tests run through this
+# (CMAKE_CROSSCOMPILING_EMULATOR).
 set -euo pipefail
-prefix=$1
-shift
+loader=$1
+prefix=$2
+shift 2
+if [ ! -x "$loader" ]; then
+  echo "wine-run.sh: no Wine at $loader (install the packages: bash scripts/install-deps.sh)" >&2
+  exit 1
+fi
 export WINEPREFIX=$prefix
+export WINELOADER=$loader
 export WINEDEBUG=-all
+case "$loader" in
+  *wine64) export WINEARCH=win64 ;;
+  *) export WINEARCH=win32 ;;
+esac
 # Headless even inside a desktop session: only the window tests show windows,
 # each in an X server of its own.
 unset DISPLAY WAYLAND_DISPLAY
@@ -23,8 +37,8 @@ if [ ! -f "$ready" ]; then
     if [ ! -f "$ready" ]; then
       rm -rf "$prefix"
       log=$prefix.log
-      if ! { wineboot -i && wineserver -w; } >"$log" 2>&1; then
-        echo "wine-run.sh: cannot make the Wine prefix $prefix:" >&2
+      if ! { "$loader" wineboot -i && wineserver -w; } >"$log" 2>&1; then
+        echo "wine-run.sh: cannot make the Wine prefix $prefix with $loader:" >&2
         cat "$log" >&2
         exit 1
       fi
@@ -40,7 +54,7 @@ out=$(mktemp)
 err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT
 status=0
-wine "$@" >"$out" 2>"$err" || status=$?
+"$loader" "$@" >"$out" 2>"$err" || status=$?
 cat "$out"
 cat "$err" >&2
 exit "$status"

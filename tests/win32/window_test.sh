@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The Windows updater in a real window: Xvfb, Wine and xdotool play the user.
 #
-#   window_test.sh prefix   --work DIR
-#   window_test.sh SCENARIO --work DIR --updater EXE --stand-in EXE --tools DIR --shots DIR
-#                  [--wrap-tool PATCHKIT]
+#   window_test.sh prefix   --work DIR --wine LOADER
+#   window_test.sh SCENARIO --work DIR --wine LOADER --updater EXE --stand-in EXE
+#                  --tools DIR --shots DIR [--wrap-tool PATCHKIT]
 #
+# LOADER is the Wine of the programs' architecture (/usr/lib/wine/wine64 or
+# /usr/lib/wine/wine).
 # "prefix" makes the Wine prefix the scenarios share (once; kept in DIR).
 # Scenarios: success, version-gate, apply-failure, conflict. Each builds a
 # small installation with the Linux release tools (qlmr-pak, qlmr-patchkit),
@@ -17,10 +19,11 @@ set -euo pipefail
 
 scenario=$1
 shift
-work="" updater="" standIn="" tools="" shots="" wrapTool=""
+work="" wineLoader="" updater="" standIn="" tools="" shots="" wrapTool=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --work) work=$2 ;;
+    --wine) wineLoader=$2 ;;
     --updater) updater=$2 ;;
     --stand-in) standIn=$2 ;;
     --tools) tools=$2 ;;
@@ -31,7 +34,18 @@ while [ $# -gt 0 ]; do
   shift 2
 done
 
+[ -x "$wineLoader" ] || { echo "no Wine at '$wineLoader'" >&2 && exit 2; }
 export WINEPREFIX=$work/wineprefix
+export WINELOADER=$wineLoader
+case "$wineLoader" in
+  *wine64) export WINEARCH=win64 ;;
+  *) export WINEARCH=win32 ;;
+esac
+# Every Wine program of the scenarios runs with the loader of the build's
+# architecture.
+wine() { "$wineLoader" "$@"; }
+wineboot() { "$wineLoader" wineboot "$@"; }
+winepath() { "$wineLoader" winepath "$@"; }
 export WINEDEBUG=-all
 # No Mono or Gecko installer prompts in a fresh prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -49,24 +63,14 @@ fail() {
 
 # --- X server and Wine ----------------------------------------------------------
 
-xvfbPid=""
-startX() {
-  local displayFile
-  displayFile=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayFile" >/dev/null 2>&1 &
-  xvfbPid=$!
-  for _ in $(seq 100); do
-    [ -s "$displayFile" ] && break
-    sleep 0.1
-  done
-  [ -s "$displayFile" ] || fail "Xvfb did not start"
-  export DISPLAY=:$(head -n 1 "$displayFile")
-  rm -f "$displayFile"
-}
+# shellcheck source=../../scripts/xvfb.sh
+. "$(dirname "$0")/../../scripts/xvfb.sh"
+xvfb_pid=""
+startX() { start_xvfb 1024x768 || fail "Xvfb did not start"; }
 
 stopAll() {
   wineserver -k >/dev/null 2>&1 || true
-  if [ -n "$xvfbPid" ]; then kill "$xvfbPid" 2>/dev/null || true; fi
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
 trap stopAll EXIT
 
@@ -332,7 +336,7 @@ expectPatcherStarted() {
 # Runs the wrapped updater from the installation; sets updaterPid.
 startUpdater() {
   (cd "$game" && TMP="$(winepath -w "$base/tmp")" TEMP="$(winepath -w "$base/tmp")" \
-    exec wine "$game/qlmrupdate.exe" >/dev/null 2>&1) &
+    exec "$wineLoader" "$game/qlmrupdate.exe" >/dev/null 2>&1) &
   updaterPid=$!
 }
 
@@ -439,7 +443,7 @@ case "$scenario" in
     ;;
   conflict)
     cp "$standIn" "$game/qlmr.exe"
-    (cd "$game" && exec wine "$game/qlmr.exe" "$(winepath -w "$base/client-started")" >/dev/null 2>&1) &
+    (cd "$game" && exec "$wineLoader" "$game/qlmr.exe" "$(winepath -w "$base/client-started")" >/dev/null 2>&1) &
     clientPid=$!
     for _ in $(seq 300); do
       [ -e "$base/client-started" ] && break
