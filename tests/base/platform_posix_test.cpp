@@ -1,5 +1,6 @@
 // The POSIX side of the platform layer: how system names map to the disk.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <string>
@@ -9,6 +10,7 @@
 #include "base/path.h"
 #include "base/platform.h"
 #include "base/posix_names.h"
+#include "tests/support/forked_child.h"
 #include "tests/support/test_util.h"
 
 namespace qlmr {
@@ -93,6 +95,23 @@ TEST(PosixNamesTest, AListingScopeFollowsThisProcessesOwnChanges) {
   for (const FolderEntry& e : entries) names.push_back(e.name);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"Hidden.txt", "Moved.txt", "Sub", "nEw.txt"}));
+}
+
+// The processors a process may use are its affinity, not the machine's: a
+// child narrowed to one processor (as taskset does) counts one.
+TEST(ProcessorCountTest, FollowsTheAffinityOfTheProcess) {
+  EXPECT_GE(UsableProcessorCount(), 1u);
+  int status = testing_support::RunInForkedChild([] {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 2;
+    int first = 0;
+    while (!CPU_ISSET(first, &set)) ++first;
+    CPU_ZERO(&set);
+    CPU_SET(first, &set);
+    if (sched_setaffinity(0, sizeof set, &set) != 0) return 2;
+    return UsableProcessorCount() == 1 ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace

@@ -122,20 +122,6 @@ PatchSource MakePatchSource(const std::string& newArchiveImage) {
 
 // Every file and folder below `root` (folders end with a backslash), with
 // the content of each file.
-void ReadTree(const std::string& root, const std::string& prefix, Files* tree) {
-  std::vector<FolderEntry> entries;
-  ListFolder(JoinPath(root, prefix).c_str(), &entries);
-  for (const FolderEntry& entry : entries) {
-    std::string name = prefix.empty() ? entry.name : prefix + "\\" + entry.name;
-    if (entry.isFolder) {
-      (*tree)[name + "\\"] = "";
-      ReadTree(root, name, tree);
-    } else {
-      (*tree)[name] = ReadFileOrEmpty(JoinPath(root, name));
-    }
-  }
-}
-
 // Applies the patch the way the update procedure does: open, apply, destroy.
 bool ApplyPatch(const std::string& patch, const std::string& install) {
   PatchPackagePtr package(CreatePatchPackage());
@@ -183,7 +169,7 @@ class Sweep {
       fprintf(stderr, "the clean apply failed: %d %s\n", LastErrorCode(), LastErrorMessage());
       abort();
     }
-    ReadTree(clean_, "", &cleanTree_);
+    cleanTree_ = ReadTree(clean_);
   }
 
   uint64_t calls() const { return calls_; }
@@ -192,8 +178,7 @@ class Sweep {
   // Whether `install` is what a clean apply gives; adds test failures.
   bool MatchesClean(const std::string& install) const {
     int failures = FailureCount();
-    Files tree;
-    ReadTree(install, "", &tree);
+    Files tree = ReadTree(install);
     for (const auto& file : cleanTree_) {
       auto found = tree.find(file.first);
       if (found == tree.end()) {

@@ -113,6 +113,31 @@ void CopyTreeOrDie(const std::string& from, const std::string& to) {
   }
 }
 
+namespace {
+
+void ReadTreeBelow(const std::string& root, const std::string& prefix,
+                   std::map<std::string, std::string>* tree) {
+  std::vector<FolderEntry> entries;
+  ListFolder(JoinPath(root, prefix).c_str(), &entries);
+  for (const FolderEntry& entry : entries) {
+    std::string name = prefix.empty() ? entry.name : prefix + "\\" + entry.name;
+    if (entry.isFolder) {
+      (*tree)[name + "\\"] = "";
+      ReadTreeBelow(root, name, tree);
+    } else {
+      (*tree)[name] = ReadFileOrEmpty(JoinPath(root, name));
+    }
+  }
+}
+
+}  // namespace
+
+std::map<std::string, std::string> ReadTree(const std::string& root) {
+  std::map<std::string, std::string> tree;
+  ReadTreeBelow(root, "", &tree);
+  return tree;
+}
+
 std::string RandomBytes(uint32_t seed, size_t length) {
   std::mt19937 engine(seed);
   std::string bytes(length, '\0');

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,10 @@ std::string ReadFileOrEmpty(const std::string& path, bool* ok = nullptr);
 // Copies the folder `from` with everything below it to `to`, creating `to`
 // and the folders above it. Aborts the test binary on failure.
 void CopyTreeOrDie(const std::string& from, const std::string& to);
+// Everything below the folder `root`: each file's path below it (joined with
+// backslashes) to its content, each folder's path with a trailing backslash
+// to "".
+std::map<std::string, std::string> ReadTree(const std::string& root);
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(uint32_t seed, size_t length);
 
