@@ -9,6 +9,7 @@
 // Failures are reported through base/error.h and return false or null.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -116,6 +117,18 @@ class LzmaCodec final : public Codec {
   bool Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) const override;
   bool Decode(uint8_t* buffer, uint32_t capacity, uint32_t length,
               uint32_t position) const override;
+
+  // Encode's two tries, to run apart (see EncodeTryCount): try 0 codes the
+  // data plain, try 1 behind the x86 converter; each gives its stored form,
+  // masked. Fails with ERR_NO_MEMORY "LZMA compress=%d" or ERR_CODEC "LZMA
+  // compress[%d]" as Encode does (a cancelled try with result 1).
+  static constexpr uint32_t kEncodeTries = 2;
+  bool EncodeTry(uint32_t index, const uint8_t* data, uint32_t length,
+                 const std::atomic<bool>* cancel, std::vector<uint8_t>* encoded) const;
+  // The memory one try of `length` bytes takes: coder and output.
+  uint64_t EncodeTryMemory(uint32_t length) const;
+  // Which of the two forms Encode keeps: the filtered one only when smaller.
+  static uint32_t ChosenTry(uint32_t plainSize, uint32_t filteredSize);
 };
 
 // The registry of codecs, in the system's fixed slot order.
@@ -167,6 +180,23 @@ constexpr char kCodecTempPrefix[] = "qcd";
 // (2) and LzmaCodec (3) registered in that order. Call it once on one thread
 // before other threads use the layer.
 CodecRegistry& GetCodecRegistry();
+
+// Encoding in tries, for callers that encode many buffers on several threads
+// at once: LzmaCodec's Encode makes two tries and keeps the smaller form, the
+// other codecs make one. Running every try of a buffer (on any threads, in
+// any order) and keeping the form ChooseEncodeTry names gives Encode's bytes
+// exactly.
+uint32_t EncodeTryCount(const Codec& codec);
+// The memory one try of `length` bytes takes, coder and output, roughly.
+uint64_t EncodeTryMemory(const Codec& codec, uint32_t length);
+// Makes try `index` of the `length` bytes at `data`: `encoded` receives the
+// stored form. Fails as EncodeToBuffer does, reported in the calling thread's
+// error state; a try that `*cancel` stops while it runs fails too.
+bool RunEncodeTry(const Codec& codec, uint32_t index, const uint8_t* data, uint32_t length,
+                  const std::atomic<bool>* cancel, std::vector<uint8_t>* encoded);
+// Given the forms of all tries of one buffer (`forms[i]` made by try i, all
+// successful), the index of the one Encode keeps.
+uint32_t ChooseEncodeTry(const Codec& codec, const std::vector<uint8_t>* const* forms);
 
 // Encodes `length` bytes at `data` with `codec` in memory: `encoded` is grown
 // to the codec's bound (at least `length` bytes, at least one), encoded in

@@ -6,6 +6,7 @@
 
 #include "base/codec.h"
 #include "base/codec_file.h"
+#include "base/codec_format.h"
 #include "base/error.h"
 
 namespace qlmr {
@@ -92,6 +93,34 @@ bool EncodeToBuffer(const Codec& codec, const uint8_t* data, uint32_t length,
   if (!codec.Encode(encoded->data(), capacity, &size)) return false;
   encoded->resize(size);
   return true;
+}
+
+uint32_t EncodeTryCount(const Codec& codec) {
+  return dynamic_cast<const LzmaCodec*>(&codec) != nullptr ? LzmaCodec::kEncodeTries : 1;
+}
+
+uint64_t EncodeTryMemory(const Codec& codec, uint32_t length) {
+  if (const auto* lzma = dynamic_cast<const LzmaCodec*>(&codec)) {
+    return lzma->EncodeTryMemory(length);
+  }
+  // The buffer EncodeToBuffer grows, and a scratch copy and work area of the
+  // same order inside the codec.
+  uint64_t bound = std::max({codec.MaxEncodedSize(length), length, 1u});
+  return 2 * bound + (codec.TypeId() == COMPRESS_LZO ? kLzoWorkMemorySize : 0);
+}
+
+bool RunEncodeTry(const Codec& codec, uint32_t index, const uint8_t* data, uint32_t length,
+                  const std::atomic<bool>* cancel, std::vector<uint8_t>* encoded) {
+  if (const auto* lzma = dynamic_cast<const LzmaCodec*>(&codec)) {
+    return lzma->EncodeTry(index, data, length, cancel, encoded);
+  }
+  return EncodeToBuffer(codec, data, length, encoded);
+}
+
+uint32_t ChooseEncodeTry(const Codec& codec, const std::vector<uint8_t>* const* forms) {
+  if (dynamic_cast<const LzmaCodec*>(&codec) == nullptr) return 0;
+  return LzmaCodec::ChosenTry(static_cast<uint32_t>(forms[0]->size()),
+                              static_cast<uint32_t>(forms[1]->size()));
 }
 
 }  // namespace qlmr

@@ -1,9 +1,14 @@
-// The system's CRC: tables built at compile time; braided and sliced updates.
+// The system's CRC: tables built at compile time; braided and sliced updates,
+// and a bit-plane form with carry-less multiplication where the processor has it.
 #include "base/crc.h"
 
 #include <cstring>
 #include <memory>
 #include <new>
+
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
+#include <immintrin.h>
+#endif
 
 #include "base/error.h"
 #include "base/little_endian.h"
@@ -142,7 +147,7 @@ inline uint64_t BraidWord(uint64_t w) {
 
 }  // namespace
 
-uint32_t CrcUpdate(uint32_t state, const void* data, size_t length) {
+uint32_t CrcUpdatePortable(uint32_t state, const void* data, size_t length) {
   const unsigned char* p = static_cast<const unsigned char*>(data);
   size_t blocks = length / kBlock;
   if (blocks < 2) return SlicingUpdate(state, p, length);
@@ -171,6 +176,178 @@ uint32_t CrcUpdate(uint32_t state, const void* data, size_t length) {
   }
   p += kBlock;
   return SlicingUpdate(joined, p, length - blocks * kBlock);
+}
+
+namespace {
+
+// --- The bit-plane form -----------------------------------------------------
+//
+// The CRC of bytes b_0..b_{n-1} from a zero state is the sum over i of
+// A^(n-1-i) T(b_i), where A is the state change of one zero byte and T the
+// state change a byte b causes: both linear over GF(2). Split every byte into
+// its eight bits: with t_j = T(1 << j) and the polynomial
+// P_j(y) = sum_i bit_j(b_i) y^(n-1-i), the CRC is sum_j P_j(A) t_j. A
+// polynomial that vanishes at A (Q below) lets each P_j be replaced by
+// anything congruent to it modulo Q, so each P_j is kept as a residue of 128
+// coefficients, folded with carry-less multiplication as blocks of 128 bytes
+// arrive; the eight bit planes of a block come out of vector byte masks.
+// At the end, the residues written back as 128 bytes (byte k holding
+// coefficient k of each plane) are run through the byte-wise form, which
+// evaluates sum_j P_j(A) t_j by the same formula. A starting state is XORed
+// into the first four bytes, as the braided form does.
+
+// Polynomials over GF(2) in a word, bit d for y^d.
+constexpr uint64_t PolyMod(uint64_t p, uint64_t q) {
+  int degreeQ = 63 - __builtin_clzll(q);
+  for (int d = 63; d >= degreeQ; --d) {
+    if ((p >> d) & 1u) p ^= q << (d - degreeQ);
+  }
+  return p;
+}
+
+constexpr uint64_t PowerOfYMod(int exponent, uint64_t q) {
+  uint64_t p = 1;
+  for (int i = 0; i < exponent; ++i) p = PolyMod(p << 1, q);
+  return p;
+}
+
+// The polynomial of degree 32 that vanishes at A: the minimal polynomial of
+// the exchanged table's byte step, found by Berlekamp-Massey and checked below.
+constexpr uint64_t kStepPolynomial = 0x1E1F8B507ull;
+
+// Whether Q(A) x = 0 for every basis vector x, i.e. Q(A) = 0.
+constexpr bool VanishesAtByteStep(uint64_t q) {
+  for (int bit = 0; bit < 32; ++bit) {
+    uint32_t power = 1u << bit;  // A^k x, k = 0..32
+    uint32_t sum = 0;
+    for (int k = 0; k <= 32; ++k) {
+      if ((q >> k) & 1u) sum ^= power;
+      power = SystemEntry(power & 0xFFu) ^ (power >> 8);
+    }
+    if (sum != 0) return false;
+  }
+  return true;
+}
+static_assert(VanishesAtByteStep(kStepPolynomial), "Q must vanish at the byte step");
+
+// A polynomial of degree below 64 as the carry-less multiplier sees a
+// reflected operand: y^d at bit 63 - d.
+constexpr uint64_t Reflect64(uint64_t p) {
+  uint64_t r = 0;
+  for (int d = 0; d < 64; ++d) {
+    if ((p >> d) & 1u) r |= uint64_t{1} << (63 - d);
+  }
+  return r;
+}
+
+// A residue's 128 bits run from y^127 (bit 0) down to y^0 (bit 127). Folding
+// one block multiplies it by y^128: its first half by y^192, its second by
+// y^128, each one power lower because the reflected product comes out
+// multiplied by y.
+constexpr uint64_t kFoldHigh = Reflect64(PowerOfYMod(191, kStepPolynomial));
+constexpr uint64_t kFoldLow = Reflect64(PowerOfYMod(127, kStepPolynomial));
+
+constexpr size_t kPlaneBlock = 128;
+// Below this the braided form is as fast and skips the final write-back.
+constexpr size_t kPlaneMinimum = 1024;
+
+// Not on Windows: its compilers cannot keep 32-byte vectors aligned on the
+// stack there, and the word-wise form serves.
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
+#define QLMR_CRC_PLANES 1
+
+#define QLMR_PLANE_TARGET __attribute__((target("avx2,pclmul")))
+
+// Bit `7 - shift` of each of the 128 bytes of v0..v3, byte k at bit k.
+QLMR_PLANE_TARGET inline __m128i PlaneBits(__m256i v0, __m256i v1, __m256i v2, __m256i v3,
+                                           int shift) {
+  int m0 = _mm256_movemask_epi8(_mm256_slli_epi16(v0, shift));
+  int m1 = _mm256_movemask_epi8(_mm256_slli_epi16(v1, shift));
+  int m2 = _mm256_movemask_epi8(_mm256_slli_epi16(v2, shift));
+  int m3 = _mm256_movemask_epi8(_mm256_slli_epi16(v3, shift));
+  return _mm_set_epi32(m3, m2, m1, m0);
+}
+
+QLMR_PLANE_TARGET inline __m128i Fold(__m128i residue, __m128i factors, __m128i plane) {
+  __m128i high = _mm_clmulepi64_si128(residue, factors, 0x00);
+  __m128i low = _mm_clmulepi64_si128(residue, factors, 0x11);
+  return _mm_xor_si128(_mm_xor_si128(high, low), plane);
+}
+
+QLMR_PLANE_TARGET inline __m256i Load256(const unsigned char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// The state after `blocks` whole blocks from a zero state, p[0..3] already
+// holding the starting state.
+QLMR_PLANE_TARGET uint32_t PlaneBlocks(const unsigned char* first, const unsigned char* p,
+                                       size_t blocks) {
+  const __m128i factors =
+      _mm_set_epi64x(static_cast<long long>(kFoldLow), static_cast<long long>(kFoldHigh));
+  __m256i v0 = Load256(first), v1 = Load256(first + 32), v2 = Load256(first + 64),
+          v3 = Load256(first + 96);
+  // Eight residues in registers; written out, since compilers keep arrays
+  // of vectors in memory.
+  __m128i r0 = PlaneBits(v0, v1, v2, v3, 7), r1 = PlaneBits(v0, v1, v2, v3, 6),
+          r2 = PlaneBits(v0, v1, v2, v3, 5), r3 = PlaneBits(v0, v1, v2, v3, 4),
+          r4 = PlaneBits(v0, v1, v2, v3, 3), r5 = PlaneBits(v0, v1, v2, v3, 2),
+          r6 = PlaneBits(v0, v1, v2, v3, 1), r7 = PlaneBits(v0, v1, v2, v3, 0);
+  for (size_t b = 1; b < blocks; ++b) {
+    const unsigned char* q = p + b * kPlaneBlock;
+    v0 = Load256(q);
+    v1 = Load256(q + 32);
+    v2 = Load256(q + 64);
+    v3 = Load256(q + 96);
+    r0 = Fold(r0, factors, PlaneBits(v0, v1, v2, v3, 7));
+    r1 = Fold(r1, factors, PlaneBits(v0, v1, v2, v3, 6));
+    r2 = Fold(r2, factors, PlaneBits(v0, v1, v2, v3, 5));
+    r3 = Fold(r3, factors, PlaneBits(v0, v1, v2, v3, 4));
+    r4 = Fold(r4, factors, PlaneBits(v0, v1, v2, v3, 3));
+    r5 = Fold(r5, factors, PlaneBits(v0, v1, v2, v3, 2));
+    r6 = Fold(r6, factors, PlaneBits(v0, v1, v2, v3, 1));
+    r7 = Fold(r7, factors, PlaneBits(v0, v1, v2, v3, 0));
+  }
+  alignas(16) uint8_t planes[8][16];
+  const __m128i residues[8] = {r0, r1, r2, r3, r4, r5, r6, r7};
+  for (int j = 0; j < 8; ++j) {
+    _mm_store_si128(reinterpret_cast<__m128i*>(planes[j]), residues[j]);
+  }
+  unsigned char bytes[kPlaneBlock];
+  for (size_t k = 0; k < kPlaneBlock; ++k) {
+    unsigned byte = 0;
+    for (int j = 0; j < 8; ++j) byte |= ((planes[j][k >> 3] >> (k & 7)) & 1u) << j;
+    bytes[k] = static_cast<unsigned char>(byte);
+  }
+  return CrcUpdateBytewise(0, bytes, kPlaneBlock);
+}
+
+uint32_t PlaneUpdate(uint32_t state, const unsigned char* p, size_t length) {
+  size_t blocks = length / kPlaneBlock;
+  unsigned char first[kPlaneBlock];
+  memcpy(first, p, kPlaneBlock);
+  for (int i = 0; i < 4; ++i) first[i] ^= static_cast<unsigned char>(state >> (8 * i));
+  state = PlaneBlocks(first, p, blocks);
+  return CrcUpdatePortable(state, p + blocks * kPlaneBlock, length - blocks * kPlaneBlock);
+}
+
+bool ProcessorHasPlaneInstructions() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul");
+  }();
+  return has;
+}
+#endif
+
+}  // namespace
+
+uint32_t CrcUpdate(uint32_t state, const void* data, size_t length) {
+#ifdef QLMR_CRC_PLANES
+  if (length >= kPlaneMinimum && ProcessorHasPlaneInstructions()) {
+    return PlaneUpdate(state, static_cast<const unsigned char*>(data), length);
+  }
+#endif
+  return CrcUpdatePortable(state, data, length);
 }
 
 bool BufferCrc(const void* data, uint32_t length, uint32_t* crc) {

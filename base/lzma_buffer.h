@@ -7,6 +7,7 @@
 // thread.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -26,9 +27,17 @@ enum LzmaResult : int {
 
 // Encodes `length` bytes of `in` into `out`, at most `capacity` bytes: header
 // with `filterFlag` (kLzmaFilterPlain or kLzmaFilterX86), then the stream.
-// `*encodedSize` receives the count written on success.
+// `*encodedSize` receives the count written on success. When `*cancel`
+// becomes true while it runs (another thread sets it), it stops soon after
+// with LZMA_RESULT_ERROR.
 int EncodeLzmaBuffer(const uint8_t* in, uint32_t length, uint8_t filterFlag, uint8_t* out,
-                     uint32_t capacity, uint32_t* encodedSize);
+                     uint32_t capacity, uint32_t* encodedSize,
+                     const std::atomic<bool>* cancel = nullptr);
+
+// The memory the coder of EncodeLzmaBuffer takes for `length` bytes of input
+// (its window and match finder tables), output buffer not included; 0 when
+// the library cannot tell.
+uint64_t LzmaEncoderMemory(uint32_t length, uint8_t filterFlag);
 
 // Reads the size before compression from the header. LZMA_RESULT_ERROR when
 // `length` is below the header size or the size is 2^32 or more.

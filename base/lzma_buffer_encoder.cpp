@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 
 #include "base/codec_format.h"
 #include "base/little_endian.h"
@@ -56,25 +57,62 @@ uint32_t WindowFor(uint32_t length, uint32_t windowSize) {
                               kLzmaDictionarySize);
 }
 
+// The coder's options and filter chain for a window of `windowSize` bytes.
+// The filters point into the object: it is not copied.
+struct EncoderSettings {
+  lzma_options_lzma options{};
+  lzma_filter filters[3];
+
+  EncoderSettings(uint32_t windowSize, uint8_t filterFlag) : options(EncoderOptions(windowSize)) {
+    int count = 0;
+    if (filterFlag == kLzmaFilterX86) filters[count++] = {LZMA_FILTER_X86, nullptr};
+    filters[count++] = {LZMA_FILTER_LZMA1EXT, &options};
+    filters[count] = {LZMA_VLI_UNKNOWN, nullptr};
+  }
+  EncoderSettings(const EncoderSettings&) = delete;
+  EncoderSettings& operator=(const EncoderSettings&) = delete;
+};
+
+// Output is handed out in pieces of this size, so that a cancellation is
+// seen within one piece's worth of coding.
+constexpr size_t kOutputPiece = 1u << 16;
+
 }  // namespace
 
 int EncodeLzmaBuffer(const uint8_t* in, uint32_t length, uint8_t filterFlag, uint8_t* out,
-                     uint32_t capacity, uint32_t* encodedSize) {
+                     uint32_t capacity, uint32_t* encodedSize, const std::atomic<bool>* cancel) {
   if (filterFlag != kLzmaFilterPlain && filterFlag != kLzmaFilterX86) return LZMA_RESULT_ERROR;
   if (capacity < kLzmaHeaderSize) return LZMA_RESULT_OUTPUT_FULL;
 
   // The header names the full window for the decoder whatever the coder used.
-  lzma_options_lzma options = EncoderOptions(WindowFor(length, kLzmaDictionarySize));
-
-  lzma_filter filters[3];
-  int count = 0;
-  if (filterFlag == kLzmaFilterX86) filters[count++] = {LZMA_FILTER_X86, nullptr};
-  filters[count++] = {LZMA_FILTER_LZMA1EXT, &options};
-  filters[count] = {LZMA_VLI_UNKNOWN, nullptr};
-
-  size_t written = kLzmaHeaderSize;
-  lzma_ret ret = lzma_raw_buffer_encode(filters, nullptr, in, length, out, &written, capacity);
+  EncoderSettings settings(WindowFor(length, kLzmaDictionarySize), filterFlag);
+  lzma_stream stream = LZMA_STREAM_INIT;
+  lzma_ret ret = lzma_raw_encoder(&stream, settings.filters);
   if (ret != LZMA_OK) return ToLzmaResult(ret);
+  // The whole input with LZMA_FINISH from the first call, as a one-call
+  // buffer encode makes it: the stream depends on the input alone, not on
+  // how much output room each call has.
+  stream.next_in = in;
+  stream.avail_in = length;
+  size_t written = kLzmaHeaderSize;
+  for (;;) {
+    if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
+      ret = LZMA_PROG_ERROR;
+      break;
+    }
+    stream.next_out = out + written;
+    stream.avail_out = std::min<size_t>(capacity - written, kOutputPiece);
+    size_t room = stream.avail_out;
+    ret = lzma_code(&stream, LZMA_FINISH);
+    written += room - stream.avail_out;
+    if (ret != LZMA_OK) break;
+    if (room == 0) {
+      ret = LZMA_BUF_ERROR;  // not finished, and no room left for the rest
+      break;
+    }
+  }
+  lzma_end(&stream);
+  if (ret != LZMA_STREAM_END) return ToLzmaResult(ret);
 
   WriteHeader(filterFlag, length, out);
   *encodedSize = static_cast<uint32_t>(written);
@@ -83,7 +121,7 @@ int EncodeLzmaBuffer(const uint8_t* in, uint32_t length, uint8_t filterFlag, uin
 
 struct LzmaEncodeStream::State {
   lzma_stream stream = LZMA_STREAM_INIT;
-  lzma_options_lzma options{};
+  std::optional<EncoderSettings> settings;
   ~State() { lzma_end(&stream); }
 };
 
@@ -100,13 +138,8 @@ int LzmaEncodeStream::Start(uint32_t length, uint8_t filterFlag, uint32_t window
   length_ = length;
   state_.reset(new (std::nothrow) State);
   if (!state_) return result_ = LZMA_RESULT_NO_MEMORY;
-  state_->options = EncoderOptions(WindowFor(length, windowSize));
-  lzma_filter filters[3];
-  int count = 0;
-  if (filterFlag == kLzmaFilterX86) filters[count++] = {LZMA_FILTER_X86, nullptr};
-  filters[count++] = {LZMA_FILTER_LZMA1EXT, &state_->options};
-  filters[count] = {LZMA_VLI_UNKNOWN, nullptr};
-  lzma_ret ret = lzma_raw_encoder(&state_->stream, filters);
+  state_->settings.emplace(WindowFor(length, windowSize), filterFlag);
+  lzma_ret ret = lzma_raw_encoder(&state_->stream, state_->settings->filters);
   if (ret != LZMA_OK) return result_ = ToLzmaResult(ret);
   uint8_t header[kLzmaHeaderSize];
   WriteHeader(filterFlag, length, header);
@@ -149,6 +182,12 @@ int LzmaEncodeStream::Feed(const uint8_t* in, size_t length) {
 int LzmaEncodeStream::Finish() {
   if (fed_ != length_) return result_ = LZMA_RESULT_ERROR;
   return Run(nullptr, 0, true);
+}
+
+uint64_t LzmaEncoderMemory(uint32_t length, uint8_t filterFlag) {
+  EncoderSettings settings(WindowFor(length, kLzmaDictionarySize), filterFlag);
+  uint64_t usage = lzma_raw_encoder_memusage(settings.filters);
+  return usage == UINT64_MAX ? 0 : usage;
 }
 
 }  // namespace qlmr

@@ -5,6 +5,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "base/codec.h"
 #include "base/codec_format.h"
@@ -15,7 +16,7 @@ namespace qlmr {
 namespace {
 
 // One encode into its own scratch buffer of `capacity` bytes.
-struct EncodeTry {
+struct FilterTry {
   uint8_t filterFlag = kLzmaFilterPlain;
   std::unique_ptr<uint8_t[]> output;
   uint32_t size = 0;
@@ -59,8 +60,8 @@ bool LzmaCodec::Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) con
   }
   // The codec keeps no state, so the two tries run at once; the filtered one
   // goes to a second thread, or runs after the plain one if none can start.
-  EncodeTry plain;
-  EncodeTry filtered;
+  FilterTry plain;
+  FilterTry filtered;
   filtered.filterFlag = kLzmaFilterX86;
   std::thread helper;
   try {
@@ -79,9 +80,10 @@ bool LzmaCodec::Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) con
   }
   // The smaller form wins, the plain one on a tie; a try that failed
   // (typically because its form did not fit the bound) drops out.
-  const EncodeTry* best = nullptr;
+  const FilterTry* best = nullptr;
   if (plain.result == LZMA_RESULT_OK) best = &plain;
-  if (filtered.result == LZMA_RESULT_OK && (best == nullptr || filtered.size < best->size)) {
+  if (filtered.result == LZMA_RESULT_OK &&
+      (best == nullptr || ChosenTry(best->size, filtered.size) == 1)) {
     best = &filtered;
   }
   if (best == nullptr) {
@@ -91,6 +93,35 @@ bool LzmaCodec::Encode(uint8_t* buffer, uint32_t capacity, uint32_t* length) con
   XorWordMaskCopy(buffer, best->output.get(), best->size, LZMA_WORD_MASK);
   *length = best->size;
   return true;
+}
+
+uint32_t LzmaCodec::ChosenTry(uint32_t plainSize, uint32_t filteredSize) {
+  return filteredSize < plainSize ? 1 : 0;
+}
+
+bool LzmaCodec::EncodeTry(uint32_t index, const uint8_t* data, uint32_t length,
+                          const std::atomic<bool>* cancel, std::vector<uint8_t>* encoded) const {
+  uint32_t bound = MaxEncodedSize(length);
+  try {
+    encoded->resize(bound);
+  } catch (const std::bad_alloc&) {
+    ReportError(ERR_NO_MEMORY, "LZMA compress=%d", bound);
+    return false;
+  }
+  uint8_t filterFlag = index == 0 ? kLzmaFilterPlain : kLzmaFilterX86;
+  uint32_t size = 0;
+  int result = EncodeLzmaBuffer(data, length, filterFlag, encoded->data(), bound, &size, cancel);
+  if (result != LZMA_RESULT_OK) {
+    ReportError(ERR_CODEC, "LZMA compress[%d]", result);
+    return false;
+  }
+  encoded->resize(size);
+  XorWordMask(encoded->data(), size, LZMA_WORD_MASK);
+  return true;
+}
+
+uint64_t LzmaCodec::EncodeTryMemory(uint32_t length) const {
+  return LzmaEncoderMemory(length, kLzmaFilterX86) + MaxEncodedSize(length);
 }
 
 bool LzmaCodec::Decode(uint8_t* buffer, uint32_t capacity, uint32_t length,

@@ -286,6 +286,10 @@ struct ProcessEntry {
 // The id of this process, as EnumerateProcesses gives it.
 uint32_t CurrentProcessId();
 
+// How many processors this process may run on (its affinity, which a tool
+// such as taskset narrows), at least 1.
+uint32_t UsableProcessorCount();
+
 // Calls `visitor` once for each running process, this one included. False
 // when the process list cannot be read; the visitor is not called then.
 bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visitor);

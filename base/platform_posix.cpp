@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <sched.h>
 #include <signal.h>
 #include <strings.h>
 #include <sys/ioctl.h>
@@ -907,6 +908,18 @@ bool IsAllDigits(const char* text) {
 }  // namespace
 
 uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+uint32_t UsableProcessorCount() {
+#ifdef __linux__
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+    return static_cast<uint32_t>(CPU_COUNT(&set));
+  }
+#endif
+  long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<uint32_t>(online) : 1u;
+}
 
 bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visitor) {
   DIR* dir = opendir("/proc");

@@ -944,6 +944,16 @@ bool SetDebugPrivilege(bool on) {
 
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
 
+uint32_t UsableProcessorCount() {
+  DWORD_PTR processMask = 0;
+  DWORD_PTR systemMask = 0;
+  uint32_t count = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask)) {
+    for (; processMask != 0; processMask &= processMask - 1) ++count;
+  }
+  return count > 0 ? count : 1u;
+}
+
 bool EnumerateProcesses(const std::function<void(const ProcessEntry&)>& visitor) {
   switch (GetPlatformKind()) {
     case kPlatformNt:

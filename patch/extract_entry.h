@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "patch/patch_format.h"
 #include "patch/patch_tables.h"
@@ -49,6 +50,21 @@ bool ExtractEntry(const PatchContainer* container, const char* entryName, const 
 // that must never be seen short, whatever happens after.
 bool ExtractEntryDurably(const PatchContainer* container, const char* entryName,
                          const char* targetFile);
+
+// ExtractEntry into memory for a thread other than the one that applies:
+// through `zip`, a directory of the container's file that the calling thread
+// opened itself (a directory serves one thread), into `bytes`, which ends up
+// holding exactly the entry's bytes. The entry must exist. Fails as
+// ExtractEntry does.
+bool ExtractEntryInto(ZipDirectory* zip, const char* entryName, std::vector<uint8_t>* bytes,
+                      uint64_t sizeLimit = patch_format::kMaxInMemoryEntry);
+
+// Writes `length` bytes at `data`, an entry's content read ahead with
+// ExtractEntryInto, to `targetFile` as ExtractEntry writes a file: the
+// folders made, a temporary file beside the target written in the same
+// pieces and moved over it, not flushed. Fails with ExtractEntry's
+// ERR_INVALID, ERR_ACCESS and ERR_WRITE; the target is then as it was.
+bool WriteExtractedEntry(const char* targetFile, const uint8_t* data, uint32_t length);
 
 // The extraction buffer's current capacity in bytes (it never shrinks).
 size_t ExtractionBufferCapacity();

@@ -14,6 +14,7 @@
 #include "base/path.h"
 #include "base/platform.h"
 #include "pack/pack_archive.h"
+#include "patch/apply_ahead.h"
 #include "patch/extract_entry.h"
 #include "patch/patch_format.h"
 #include "patch/patch_package_impl.h"
@@ -103,11 +104,12 @@ namespace {
 class ApplyRun {
  public:
   ApplyRun(const char* installDir, const char* versionFileName, PatchProgressCallback callback,
-           uint32_t pauseMilliseconds)
+           uint32_t pauseMilliseconds, ApplyAhead* ahead)
       : installDir_(installDir),
         versionName_(versionFileName == nullptr ? "" : versionFileName),
         callback_(callback),
-        pauseMilliseconds_(pauseMilliseconds) {}
+        pauseMilliseconds_(pauseMilliseconds),
+        ahead_(ahead) {}
 
   bool Step(const PlannedStep& step) {
     switch (step.kind) {
@@ -116,7 +118,9 @@ class ApplyRun {
         if (step.entry->op == ENTRY_OP_WRITE && step.entry->fileName == versionName_) {
           return WriteVersionFile(*step.entry);
         }
-        if (!PatchPackageImpl::ApplyLooseEntry(installDir_, *step.entry, callback_)) return false;
+        if (!PatchPackageImpl::ApplyLooseEntry(installDir_, *step.entry, callback_, ahead_)) {
+          return false;
+        }
         NoteLooseChange(*step.entry);
         return true;
       case PatchStep::kPause:
@@ -130,7 +134,7 @@ class ApplyRun {
         return archive_->Open(path.c_str(), false);
       }
       case PatchStep::kPackEntry:
-        return PatchPackageImpl::ApplyPackEntry(archive_.get(), *step.entry, callback_);
+        return PatchPackageImpl::ApplyPackEntry(archive_.get(), *step.entry, callback_, ahead_);
       case PatchStep::kSkipped:
         return true;
     }
@@ -199,6 +203,7 @@ class ApplyRun {
   std::unique_ptr<PackArchive> archive_;
   std::vector<std::string> changed_;  // loose files written, folders deleted from
   std::string lastFolder_;            // the last folder deleted from
+  ApplyAhead* ahead_;  // null: every entry's work done at its turn
 };
 
 uint32_t StepSize(const PlannedStep& step) {
@@ -226,7 +231,18 @@ bool PatchPackageImpl::ApplyPackage(const char* installDir, const char* packExte
                 static_cast<unsigned>(GetEntryCount() * sizeof(PlannedStep)));
     return false;
   }
-  ApplyRun run(installDir, versionFileName, callback, pauseMilliseconds_);
+  // The coming entries are read and encoded on every processor while the
+  // steps before them change the disk; without memory for that, each entry
+  // is done at its turn.
+  std::unique_ptr<ApplyAhead> ahead;
+  if (aheadThreads_ > 0) {
+    try {
+      ahead = std::make_unique<ApplyAhead>(steps, versionFileName == nullptr ? "" : versionFileName,
+                                           aheadThreads_);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  ApplyRun run(installDir, versionFileName, callback, pauseMilliseconds_, ahead.get());
   for (const PlannedStep& step : steps) {
     bool ok = false;
     try {
@@ -265,14 +281,20 @@ std::vector<PatchStep> PlanPatchApplication(const PatchPackage& package, const c
 }
 
 bool PatchPackageImpl::ApplyLooseEntry(const char* installDir, const PatchEntry& entry,
-                                       PatchProgressCallback callback) {
+                                       PatchProgressCallback callback, ApplyAhead* ahead) {
   Notify(callback, entry, entry.op);
   std::string target;
   if (!JoinWithinLimit(installDir, entry.fileName, &target)) return false;
   switch (entry.op) {
-    case ENTRY_OP_WRITE:
+    case ENTRY_OP_WRITE: {
+      const std::vector<uint8_t>* content = ahead != nullptr ? ahead->Take(entry) : nullptr;
+      if (content != nullptr) {
+        return WriteExtractedEntry(target.c_str(), content->data(),
+                                   static_cast<uint32_t>(content->size()));
+      }
       return ExtractEntry(entry.container, entry.fileName.c_str(), target.c_str(), nullptr, nullptr,
                           true);
+    }
     case ENTRY_OP_DELETE:
       // An absent file is as good as a deleted one; one that stays is not.
       if (RemoveFileAt(target.c_str()) || !PathExists(target.c_str())) return true;
@@ -289,7 +311,7 @@ bool PatchPackageImpl::ApplyLooseEntry(const char* installDir, const PatchEntry&
 }
 
 bool PatchPackageImpl::ApplyPackEntry(PackArchive* archive, const PatchEntry& entry,
-                                      PatchProgressCallback callback) {
+                                      PatchProgressCallback callback, ApplyAhead* ahead) {
   if (entry.op == ENTRY_OP_DELETE) {
     Notify(callback, entry, ENTRY_OP_DELETE);
     if (archive->RemoveFile(entry.fileName.c_str(), true)) return true;
@@ -304,9 +326,22 @@ bool PatchPackageImpl::ApplyPackEntry(PackArchive* archive, const PatchEntry& en
   bool encode = !entry.container->preEncoded && entry.compressType != COMPRESS_NONE;
   const Codec* codec = nullptr;
   if (encode && (codec = GetCodecRegistry().Find(entry.compressType)) == nullptr) return false;
+  auto add = [&](const uint8_t* bytes, uint32_t length) {
+    return archive->AddFile(bytes, length, entry.fileName.c_str(), true, true,
+                            static_cast<uint8_t>(entry.compressType), entry.contentSize);
+  };
+  // Prepared ahead: the data as read, or encoded after the same check of
+  // its length as below.
+  const std::vector<uint8_t>* prepared = ahead != nullptr ? ahead->Take(entry) : nullptr;
   const uint8_t* data = nullptr;
   uint32_t length = 0;
-  if (!ExtractEntry(entry.container, name.c_str(), nullptr, &data, &length, true)) return false;
+  if (prepared != nullptr) {
+    data = prepared->data();
+    length = static_cast<uint32_t>(prepared->size());
+    if (encode) return add(data, length);
+  } else if (!ExtractEntry(entry.container, name.c_str(), nullptr, &data, &length, true)) {
+    return false;
+  }
   if (!encode) {
     // A claim the stored form cannot decode to would be refused by every
     // later read: refuse it before it is stored.
@@ -316,8 +351,7 @@ bool PatchPackageImpl::ApplyPackEntry(PackArchive* archive, const PatchEntry& en
       ReportError(ERR_BAD_DATA, "Entry=%s(size)", name.c_str());
       return false;
     }
-    return archive->AddFile(data, length, entry.fileName.c_str(), true, true,
-                            static_cast<uint8_t>(entry.compressType), entry.contentSize);
+    return add(data, length);
   }
   // Content the archive will record with another length could never be read
   // back: refuse it before it is stored.

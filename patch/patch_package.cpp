@@ -162,6 +162,7 @@ PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const s
     return nullptr;
   }
   int zipError = 0;
+  container.handlers = handlers;
   container.zip = ZipDirectory::Open(container.openedPath.c_str(), handlers, &zipError);
   if (container.zip == nullptr) {
     ReportError(ERR_ZIP, "ziperr=%d", zipError);

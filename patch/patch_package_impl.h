@@ -5,12 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "patch/patch_format.h"
 #include "patch/patch_package.h"
 #include "patch/patch_tables.h"
 
 namespace qlmr {
 
+class ApplyAhead;
 class PackArchive;
 
 // DetectPatchKind that also tells whether the file could be opened: false
@@ -42,6 +44,9 @@ class PatchPackageImpl : public PatchPackage {
   const PatchTables& tables() const { return tables_; }
   // The pause after the whole packs; tests that apply many times shorten it.
   void SetPackPause(uint32_t milliseconds) { pauseMilliseconds_ = milliseconds; }
+  // How many threads encode the coming entries during an apply; 0 does
+  // every entry at its turn on the applying thread alone, as a reference.
+  void SetApplyThreads(uint32_t threads) { aheadThreads_ = threads; }
 
   // The steps of ApplyPackage in their order: whole packs, the pause, per
   // pack its deletions then its writes, the other loose files, the version
@@ -56,10 +61,12 @@ class PatchPackageImpl : public PatchPackage {
   // Deletes the work folder and its content; workFolder keeps its value.
   void RemoveWorkFolder();
 
+  // One entry's work at its turn; with `ahead`, the entry's data comes from
+  // there when it was prepared.
   static bool ApplyLooseEntry(const char* installDir, const PatchEntry& entry,
-                              PatchProgressCallback callback);
+                              PatchProgressCallback callback, ApplyAhead* ahead = nullptr);
   static bool ApplyPackEntry(PackArchive* archive, const PatchEntry& entry,
-                             PatchProgressCallback callback);
+                             PatchProgressCallback callback, ApplyAhead* ahead = nullptr);
 
  protected:
   ~PatchPackageImpl() override = default;
@@ -76,6 +83,7 @@ class PatchPackageImpl : public PatchPackage {
   bool ownsWorkFolder_ = false;              // made here, so removed whole
   std::vector<std::string> unpackedCopies_;  // files unpacked into workFolder_
   uint32_t pauseMilliseconds_ = patch_format::kPackPauseMilliseconds;
+  uint32_t aheadThreads_ = UsableProcessorCount();
 };
 
 }  // namespace qlmr

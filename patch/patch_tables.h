@@ -20,7 +20,8 @@ struct PatchContainer {
   std::string key;         // normalized path of the patch file as opened
   std::string openedPath;  // the file the zip reader reads
   std::unique_ptr<ZipDirectory> zip;
-  bool preEncoded = false;  // pack-bound data is stored encoded already
+  const ZipReadHandlers* handlers = nullptr;  // what `zip` reads the file through
+  bool preEncoded = false;                    // pack-bound data is stored encoded already
 };
 
 // One line of a control list.

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds in release mode, runs the benchmarks and prints one line per
-# comparison: "ratio <name> <value>", value = our throughput divided by the
-# reference's (above 1: we are faster).
+# comparison: "ratio <name> <value> (goal <op> <bound>, met|missed)", value =
+# our throughput divided by the reference's (above 1: we are faster).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,25 +22,42 @@ run_bench() {
     --benchmark_out="$out/$name.json" --benchmark_out_format=json "$@" >&2
 }
 
-# ratio <name> <json> <ours> <reference> [field]: median of `field` (default
-# bytes_per_second) of benchmark <ours> divided by that of <reference>.
+# ratio <name> <goal> <json> <ours> <reference> [field]: median of `field`
+# (default bytes_per_second) of benchmark <ours> divided by that of
+# <reference>, printed with its goal: ">=X" or "<=X", or "-" for a figure
+# shown without one.
 ratio() {
   python3 - "$@" <<'PY'
 import json, sys
-name, path, ours, ref = sys.argv[1:5]
-field = sys.argv[5] if len(sys.argv) > 5 else "bytes_per_second"
+name, goal, path, ours, ref = sys.argv[1:6]
+field = sys.argv[6] if len(sys.argv) > 6 else "bytes_per_second"
 runs = json.load(open(path))["benchmarks"]
 def median(bench):
     for r in runs:
         if r.get("run_name") == bench and r.get("aggregate_name") == "median":
             return float(r[field])
     sys.exit("no median for " + bench)
-print("ratio %s %.3f" % (name, median(ours) / median(ref)))
+value = median(ours) / median(ref)
+if goal == "-":
+    print("ratio %s %.3f" % (name, value))
+else:
+    bound = float(goal[2:])
+    met = value >= bound if goal.startswith(">=") else value <= bound
+    print("ratio %s %.3f (goal %s %g, %s)" % (name, value, goal[:2], bound, "met" if met else "missed"))
 PY
 }
 
-# Each subsystem adds its comparisons in scripts/bench.d/, run in name order.
+# Each subsystem adds its comparisons in scripts/bench.d/, run in name order;
+# arguments, if any, pick the parts whose file names contain one of them
+# (`bash scripts/bench.sh base patch`).
 for part in scripts/bench.d/*.sh; do
+  if [ $# -gt 0 ]; then
+    wanted=0
+    for word in "$@"; do
+      case "$(basename "$part")" in *"$word"*) wanted=1 ;; esac
+    done
+    [ "$wanted" = 1 ] || continue
+  fi
   # shellcheck source=/dev/null
   source "$part"
 done

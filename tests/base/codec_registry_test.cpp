@@ -20,6 +20,7 @@ using testing_support::DecodeToString;
 using testing_support::EncodeToString;
 using testing_support::RandomBytes;
 using testing_support::TextLike;
+using testing_support::X86Like;
 
 TEST(CodecRegistryTest, HoldsTheThreeCodecsInOrder) {
   CodecRegistry& registry = GetCodecRegistry();
@@ -221,6 +222,7 @@ TEST(CodecRoundTripTest, EveryCodecRestoresItsInput) {
   inputs.push_back({"random", RandomBytes(6, 4096), true});
   inputs.push_back({"random", RandomBytes(7, 1 << 20), true});
   inputs.push_back({"zeros", std::string(1 << 20, '\0'), true});
+  inputs.push_back({"x86 code", X86Like(8, 65536), true});
 
   for (const Codec* codec :
        {GetCodecRegistry().Find(COMPRESS_MASK), GetCodecRegistry().Find(COMPRESS_LZO),
@@ -237,6 +239,22 @@ TEST(CodecRoundTripTest, EveryCodecRestoresItsInput) {
       EXPECT_EQ(layerOk, encoded_ok);
       if (layerOk && encoded_ok) {
         EXPECT_TRUE(std::string(viaLayer.begin(), viaLayer.end()) == encoded);
+      }
+      // So does every try made apart, with the chosen one kept.
+      std::vector<std::vector<uint8_t>> tries(EncodeTryCount(*codec));
+      bool triesOk = true;
+      for (uint32_t i = 0; i < tries.size(); ++i) {
+        triesOk &= RunEncodeTry(*codec, i, reinterpret_cast<const uint8_t*>(input.data.data()),
+                                static_cast<uint32_t>(input.data.size()), nullptr, &tries[i]);
+      }
+      if (triesOk) {
+        std::vector<const std::vector<uint8_t>*> forms;
+        for (const auto& form : tries) forms.push_back(&form);
+        const std::vector<uint8_t>& chosen = tries[ChooseEncodeTry(*codec, forms.data())];
+        EXPECT_TRUE(encoded_ok);
+        EXPECT_TRUE(std::string(chosen.begin(), chosen.end()) == encoded);
+      } else {
+        EXPECT_FALSE(encoded_ok && EncodeTryCount(*codec) == 1);
       }
       if (codec->TypeId() == COMPRESS_LZMA && !input.lzmaFits) {
         EXPECT_FALSE(encoded_ok);

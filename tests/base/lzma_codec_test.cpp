@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <lzma.h>
 
+#include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -147,6 +149,60 @@ TEST(LzmaCodecTest, KeepsTheSmallerFilterFormPlainOnATie) {
     ASSERT_TRUE(DecodeToString(Lzma(), encoded, length, length, &decoded));
     EXPECT_TRUE(decoded == c.data);
   }
+}
+
+// The stream is the one a one-call buffer encode of liblzma gives with the
+// same settings, however the output is handed out; a capacity of exactly its
+// size holds it, one byte less does not.
+TEST(LzmaCodecTest, StreamIsLiblzmasBufferEncodeAndFillsItsCapacityExactly) {
+  for (const std::string& data :
+       {TextLike(11, 300000), X86Like(12, 200000), RandomBytes(13, 5000)}) {
+    for (uint8_t flag : {kLzmaFilterPlain, kLzmaFilterX86}) {
+      uint32_t length = static_cast<uint32_t>(data.size());
+      const uint8_t* in = reinterpret_cast<const uint8_t*>(data.data());
+      lzma_options_lzma options{};
+      options.lc = 3;
+      options.lp = 0;
+      options.pb = 2;
+      options.dict_size =
+          std::min<uint32_t>(std::max<uint32_t>(length, LZMA_DICT_SIZE_MIN), kLzmaDictionarySize);
+      options.mode = LZMA_MODE_NORMAL;
+      options.nice_len = kLzmaNiceLength;
+      options.mf = LZMA_MF_BT4;
+      lzma_filter filters[3];
+      int count = 0;
+      if (flag == kLzmaFilterX86) filters[count++] = {LZMA_FILTER_X86, nullptr};
+      filters[count++] = {LZMA_FILTER_LZMA1EXT, &options};
+      filters[count] = {LZMA_VLI_UNKNOWN, nullptr};
+      std::vector<uint8_t> bare(length * 2 + 64);
+      size_t bareSize = 0;
+      ASSERT_EQ(
+          lzma_raw_buffer_encode(filters, nullptr, in, length, bare.data(), &bareSize, bare.size()),
+          LZMA_OK);
+
+      uint32_t exact = static_cast<uint32_t>(kLzmaHeaderSize + bareSize);
+      std::vector<uint8_t> ours(exact);
+      uint32_t size = 0;
+      ASSERT_EQ(EncodeLzmaBuffer(in, length, flag, ours.data(), exact, &size), LZMA_RESULT_OK);
+      ASSERT_EQ(size, exact);
+      EXPECT_TRUE(
+          std::equal(bare.begin(), bare.begin() + bareSize, ours.begin() + kLzmaHeaderSize));
+      EXPECT_EQ(EncodeLzmaBuffer(in, length, flag, ours.data(), exact - 1, &size),
+                LZMA_RESULT_OUTPUT_FULL);
+    }
+  }
+}
+
+// A try that another thread cancels stops and fails; it leaves no form.
+TEST(LzmaCodecTest, ACancelledTryFails) {
+  std::string data = TextLike(14, 100000);
+  std::atomic<bool> cancel{true};
+  std::vector<uint8_t> form;
+  EXPECT_FALSE(RunEncodeTry(Lzma(), 0, reinterpret_cast<const uint8_t*>(data.data()),
+                            static_cast<uint32_t>(data.size()), &cancel, &form));
+  cancel = false;
+  EXPECT_TRUE(RunEncodeTry(Lzma(), 0, reinterpret_cast<const uint8_t*>(data.data()),
+                           static_cast<uint32_t>(data.size()), &cancel, &form));
 }
 
 // Up to 12 bytes the bound cannot even hold the 14-byte header; a little

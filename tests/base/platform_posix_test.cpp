@@ -1,5 +1,6 @@
 // The POSIX side of the platform layer: how system names map to the disk.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
@@ -197,6 +198,23 @@ TEST(PosixPrivacyTest, AMoveAcrossFileSystemsReplacesALinkAtTheTarget) {
     EXPECT_EQ(ReadFileOrEmpty(dir.Join("victim")), "precious");
     EXPECT_FALSE(PathExists(dir.Join("target.~move").c_str()));
   }
+}
+
+// The processors a process may use are its affinity, not the machine's: a
+// child narrowed to one processor (as taskset does) counts one.
+TEST(ProcessorCountTest, FollowsTheAffinityOfTheProcess) {
+  EXPECT_GE(UsableProcessorCount(), 1u);
+  int status = testing_support::RunInForkedChild([] {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0) return 2;
+    int first = 0;
+    while (!CPU_ISSET(first, &set)) ++first;
+    CPU_ZERO(&set);
+    CPU_SET(first, &set);
+    if (sched_setaffinity(0, sizeof set, &set) != 0) return 2;
+    return UsableProcessorCount() == 1 ? 0 : 1;
+  });
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace
