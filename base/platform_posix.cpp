@@ -6,8 +6,8 @@
 #include <signal.h>
 #include <strings.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/un.h>

@@ -325,10 +325,10 @@ std::string SystemErrorText(int systemError) {
   // English as the tools' other words are; the system's own language where
   // it has no English texts.
   for (DWORD language : {static_cast<DWORD>(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), 0ul}) {
-    length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                FORMAT_MESSAGE_IGNORE_INSERTS,
-                            nullptr, static_cast<DWORD>(systemError), language,
-                            reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(systemError), language, reinterpret_cast<wchar_t*>(&buffer), 0,
+        nullptr);
     if (length != 0) break;
   }
   std::string text = length == 0 ? std::string() : FromWide(CP_UTF8, buffer, length);

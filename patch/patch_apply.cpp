@@ -203,7 +203,7 @@ class ApplyRun {
   std::unique_ptr<PackArchive> archive_;
   std::vector<std::string> changed_;  // loose files written, folders deleted from
   std::string lastFolder_;            // the last folder deleted from
-  ApplyAhead* ahead_;  // null: every entry's work done at its turn
+  ApplyAhead* ahead_;                 // null: every entry's work done at its turn
 };
 
 uint32_t StepSize(const PlannedStep& step) {

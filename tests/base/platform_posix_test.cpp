@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>

@@ -32,7 +32,7 @@ namespace {
 using testing_support::CopyTreeOrDie;
 using testing_support::MakeArchiveOrDie;
 using testing_support::RandomBytes;
-using testing_support::ReadTree;
+using testing_support::SnapshotTree;
 using testing_support::TempDir;
 using testing_support::TextLike;
 using testing_support::WriteFileOrDie;

@@ -166,9 +166,9 @@ TEST_F(ApplyPackageTest, APackEntryWithAnotherOpIsCountedButNeverApplied) {
 // on one that lacks it the deletion does nothing.
 TEST_F(ApplyPackageTest, DeletionsOfAbsentNamesSucceed) {
   MakePack("p.pak", {{"x", "X"}});
-  ASSERT_TRUE(Apply(MaskedPackage(
-      dir_.Join("d.patch"),
-      "1|p.pak|not-stored|0|0\n1||not\\there.txt|0|0\n1||data\\gone.pak|0|0\n")));
+  ASSERT_TRUE(Apply(
+      MaskedPackage(dir_.Join("d.patch"),
+                    "1|p.pak|not-stored|0|0\n1||not\\there.txt|0|0\n1||data\\gone.pak|0|0\n")));
   EXPECT_EQ(calls_.size(), 3u);
   EXPECT_EQ(Content("p.pak", "x"), "X");
 }

@@ -389,10 +389,7 @@ TEST_F(PatchPackageTest, AConvertedZipIsTheCodecsFormOfTheInvertedZip) {
   }
   const std::vector<std::vector<ZipMember>> zips = {
       {{"a.txt", std::string(30000, 'a') + "end"}, {"b.bin", RandomBytes(6, 5000)}},
-      {{"first.bin", repeated},
-       {"gap.bin", gap},
-       {"code.exe", code},
-       {"again.bin", repeated}},
+      {{"first.bin", repeated}, {"gap.bin", gap}, {"code.exe", code}, {"again.bin", repeated}},
   };
   for (const auto& members : zips) {
     std::string zip = dir_.Join("plain.zip");

@@ -18,10 +18,10 @@
 namespace qlmr {
 namespace {
 
-using testing_support::LinkKind;
-using testing_support::MakeLink;
 using testing_support::ErrorState;
 using testing_support::FailureWords;
+using testing_support::LinkKind;
+using testing_support::MakeLink;
 using testing_support::ReadFileOrEmpty;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
@@ -417,8 +417,8 @@ TEST_F(PatchkitTest, WrapWarnsThatNothingCheckedItsRange) {
   std::string patch = work_.Join("p.patch");
   ASSERT_EQ(BuildPacked(patch).exitCode, 0);
   KitRun wrap = Patchkit("wrap --updater " + Quote(StandInUpdater(work_)) +
-                          " --from CN.0.551.063 --to CN.0.551.066 -o " +
-                          Quote(work_.Join("out.exe")) + " " + Quote(patch));
+                         " --from CN.0.551.063 --to CN.0.551.066 -o " +
+                         Quote(work_.Join("out.exe")) + " " + Quote(patch));
   ASSERT_EQ(wrap.exitCode, 0) << wrap.output;
   EXPECT_NE(wrap.output.find("warning: nothing checked that this patch turns every installation "
                              "from CN.0.551.063 up to CN.0.551.066"),

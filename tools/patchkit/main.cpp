@@ -4,9 +4,9 @@
 
 int main(int argc, char** argv) {
   using namespace qlmr;
-  tools::ToolApp tool(
-      "qlmr-patchkit",
-      "Builds, diffs, inspects, converts, verifies, applies, wraps and releases Quelmar patch packages");
+  tools::ToolApp tool("qlmr-patchkit",
+                      "Builds, diffs, inspects, converts, verifies, applies, wraps and releases "
+                      "Quelmar patch packages");
   patchkit::RegisterBuildCommand(tool);
   patchkit::RegisterDiffCommand(tool);
   patchkit::RegisterInspectCommand(tool);
