@@ -231,6 +231,11 @@ std::string SystemPathFromWide(const std::wstring& path);
 // `path`, for a library that opens files by itself: the disk name on POSIX,
 // the short form in the ANSI code page on Win32.
 std::string RuntimeFileName(const char* path);
+// The name under which a library that takes UTF-8 file names on Win32
+// (libzip, which widens them itself) finds `path`: the disk name on POSIX,
+// the full name in UTF-8 on Win32, so that no character is lost to the ANSI
+// code page.
+std::string Utf8LibraryFileName(const char* path);
 
 // The process's current folder (system form), empty on failure; and making
 // another folder the current one. The current folder is the process's, not

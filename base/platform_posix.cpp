@@ -759,6 +759,8 @@ std::string ShortPathName(const char* path) { return Utf8ToCp936(DiskPath(path))
 
 std::string RuntimeFileName(const char* path) { return DiskPath(path); }
 
+std::string Utf8LibraryFileName(const char* path) { return DiskPath(path); }
+
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }

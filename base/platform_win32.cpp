@@ -751,6 +751,8 @@ std::string RuntimeFileName(const char* path) {
   return FromWide(CP_ACP, shortName.empty() ? disk : shortName);
 }
 
+std::string Utf8LibraryFileName(const char* path) { return FromWide(CP_UTF8, DiskName(path)); }
+
 namespace {
 
 bool IsConsole(DWORD which) {

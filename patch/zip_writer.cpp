@@ -38,7 +38,7 @@ ZipWriter::~ZipWriter() {
 bool ZipWriter::Open(const char* output, ZipMethod method) {
   method_ = method;
   int error = 0;
-  zip_ = zip_open(RuntimeFileName(output).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  zip_ = zip_open(Utf8LibraryFileName(output).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
   if (zip_ == nullptr) return ReportZipError(error);
   return true;
 }
@@ -50,7 +50,7 @@ bool ZipWriter::AddBuffer(const std::string& name, std::string data, bool stored
 }
 
 bool ZipWriter::AddFile(const std::string& name, const std::string& path, bool stored) {
-  return Add(name, zip_source_file(zip_, RuntimeFileName(path.c_str()).c_str(), 0, -1), stored);
+  return Add(name, zip_source_file(zip_, Utf8LibraryFileName(path.c_str()).c_str(), 0, -1), stored);
 }
 
 void ZipWriter::SetMemberTime(int64_t utcSeconds) {
