@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/error.h"
+#include "base/lzma_buffer.h"
 #include "base/platform.h"
 #include "tools/json_output.h"
 #include "tools/tool_support.h"
@@ -86,9 +87,18 @@ std::string FileInMessage(const char* message) {
   return rest;
 }
 
+bool LastErrorIsIncompressibleData() {
+  // The codecs' report of an encoding that does not fit its output.
+  const std::string refusal = "LZMA compress[" + std::to_string(LZMA_RESULT_OUTPUT_FULL) + "]";
+  return LastErrorCode() == ERR_CODEC && LastErrorMessage() == refusal;
+}
+
 std::string CauseOfLastError() {
   int systemError = SystemErrorInMessage(LastErrorMessage());
   if (systemError != 0) return SystemErrorText(systemError);
+  if (LastErrorIsIncompressibleData()) {
+    return "its encoding would be larger than the codec allows: it does not compress";
+  }
   return ErrorCodeWords(LastErrorCode());
 }
 

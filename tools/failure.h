@@ -38,8 +38,13 @@ int SystemErrorInMessage(const char* message);
 // "file: ...", "pack=..."), or empty.
 std::string FileInMessage(const char* message);
 
+// Whether the calling thread's last failure is the LZMA encoder's refusal of
+// data whose encoding would not fit its output (data that does not compress).
+bool LastErrorIsIncompressibleData();
+
 // The cause in words of the calling thread's last failure: the system's text
-// for its error number, or the code's words.
+// for its error number, the encoder's refusal of data that does not
+// compress, or the code's words.
 std::string CauseOfLastError();
 
 // The sentence for the calling thread's last failure, without its line end.

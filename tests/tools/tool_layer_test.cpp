@@ -90,6 +90,15 @@ TEST(ToolLayerTest, AFailureIsOneSentenceWithTheErrorStateUnchangedBeside) {
   ReportError(ERR_BAD_DATA, "");
   EXPECT_EQ(FailureSentence("cannot open", "p", "it is not a patch package"),
             "qlmr-pak: cannot open 'p': it is not a patch package [ERR_BAD_DATA 2]");
+  // The encoder's refusal of data that does not compress, by any command.
+  ReportError(ERR_CODEC, "LZMA compress[3]");
+  EXPECT_TRUE(LastErrorIsIncompressibleData());
+  EXPECT_EQ(FailureSentence("cannot convert", "p"),
+            "qlmr-pak: cannot convert 'p': its encoding would be larger than the codec allows: it "
+            "does not compress [ERR_CODEC " +
+                std::to_string(ERR_CODEC) + ": LZMA compress[3]]");
+  ReportError(ERR_CODEC, "LZMA compress[1]");
+  EXPECT_FALSE(LastErrorIsIncompressibleData());
 #if defined(_WIN32)
   // FormatMessage's sentence ("The system cannot find the file specified.\r\n"
   // on Windows, another under Wine) in the form of the others.

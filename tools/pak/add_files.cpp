@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "base/codec.h"
@@ -236,10 +235,9 @@ int CheckAndEncode(const std::vector<PakSource>& sources, const PakWriteOptions&
     if (InterruptRequested()) return kExitInterrupted;
     bool ok =
         plain ? TakeCrc(&file, &progress) : EncodeSource(options.type, spool, &file, &progress);
-    if (!ok && strstr(LastErrorMessage(), "compress[3]") != nullptr) {
-      return Fail("cannot add", file.source->second,
-                  "its encoding would be larger than the codec allows: it does not compress "
-                  "(without --type such a file is stored as it is)");
+    if (!ok && LastErrorIsIncompressibleData()) {
+      std::string cause = CauseOfLastError() + " (without --type such a file is stored as it is)";
+      return Fail("cannot add", file.source->second, cause.c_str());
     }
     if (!ok) return Fail("cannot add", file.source->second);
   }
