@@ -116,8 +116,6 @@ void WriteFileOrExit(const std::string& path, const std::string& content) {
   }
 }
 
-namespace {
-
 std::string EncodeOrExit(uint8_t type, const std::string& content) {
   if (type == COMPRESS_NONE) return content;
   const Codec* codec = GetCodecRegistry().Find(type);
@@ -133,9 +131,8 @@ std::string EncodeOrExit(uint8_t type, const std::string& content) {
   return buffer;
 }
 
-}  // namespace
-
-void WriteArchiveOrExit(const std::string& path, const std::vector<StoredSpec>& files) {
+void WriteArchiveOrExit(const std::string& path, const std::vector<StoredSpec>& files,
+                        const std::vector<std::string>& encoded) {
   CreateFolderChain(PathFolder(path).c_str());
   auto archive = NewPackArchive();
   if (!archive->Create(path.c_str())) {
@@ -143,8 +140,11 @@ void WriteArchiveOrExit(const std::string& path, const std::vector<StoredSpec>& 
     exit(1);
   }
   std::string list = "bench\n" + std::to_string(files.size()) + "\n";
-  for (const StoredSpec& file : files) {
-    std::string data = EncodeOrExit(file.type, file.content);
+  for (size_t i = 0; i < files.size(); ++i) {
+    const StoredSpec& file = files[i];
+    std::string data = i < encoded.size() && !encoded[i].empty()
+                           ? encoded[i]
+                           : EncodeOrExit(file.type, file.content);
     if (!archive->AddFile(data.data(), static_cast<uint32_t>(data.size()), file.name.c_str(), true,
                           false, file.type, static_cast<uint32_t>(file.content.size()))) {
       fprintf(stderr, "bench: %s: %s\n", file.name.c_str(), LastErrorMessage());

@@ -58,9 +58,15 @@ struct StoredSpec {
   std::string content;
 };
 
+// `content` encoded with the codec of `type`, as an archive stores it, or
+// exits the process.
+std::string EncodeOrExit(uint8_t type, const std::string& content);
+
 // Writes a new pack archive at `path` holding `files` and a list file naming
-// them, or exits the process.
-void WriteArchiveOrExit(const std::string& path, const std::vector<StoredSpec>& files);
+// them, or exits the process. `encoded[i]`, where given and not empty, is
+// files[i] as the archive stores it, so that slow codecs run once per content.
+void WriteArchiveOrExit(const std::string& path, const std::vector<StoredSpec>& files,
+                        const std::vector<std::string>& encoded = {});
 
 }  // namespace bench
 }  // namespace qlmr

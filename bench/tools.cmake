@@ -5,3 +5,6 @@ qlmr_add_bench(qlmr_diff_bench ${CMAKE_CURRENT_SOURCE_DIR}/diff_bench.cpp
 # The size of a cumulative patch over four releases against its steps.
 qlmr_add_bench(qlmr_chain_bench ${CMAKE_CURRENT_SOURCE_DIR}/chain_bench.cpp
   LIBS qlmr_patch_diff qlmr_bench_util)
+# A masked and a packed diff of a pair with large stored files of type 3.
+qlmr_add_bench(qlmr_packed_diff_bench ${CMAKE_CURRENT_SOURCE_DIR}/packed_diff_bench.cpp
+  LIBS qlmr_patch_diff qlmr_bench_util)
