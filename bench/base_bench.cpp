@@ -43,9 +43,41 @@ void BM_Crc_Zlib(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
 
-// The mask is XORed into a copy, as the readers do: the output buffer is
-// written once per pass, like memcpy's.
+// The mask is XORed into a copy, as the readers do: each piece the system
+// hands them (the zip readers' and MaskFileInPlace's 64 KiB reads) is masked
+// in place right after it arrived, while it is still in the cache. The
+// reference copies the same pieces.
+constexpr size_t kReadPiece = 64u << 10;
+
 void BM_Mask_Ours(benchmark::State& state) {
+  const auto& data = Buffer();
+  std::vector<unsigned char> out(data.size());
+  for (auto _ : state) {
+    for (size_t at = 0; at < data.size(); at += kReadPiece) {
+      memcpy(out.data() + at, data.data() + at, kReadPiece);
+      qlmr::MaskBuffer(out.data() + at, kReadPiece, static_cast<uint32_t>(17 + at));
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+
+void BM_Mask_Memcpy(benchmark::State& state) {
+  const auto& data = Buffer();
+  std::vector<unsigned char> out(data.size());
+  for (auto _ : state) {
+    for (size_t at = 0; at < data.size(); at += kReadPiece) {
+      memcpy(out.data() + at, data.data() + at, kReadPiece);
+    }
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+
+// The whole buffer copied, then masked: two passes through main memory
+// against one, so it shows the memory's speed more than the mask's. Kept
+// for comparison with earlier readings, which were taken in this form.
+void BM_MaskWhole_Ours(benchmark::State& state) {
   const auto& data = Buffer();
   std::vector<unsigned char> out(data.size());
   for (auto _ : state) {
@@ -56,7 +88,7 @@ void BM_Mask_Ours(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
 
-void BM_Mask_Memcpy(benchmark::State& state) {
+void BM_MaskWhole_Memcpy(benchmark::State& state) {
   const auto& data = Buffer();
   std::vector<unsigned char> out(data.size());
   for (auto _ : state) {
@@ -70,6 +102,8 @@ BENCHMARK(BM_Crc_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Crc_Zlib)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Mask_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Mask_Memcpy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MaskWhole_Ours)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MaskWhole_Memcpy)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
