@@ -15,6 +15,7 @@
 #include "base/error.h"
 #include "base/file_util.h"
 #include "base/path.h"
+#include "base/platform.h"
 #include "pack/pack_inspect.h"
 #include "pack/pack_list_file.h"
 #include "tools/progress.h"
@@ -142,8 +143,8 @@ bool ForEachOnEveryCore(size_t count, const char* label, const std::function<boo
     std::lock_guard<std::mutex> guard(lock);
     finished.notify_all();
   };
-  // One worker per core; hardware_concurrency may not know (0).
-  size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  // One worker per processor this process may use.
+  size_t cores = UsableProcessorCount();
   size_t wanted = std::min(cores, count);
   std::vector<std::thread> workers;
   for (size_t i = 0; i < wanted; ++i) {
