@@ -50,6 +50,7 @@ ApplyAhead::ApplyAhead(const std::vector<PlannedStep>& steps, const std::string&
       item.codec = CodecOfType(step.entry->compressType);
       anyEncoding = true;
     }
+    itemOf_.emplace(step.entry, items_.size());
     items_.push_back(std::move(item));
   }
   if (items_.empty()) return;
@@ -84,14 +85,27 @@ ApplyAhead::~ApplyAhead() {
   for (std::thread& thread : threads_) thread.join();
 }
 
+void ApplyAhead::WaitForHead(std::unique_lock<std::mutex>* lock) {
+  const Item& item = items_[head_];
+  changed_.wait(*lock,
+                [&] { return item.state == State::kReady || item.state == State::kUnprepared; });
+}
+
 const std::vector<uint8_t>* ApplyAhead::Take(const PatchEntry& entry) {
   std::unique_lock<std::mutex> lock(mutex_);
   // The entry taken before is written by now: its buffer can serve again.
   if (head_ > 0) Recycle(&items_[head_ - 1].bytes);
-  if (head_ >= items_.size() || items_[head_].entry != &entry) return nullptr;
+  auto found = itemOf_.find(&entry);
+  if (found == itemOf_.end() || found->second < head_) return nullptr;
+  // Writes passed over: their work ends (the threads read their buffers
+  // until then) and their memory goes back to the budget.
+  while (head_ < found->second) {
+    WaitForHead(&lock);
+    Finish(&items_[head_], State::kUnprepared);
+    ++head_;
+  }
   Item& item = items_[head_];
-  changed_.wait(lock,
-                [&] { return item.state == State::kReady || item.state == State::kUnprepared; });
+  WaitForHead(&lock);
   // Its memory is the apply's own from now on, as the entry it works on.
   used_ -= item.charged;
   item.charged = 0;

@@ -61,7 +61,10 @@ class ApplyAhead {
   // prepared and gives what the apply would otherwise make itself: a loose
   // file's content, or the bytes AddFile stores for a pack-bound entry,
   // valid until the next Take. Null when the entry is not prepared: the
-  // caller does its work.
+  // caller does its work. Writes of the plan that the apply passed over
+  // (taken out of order, or not at all) are dropped when a later one is
+  // taken, so that the entries after them are still prepared; an entry the
+  // plan did not hold, or one taken again, gives null and changes nothing.
   const std::vector<uint8_t>* Take(const PatchEntry& entry);
 
  private:
@@ -95,8 +98,11 @@ class ApplyAhead {
   void Charge(Item* item, uint64_t memory);
   void Release(Item* item);
   void Finish(Item* item, State state);
+  // Waits until the item at head_ is prepared or given up. Locked.
+  void WaitForHead(std::unique_lock<std::mutex>* lock);
 
   std::vector<Item> items_;
+  std::map<const PatchEntry*, size_t> itemOf_;  // index in items_
   uint64_t budget_;
   uint64_t used_ = 0;
   size_t head_ = 0;  // the item Take waits for next

@@ -175,6 +175,50 @@ TEST(ApplyAheadTest, EveryBudgetGivesTheBytesTheApplyWouldMake) {
   }
 }
 
+// An apply that passes over writes of its plan (takes them out of order, or
+// not at all) still gets the entries after them prepared, and an entry the
+// plan does not hold, or one taken twice, changes nothing.
+TEST(ApplyAheadTest, WritesPassedOverLeaveTheLaterOnesPrepared) {
+  PatchPackagePtr package(CreatePatchPackage());
+  auto* impl = static_cast<PatchPackageImpl*>(package.get());
+  ASSERT_TRUE(package->OpenPackage(GetRelease().patch(PATCH_KIND_PACKED).c_str(), "pak"));
+  std::vector<PlannedStep> steps = impl->Plan("pak", ".ver");
+  std::vector<const PatchEntry*> writes;
+  for (const PlannedStep& step : steps) {
+    if (step.entry != nullptr && step.entry->op == ENTRY_OP_WRITE &&
+        step.entry->fileName != ".ver") {
+      writes.push_back(step.entry);
+    }
+  }
+  ASSERT_GT(writes.size(), 12u);
+  // A small budget: the skipped entries' memory must come back for the
+  // later ones to be prepared at all.
+  ApplyAhead ahead(steps, ".ver", 2, 256u << 10);
+  PatchEntry stranger = *writes[0];
+  EXPECT_EQ(ahead.Take(stranger), nullptr) << "an entry the plan does not hold";
+  size_t prepared = 0;
+  for (size_t i = 0; i < writes.size(); ++i) {
+    if (i % 3 == 1) continue;  // passed over
+    const PatchEntry& entry = *writes[i];
+    const std::vector<uint8_t>* taken = ahead.Take(entry);
+    ASSERT_NE(taken, nullptr) << entry.fileName;
+    std::string name =
+        entry.packName.empty() ? entry.fileName : JoinPath(entry.packName, entry.fileName);
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    ASSERT_TRUE(ExtractEntry(entry.container, name.c_str(), nullptr, &data, &length, true));
+    std::vector<uint8_t> expected(data, data + length);
+    if (!entry.packName.empty() && entry.compressType != COMPRESS_NONE) {
+      ASSERT_TRUE(
+          EncodeToBuffer(*GetCodecRegistry().Find(entry.compressType), data, length, &expected));
+    }
+    EXPECT_TRUE(*taken == expected) << name;
+    ++prepared;
+    EXPECT_EQ(ahead.Take(entry), nullptr) << name << " taken twice";
+  }
+  EXPECT_GT(prepared, 8u);
+}
+
 // An apply that stops part way (here: the pack archive is missing) ends its
 // preparation with it, whatever the threads had still to do.
 TEST(ApplyAheadTest, AnApplyThatFailsLeavesNoWorkBehind) {
