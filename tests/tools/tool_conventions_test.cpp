@@ -82,6 +82,12 @@ TEST_F(ToolConventionsTest, OutputsThatExistAreReplacedOnlyWhenAsked) {
        "wrap --updater '" QLMR_UPDATE_BIN "' --from kr.1.0.0 --to kr.1.0.1 -o victim.txt p.patch",
        "--force", "victim.txt"},
       {"convert", true, "convert p.patch victim.txt", "--force", "victim.txt"},
+      {"release, its program", true,
+       "release --old old --new new --updater '" QLMR_UPDATE_BIN "' -o victim.txt", "--force",
+       "victim.txt"},
+      {"release, the report beside its program", true,
+       "release --old old --new new --updater '" QLMR_UPDATE_BIN "' -o prog", "--force",
+       "prog.release.json"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -70,9 +70,12 @@ int RunRelease(const ReleaseCommand& command) {
                       tools::ProgramName().c_str());
     return tools::kExitUsage;
   }
-  // Only for the refusal of an existing program; the builder writes it.
-  tools::OutputFile output;
-  if (!output.Open(command.output, command.force)) return output.FailToOpen();
+  // Only for the refusal of an existing program or report; the builder
+  // writes both.
+  for (const std::string& path : {command.output, ReleaseReportPath(command.output)}) {
+    tools::OutputFile output;
+    if (!output.Open(path, command.force)) return output.FailToOpen();
+  }
   ReleaseResult result;
   if (!BuildRelease(request, &result)) return tools::Fail("cannot release", command.output);
   if (command.json) {
