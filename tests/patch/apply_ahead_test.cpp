@@ -131,6 +131,39 @@ TEST(ApplyAheadTest, ThePreparedApplyWritesTheSameBytesAsTheSerialOne) {
   }
 }
 
+// The writes of an apply's plan, the version file aside: what ApplyAhead
+// prepares.
+std::vector<const PatchEntry*> PlannedWrites(const std::vector<PlannedStep>& steps) {
+  std::vector<const PatchEntry*> writes;
+  for (const PlannedStep& step : steps) {
+    if (step.entry != nullptr && step.entry->op == ENTRY_OP_WRITE &&
+        step.entry->fileName != ".ver") {
+      writes.push_back(step.entry);
+    }
+  }
+  return writes;
+}
+
+bool Encoded(const PatchEntry& entry) {
+  return !entry.packName.empty() && entry.compressType != COMPRESS_NONE;
+}
+
+// What the apply makes itself of a write: the entry's data, encoded with its
+// codec when it is pack-bound and typed.
+std::vector<uint8_t> BytesTheApplyMakes(const PatchEntry& entry) {
+  std::string name =
+      entry.packName.empty() ? entry.fileName : JoinPath(entry.packName, entry.fileName);
+  const uint8_t* data = nullptr;
+  uint32_t length = 0;
+  EXPECT_TRUE(ExtractEntry(entry.container, name.c_str(), nullptr, &data, &length, true)) << name;
+  std::vector<uint8_t> bytes(data, data + length);
+  if (Encoded(entry)) {
+    EXPECT_TRUE(EncodeToBuffer(*GetCodecRegistry().Find(entry.compressType), data, length, &bytes))
+        << name;
+  }
+  return bytes;
+}
+
 // The entries of an apply's plan taken in order from an ApplyAhead, in
 // budgets from none to plenty and with and without encoders, are the bytes
 // the apply makes itself; what is not prepared is said so.
@@ -147,28 +180,14 @@ TEST(ApplyAheadTest, EveryBudgetGivesTheBytesTheApplyWouldMake) {
     SCOPED_TRACE(std::to_string(c.encoders) + " encoders, budget " + std::to_string(c.budget));
     ApplyAhead ahead(steps, ".ver", c.encoders, c.budget);
     size_t prepared = 0;
-    for (const PlannedStep& step : steps) {
-      if (step.entry == nullptr || step.entry->op != ENTRY_OP_WRITE) continue;
-      if (step.entry->fileName == ".ver") continue;
-      const PatchEntry& entry = *step.entry;
-      const std::vector<uint8_t>* taken = ahead.Take(entry);
-      std::string name =
-          entry.packName.empty() ? entry.fileName : JoinPath(entry.packName, entry.fileName);
-      const uint8_t* data = nullptr;
-      uint32_t length = 0;
-      ASSERT_TRUE(ExtractEntry(entry.container, name.c_str(), nullptr, &data, &length, true));
-      std::vector<uint8_t> expected(data, data + length);
-      bool encoded = !entry.packName.empty() && entry.compressType != COMPRESS_NONE;
-      if (encoded) {
-        const Codec* codec = GetCodecRegistry().Find(entry.compressType);
-        ASSERT_TRUE(EncodeToBuffer(*codec, data, length, &expected));
-      }
-      if (encoded && c.encoders == 0) {
-        EXPECT_EQ(taken, nullptr) << name << " needs an encoder";
+    for (const PatchEntry* entry : PlannedWrites(steps)) {
+      const std::vector<uint8_t>* taken = ahead.Take(*entry);
+      if (Encoded(*entry) && c.encoders == 0) {
+        EXPECT_EQ(taken, nullptr) << entry->fileName << " needs an encoder";
         continue;
       }
-      ASSERT_NE(taken, nullptr) << name;
-      EXPECT_TRUE(*taken == expected) << name;
+      ASSERT_NE(taken, nullptr) << entry->fileName;
+      EXPECT_TRUE(*taken == BytesTheApplyMakes(*entry)) << entry->fileName;
       ++prepared;
     }
     EXPECT_GT(prepared, 10u);
@@ -183,13 +202,7 @@ TEST(ApplyAheadTest, WritesPassedOverLeaveTheLaterOnesPrepared) {
   auto* impl = static_cast<PatchPackageImpl*>(package.get());
   ASSERT_TRUE(package->OpenPackage(GetRelease().patch(PATCH_KIND_PACKED).c_str(), "pak"));
   std::vector<PlannedStep> steps = impl->Plan("pak", ".ver");
-  std::vector<const PatchEntry*> writes;
-  for (const PlannedStep& step : steps) {
-    if (step.entry != nullptr && step.entry->op == ENTRY_OP_WRITE &&
-        step.entry->fileName != ".ver") {
-      writes.push_back(step.entry);
-    }
-  }
+  std::vector<const PatchEntry*> writes = PlannedWrites(steps);
   ASSERT_GT(writes.size(), 12u);
   // A small budget: the skipped entries' memory must come back for the
   // later ones to be prepared at all.
@@ -202,19 +215,9 @@ TEST(ApplyAheadTest, WritesPassedOverLeaveTheLaterOnesPrepared) {
     const PatchEntry& entry = *writes[i];
     const std::vector<uint8_t>* taken = ahead.Take(entry);
     ASSERT_NE(taken, nullptr) << entry.fileName;
-    std::string name =
-        entry.packName.empty() ? entry.fileName : JoinPath(entry.packName, entry.fileName);
-    const uint8_t* data = nullptr;
-    uint32_t length = 0;
-    ASSERT_TRUE(ExtractEntry(entry.container, name.c_str(), nullptr, &data, &length, true));
-    std::vector<uint8_t> expected(data, data + length);
-    if (!entry.packName.empty() && entry.compressType != COMPRESS_NONE) {
-      ASSERT_TRUE(
-          EncodeToBuffer(*GetCodecRegistry().Find(entry.compressType), data, length, &expected));
-    }
-    EXPECT_TRUE(*taken == expected) << name;
+    EXPECT_TRUE(*taken == BytesTheApplyMakes(entry)) << entry.fileName;
     ++prepared;
-    EXPECT_EQ(ahead.Take(entry), nullptr) << name << " taken twice";
+    EXPECT_EQ(ahead.Take(entry), nullptr) << entry.fileName << " taken twice";
   }
   EXPECT_GT(prepared, 8u);
 }
