@@ -173,6 +173,19 @@ bool CopyFileReplace(const char* from, const char* to);
 // FlushFileBuffers, of a folder as far as the system allows it). False when
 // that fails too, with `*failedPath` naming the path.
 bool MakeDurable(const std::vector<std::string>& paths, std::string* failedPath);
+// Scratch work: files that are thrown away whatever happens (a tool's scratch
+// copy of an installation) need not reach the disk, and flushing them would
+// flush the whole file system they share with others. While an object of this
+// class lives, File::Flush and MakeDurable succeed at once without flushing
+// anything, in every thread of the process; make one only while no thread
+// writes anything meant to last. The updater never makes one.
+class FlushesSkipped {
+ public:
+  FlushesSkipped();
+  ~FlushesSkipped();
+  FlushesSkipped(const FlushesSkipped&) = delete;
+  FlushesSkipped& operator=(const FlushesSkipped&) = delete;
+};
 // Makes `to`, which must not exist, a second name of the file `from` (a hard
 // link): a change made through either name shows through both. Fails where
 // the file system cannot link (another volume, no support for links).

@@ -11,6 +11,10 @@ namespace qlmr {
 namespace {
 
 std::atomic<FaultHooks*> g_hooks{nullptr};
+// How many FlushesSkipped objects live.
+std::atomic<int> g_flushesSkipped{0};
+
+bool FlushesAreSkipped() { return g_flushesSkipped.load(std::memory_order_relaxed) > 0; }
 
 // Null unless a test armed the fault seam: one relaxed load per call.
 FaultHooks* Hooks() { return g_hooks.load(std::memory_order_relaxed); }
@@ -69,7 +73,11 @@ bool File::WriteAt(uint64_t position, const void* buffer, uint32_t length) {
                           : hooks->Write(this, buffer, length, &position);
 }
 
+FlushesSkipped::FlushesSkipped() { g_flushesSkipped.fetch_add(1); }
+FlushesSkipped::~FlushesSkipped() { g_flushesSkipped.fetch_sub(1); }
+
 bool File::Flush() {
+  if (FlushesAreSkipped()) return true;
   FaultHooks* hooks = Hooks();
   return hooks == nullptr ? SystemFlush() : hooks->Flush(this);
 }
@@ -131,6 +139,7 @@ bool LinkFile(const char* from, const char* to) {
 }
 
 bool MakeDurable(const std::vector<std::string>& paths, std::string* failedPath) {
+  if (FlushesAreSkipped()) return true;
   FaultHooks* hooks = Hooks();
   if (hooks == nullptr) return SystemMakeDurable(paths, failedPath);
   if (!hooks->Pass()) {

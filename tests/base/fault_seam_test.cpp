@@ -127,6 +127,35 @@ TEST(FaultSeamTest, FailsExactlyTheChosenCallWithTheChosenError) {
   }
 }
 
+// While flushes are skipped (a tool's scratch work) a flush and MakeDurable
+// reach neither the seam nor the system, and succeed; once the last skipping
+// object is gone they do both again.
+TEST(FaultSeamTest, SkippedFlushesTouchNothingUntilTheLastSkipEnds) {
+  SeamGuard guard;
+  TempDir dir;
+  File file;
+  ASSERT_TRUE(file.Open(dir.Join("a.bin").c_str(), FileMode::kCreate));
+  FaultPlan plan;
+  plan.model = FaultModel::kFail;
+  plan.at = 1;
+  std::string failed;
+  {
+    FlushesSkipped outer;
+    {
+      FlushesSkipped inner;
+      ArmFaultSeam(plan);
+      EXPECT_TRUE(file.Flush());
+    }
+    EXPECT_TRUE(MakeDurable({dir.Join("a.bin")}, &failed));
+    EXPECT_EQ(FaultSeamCalls(), 0u);
+    EXPECT_FALSE(FaultSeamFired());
+  }
+  EXPECT_FALSE(MakeDurable({dir.Join("a.bin")}, &failed)) << "flushes again: the seam fails it";
+  EXPECT_TRUE(FaultSeamFired());
+  ArmFaultSeam(plan);
+  EXPECT_FALSE(file.Flush());
+}
+
 TEST(FaultSeamTest, FailedCreateAndWriteLeaveTheDiskAsItWas) {
   SeamGuard guard;
   TempDir dir;

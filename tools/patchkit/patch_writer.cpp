@@ -162,7 +162,13 @@ bool ApplyFromInside(PatchPackage& package, const std::string& folder) {
     return false;
   }
   t_lastEntry = AppliedEntry();
-  bool applied = package.ApplyPackage(".", kPackExtension, kVersionFileName, &RecordEntry);
+  bool applied = false;
+  {
+    // The copy goes away after the check: flushing it would only wait for
+    // the disk (a whole-file-system flush per archive change).
+    FlushesSkipped scratch;
+    applied = package.ApplyPackage(".", kPackExtension, kVersionFileName, &RecordEntry);
+  }
   if (!SetCurrentFolder(previous.c_str())) {
     ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", previous.c_str(), LastSystemError());
     return false;
