@@ -138,7 +138,10 @@ void ApplyAhead::Recycle(std::vector<uint8_t>* buffer) {
 }
 
 bool ApplyAhead::Affordable(size_t index, uint64_t memory, uint64_t limit) const {
-  return index == head_ || used_ + memory <= std::min(budget_, limit);
+  // The entry the apply waits for goes ahead one piece of work at a time
+  // whatever the budget: its tries together only when they fit.
+  return (index == head_ && items_[index].triesRunning == 0) ||
+         used_ + memory <= std::min(budget_, limit);
 }
 
 void ApplyAhead::Charge(Item* item, uint64_t memory) {
@@ -243,6 +246,7 @@ void ApplyAhead::Encode() {
     Item& item = items_[task.item];
     if (item.state != State::kEncoding) continue;  // given up while its tries were queued
     Charge(&item, memory);
+    ++item.triesRunning;
     std::vector<uint8_t> form = Spare();
     lock.unlock();
     // Both tries read the same bytes; nothing moves them until the last
@@ -254,8 +258,10 @@ void ApplyAhead::Encode() {
     } catch (const std::bad_alloc&) {
     }
     lock.lock();
+    --item.triesRunning;
     item.charged -= memory;
     used_ -= memory;
+    changed_.notify_all();  // the memory, or the waiting entry's turn, is free
     if (ok) {
       Charge(&item, form.size());
       item.tries[task.index] = std::move(form);

@@ -3,7 +3,8 @@
 // and checked) into memory, and for a packed patch the pack-bound data
 // encoded with its codec, every codec try on a processor of its own. Work
 // runs in the order of the apply and stops at a memory budget, except for
-// the entry the apply waits for, which always goes ahead.
+// the entry the apply waits for, which always goes ahead (its tries one at a
+// time when they do not fit the budget together).
 //
 // The disk is changed by the applying thread alone, in its order: it takes
 // each prepared entry at its turn. An entry that could not be prepared,
@@ -32,9 +33,6 @@ namespace qlmr {
 
 class Codec;
 
-// Memory that prepared entries, their reads and their codecs' tries may
-// take beyond the entry the apply waits for.
-constexpr uint64_t kApplyAheadMemory = 192u << 20;
 // Loose files larger than this stream to disk at their turn, as without
 // preparation: in memory they would hold the budget for one file.
 constexpr uint64_t kLooseAheadLimit = 16u << 20;
@@ -76,6 +74,7 @@ class ApplyAhead {
     std::vector<uint8_t> bytes;               // as read, then as stored
     std::vector<std::vector<uint8_t>> tries;  // the codec's forms
     uint32_t triesLeft = 0;
+    uint32_t triesRunning = 0;
     bool tryFailed = false;
     uint64_t charged = 0;  // of the budget, while held
   };

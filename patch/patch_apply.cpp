@@ -238,7 +238,7 @@ bool PatchPackageImpl::ApplyPackage(const char* installDir, const char* packExte
   if (aheadThreads_ > 0) {
     try {
       ahead = std::make_unique<ApplyAhead>(steps, versionFileName == nullptr ? "" : versionFileName,
-                                           aheadThreads_);
+                                           aheadThreads_, aheadMemory_);
     } catch (const std::bad_alloc&) {
     }
   }
@@ -258,6 +258,10 @@ bool PatchPackageImpl::ApplyPackage(const char* installDir, const char* packExte
   if (!run.CloseArchive()) return false;
   RemoveWorkFolder();
   return true;
+}
+
+void SetApplyAheadMemory(PatchPackage* package, uint64_t bytes) {
+  static_cast<PatchPackageImpl*>(package)->SetApplyMemory(bytes);
 }
 
 std::vector<PatchStep> PlanPatchApplication(const PatchPackage& package, const char* packExtension,

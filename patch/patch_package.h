@@ -147,6 +147,14 @@ struct PatchStep {
 std::vector<PatchStep> PlanPatchApplication(const PatchPackage& package, const char* packExtension,
                                             const char* versionFileName);
 
+// While ApplyPackage writes an entry it prepares the coming ones (reads them,
+// and encodes those of a packed patch on every processor) within a memory
+// budget that suits the players' computers. A tool applying where its own
+// memory counts (a self-check beside everything else it holds) sets a
+// smaller one; the entry being written always goes ahead, so an apply never
+// waits for memory, whatever the budget.
+void SetApplyAheadMemory(PatchPackage* package, uint64_t bytes);
+
 // For owners that prefer a smart pointer.
 struct PatchPackageDeleter {
   void operator()(PatchPackage* package) const { package->DestroyPackage(1); }

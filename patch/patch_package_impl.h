@@ -12,6 +12,10 @@
 
 namespace qlmr {
 
+// Memory that an apply's prepared entries, their reads and their codecs'
+// tries may take beyond the entry the apply waits for (patch/apply_ahead.h).
+constexpr uint64_t kApplyAheadMemory = 192u << 20;
+
 class ApplyAhead;
 class PackArchive;
 
@@ -47,6 +51,7 @@ class PatchPackageImpl : public PatchPackage {
   // How many threads encode the coming entries during an apply; 0 does
   // every entry at its turn on the applying thread alone, as a reference.
   void SetApplyThreads(uint32_t threads) { aheadThreads_ = threads; }
+  void SetApplyMemory(uint64_t bytes) { aheadMemory_ = bytes; }
 
   // The steps of ApplyPackage in their order: whole packs, the pause, per
   // pack its deletions then its writes, the other loose files, the version
@@ -84,6 +89,7 @@ class PatchPackageImpl : public PatchPackage {
   std::vector<std::string> unpackedCopies_;  // files unpacked into workFolder_
   uint32_t pauseMilliseconds_ = patch_format::kPackPauseMilliseconds;
   uint32_t aheadThreads_ = UsableProcessorCount();
+  uint64_t aheadMemory_ = kApplyAheadMemory;
 };
 
 }  // namespace qlmr

@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <sstream>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include "base/error.h"
 #include "base/path.h"
 #include "base/platform.h"
@@ -149,6 +153,14 @@ std::vector<std::string> ClosestCommands(const std::string& typed,
 
 ToolApp::ToolApp(const std::string& program, const std::string& description)
     : app_(description, program) {
+#if defined(__GLIBC__)
+  // The codecs' working memory (tens of MiB per LZMA try, on several
+  // threads) goes back to the system when freed. Left to itself, the C
+  // library raises its mmap threshold after the first such free and keeps
+  // later ones in per-thread heaps: a packed diff peaked at 150 MiB instead
+  // of 109 MiB.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
   SetProgramName(program);
   app_.require_subcommand(1);
   app_.fallthrough();

@@ -151,6 +151,12 @@ int RecordEntry(const char* packName, const char* fileName, int32_t) {
   return 0;
 }
 
+// What the self-check's apply may hold for the entries it prepares, half the
+// players' budget: the diff holds both trees' listings and NEW's archives
+// beside it and stays below 128 MiB in all, while both LZMA tries of a 4 MiB
+// stored file still run at once.
+constexpr uint64_t kSelfCheckAheadMemory = 96u << 20;
+
 // Applies `package` with the updater's own code to the installation in
 // `folder`, reached from inside it: the updater's limit on joined paths then
 // weighs the names inside the installation alone, not where the scratch
@@ -258,6 +264,7 @@ bool SelfCheckOnOld(const std::string& patch, const std::string& oldRoot, const 
   Tree old;
   if (!ScanTree(oldRoot, "OLD", &old)) return false;
   PatchPackagePtr package(CreatePatchPackage());
+  SetApplyAheadMemory(package.get(), kSelfCheckAheadMemory);
   if (!package->OpenPackage(patch.c_str(), kPackExtension)) return false;
   std::vector<PatchStep> steps = PlanPatchApplication(*package, kPackExtension, kVersionFileName);
   ScratchFolder scratch;
