@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "base/mask.h"
 #include "base/platform.h"
+#include "patch/member_deflate.h"
 
 namespace qlmr {
 namespace {
@@ -15,6 +16,8 @@ bool ReportZipError(int error) {
 }
 
 }  // namespace
+
+ZipWriter::ZipWriter() : deflate_(std::make_unique<MemberDeflate>()) {}
 
 ZipWriter::~ZipWriter() {
   if (zip_ != nullptr) zip_discard(zip_);
@@ -31,14 +34,29 @@ bool ZipWriter::Open(const char* output, ZipMethod method) {
 bool ZipWriter::AddBuffer(const std::string& name, std::string data, bool stored) {
   buffers_.push_back(std::move(data));
   const std::string& kept = buffers_.back();
+  if (Deflated(stored) && kept.size() <= kDeflateAheadLimit) {
+    return Add(
+        name, deflate_->AddBuffer(zip_, reinterpret_cast<const uint8_t*>(kept.data()), kept.size()),
+        stored);
+  }
   return Add(name, zip_source_buffer(zip_, kept.data(), kept.size(), 0), stored);
 }
 
 bool ZipWriter::AddFile(const std::string& name, const std::string& path, bool stored) {
-  return Add(name, zip_source_file(zip_, RuntimeFileName(path.c_str()).c_str(), 0, -1), stored);
+  std::string file = RuntimeFileName(path.c_str());
+  zip_source_t* source = zip_source_file(zip_, file.c_str(), 0, -1);
+  // libzip's own source tells the file's size and time, and deflates a
+  // large file itself as it copies it.
+  zip_stat_t stat;
+  if (source != nullptr && Deflated(stored) && zip_source_stat(source, &stat) == 0 &&
+      (stat.valid & ZIP_STAT_SIZE) != 0 && stat.size <= kDeflateAheadLimit) {
+    source = deflate_->AddFile(zip_, path, source, stat);
+  }
+  return Add(name, source, stored);
 }
 
 bool ZipWriter::Close() {
+  deflate_->Start(UsableProcessorCount());
   if (zip_close(zip_) != 0) return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
   zip_ = nullptr;
   return true;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@ typedef struct zip_source zip_source_t;
 
 namespace qlmr {
 
+class MemberDeflate;
+
 // How the writer puts members in the archive.
 enum class ZipMethod {
   kDeflate,  // compressed with deflate
@@ -22,9 +25,11 @@ enum class ZipMethod {
 
 // A zip archive being written. Buffers handed to it must live until Close,
 // so the writer keeps them. Destroying an unclosed writer discards the file.
+// Members are deflated at Close, on every processor (MemberDeflate), into
+// the bytes libzip's own compression gives.
 class ZipWriter {
  public:
-  ZipWriter() = default;
+  ZipWriter();
   ~ZipWriter();
   ZipWriter(const ZipWriter&) = delete;
   ZipWriter& operator=(const ZipWriter&) = delete;
@@ -44,7 +49,9 @@ class ZipWriter {
 
  private:
   bool Add(const std::string& name, zip_source_t* source, bool stored);
+  bool Deflated(bool stored) const { return !stored && method_ == ZipMethod::kDeflate; }
 
+  std::unique_ptr<MemberDeflate> deflate_;  // outlives zip_, whose sources it serves
   zip_t* zip_ = nullptr;
   ZipMethod method_ = ZipMethod::kDeflate;
   std::deque<std::string> buffers_;
