@@ -7,6 +7,7 @@
 #include <new>
 
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(_WIN32)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -330,11 +331,28 @@ uint32_t PlaneUpdate(uint32_t state, const unsigned char* p, size_t length) {
   return CrcUpdatePortable(state, p + blocks * kPlaneBlock, length - blocks * kPlaneBlock);
 }
 
+// Asked of the processor directly: the compiler's own detection brings
+// some 4 KiB of tables into every program, the updater's room included.
+bool AskProcessorForPlaneInstructions() {
+  unsigned eax = 0;
+  unsigned ebx = 0;
+  unsigned ecx = 0;
+  unsigned edx = 0;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+  const bool pclmul = (ecx & bit_PCLMUL) != 0;
+  // AVX registers are usable only where the system saves them (XCR0 bits 1
+  // and 2, readable when OSXSAVE is set).
+  if (!pclmul || (ecx & bit_OSXSAVE) == 0 || (ecx & bit_AVX) == 0) return false;
+  unsigned xcr0_low = 0;
+  unsigned xcr0_high = 0;
+  __asm__("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0));
+  if ((xcr0_low & 0x6) != 0x6) return false;
+  if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return false;
+  return (ebx & bit_AVX2) != 0;
+}
+
 bool ProcessorHasPlaneInstructions() {
-  static const bool has = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("pclmul");
-  }();
+  static const bool has = AskProcessorForPlaneInstructions();
   return has;
 }
 #endif

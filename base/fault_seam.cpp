@@ -4,10 +4,13 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "base/platform.h"
 #include "base/platform_system.h"
@@ -83,13 +86,13 @@ class FaultSeam final : public FaultHooks {
   bool Open(File* file, const char* path, FileMode mode) override {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     handles_.erase(file->handle_);
-    if (mode == FileMode::kCreate && !Act(nullptr, nullptr, 0, nullptr)) return false;
+    if (CreatesFile(mode) && !Act(nullptr, nullptr, 0, nullptr)) return false;
     if (!file->SystemOpen(path, mode)) return false;
     if (mode == FileMode::kRead) return true;
     std::string key = PathKey(path);
     handles_[file->handle_] = Handle{key, path};
     // The truncation is durable: what the file held before is gone.
-    if (mode == FileMode::kCreate) Truncated(key);
+    if (CreatesFile(mode)) Truncated(key);
     return true;
   }
 
@@ -155,9 +158,14 @@ class FaultSeam final : public FaultHooks {
     }
   }
 
-  void AllFlushed() override {
+  // Every file system that holds one of `paths` is flushed whole.
+  void MadeDurable(const std::vector<std::string>& paths) override {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    dirty_.clear();
+    std::set<size_t> flushed;
+    for (const std::string& path : paths) flushed.insert(FileSystemOf(PathKey(path.c_str())));
+    for (auto it = dirty_.begin(); it != dirty_.end();) {
+      it = flushed.count(FileSystemOf(it->first)) != 0 ? dirty_.erase(it) : std::next(it);
+    }
   }
 
   void Copied(const char* to) override {
@@ -207,6 +215,25 @@ class FaultSeam final : public FaultHooks {
     }
     fflush(stderr);
     std::_Exit(plan_.exitCode);
+  }
+
+  // The file system that holds `key`: 0 for the one that holds everything,
+  // or 1 + the index of the innermost of the plan's separate folders that
+  // holds it.
+  size_t FileSystemOf(const std::string& key) const {
+    size_t found = 0;
+    size_t foundLength = 0;
+    for (size_t i = 0; i < plan_.separateFileSystems.size(); ++i) {
+      std::string folder = PathKey(plan_.separateFileSystems[i].c_str());
+      while (!folder.empty() && folder.back() == '/') folder.pop_back();
+      bool inside = key.compare(0, folder.size(), folder) == 0 &&
+                    (key.size() == folder.size() || key[folder.size()] == '/');
+      if (inside && folder.size() >= foundLength) {
+        found = i + 1;
+        foundLength = folder.size();
+      }
+    }
+    return found;
   }
 
   void Truncated(const std::string& key) {

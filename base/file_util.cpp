@@ -54,6 +54,13 @@ int ComparePaths(const char* a, const char* b) {
   return CompareNames(ShortPathName(left.c_str()), ShortPathName(right.c_str()));
 }
 
+bool PathsNameOneFile(const char* a, const char* b) {
+  if (kNamesIgnoreCase) return ComparePaths(a, b) == 0;
+  std::string left = TrimForComparison(a);
+  std::string right = TrimForComparison(b);
+  return left == right || IsSameFileObject(left.c_str(), right.c_str());
+}
+
 void NormalizeName(char* out, const char* in, bool lower, bool slash) {
   size_t length = strlen(in);
   memmove(out, in, length + 1);
@@ -83,6 +90,18 @@ uint32_t FileSizeOf(const char* path) {
   uint64_t size = 0;
   if (!file.Open(path, FileMode::kRead) || !file.Size(&size)) return 0;
   return static_cast<uint32_t>(size);
+}
+
+bool OpenForReading(const std::string& path, File* file, uint64_t* size) {
+  if (!file->Open(path.c_str(), FileMode::kRead)) {
+    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
+    return false;
+  }
+  if (!file->Size(size)) {
+    ReportError(ERR_READ, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
+    return false;
+  }
+  return true;
 }
 
 bool AppendFileContent(File* source, File* target, uint64_t* copied) {

@@ -23,6 +23,14 @@ bool CreateFolderChain(const char* path);
 // comparison value of their NormalizeName forms.
 int ComparePaths(const char* a, const char* b);
 
+// Whether both paths name one file as the file system compares names: where
+// names ignore letter case (kNamesIgnoreCase), ComparePaths gives 0;
+// elsewhere the two texts are equal as they stand (blanks around them and
+// one trailing separator aside), or they name one existing object
+// (IsSameFileObject). So on POSIX "Game/qlmr.exe" is not "game/qlmr.exe"
+// unless both lead to the same file.
+bool PathsNameOneFile(const char* a, const char* b);
+
 // Copies `in` to `out` (which holds strlen(in) + 1 bytes), with 'A'..'Z'
 // lower-cased when `lower` is set and '\' made '/' when `slash` is set. Both
 // bytes of a double-byte character are kept as they are.
@@ -35,6 +43,11 @@ std::string NormalizeName(const std::string& in, bool lower = true, bool slash =
 uint32_t FileSizeOf(const char* path);
 
 class File;
+
+// Opens an existing file for reading and tells its size. Fails with
+// ERR_ACCESS "File=%s, WinErr=%d" (open) or ERR_READ "File=%s, WinErr=%d"
+// (its size).
+bool OpenForReading(const std::string& path, File* file, uint64_t* size);
 
 // Writes the rest of `source` (from its position) to `target` at its
 // position; `*copied` receives the count written. Fails with ERR_READ or

@@ -50,6 +50,51 @@ int ReadLzmaDecodedSize(const uint8_t* in, uint32_t length, uint32_t* size);
 // after the last byte is accepted.
 int DecodeLzmaBuffer(const uint8_t* in, uint32_t length, uint8_t* out, uint32_t capacity);
 
+// Encodes input that arrives in pieces into the form of EncodeLzmaBuffer
+// (the header, then the raw stream without end marker), handing the output
+// on as it comes. Its length must be known at Start, since the header holds
+// it. The match finder's window is at most `windowSize` bytes, which bounds
+// its memory (about 11 bytes per window byte); the header still names
+// kLzmaDictionarySize, the window every decoder of the form keeps. With the
+// same input and a window as large as the input or kLzmaDictionarySize, the
+// output equals EncodeLzmaBuffer's. Results are LzmaResult numbers; after the
+// first failure every call returns it.
+class LzmaEncodeStream {
+ public:
+  // Receives encoded bytes with the caller's `context`, and their position in
+  // the encoded form; false stops the encoding (LZMA_RESULT_OUTPUT_FAILED).
+  using Output = bool (*)(void* context, uint64_t position, const uint8_t* data, size_t length);
+
+  LzmaEncodeStream();
+  ~LzmaEncodeStream();
+  LzmaEncodeStream(const LzmaEncodeStream&) = delete;
+  LzmaEncodeStream& operator=(const LzmaEncodeStream&) = delete;
+
+  // Starts the form for `length` input bytes with `filterFlag`
+  // (kLzmaFilterPlain or kLzmaFilterX86) and writes the header.
+  int Start(uint32_t length, uint8_t filterFlag, uint32_t windowSize, Output output, void* context);
+  // The next piece of the input.
+  int Feed(const uint8_t* in, size_t length);
+  // After the last piece: LZMA_RESULT_ERROR unless exactly `length` bytes
+  // came in.
+  int Finish();
+  // The bytes of the encoded form so far.
+  uint64_t EncodedSize() const { return written_; }
+
+ private:
+  int Run(const uint8_t* in, size_t length, bool finish);
+  int Emit(const uint8_t* data, size_t length);
+
+  struct State;
+  std::unique_ptr<State> state_;
+  Output output_ = nullptr;
+  void* context_ = nullptr;
+  uint32_t length_ = 0;
+  uint64_t fed_ = 0;
+  uint64_t written_ = 0;
+  int result_ = LZMA_RESULT_OK;
+};
+
 // Decoded bytes are handed out in pieces of at most this size.
 constexpr size_t kLzmaStreamPiece = 1u << 16;
 

@@ -9,7 +9,8 @@
 //     that does not exist yet is created as given.
 //   - Win32: CP936 becomes UTF-16 explicitly, whatever the ANSI code page is.
 // Paths handed back by this layer (temporary folder, own executable) are in
-// the system's form: CP936 text.
+// the system's form: CP936 text; on Win32 a path with a character that has no
+// CP936 form comes back in its short (8.3) form, which names the same file.
 //
 // Errors. Every call that fails returns false (or an empty result) and leaves
 // the system's error number for LastSystemError(): errno on POSIX,
@@ -44,6 +45,15 @@ enum class FileMode {
   kCreate,
   // Existing file; read and write access; others may read and write.
   kReadWrite,
+  // A new file where nothing may be planted: whatever stands at the name (a
+  // file, or a link, which goes itself and never what it points to) is
+  // removed, then the file is created exclusively and never through a link
+  // (POSIX O_CREAT|O_EXCL|O_NOFOLLOW, Win32 CREATE_NEW), so that whoever can
+  // write into the folder cannot turn the write to another file. Read and
+  // write access; others may read and write. Fails (EEXIST, Win32
+  // ERROR_FILE_EXISTS) when a folder stands there or something takes the
+  // name between the removal and the creation.
+  kCreateFresh,
 };
 
 // An open file. Owns its handle and closes it on destruction. Movable.
@@ -103,6 +113,11 @@ SystemErrorKind ClassifySystemError(int systemError);
 // The words that tell those apart in a message: "disk full", "I/O error" or
 // "error".
 const char* SystemErrorWords(int systemError);
+// The system's own text for an error number, in UTF-8 and lower case, without
+// a final full stop: strerror on POSIX ("no such file or directory"),
+// FormatMessage on Win32 ("the system cannot find the file specified").
+// "error <n>" when the system has no text for it.
+std::string SystemErrorText(int systemError);
 
 // The error number with which a read reports that it met the end of the file
 // (Win32 ERROR_HANDLE_EOF). POSIX reads report the end by a short count and
@@ -111,6 +126,15 @@ const char* SystemErrorWords(int systemError);
 constexpr int kEndOfFileError = 38;
 #else
 constexpr int kEndOfFileError = -1;
+#endif
+
+// Whether the file system takes two names that differ in ASCII letter case
+// alone for one name. POSIX file systems tell them apart: this layer only
+// finds an existing name under another case (see Names above).
+#if defined(_WIN32)
+constexpr bool kNamesIgnoreCase = true;
+#else
+constexpr bool kNamesIgnoreCase = false;
 #endif
 
 bool PathExists(const char* path);  // a file or a folder
@@ -130,23 +154,39 @@ bool RemoveFileAt(const char* path);
 // access, sharing all) and compare GetFileInformationByHandle's volume serial
 // number and file index.
 bool IsSameFileObject(const char* a, const char* b);
-// Moves a file, replacing the target; copies across volumes when needed.
-// Refuses, with the invalid-argument error number (EINVAL, Win32
-// ERROR_INVALID_PARAMETER), when both name one object (IsSameFileObject).
+// Moves a file, replacing the target; copies across volumes when needed, to
+// a new file beside the target (as kCreateFresh) that then takes its place,
+// so that a link at the target is replaced and never written through, as a
+// move on one volume does. Refuses, with the invalid-argument error number
+// (EINVAL, Win32 ERROR_INVALID_PARAMETER), when both name one object
+// (IsSameFileObject).
 bool MoveFileReplace(const char* from, const char* to);
 // Copies a file, replacing the target. Refuses as MoveFileReplace does when
 // both name one object: replacing the target would truncate the source.
 bool CopyFileReplace(const char* from, const char* to);
-// Makes everything written to the file system that holds `path` (a file or
-// folder) durable, data and folder entries alike, in one call: POSIX
-// syncfs; Win32 FlushFileBuffers on the volume, which needs administrator
-// rights and fails without them (ERROR_ACCESS_DENIED), so callers then flush
-// each file they wrote instead.
-bool FlushFileSystem(const char* path);
+// Makes durable what was written to, created in, moved into or removed from
+// each of `paths` (files and folders), data and folder entries alike,
+// wherever they lie: every file system that holds one of them is flushed,
+// once (POSIX syncfs; Win32 FlushFileBuffers on the volume, which needs
+// administrator rights). Where a file system cannot be flushed whole, each of
+// its paths and the folder that holds it is flushed by itself (fsync;
+// FlushFileBuffers, of a folder as far as the system allows it). False when
+// that fails too, with `*failedPath` naming the path.
+bool MakeDurable(const std::vector<std::string>& paths, std::string* failedPath);
+// Makes `to`, which must not exist, a second name of the file `from` (a hard
+// link): a change made through either name shows through both. Fails where
+// the file system cannot link (another volume, no support for links).
+bool LinkFile(const char* from, const char* to);
+// The time `path` was last written, in seconds since 1970-01-01 UTC.
+bool FileModificationTime(const char* path, int64_t* seconds);
 
 struct FolderEntry {
   std::string name;  // CP936, no folder part
   bool isFolder = false;
+  // The name as the file system holds it, in UTF-8, when code page 936
+  // cannot hold all of its characters: `name` then does not find the entry.
+  // Empty when the name converts.
+  std::string unencodableName;
 };
 // Lists a folder's entries without "." and "..", in no particular order.
 bool ListFolder(const char* path, std::vector<FolderEntry>* entries);
@@ -157,8 +197,19 @@ std::string TempFolderPath();
 // starts from now on (TMPDIR on POSIX; TMP and TEMP on Win32).
 bool SetTempFolder(const char* folder);
 // Creates a new empty file named `prefix` + unique hex digits + ".tmp" in
-// `folder` and stores its path in `*path` (as GetTempFileNameA).
+// `folder` and stores its path in `*path` (as GetTempFileNameA). The name is
+// easy to guess: for a shared folder, see MakePrivateFolder.
 bool CreateUniqueTempFile(const char* folder, const char* prefix, std::string* path);
+// Creates a new folder in `parent` that only this process's user may enter
+// (POSIX mode 0700; Win32 a protected access list that grants the user
+// alone), named `prefix`, 16 hexadecimal digits from the system's random
+// source and ".tmp", so that nobody can guess the name and plant something
+// there first. Stores its path in `*path`. A name that exists is drawn again.
+bool MakePrivateFolder(const char* parent, const char* prefix, std::string* path);
+// Whether `path` is a folder itself, not a link to one (POSIX lstat; Win32 no
+// reparse point), that this process's user owns (POSIX only): in a shared
+// temporary folder, one that no other user can have made or can redirect.
+bool IsOwnFolder(const char* path);
 // Full path of the running executable; empty on failure.
 std::string ExecutablePath();
 // The short (8.3) form of an existing path on Win32; `path` unchanged when
@@ -167,10 +218,30 @@ std::string ExecutablePath();
 // for a path that does not exist yet.
 std::string ShortPathName(const char* path);
 
+#if defined(_WIN32)
+// The system's form of a path that a Windows function gave in UTF-16 (the
+// folder browser's choice): code page 936, or where a character has no form
+// there (Hangul, "Søren"), the path's short (8.3) form. Empty when it has
+// neither. The paths this layer hands back (ExecutablePath, TempFolderPath,
+// FullPathName, process image paths) are made so too.
+std::string SystemPathFromWide(const std::wstring& path);
+#endif
+
 // The name under which the C runtime's own file calls (open, fopen) find
 // `path`, for a library that opens files by itself: the disk name on POSIX,
 // the short form in the ANSI code page on Win32.
 std::string RuntimeFileName(const char* path);
+// The name under which a library that takes UTF-8 file names on Win32
+// (libzip, which widens them itself) finds `path`: the disk name on POSIX,
+// the full name in UTF-8 on Win32, so that no character is lost to the ANSI
+// code page.
+std::string Utf8LibraryFileName(const char* path);
+
+// The process's current folder (system form), empty on failure; and making
+// another folder the current one. The current folder is the process's, not
+// a thread's: change it only while no other thread works with relative paths.
+std::string CurrentFolder();
+bool SetCurrentFolder(const char* path);
 
 // Whether the process's standard error goes to a terminal.
 bool StderrIsTerminal();
@@ -239,11 +310,80 @@ bool TerminateProcessById(uint32_t id);
 // program started.
 bool StartDetachedProcess(const char* path, const char* workingFolder);
 
+// --- Locks between processes -----------------------------------------------------
+
+// A lock that one holder on the machine has at a time, for work that two
+// processes must never do at once (two updates of one installation). It is
+// named after an existing folder and a name in it (empty for the folder
+// itself). The folder's identity names it (POSIX device and inode, Win32
+// volume serial number and file index), so every spelling of the folder
+// (letter case, links, short forms) names one lock; the name is compared as
+// the file system compares names. The object is the holder: a second
+// TryLock of the same lock finds it taken, in this process too. The lock
+// goes with the object or with the process, however the process ends, and
+// programs the process starts do not inherit it.
+// POSIX (Linux): a socket bound to a name in the abstract namespace, so no
+// file is left anywhere. Win32: a named mutex in the Global namespace, held
+// while it exists.
+class NamedLock {
+ public:
+  enum class Outcome {
+    kTaken,          // this object holds the lock
+    kHeldElsewhere,  // another holder has it
+    kFailed,  // the folder cannot be looked at, or the system gives no lock (LastSystemError())
+  };
+
+  NamedLock() = default;
+  ~NamedLock() { Release(); }
+  NamedLock(const NamedLock&) = delete;
+  NamedLock& operator=(const NamedLock&) = delete;
+
+  // Takes the lock without waiting, after releasing what this object held.
+  Outcome TryLock(const char* folder, const char* name);
+  void Release();
+  bool IsHeld() const { return handle_ != kNoHandle; }
+
+ private:
+  static constexpr intptr_t kNoHandle = -1;
+  intptr_t handle_ = kNoHandle;  // the socket on POSIX, the mutex on Win32
+};
+
 // --- Console -------------------------------------------------------------------
 
-// Keeps the interrupt key (Ctrl+C) and the interrupt signal from ending the
-// process.
-void IgnoreInterruptSignal();
+// Keeps what happens to the console from ending the process: the interrupt
+// and quit keys and signals, a terminal that closes (SIGHUP), and an output
+// whose reader has gone (SIGPIPE: the write fails with EPIPE instead). On
+// Win32, Ctrl+C and Ctrl+Break of a console. Programs started with
+// StartDetachedProcess do not inherit this.
+void IgnoreConsoleSignals();
+
+// While one lives, a request to end the process (SIGTERM on POSIX) waits:
+// when the scope ends, it ends the process as it would have. For work that
+// must not stop half-way, such as an update of an installation. One scope at
+// a time in a process. Nothing to do on Win32, where the end of the session
+// is asked of the program's window, which refuses it while an update runs.
+class TerminationDeferral {
+ public:
+  TerminationDeferral();
+  ~TerminationDeferral();
+  TerminationDeferral(const TerminationDeferral&) = delete;
+  TerminationDeferral& operator=(const TerminationDeferral&) = delete;
+};
+
+// The width of the terminal that standard output goes to, in columns; 0 when
+// it goes to none or the width is unknown.
+int TerminalColumns();
+
+// Turns the interrupt key and the requests to end (POSIX SIGINT, SIGTERM and
+// SIGHUP; Win32 Ctrl+C and Ctrl+Break) into a flag that long work polls, so
+// that it stops where its files are whole. Until this is called they end the
+// process as usual.
+void CatchInterruptRequests();
+// Whether such a request arrived since CatchInterruptRequests. Any thread.
+bool InterruptRequested();
+// Sets the flag as the interrupt key does (tests, and work that stops
+// itself).
+void RequestInterrupt();
 
 // Keys from standard input. On a terminal each key arrives by itself: no echo,
 // no line editing, and the signal keys (Ctrl+C, Ctrl+\, Ctrl+Z) are plain
@@ -260,8 +400,9 @@ class ConsoleInput {
   // when a terminal cannot be switched.
   bool Open();
   bool IsTerminal() const { return terminal_; }
-  // Blocks for the next input: the bytes of one key press from a terminal
-  // (several for a multi-byte character or an escape sequence), or one line
+  // Blocks for the next input: the bytes that one read of a terminal gives
+  // (one key press, or several keys pasted or typed fast, possibly ending
+  // inside a multi-byte character or an escape sequence), or one line
   // without its line end (CR LF or LF) otherwise. False at the end of input
   // or on a failure.
   bool Read(std::string* input);
@@ -269,8 +410,8 @@ class ConsoleInput {
   void Restore();
 
  private:
-  // Each side's reads: the bytes of one key press from the terminal; and up
-  // to `size` more bytes of other input, `*got` 0 at its end. False on a
+  // Each side's reads: the bytes of one read of the terminal; and up to
+  // `size` more bytes of other input, `*got` 0 at its end. False on a
   // failure.
   bool ReadKey(std::string* input);
   bool ReadMore(char* buffer, size_t size, size_t* got);
@@ -286,7 +427,7 @@ class ConsoleInput {
 // The process's arguments in UTF-8, the program's name first: `argv` as given
 // on POSIX; on Win32 the wide command line (`argc` and `argv` unused), so
 // that every character arrives whatever the ANSI code page. Also switches
-// standard output to binary, so that written bytes arrive unchanged.
+// standard output and input to binary, so that bytes pass unchanged.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 enum class StandardStream { kOutput, kError };
@@ -320,7 +461,11 @@ std::string Utf8ToCp936(const std::string& text);
 //               file's length) keeps its old or its new state at random,
 //               drawn from `seed`. Creating (truncating), moving and deleting
 //               files and folders count as durable in call order, as on a
-//               journaling file system; only data waits for a flush.
+//               journaling file system; only data waits for a flush: of its
+//               file, or of the file system that holds it (MakeDurable).
+//               Every file lies on one file system, except below the folders
+//               that the plan names in `separateFileSystems`, each a file
+//               system of its own: a MakeDurable leaves the others unflushed.
 // The seam logs the call index, the model and the seed to standard error
 // when it acts, so that a failure can be replayed.
 
@@ -332,7 +477,8 @@ struct FaultPlan {
   uint64_t at = 0;                        // 1-based index of the call to act on
   FaultError error = FaultError::kDiskFull;
   uint32_t seed = 0;
-  int exitCode = 86;  // the exit code of the ended process
+  int exitCode = 86;                             // the exit code of the ended process
+  std::vector<std::string> separateFileSystems;  // folders, as the calls name them
 };
 
 // Starts counting from 0 with `plan`; the plan acts once.

@@ -1,10 +1,24 @@
 // What both sides of the platform layer share: the parts of ConsoleInput
-// that do not touch the system.
+// and NamedLock, and the interrupt flag: what does not touch the system.
+#include <atomic>
+#include <cstdio>
 #include <string>
 
 #include "base/platform.h"
+#include "base/platform_system.h"
 
 namespace qlmr {
+namespace {
+
+// Lock-free, so that a signal handler may set it.
+std::atomic<bool> g_interruptRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+}  // namespace
+
+bool InterruptRequested() { return g_interruptRequested.load(); }
+
+void RequestInterrupt() { g_interruptRequested.store(true); }
 
 ConsoleInput::~ConsoleInput() { Restore(); }
 
@@ -30,6 +44,21 @@ bool ConsoleInput::Read(std::string* input) {
     }
     pending_.append(buffer, got);
   }
+}
+
+std::string NamedLockName(uint64_t volume, uint64_t object, const std::string& name) {
+  // FNV-1a over the three: names of any length give a name that fits a
+  // socket address and a mutex name alike.
+  uint64_t hash = 14695981039346656037ull;
+  auto add = [&hash](uint8_t byte) { hash = (hash ^ byte) * 1099511628211ull; };
+  for (int shift = 0; shift < 64; shift += 8) {
+    add(static_cast<uint8_t>(volume >> shift));
+    add(static_cast<uint8_t>(object >> shift));
+  }
+  for (char c : name) add(static_cast<uint8_t>(c));
+  char text[32];
+  snprintf(text, sizeof text, "qlmr-lock-%016llx", static_cast<unsigned long long>(hash));
+  return text;
 }
 
 }  // namespace qlmr

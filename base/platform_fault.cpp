@@ -2,6 +2,7 @@
 // sides: each passes through the fault seam's hooks when a test set them.
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "base/platform.h"
 #include "base/platform_system.h"
@@ -80,6 +81,11 @@ bool MakeFolder(const char* path) {
   return (hooks == nullptr || hooks->Pass()) && SystemMakeFolder(path);
 }
 
+bool MakePrivateFolder(const char* parent, const char* prefix, std::string* path) {
+  FaultHooks* hooks = Hooks();
+  return (hooks == nullptr || hooks->Pass()) && SystemMakePrivateFolder(parent, prefix, path);
+}
+
 bool RemoveEmptyFolder(const char* path) {
   FaultHooks* hooks = Hooks();
   return (hooks == nullptr || hooks->Pass()) && SystemRemoveEmptyFolder(path);
@@ -117,11 +123,22 @@ bool CopyFileReplace(const char* from, const char* to) {
   return true;
 }
 
-bool FlushFileSystem(const char* path) {
+bool LinkFile(const char* from, const char* to) {
   FaultHooks* hooks = Hooks();
-  if (hooks == nullptr) return SystemFlushFileSystem(path);
-  if (!hooks->Pass() || !SystemFlushFileSystem(path)) return false;
-  hooks->AllFlushed();
+  if (hooks == nullptr) return SystemLinkFile(from, to);
+  // A new name for data that is as durable as it was: nothing to note.
+  return hooks->Pass() && SystemLinkFile(from, to);
+}
+
+bool MakeDurable(const std::vector<std::string>& paths, std::string* failedPath) {
+  FaultHooks* hooks = Hooks();
+  if (hooks == nullptr) return SystemMakeDurable(paths, failedPath);
+  if (!hooks->Pass()) {
+    *failedPath = paths.empty() ? std::string() : paths.front();
+    return false;
+  }
+  if (!SystemMakeDurable(paths, failedPath)) return false;
+  hooks->MadeDurable(paths);
   return true;
 }
 

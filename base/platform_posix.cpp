@@ -5,15 +5,21 @@
 #include <sched.h>
 #include <signal.h>
 #include <strings.h>
+#include <sys/ioctl.h>
+#include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,8 +52,11 @@ bool IsAscii(const std::string& text) {
   return true;
 }
 
-// Converts with iconv, copying bytes that do not convert unchanged.
-std::string Convert(const std::string& text, const char* to, const char* from) {
+// Converts with iconv, copying bytes that do not convert unchanged;
+// `*kept` (if given) tells whether there were any.
+std::string Convert(const std::string& text, const char* to, const char* from,
+                    bool* kept = nullptr) {
+  if (kept != nullptr) *kept = false;
   if (IsAscii(text)) return text;
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return text;
@@ -63,6 +72,7 @@ std::string Convert(const std::string& text, const char* to, const char* from) {
     }
     if (errno == E2BIG) break;  // cannot happen with 4 bytes per input byte
     // EILSEQ or EINVAL: keep the offending byte as it is and go on.
+    if (kept != nullptr) *kept = true;
     *out_ptr++ = *in_ptr++;
     --out_left;
     --in_left;
@@ -214,6 +224,30 @@ bool CopyContents(int fromFd, int toFd) {
 
 int ToFd(intptr_t handle) { return static_cast<int>(handle); }
 
+// Creates `disk` exclusively, never through a link; what stands there (a
+// file, or a link, which goes itself) is removed first. -1 with errno set.
+int OpenFresh(const std::string& disk, int flags) {
+  flags |= O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = open(disk.c_str(), flags, 0666);
+  if (fd >= 0 || errno != EEXIST) return fd;
+  if (unlink(disk.c_str()) != 0 && errno != ENOENT) return -1;
+  return open(disk.c_str(), flags, 0666);
+}
+
+// 64 bits from the system's random source.
+bool RandomNumber(uint64_t* number) {
+  uint8_t* out = reinterpret_cast<uint8_t*>(number);
+  for (size_t got = 0; got < sizeof *number;) {
+    ssize_t n = getrandom(out + got, sizeof *number - got, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string MapNameToDisk(const char* name) {
@@ -287,13 +321,17 @@ bool File::SystemOpen(const char* path, FileMode mode) {
       flags |= O_RDWR | O_CREAT | O_TRUNC;
       break;
     case FileMode::kReadWrite:
+    case FileMode::kCreateFresh:
       flags |= O_RDWR;
       break;
   }
   std::string disk = DiskPath(path);
-  int fd = open(disk.c_str(), flags, 0666);
+  int fd =
+      mode == FileMode::kCreateFresh ? OpenFresh(disk, flags) : open(disk.c_str(), flags, 0666);
   if (fd < 0) return Fail();
-  if (mode == FileMode::kCreate) NoteEntryChange(disk, EntryChange::kAdded);
+  if (mode == FileMode::kCreate || mode == FileMode::kCreateFresh) {
+    NoteEntryChange(disk, EntryChange::kAdded);
+  }
   struct stat st;
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     t_last_error = S_ISDIR(st.st_mode) ? EISDIR : errno;
@@ -400,6 +438,15 @@ int LastSystemError() { return t_last_error; }
 void SetLastSystemError(int systemError) { t_last_error = systemError; }
 
 int SystemErrorFor(FaultError error) { return error == FaultError::kDiskFull ? ENOSPC : EIO; }
+
+std::string SystemErrorText(int systemError) {
+  char buffer[256];
+  // The GNU form returns its text, which may not be the buffer.
+  std::string text = strerror_r(systemError, buffer, sizeof buffer);
+  if (text.empty()) return "error " + std::to_string(systemError);
+  text[0] = static_cast<char>(tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
 
 SystemErrorKind ClassifySystemError(int systemError) {
   if (systemError == ENOSPC || systemError == EDQUOT) return SystemErrorKind::kDiskFull;
@@ -516,12 +563,60 @@ bool SystemCopyFileReplace(const char* from, const char* to) {
   return ok;
 }
 
-bool SystemFlushFileSystem(const char* path) {
-  int fd = open(DiskPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Fail();
-  bool ok = syncfs(fd) == 0 ? true : Fail();
+bool SystemLinkFile(const char* from, const char* to) {
+  std::string disk_to = DiskPath(to);
+  if (link(DiskPath(from).c_str(), disk_to.c_str()) != 0) return Fail();
+  NoteEntryChange(disk_to, EntryChange::kAdded);
+  return true;
+}
+
+bool FileModificationTime(const char* path, int64_t* seconds) {
+  struct stat st;
+  if (stat(DiskPath(path).c_str(), &st) != 0) return Fail();
+  *seconds = static_cast<int64_t>(st.st_mtime);
+  return true;
+}
+
+namespace {
+
+// syncfs, or where `wholeFileSystem` is false fsync, of what `disk` names.
+bool Sync(const std::string& disk, bool wholeFileSystem) {
+  int fd = open(disk.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = (wholeFileSystem ? syncfs(fd) : fsync(fd)) == 0;
+  int error = errno;
   close(fd);
+  errno = error;
   return ok;
+}
+
+}  // namespace
+
+bool SystemMakeDurable(const std::vector<std::string>& paths, std::string* failedPath) {
+  // Each file system is synced once, at its first path; where that fails,
+  // each of its paths and their folders are synced instead.
+  std::vector<dev_t> synced;
+  std::vector<dev_t> refused;
+  for (const std::string& path : paths) {
+    std::string disk = DiskPath(path.c_str());
+    struct stat st;
+    bool ok = stat(disk.c_str(), &st) == 0;
+    if (ok && std::find(synced.begin(), synced.end(), st.st_dev) != synced.end()) continue;
+    if (ok && std::find(refused.begin(), refused.end(), st.st_dev) == refused.end()) {
+      if (Sync(disk, true)) {
+        synced.push_back(st.st_dev);
+        continue;
+      }
+      refused.push_back(st.st_dev);
+    }
+    size_t slash = disk.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : disk.substr(0, slash + 1);
+    if (!ok || !Sync(disk, false) || !Sync(folder, false)) {
+      *failedPath = path;
+      return Fail();
+    }
+  }
+  return true;
 }
 
 bool SystemMoveFileReplace(const char* from, const char* to) {
@@ -542,7 +637,22 @@ bool SystemMoveFileReplace(const char* from, const char* to) {
     return true;
   }
   if (errno != EXDEV) return Fail();
-  if (!SystemCopyFileReplace(from, to)) return false;
+  // Across file systems: a copy in a new file beside the target takes its
+  // place, so that a link at the target is replaced, not written through.
+  std::string copy = disk_to + ".~move";
+  int in = open(disk_from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return Fail();
+  int out = OpenFresh(copy, O_WRONLY);
+  bool ok = out >= 0 && CopyContents(in, out);
+  if (!ok) Fail();
+  close(in);
+  if (out >= 0 && close(out) != 0 && ok) ok = Fail();
+  if (ok && rename(copy.c_str(), disk_to.c_str()) != 0) ok = Fail();
+  if (!ok) {
+    if (out >= 0) unlink(copy.c_str());
+    return false;
+  }
+  NoteEntryChange(disk_to, EntryChange::kAdded);
   if (unlink(disk_from.c_str()) != 0) return Fail();
   NoteEntryChange(disk_from, EntryChange::kRemoved);
   return true;
@@ -558,7 +668,9 @@ bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
       continue;
     }
     FolderEntry item;
-    item.name = Utf8ToCp936(entry->d_name);
+    bool kept = false;
+    item.name = Convert(entry->d_name, "CP936", "UTF-8", &kept);
+    if (kept) item.unencodableName = entry->d_name;
     struct stat st;
     std::string child = disk + "/" + entry->d_name;
     item.isFolder = stat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -605,6 +717,34 @@ bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::str
   return false;
 }
 
+bool SystemMakePrivateFolder(const char* parent, const char* prefix, std::string* path) {
+  std::string base = parent == nullptr ? "" : parent;
+  if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '\\';
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    uint64_t number = 0;
+    if (!RandomNumber(&number)) return Fail();
+    char name[64];
+    snprintf(name, sizeof name, "%.32s%016llX.tmp", prefix == nullptr ? "" : prefix,
+             static_cast<unsigned long long>(number));
+    std::string candidate = base + name;
+    std::string disk = DiskPath(candidate.c_str());
+    if (mkdir(disk.c_str(), 0700) == 0) {
+      NoteEntryChange(disk, EntryChange::kAdded);
+      *path = candidate;
+      return true;
+    }
+    if (errno != EEXIST) return Fail();
+  }
+  t_last_error = EEXIST;
+  return false;
+}
+
+bool IsOwnFolder(const char* path) {
+  struct stat st;
+  if (lstat(DiskPath(path).c_str(), &st) != 0) return Fail();
+  return S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+}
+
 std::string ExecutablePath() {
   char buffer[4096];
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -618,6 +758,8 @@ std::string ExecutablePath() {
 std::string ShortPathName(const char* path) { return Utf8ToCp936(DiskPath(path)); }
 
 std::string RuntimeFileName(const char* path) { return DiskPath(path); }
+
+std::string Utf8LibraryFileName(const char* path) { return DiskPath(path); }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
@@ -634,9 +776,12 @@ std::string ResolvedDiskPath(const std::string& disk) {
   return result;
 }
 
-std::string CurrentFolder() {
+std::string CurrentDiskFolder() {
   std::vector<char> buffer(4096);
-  if (getcwd(buffer.data(), buffer.size()) == nullptr) return std::string();
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
   return buffer.data();
 }
 
@@ -645,9 +790,19 @@ std::string CurrentFolder() {
 std::string FullPathName(const char* path) {
   std::string disk = DiskPath(path);
   if (disk.empty()) return std::string();
-  if (disk[0] != '/') disk = CurrentFolder() + "/" + disk;
+  if (disk[0] != '/') disk = CurrentDiskFolder() + "/" + disk;
   std::string resolved = ResolvedDiskPath(disk);
   return Utf8ToCp936(resolved.empty() ? disk : resolved);
+}
+
+std::string CurrentFolder() {
+  std::string disk = CurrentDiskFolder();
+  if (disk.empty()) Fail();
+  return Utf8ToCp936(disk);
+}
+
+bool SetCurrentFolder(const char* path) {
+  return chdir(DiskPath(path).c_str()) == 0 ? true : Fail();
 }
 
 bool MarkExecutable(const char* path) {
@@ -798,6 +953,15 @@ bool TerminateProcessById(uint32_t id) {
 
 namespace {
 
+// What IgnoreConsoleSignals ignores.
+constexpr int kConsoleSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGPIPE};
+
+// A started program begins with the signals' defaults: an ignored signal
+// would be ignored there too. Async-signal-safe.
+void ResetConsoleSignals() {
+  for (int signal_number : kConsoleSignals) signal(signal_number, SIG_DFL);
+}
+
 // Reports errno through `fd` and ends a forked child. Async-signal-safe.
 [[noreturn]] void ChildFailed(int fd) {
   int error = errno;
@@ -836,6 +1000,7 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
     dup2(null_fd, STDOUT_FILENO);
     dup2(null_fd, STDERR_FILENO);
     if (null_fd > STDERR_FILENO) close(null_fd);
+    ResetConsoleSignals();
     execl(disk_path.c_str(), disk_path.c_str(), static_cast<char*>(nullptr));
     ChildFailed(report[1]);
   }
@@ -857,9 +1022,96 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
   return true;
 }
 
+// --- Locks between processes -----------------------------------------------------
+
+NamedLock::Outcome NamedLock::TryLock(const char* folder, const char* name) {
+  Release();
+  struct stat st;
+  if (stat(DiskPath(folder).c_str(), &st) != 0) {
+    Fail();
+    return Outcome::kFailed;
+  }
+  std::string lockName =
+      NamedLockName(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                    name == nullptr ? "" : name);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    Fail();
+    return Outcome::kFailed;
+  }
+  // A name in the abstract namespace starts with a zero byte; it lives as
+  // long as the socket bound to it.
+  sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  memcpy(address.sun_path + 1, lockName.data(), lockName.size());
+  auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + lockName.size());
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0) {
+    handle_ = fd;
+    return Outcome::kTaken;
+  }
+  Fail();
+  close(fd);
+  return t_last_error == EADDRINUSE ? Outcome::kHeldElsewhere : Outcome::kFailed;
+}
+
+void NamedLock::Release() {
+  if (handle_ == kNoHandle) return;
+  close(ToFd(handle_));
+  handle_ = kNoHandle;
+}
+
 // --- Console -------------------------------------------------------------------
 
-void IgnoreInterruptSignal() { signal(SIGINT, SIG_IGN); }
+void IgnoreConsoleSignals() {
+  for (int signal_number : kConsoleSignals) signal(signal_number, SIG_IGN);
+}
+
+namespace {
+
+// 0: no TerminationDeferral; 1: one lives; 2: one lives and a request to end
+// the process came meanwhile.
+std::atomic<int> g_termination{0};
+
+// Ends the process as SIGTERM's default does. Async-signal-safe.
+void EndAsRequested() {
+  signal(SIGTERM, SIG_DFL);
+  raise(SIGTERM);
+}
+
+void OnTerminationRequest(int) {
+  int expected = 1;
+  if (!g_termination.compare_exchange_strong(expected, 2) && expected == 0) EndAsRequested();
+}
+
+}  // namespace
+
+TerminationDeferral::TerminationDeferral() {
+  g_termination.store(1);
+  struct sigaction action = {};
+  action.sa_handler = &OnTerminationRequest;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+TerminationDeferral::~TerminationDeferral() {
+  if (g_termination.exchange(0) == 2) EndAsRequested();
+}
+
+int TerminalColumns() {
+  struct winsize size = {};
+  return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
+void CatchInterruptRequests() {
+  struct sigaction action;
+  memset(&action, 0, sizeof action);
+  action.sa_handler = [](int) { RequestInterrupt(); };
+  sigemptyset(&action.sa_mask);
+  // Reads and writes in progress go on: the work stops at its next check.
+  action.sa_flags = SA_RESTART;
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
+}
 
 bool ConsoleInput::Open() {
   terminal_ = isatty(STDIN_FILENO) == 1;
@@ -879,7 +1131,8 @@ bool ConsoleInput::Open() {
 }
 
 bool ConsoleInput::ReadKey(std::string* input) {
-  char buffer[16];
+  // Room for a pasted line in one read.
+  char buffer[512];
   for (;;) {
     ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;

@@ -6,7 +6,9 @@
 // documented for the public forms.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/platform.h"
 
@@ -18,8 +20,16 @@ bool SystemRemoveFolderContents(const char* path);
 bool SystemRemoveFileAt(const char* path);
 bool SystemMoveFileReplace(const char* from, const char* to);
 bool SystemCopyFileReplace(const char* from, const char* to);
-bool SystemFlushFileSystem(const char* path);
+bool SystemMakeDurable(const std::vector<std::string>& paths, std::string* failedPath);
+bool SystemLinkFile(const char* from, const char* to);
 bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::string* path);
+bool SystemMakePrivateFolder(const char* parent, const char* prefix, std::string* path);
+
+// The system name of the NamedLock of `name` in the folder that the file
+// system knows as `volume` and `object` (device and inode, or volume serial
+// number and file index): a short text of fixed length that both systems
+// accept as a name, the same for the same three.
+std::string NamedLockName(uint64_t volume, uint64_t object, const std::string& name);
 
 // What the fault seam (base/fault_seam.cpp) sees of the calls that change
 // the disk. Pass counts a call of the free functions and acts on it; false
@@ -35,7 +45,7 @@ class FaultHooks {
   virtual void FolderEmptied(const char* path) = 0;
   virtual void Moved(const char* from, const char* to) = 0;
   virtual void Copied(const char* to) = 0;
-  virtual void AllFlushed() = 0;
+  virtual void MadeDurable(const std::vector<std::string>& paths) = 0;
 
  protected:
   ~FaultHooks() = default;
@@ -43,6 +53,11 @@ class FaultHooks {
 
 // Routes the calls through `hooks`, or straight to the system when null.
 void SetFaultHooks(FaultHooks* hooks);
+
+// Whether `mode` creates the file (and so counts as a change of the disk).
+inline bool CreatesFile(FileMode mode) {
+  return mode == FileMode::kCreate || mode == FileMode::kCreateFresh;
+}
 
 // Sets the number LastSystemError() gives on this thread.
 void SetLastSystemError(int systemError);

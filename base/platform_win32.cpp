@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+#include <ntsecapi.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
 // clang-format on
@@ -17,6 +18,7 @@
 
 #include "base/platform.h"
 #include "base/platform_system.h"
+#include "base/win32_lookup.h"
 
 namespace qlmr {
 namespace {
@@ -83,15 +85,40 @@ std::wstring DiskName(const char* name) {
 
 std::string SystemName(const std::wstring& wide) { return FromWide(kSystemCodePage, wide); }
 
-HANDLE ToHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-// A function of a library looked up by name at run time.
-template <typename Function>
-Function LookUp(HMODULE module, const char* name) {
-  // Through the generic function pointer type: FARPROC's own signature says
-  // nothing about the real one.
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+// The short (8.3) form of an existing path; empty when there is none.
+std::wstring ShortDiskName(const std::wstring& path) {
+  DWORD length = GetShortPathNameW(path.c_str(), nullptr, 0);
+  if (length == 0) return std::wstring();
+  std::wstring buffer(length, L'\0');
+  length = GetShortPathNameW(path.c_str(), &buffer[0], length);
+  if (length == 0 || length >= buffer.size()) return std::wstring();
+  buffer.resize(length);
+  return buffer;
 }
+
+// A path the system gave, in the system's form. Where a character has no
+// code page 936 form (a user name in Hangul, "Søren"), the path's short (8.3)
+// form, whose names the system made of plainer characters; `*usable` (if
+// given) is false when that has none either, and the text then holds "?"
+// for what was lost, which names nothing.
+std::string SystemPathName(const std::wstring& path, bool* usable = nullptr) {
+  bool lost = false;
+  std::string text = FromWide(kSystemCodePage, path.data(), path.size(), &lost);
+  if (lost) {
+    std::wstring shortName = ShortDiskName(path);
+    bool shortLost = true;
+    std::string shortText =
+        FromWide(kSystemCodePage, shortName.data(), shortName.size(), &shortLost);
+    if (!shortName.empty() && !shortLost) {
+      text = shortText;
+      lost = false;
+    }
+  }
+  if (usable != nullptr) *usable = !lost;
+  return text;
+}
+
+HANDLE ToHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // One character of either code page at `text[pos]`, converted to the other
 // one; `*length` receives its byte count. False when it does not convert.
@@ -139,6 +166,11 @@ std::string ConvertKeepingBytes(const std::string& text, bool fromCp936) {
   return out;
 }
 
+std::wstring WithoutTrailingSeparator(std::wstring path) {
+  while (path.size() > 1 && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
 bool IsDots(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
 
 }  // namespace
@@ -161,9 +193,24 @@ bool File::SystemOpen(const char* path, FileMode mode) {
     case FileMode::kReadWrite:
       access |= GENERIC_WRITE;
       break;
+    case FileMode::kCreateFresh:
+      access |= GENERIC_WRITE;
+      disposition = CREATE_NEW;
+      attributes = FILE_ATTRIBUTE_ARCHIVE;
+      break;
   }
-  HANDLE handle = CreateFileW(DiskName(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, disposition, attributes, nullptr);
+  std::wstring disk = DiskName(path);
+  auto open = [&] {
+    return CreateFileW(disk.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       disposition, attributes, nullptr);
+  };
+  HANDLE handle = open();
+  // What stands at a fresh file's name goes first: a link itself, never
+  // what it points to.
+  if (handle == INVALID_HANDLE_VALUE && mode == FileMode::kCreateFresh &&
+      GetLastError() == ERROR_FILE_EXISTS && DeleteFileW(disk.c_str())) {
+    handle = open();
+  }
   if (handle == INVALID_HANDLE_VALUE) return Fail();
   handle_ = reinterpret_cast<intptr_t>(handle);
   return true;
@@ -272,6 +319,30 @@ int SystemErrorFor(FaultError error) {
   return static_cast<int>(error == FaultError::kDiskFull ? ERROR_DISK_FULL : ERROR_IO_DEVICE);
 }
 
+std::string SystemErrorText(int systemError) {
+  wchar_t* buffer = nullptr;
+  DWORD length = 0;
+  // English as the tools' other words are; the system's own language where
+  // it has no English texts.
+  for (DWORD language : {static_cast<DWORD>(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), 0ul}) {
+    length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(systemError), language, reinterpret_cast<wchar_t*>(&buffer), 0,
+        nullptr);
+    if (length != 0) break;
+  }
+  std::string text = length == 0 ? std::string() : FromWide(CP_UTF8, buffer, length);
+  if (buffer != nullptr) LocalFree(buffer);
+  // The system's sentence ends with a full stop and a line end.
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == '.' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  if (text.empty()) return "error " + std::to_string(systemError);
+  if (text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  return text;
+}
+
 SystemErrorKind ClassifySystemError(int systemError) {
   if (systemError == ERROR_DISK_FULL || systemError == ERROR_HANDLE_DISK_FULL) {
     return SystemErrorKind::kDiskFull;
@@ -283,16 +354,74 @@ SystemErrorKind ClassifySystemError(int systemError) {
              : SystemErrorKind::kOther;
 }
 
-// Flushes the volume that holds `path`: what a replaced file's new name
-// needs to survive a power cut.
-bool SystemFlushFileSystem(const char* path) {
-  HANDLE handle = CreateFileW(DiskName(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+namespace {
+
+// Flushes a whole volume ("C:\\" or a folder it is mounted at): every file
+// on it. Needs administrator rights.
+bool FlushVolume(const std::wstring& volumePath) {
+  wchar_t name[MAX_PATH];
+  if (!GetVolumeNameForVolumeMountPointW(volumePath.c_str(), name, MAX_PATH)) return false;
+  std::wstring device = name;  // "\\?\Volume{...}\": the volume without the final
+  if (!device.empty() && device.back() == L'\\') device.pop_back();  // separator
+  HANDLE volume =
+      CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (volume == INVALID_HANDLE_VALUE) return false;
+  bool ok = FlushFileBuffers(volume) != 0;
+  CloseHandle(volume);
+  return ok;
+}
+
+// Flushes one file or folder.
+bool FlushOne(const std::wstring& path) {
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return Fail();
   bool ok = FlushFileBuffers(handle) ? true : Fail();
   CloseHandle(handle);
   return ok;
+}
+
+}  // namespace
+
+bool SystemMakeDurable(const std::vector<std::string>& paths, std::string* failedPath) {
+  // Each volume is flushed once, at its first path; where that is refused,
+  // each of its paths and their folders are flushed instead.
+  std::vector<std::wstring> flushed;
+  std::vector<std::wstring> refused;
+  auto has = [](const std::vector<std::wstring>& volumes, const wchar_t* volume) {
+    for (const std::wstring& known : volumes) {
+      if (_wcsicmp(known.c_str(), volume) == 0) return true;
+    }
+    return false;
+  };
+  for (const std::string& path : paths) {
+    std::wstring disk = DiskName(path.c_str());
+    if (GetFileAttributesW(disk.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      *failedPath = path;
+      return Fail();
+    }
+    wchar_t volume[MAX_PATH + 1];
+    bool found = GetVolumePathNameW(disk.c_str(), volume, MAX_PATH + 1) != 0;
+    if (found && has(flushed, volume)) continue;
+    if (found && !has(refused, volume)) {
+      if (FlushVolume(volume)) {
+        flushed.push_back(volume);
+        continue;
+      }
+      refused.push_back(volume);
+    }
+    if (!FlushOne(disk)) {
+      *failedPath = path;
+      return false;
+    }
+    // NTFS logs folder entries and a file's flush writes that log; a
+    // folder's own flush, where the system refuses it, is not needed.
+    size_t separator = WithoutTrailingSeparator(disk).find_last_of(L'\\');
+    if (separator != std::wstring::npos) FlushOne(disk.substr(0, separator + 1));
+  }
+  return true;
 }
 
 bool PathExists(const char* path) {
@@ -349,11 +478,6 @@ bool RemoveTree(const std::wstring& folder, bool removeSelf) {
   return ok;
 }
 
-std::wstring WithoutTrailingSeparator(std::wstring path) {
-  while (path.size() > 1 && path.back() == L'\\') path.pop_back();
-  return path;
-}
-
 }  // namespace
 
 bool SystemRemoveFolderContents(const char* path) {
@@ -406,15 +530,61 @@ bool IsSameFileObject(const char* a, const char* b) {
 
 bool SystemMoveFileReplace(const char* from, const char* to) {
   if (RefuseSameObject(from, to)) return false;
-  return MoveFileExW(DiskName(from).c_str(), DiskName(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
-             ? true
-             : Fail();
+  std::wstring source = DiskName(from);
+  std::wstring target = DiskName(to);
+  if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  if (GetLastError() != ERROR_NOT_SAME_DEVICE) return Fail();
+  // Across volumes: a copy in a new file beside the target takes its place,
+  // so that a link at the target is replaced, not written through.
+  std::wstring copy = target + L".~move";
+  DeleteFileW(copy.c_str());
+  if (!CopyFileW(source.c_str(), copy.c_str(), TRUE)) return Fail();
+  if (!MoveFileExW(copy.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    DWORD error = GetLastError();
+    DeleteFileW(copy.c_str());
+    return FailWith(error);
+  }
+  return DeleteFileW(source.c_str()) ? true : Fail();
 }
 
 bool SystemCopyFileReplace(const char* from, const char* to) {
   if (RefuseSameObject(from, to)) return false;
   return CopyFileW(DiskName(from).c_str(), DiskName(to).c_str(), FALSE) ? true : Fail();
+}
+
+bool SystemLinkFile(const char* from, const char* to) {
+  return CreateHardLinkW(DiskName(to).c_str(), DiskName(from).c_str(), nullptr) ? true : Fail();
+}
+
+bool FileModificationTime(const char* path, int64_t* seconds) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(DiskName(path).c_str(), GetFileExInfoStandard, &data)) return Fail();
+  // 100-nanosecond intervals since 1601-01-01 UTC.
+  uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                   data.ftLastWriteTime.dwLowDateTime;
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
+  *seconds = static_cast<int64_t>(ticks / 10000000u) - kSecondsFrom1601To1970;
+  return true;
+}
+
+std::string CurrentFolder() {
+  DWORD length = GetCurrentDirectoryW(0, nullptr);
+  if (length == 0) {
+    Fail();
+    return std::string();
+  }
+  std::wstring wide(length, L'\0');
+  length = GetCurrentDirectoryW(length, &wide[0]);
+  if (length == 0) {
+    Fail();
+    return std::string();
+  }
+  wide.resize(length);
+  return SystemName(wide);
+}
+
+bool SetCurrentFolder(const char* path) {
+  return SetCurrentDirectoryW(DiskName(path).c_str()) ? true : Fail();
 }
 
 bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
@@ -429,7 +599,9 @@ bool ListFolder(const char* path, std::vector<FolderEntry>* entries) {
   do {
     if (IsDots(found.cFileName)) continue;
     FolderEntry entry;
-    entry.name = SystemName(found.cFileName);
+    bool unencodable = false;
+    entry.name = FromWide(kSystemCodePage, found.cFileName, wcslen(found.cFileName), &unencodable);
+    if (unencodable) entry.unencodableName = FromWide(CP_UTF8, found.cFileName);
     entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     entries->push_back(entry);
   } while (FindNextFileW(search, &found));
@@ -445,7 +617,7 @@ std::string TempFolderPath() {
     Fail();
     return std::string();
   }
-  return SystemName(std::wstring(buffer, length));
+  return SystemPathName(std::wstring(buffer, length));
 }
 
 bool SetTempFolder(const char* folder) {
@@ -470,6 +642,81 @@ bool SystemCreateUniqueTempFile(const char* folder, const char* prefix, std::str
   return true;
 }
 
+namespace {
+
+// 64 bits from the system's random source.
+bool RandomNumber(uint64_t* number) {
+  return RtlGenRandom(number, sizeof *number) ? true : FailWith(ERROR_GEN_FAILURE);
+}
+
+// An access list that grants this process's user everything, inherited by
+// what is made inside, and nobody else anything.
+class OwnerOnlyAccess {
+ public:
+  bool Make() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return Fail();
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    user_.resize(size);
+    bool ok = size > 0 && GetTokenInformation(token, TokenUser, user_.data(), size, &size);
+    CloseHandle(token);
+    if (!ok) return Fail();
+    PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+    acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid));
+    PACL acl = reinterpret_cast<PACL>(acl_.data());
+    if (!InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) ||
+        !AddAccessAllowedAceEx(acl, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                               FILE_ALL_ACCESS, sid) ||
+        !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) ||
+        !SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+      return Fail();
+    }
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+    return true;
+  }
+  SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
+
+ private:
+  std::vector<uint8_t> user_;
+  std::vector<uint8_t> acl_;
+  SECURITY_DESCRIPTOR descriptor_ = {};
+  SECURITY_ATTRIBUTES attributes_ = {};
+};
+
+}  // namespace
+
+bool SystemMakePrivateFolder(const char* parent, const char* prefix, std::string* path) {
+  OwnerOnlyAccess access;
+  if (!access.Make()) return false;
+  std::string base = parent == nullptr ? "" : parent;
+  if (!base.empty() && base.back() != '/' && base.back() != '\\') base += '\\';
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    uint64_t number = 0;
+    if (!RandomNumber(&number)) return false;
+    char name[64];
+    snprintf(name, sizeof name, "%.32s%016llX.tmp", prefix == nullptr ? "" : prefix,
+             static_cast<unsigned long long>(number));
+    std::string candidate = base + name;
+    if (CreateDirectoryW(DiskName(candidate.c_str()).c_str(), access.attributes())) {
+      *path = candidate;
+      return true;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return Fail();
+  }
+  return FailWith(ERROR_ALREADY_EXISTS);
+}
+
+bool IsOwnFolder(const char* path) {
+  DWORD attributes = GetFileAttributesW(DiskName(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Fail();
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
 std::string ExecutablePath() {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
@@ -478,24 +725,16 @@ std::string ExecutablePath() {
       Fail();
       return std::string();
     }
-    if (length < buffer.size()) return SystemName(std::wstring(buffer.data(), length));
+    if (length < buffer.size()) return SystemPathName(std::wstring(buffer.data(), length));
     buffer.resize(buffer.size() * 2);  // cut short: try a larger buffer
   }
 }
 
-namespace {
-
-std::wstring ShortDiskName(const std::wstring& path) {
-  DWORD length = GetShortPathNameW(path.c_str(), nullptr, 0);
-  if (length == 0) return std::wstring();
-  std::wstring buffer(length, L'\0');
-  length = GetShortPathNameW(path.c_str(), &buffer[0], length);
-  if (length == 0 || length >= buffer.size()) return std::wstring();
-  buffer.resize(length);
-  return buffer;
+std::string SystemPathFromWide(const std::wstring& path) {
+  bool usable = false;
+  std::string text = SystemPathName(path, &usable);
+  return usable ? text : std::string();
 }
-
-}  // namespace
 
 std::string ShortPathName(const char* path) {
   std::wstring shortName = ShortDiskName(DiskName(path));
@@ -511,6 +750,8 @@ std::string RuntimeFileName(const char* path) {
   std::wstring shortName = ShortDiskName(disk);
   return FromWide(CP_ACP, shortName.empty() ? disk : shortName);
 }
+
+std::string Utf8LibraryFileName(const char* path) { return FromWide(CP_UTF8, DiskName(path)); }
 
 namespace {
 
@@ -540,7 +781,7 @@ std::string FullPathName(const char* path) {
     return std::string();
   }
   buffer.resize(length);
-  return SystemName(buffer);
+  return SystemPathName(buffer);
 }
 
 bool MarkExecutable(const char*) { return true; }
@@ -589,6 +830,35 @@ class LoadedLibrary {
 using EnumProcessesFunction = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
 using EnumProcessModulesFunction = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
 using GetModuleFileNameExFunction = DWORD(WINAPI*)(HANDLE, HMODULE, wchar_t*, DWORD);
+using QueryImageNameFunction = BOOL(WINAPI*)(HANDLE, DWORD, wchar_t*, DWORD*);
+
+// Access to a process that the system grants where it refuses more (an
+// elevated or protected process, a 64-bit one seen from a 32-bit program);
+// from Windows Vista on.
+constexpr DWORD kQueryLimitedInformation = 0x1000;
+
+// The image path of process `id` as the process status library reads it
+// from the process, or else as the system's limited query gives it (looked
+// up at run time: earlier systems lack it); empty when neither can.
+std::wstring ImagePathOf(DWORD id, GetModuleFileNameExFunction moduleFileName,
+                         QueryImageNameFunction queryImageName) {
+  wchar_t image[MAX_PATH];
+  DWORD length = 0;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
+  if (process != nullptr) {
+    length = moduleFileName(process, nullptr, image, MAX_PATH);
+    CloseHandle(process);
+  }
+  if (length == 0 && queryImageName != nullptr) {
+    HANDLE limited = OpenProcess(kQueryLimitedInformation, FALSE, id);
+    if (limited != nullptr) {
+      length = MAX_PATH;
+      if (!queryImageName(limited, 0, image, &length)) length = 0;
+      CloseHandle(limited);
+    }
+  }
+  return std::wstring(image, length);
+}
 
 // The NT family: the process status library. The image path is read in
 // UTF-16 so that a Chinese path keeps its characters on any ANSI code page.
@@ -598,6 +868,8 @@ bool EnumerateWithProcessStatus(const std::function<void(const ProcessEntry&)>& 
   auto enumProcesses = LookUp<EnumProcessesFunction>(psapi.get(), "EnumProcesses");
   auto enumModules = LookUp<EnumProcessModulesFunction>(psapi.get(), "EnumProcessModules");
   auto moduleFileName = LookUp<GetModuleFileNameExFunction>(psapi.get(), "GetModuleFileNameExW");
+  auto queryImageName = LookUp<QueryImageNameFunction>(GetModuleHandleW(L"kernel32.dll"),
+                                                       "QueryFullProcessImageNameW");
   if (enumProcesses == nullptr || enumModules == nullptr || moduleFileName == nullptr) {
     return FailWith(ERROR_PROC_NOT_FOUND);
   }
@@ -615,13 +887,8 @@ bool EnumerateWithProcessStatus(const std::function<void(const ProcessEntry&)>& 
   for (DWORD id : ids) {
     ProcessEntry entry;
     entry.id = id;
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id);
-    if (process != nullptr) {
-      wchar_t image[MAX_PATH];
-      DWORD length = moduleFileName(process, nullptr, image, MAX_PATH);
-      if (length > 0) entry.imagePath = SystemName(std::wstring(image, length));
-      CloseHandle(process);
-    }
+    std::wstring image = ImagePathOf(id, moduleFileName, queryImageName);
+    if (!image.empty()) entry.imagePath = SystemPathName(image);
     visitor(entry);
   }
   return true;
@@ -737,9 +1004,68 @@ bool StartDetachedProcess(const char* path, const char* workingFolder) {
   return true;
 }
 
+// --- Locks between processes -----------------------------------------------------
+
+NamedLock::Outcome NamedLock::TryLock(const char* folder, const char* name) {
+  Release();
+  BY_HANDLE_FILE_INFORMATION identity;
+  if (!FileIdentity(folder, &identity)) return Outcome::kFailed;
+  // The file system ignores the letter case of names, so the lock does too.
+  // A double-byte character's trail byte may look like a capital letter.
+  std::string folded = name == nullptr ? "" : name;
+  for (size_t i = 0; i < folded.size(); ++i) {
+    auto c = static_cast<unsigned char>(folded[i]);
+    if (c >= 0x81 && c <= 0xFE) {
+      ++i;
+    } else if (c >= 'A' && c <= 'Z') {
+      folded[i] = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  uint64_t index = (static_cast<uint64_t>(identity.nFileIndexHigh) << 32) | identity.nFileIndexLow;
+  // Global: updates in other sessions (another user, an elevated copy) count.
+  std::string lockName = "Global\\" + NamedLockName(identity.dwVolumeSerialNumber, index, folded);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, ToWide(CP_ACP, lockName).c_str());
+  Fail();
+  if (mutex == nullptr) {
+    // A mutex that another user's process made, which ours may not open.
+    return t_last_error == ERROR_ACCESS_DENIED ? Outcome::kHeldElsewhere : Outcome::kFailed;
+  }
+  if (t_last_error == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return Outcome::kHeldElsewhere;
+  }
+  handle_ = reinterpret_cast<intptr_t>(mutex);
+  return Outcome::kTaken;
+}
+
+void NamedLock::Release() {
+  if (handle_ == kNoHandle) return;
+  CloseHandle(ToHandle(handle_));
+  handle_ = kNoHandle;
+}
+
 // --- Console -------------------------------------------------------------------
 
-void IgnoreInterruptSignal() { SetConsoleCtrlHandler(nullptr, TRUE); }
+void IgnoreConsoleSignals() { SetConsoleCtrlHandler(nullptr, TRUE); }
+
+// The window refuses the end of the session while an update runs.
+TerminationDeferral::TerminationDeferral() = default;
+TerminationDeferral::~TerminationDeferral() = default;
+
+int TerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+// Runs on a thread of its own; the work stops at its next check.
+static BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  RequestInterrupt();
+  return TRUE;
+}
+
+void CatchInterruptRequests() { SetConsoleCtrlHandler(&OnConsoleControl, TRUE); }
 
 bool ConsoleInput::Open() {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -788,6 +1114,7 @@ void ConsoleInput::Restore() {
 
 std::vector<std::string> CommandLineArguments(int, char**) {
   _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stdin), _O_BINARY);
   std::vector<std::string> arguments;
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);

@@ -14,7 +14,7 @@ bool ReplacingFile::Create(const char* folder, const char* prefix) {
 bool ReplacingFile::CreateAt(const std::string& tempPath) {
   Discard();
   tempPath_ = tempPath;
-  return file_.Open(tempPath_.c_str(), FileMode::kCreate);
+  return file_.Open(tempPath_.c_str(), FileMode::kCreateFresh);
 }
 
 bool ReplacingFile::Write(const void* data, uint32_t length) {

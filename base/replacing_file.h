@@ -28,9 +28,11 @@ class ReplacingFile {
   // On failure tempPath() names the file that could not be opened, or is
   // empty when no name could be made.
   bool Create(const char* folder, const char* prefix);
-  // Creates, or empties, the temporary file under the fixed name `tempPath`
-  // instead: a run that dies before Commit leaves a file that the same write
-  // run again reuses, rather than one more unique name.
+  // Creates the temporary file under the fixed name `tempPath` instead: a run
+  // that dies before Commit leaves a file that the same write run again
+  // replaces, rather than one more unique name. Whatever stands at the name
+  // is removed and the file made anew (FileMode::kCreateFresh), never opened
+  // through a link someone planted there.
   bool CreateAt(const std::string& tempPath);
 
   // The open temporary file. A writer that opens the file by name itself

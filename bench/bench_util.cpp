@@ -5,11 +5,15 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
+#include "base/codec.h"
+#include "base/crc.h"
+#include "base/error.h"
 #include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
@@ -110,6 +114,55 @@ void WriteFileOrExit(const std::string& path, const std::string& content) {
     fprintf(stderr, "cannot write %s\n", path.c_str());
     exit(1);
   }
+}
+
+namespace {
+
+std::string EncodeOrExit(uint8_t type, const std::string& content) {
+  if (type == COMPRESS_NONE) return content;
+  const Codec* codec = GetCodecRegistry().Find(type);
+  uint32_t length = static_cast<uint32_t>(content.size());
+  std::string buffer(content);
+  buffer.resize(std::max<uint32_t>({length, codec->MaxEncodedSize(length), 1}));
+  if (!codec->Encode(reinterpret_cast<uint8_t*>(&buffer[0]), static_cast<uint32_t>(buffer.size()),
+                     &length)) {
+    fprintf(stderr, "bench: encode type %d: %s\n", type, LastErrorMessage());
+    exit(1);
+  }
+  buffer.resize(length);
+  return buffer;
+}
+
+}  // namespace
+
+void WriteArchiveOrExit(const std::string& path, const std::vector<StoredSpec>& files) {
+  CreateFolderChain(PathFolder(path).c_str());
+  auto archive = NewPackArchive();
+  if (!archive->Create(path.c_str())) {
+    fprintf(stderr, "bench: %s: %s\n", path.c_str(), LastErrorMessage());
+    exit(1);
+  }
+  std::string list = "bench\n" + std::to_string(files.size()) + "\n";
+  for (const StoredSpec& file : files) {
+    std::string data = EncodeOrExit(file.type, file.content);
+    if (!archive->AddFile(data.data(), static_cast<uint32_t>(data.size()), file.name.c_str(), true,
+                          false, file.type, static_cast<uint32_t>(file.content.size()))) {
+      fprintf(stderr, "bench: %s: %s\n", file.name.c_str(), LastErrorMessage());
+      exit(1);
+    }
+    uint32_t crc = 0;
+    BufferCrc(file.content.data(), static_cast<uint32_t>(file.content.size()), &crc);
+    char numbers[24];
+    snprintf(numbers, sizeof numbers, "|%08X|%08X\n", static_cast<unsigned>(file.content.size()),
+             static_cast<unsigned>(crc));
+    list += file.name + numbers;
+  }
+  if (!archive->AddFile(list.data(), static_cast<uint32_t>(list.size()), "(list)", true, false, 0,
+                        0)) {
+    fprintf(stderr, "bench: list: %s\n", LastErrorMessage());
+    exit(1);
+  }
+  archive->Close();
 }
 
 }  // namespace bench

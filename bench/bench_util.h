@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -49,6 +50,17 @@ double TimeApplyWithoutPause(const std::string& patch, const std::string& instal
 
 // Writes `content` to `path` (its folders made), or exits the process.
 void WriteFileOrExit(const std::string& path, const std::string& content);
+
+// A stored file of an archive that a benchmark makes.
+struct StoredSpec {
+  std::string name;
+  uint8_t type;  // the compression type it is stored with
+  std::string content;
+};
+
+// Writes a new pack archive at `path` holding `files` and a list file naming
+// them, or exits the process.
+void WriteArchiveOrExit(const std::string& path, const std::vector<StoredSpec>& files);
 
 }  // namespace bench
 }  // namespace qlmr

@@ -15,11 +15,16 @@
 
 #include "base/codec.h"
 #include "base/crc.h"
+#include "base/error.h"
 #include "base/file_util.h"
+#include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "bench/bench_util.h"
 #include "pack/pack_archive.h"
+#include "tools/patchkit/release_builder.h"
 #include "tools/patchkit/tree_diff.h"
+#include "update/carrier_format.h"
 
 namespace {
 
@@ -64,49 +69,7 @@ void WriteFileOrDie(const std::string& path, const std::string& content) {
   }
 }
 
-struct Stored {
-  std::string name;
-  uint8_t type;
-  std::string content;
-};
-
-std::string Encode(uint8_t type, const std::string& content) {
-  if (type == COMPRESS_NONE) return content;
-  const Codec* codec = GetCodecRegistry().Find(type);
-  uint32_t length = static_cast<uint32_t>(content.size());
-  std::string buffer(content);
-  buffer.resize(std::max(length, codec->MaxEncodedSize(length)));
-  if (!codec->Encode(reinterpret_cast<uint8_t*>(&buffer[0]), static_cast<uint32_t>(buffer.size()),
-                     &length)) {
-    Die("encode");
-  }
-  buffer.resize(length);
-  return buffer;
-}
-
-void WriteArchiveOrDie(const std::string& path, const std::vector<Stored>& files) {
-  auto archive = NewPackArchive();
-  if (!archive->Create(path.c_str())) Die(path.c_str());
-  std::string list = "bench\n" + std::to_string(files.size()) + "\n";
-  for (const Stored& file : files) {
-    std::string data = Encode(file.type, file.content);
-    if (!archive->AddFile(data.data(), static_cast<uint32_t>(data.size()), file.name.c_str(), true,
-                          false, file.type, static_cast<uint32_t>(file.content.size()))) {
-      Die(file.name.c_str());
-    }
-    uint32_t crc = 0;
-    BufferCrc(file.content.data(), static_cast<uint32_t>(file.content.size()), &crc);
-    char numbers[24];
-    snprintf(numbers, sizeof numbers, "|%08X|%08X\n", static_cast<unsigned>(file.content.size()),
-             static_cast<unsigned>(crc));
-    list += file.name + numbers;
-  }
-  if (!archive->AddFile(list.data(), static_cast<uint32_t>(list.size()), "(list)", true, false, 0,
-                        0)) {
-    Die("list");
-  }
-  archive->Close();
-}
+using bench::StoredSpec;
 
 struct Fixture {
   std::string root;
@@ -143,18 +106,18 @@ struct Fixture {
       WriteFileOrDie(JoinPath(newRoot, "data" + std::to_string(i) + "\\added.dat"),
                      source.Next(8192));
     }
-    WriteFileOrDie(JoinPath(oldRoot, ".ver"), "CN|00000.00551.00065");
-    WriteFileOrDie(JoinPath(newRoot, ".ver"), "CN|00000.00551.00066");
+    WriteFileOrDie(JoinPath(oldRoot, ".ver"), "CN.0.551.065\r\n");
+    WriteFileOrDie(JoinPath(newRoot, ".ver"), "CN.0.551.066\r\n");
     // Archives of stored files up to 4 KiB, types 0 to 2 (LZMA would make
     // the setup slow); the same rates of change.
     CreateFolderChain(JoinPath(oldRoot, "pak").c_str());
     CreateFolderChain(JoinPath(newRoot, "pak").c_str());
     for (int a = 0; a < kArchives; ++a) {
-      std::vector<Stored> oldFiles;
-      std::vector<Stored> newFiles;
+      std::vector<StoredSpec> oldFiles;
+      std::vector<StoredSpec> newFiles;
       for (int i = 0; i < kStoredFiles; ++i) {
-        Stored file{"res\\" + std::to_string(i % 50) + "\\item" + std::to_string(i) + ".bin",
-                    static_cast<uint8_t>(source.Below(3)), source.Next(4096)};
+        StoredSpec file{"res\\" + std::to_string(i % 50) + "\\item" + std::to_string(i) + ".bin",
+                        static_cast<uint8_t>(source.Below(3)), source.Next(4096)};
         oldFiles.push_back(file);
         uint32_t fate = source.Below(100);
         if (fate == 0) continue;
@@ -165,8 +128,8 @@ struct Fixture {
         newFiles.push_back({"res\\added" + std::to_string(i) + ".bin", 2, source.Next(4096)});
       }
       std::string name = "pak\\part" + std::to_string(a) + ".pak";
-      WriteArchiveOrDie(JoinPath(oldRoot, name), oldFiles);
-      WriteArchiveOrDie(JoinPath(newRoot, name), newFiles);
+      bench::WriteArchiveOrExit(JoinPath(oldRoot, name), oldFiles);
+      bench::WriteArchiveOrExit(JoinPath(newRoot, name), newFiles);
     }
     bytes = TreeBytes(oldRoot) + TreeBytes(newRoot);
     ReportPatchSizes();
@@ -197,10 +160,12 @@ struct Fixture {
   // The sizes of the pair's patches in both kinds, once, for the report.
   void ReportPatchSizes() {
     patchkit::TreeDiff diff;
-    if (!patchkit::DiffInstallations(oldRoot, newRoot, &diff)) Die("diff");
     for (PatchKind kind : {PATCH_KIND_MASKED_ZIP, PATCH_KIND_PACKED}) {
-      patchkit::SelfCheck check;
-      if (!patchkit::WritePatch(diff, patch, kind, &check)) Die("patch");
+      patchkit::PatchReport report;
+      if (!patchkit::DiffInstallations({oldRoot}, newRoot, kind, &diff) ||
+          !patchkit::WritePatch(&diff, patch, patchkit::PatchOptions(), &report)) {
+        Die("patch");
+      }
       fprintf(stderr, "diff bench: trees %llu bytes, %s patch %u bytes\n",
               static_cast<unsigned long long>(bytes),
               kind == PATCH_KIND_PACKED ? "packed" : "masked", FileSizeOf(patch.c_str()));
@@ -253,9 +218,9 @@ void BM_DiffAndWritePatch(benchmark::State& state) {
   Fixture& f = GetFixture();
   for (auto _ : state) {
     patchkit::TreeDiff diff;
-    patchkit::SelfCheck check;
-    if (!patchkit::DiffInstallations(f.oldRoot, f.newRoot, &diff) ||
-        !patchkit::WritePatch(diff, f.patch, PATCH_KIND_MASKED_ZIP, &check)) {
+    patchkit::PatchReport report;
+    if (!patchkit::DiffInstallations({f.oldRoot}, f.newRoot, PATCH_KIND_MASKED_ZIP, &diff) ||
+        !patchkit::WritePatch(&diff, f.patch, patchkit::PatchOptions(), &report)) {
       state.SkipWithError("the diff failed");
       break;
     }
@@ -269,8 +234,34 @@ void BM_DiffOnly(benchmark::State& state) {
   Fixture& f = GetFixture();
   for (auto _ : state) {
     patchkit::TreeDiff diff;
-    if (!patchkit::DiffInstallations(f.oldRoot, f.newRoot, &diff)) {
+    if (!patchkit::DiffInstallations({f.oldRoot}, f.newRoot, PATCH_KIND_MASKED_ZIP, &diff)) {
       state.SkipWithError("the diff failed");
+      break;
+    }
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * f.bytes));
+}
+
+// qlmr-patchkit release's work on the pair: the patch, its self-check, the
+// program wrapped around a stand-in updater (its code and the record that
+// names its carrier offset), read back and digested, and the report.
+void BM_Release(benchmark::State& state) {
+  Fixture& f = GetFixture();
+  std::string updater = JoinPath(f.root, "updater.exe");
+  uint8_t record[8];
+  StoreLittleEndian32(4096, record);
+  StoreLittleEndian32(~4096u, record + 4);
+  WriteFileOrDie(updater, "stand-in\n" + std::string(kCarrierMarkerTag, kCarrierMarkerTagSize) +
+                              std::string(reinterpret_cast<char*>(record), sizeof record));
+  patchkit::ReleaseRequest request;
+  request.oldRoots = {f.oldRoot};
+  request.newRoot = f.newRoot;
+  request.updater = updater;
+  request.output = JoinPath(f.root, "update.exe");
+  for (auto _ : state) {
+    patchkit::ReleaseResult result;
+    if (!patchkit::BuildRelease(request, &result)) {
+      state.SkipWithError(LastErrorMessage());
       break;
     }
   }
@@ -280,6 +271,7 @@ void BM_DiffOnly(benchmark::State& state) {
 BENCHMARK(BM_HashBothTrees)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DiffOnly)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DiffAndWritePatch)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Release)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

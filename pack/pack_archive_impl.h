@@ -119,6 +119,11 @@ class PackArchiveImpl final : public PackArchive {
   // For a writer: counts out the block entries that a cut-off append never
   // wrote (still all zero), so that the repair can mend what refers to them.
   void DropLostBlockEntries();
+  // For a writer: counts in the block entries that a change cut off before
+  // its header write appended, when a slot names them (and they overlap no
+  // counted block), so that the file the slot names is kept. False only when
+  // they cannot be read.
+  bool CountInUncountedBlockEntries(uint64_t fileSize);
   bool CheckBlocks(uint64_t fileSize);
   void RebuildFreeBlocks();
   // The in-use slot of `name`, or -1. Reports nothing.

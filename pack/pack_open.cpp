@@ -122,9 +122,64 @@ bool PackArchiveImpl::LoadTables() {
   for (uint32_t j = 0; j < header_.blockCount; ++j) {
     blocks_[j] = DecodeBlockEntry(image.get() + j * kPackBlockEntrySize);
   }
-  if (!readOnly_) DropLostBlockEntries();
+  if (!readOnly_) {
+    DropLostBlockEntries();
+    if (!CountInUncountedBlockEntries(file_size)) return false;
+  }
   loadedFileSize_ = file_size;
   return CheckBlocks(file_size);
+}
+
+bool PackArchiveImpl::CountInUncountedBlockEntries(uint64_t fileSize) {
+  // A change appends at most two entries (a split-off tail, then a new
+  // block) and counts them with its last write, the header's. Cut off after
+  // its slot was written, it leaves a slot naming an entry past blockCount:
+  // dropping that slot would lose the file, and a moved file's old block is
+  // already freed. So entries on disk past the count are counted in when a
+  // slot names them and they overlap nothing counted.
+  constexpr uint32_t kMostAppended = 2;
+  uint32_t count = static_cast<uint32_t>(blocks_.size());
+  uint32_t room = std::min(kMostAppended, kPackMaxBlockCount - count);
+  uint32_t named = 0;  // entries up to the last one a slot names
+  for (uint32_t slot = 0; slot < kPackHashSlotCount; ++slot) {
+    uint32_t index = slots_[slot].BlockIndex();
+    if (slots_[slot].InUse() && index >= count && index < count + room) {
+      named = std::max(named, index - count + 1);
+    }
+  }
+  if (named == 0) return true;
+  uint8_t raw[kMostAppended * kPackBlockEntrySize];
+  if (!SeekPoint(file_.get(), path_, header_.blockTableOffset + count * kPackBlockEntrySize) ||
+      !ReadExactly(file_.get(), raw, named * kPackBlockEntrySize)) {
+    return false;
+  }
+  uint64_t limit = std::min<uint64_t>(fileSize, kPackMaxFileEnd);
+  std::vector<PackBlockEntry> found;
+  for (uint32_t k = 0; k < named; ++k) {
+    PackBlockEntry entry = DecodeBlockEntry(raw + k * kPackBlockEntrySize);
+    uint64_t end = uint64_t{entry.offset} + BlockExtent(entry.storedSize);
+    if (entry.offset < header_.dataOffset || entry.storedSize > kPackMaxFileEnd || end > limit) {
+      return true;
+    }
+    auto overlaps = [&](const PackBlockEntry& other) {
+      return entry.offset < uint64_t{other.offset} + BlockExtent(other.storedSize) &&
+             other.offset < end;
+    };
+    for (const PackBlockEntry& block : blocks_) {
+      if (block.InUse() && overlaps(block)) return true;
+    }
+    for (const PackBlockEntry& earlier : found) {
+      if (overlaps(earlier)) return true;
+    }
+    found.push_back(entry);
+  }
+  for (const PackBlockEntry& entry : found) {
+    blocks_.push_back(entry);
+    uint64_t end = uint64_t{entry.offset} + BlockExtent(entry.storedSize) - header_.dataOffset;
+    header_.dataSize = static_cast<uint32_t>(std::max<uint64_t>(header_.dataSize, end));
+  }
+  header_.blockCount = static_cast<uint32_t>(blocks_.size());
+  return true;
 }
 
 void PackArchiveImpl::DropLostBlockEntries() {

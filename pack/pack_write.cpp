@@ -15,8 +15,6 @@ namespace {
 
 constexpr uint32_t kCopyPiece = 4096;
 
-const uint8_t kZeros[kCopyPiece] = {};
-
 bool WriteBytes(File* file, const void* data, uint32_t length) {
   if (file->Write(data, length)) return true;
   ReportError(ERR_WRITE, "winErr: %d", LastSystemError());
@@ -373,9 +371,12 @@ bool PackArchiveImpl::WriteData(uint32_t position, uint32_t extent, const void* 
 namespace {
 
 bool WriteZeros(File* file, uint32_t count) {
+  // On the stack rather than a constant: 4 KiB of zeros in the program would
+  // take the updater's room below its carrier offset.
+  uint8_t zeros[kCopyPiece] = {};
   while (count > 0) {
     uint32_t piece = count < kCopyPiece ? count : kCopyPiece;
-    if (!WriteBytes(file, kZeros, piece)) return false;
+    if (!WriteBytes(file, zeros, piece)) return false;
     count -= piece;
   }
   return true;

@@ -83,7 +83,7 @@ std::string DataPath(const PackageLine& line, const char* root, const PackageDat
 // since LZMA, for one, refuses small inputs it cannot shrink.
 bool CheckPackBoundData(const std::vector<PackageLine>& lines, const char* root, PatchKind kind,
                         const std::vector<PackageData>* data,
-                        const std::map<std::string, size_t>& lastWrite) {
+                        const std::map<std::string, size_t>& lastWrite, bool encodingsProven) {
   std::string refused;
   size_t refusals = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
@@ -94,7 +94,7 @@ bool CheckPackBoundData(const std::vector<PackageLine>& lines, const char* root,
     // Bytes taken over in their stored form are the pack archive's already.
     bool isList = NormalizeName(line.fileName) == kPackListFileName &&
                   (!source.storedForm || line.compressType == COMPRESS_NONE);
-    bool encodedAtApply = kind == PATCH_KIND_PACKED && !source.storedForm &&
+    bool encodedAtApply = kind == PATCH_KIND_PACKED && !source.storedForm && !encodingsProven &&
                           (line.compressType == COMPRESS_LZO || line.compressType == COMPRESS_LZMA);
     if (!isList && !encodedAtApply) continue;
     std::string bytes;
@@ -122,7 +122,13 @@ std::string FormatControlLine(const PackageLine& line, uint32_t contentSize) {
 bool ReadPackageList(const char* path, std::vector<PackageLine>* lines) {
   lines->clear();
   std::string text;
-  if (!ReadWholeFile(path, &text)) return false;
+  return ReadPackageListText(path, &text) && ParsePackageList(text, lines);
+}
+
+bool ReadPackageListText(const char* path, std::string* text) { return ReadWholeFile(path, text); }
+
+bool ParsePackageList(const std::string& text, std::vector<PackageLine>* lines) {
+  lines->clear();
   std::vector<std::string> rows;
   std::vector<std::string> fields;
   SplitString(text.c_str(), &rows, patch_format::kLineSeparators, true, true);
@@ -151,12 +157,20 @@ bool ReadPackageList(const char* path, std::vector<PackageLine>* lines) {
 
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
                        PatchKind kind, const std::vector<PackageData>* data) {
-  return BuildPatchPackage(lines, root, output, kind, data, kPackedZipMethod);
+  return BuildPatchPackage(lines, root, output, kind, data, PackageBuildOptions());
 }
 
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
                        PatchKind kind, const std::vector<PackageData>* data,
                        ZipMethod packedMethod) {
+  PackageBuildOptions options;
+  options.packedMethod = packedMethod;
+  return BuildPatchPackage(lines, root, output, kind, data, options);
+}
+
+bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
+                       PatchKind kind, const std::vector<PackageData>* data,
+                       const PackageBuildOptions& options) {
   if (root == nullptr || output == nullptr || output[0] == '\0' ||
       (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED) ||
       (data != nullptr && data->size() != lines.size())) {
@@ -169,12 +183,15 @@ bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, 
     if (lines[i].op == ENTRY_OP_WRITE) lastWrite[NormalizeName(ContainerName(lines[i]))] = i;
   }
 
-  if (!CheckPackBoundData(lines, root, kind, data, lastWrite)) return false;
-
-  ZipWriter zip;
-  if (!zip.Open(output, kind == PATCH_KIND_PACKED ? packedMethod : ZipMethod::kDeflate)) {
+  if (!CheckPackBoundData(lines, root, kind, data, lastWrite, options.encodingsProven)) {
     return false;
   }
+
+  ZipWriter zip;
+  if (!zip.Open(output, kind == PATCH_KIND_PACKED ? options.packedMethod : ZipMethod::kDeflate)) {
+    return false;
+  }
+  if (options.memberTime >= 0) zip.SetMemberTime(options.memberTime);
   std::string controlList;
   struct DataFile {
     std::string name;  // in the container

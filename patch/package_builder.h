@@ -56,6 +56,11 @@ struct PackageData {
 // entry may be) or ERR_BAD_DATA "line %d: %s" (a line of fewer than four
 // fields, or a name that could leave the installation folder).
 bool ReadPackageList(const char* path, std::vector<PackageLine>* lines);
+// ReadPackageList in two steps, for a reader that converts the text between
+// them: the file's bytes (its read failures), then the lines of CP936 text
+// (ERR_BAD_DATA "line %d: %s").
+bool ReadPackageListText(const char* path, std::string* text);
+bool ParsePackageList(const std::string& text, std::vector<PackageLine>* lines);
 
 // Builds a package of `kind` (PATCH_KIND_MASKED_ZIP or PATCH_KIND_PACKED) at
 // `output`, replacing a file there. Later lines for the same target replace
@@ -77,8 +82,26 @@ bool ReadPackageList(const char* path, std::vector<PackageLine>* lines);
 // failure leaves the plain zip there.
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
                        PatchKind kind, const std::vector<PackageData>* data = nullptr);
-// The same with the zip method of a packed package's container chosen (a
-// masked package is always deflated); the one above uses kPackedZipMethod.
+// How a package is written beyond its lines and kind.
+struct PackageBuildOptions {
+  // The zip method of a packed package's container (a masked package is
+  // always deflated).
+  ZipMethod packedMethod = kPackedZipMethod;
+  // Every container member's modification time, in seconds since 1970 UTC,
+  // so that the same input makes the same bytes; negative: each member's
+  // own (its data file's, or the clock's).
+  int64_t memberTime = -1;
+  // The caller proves otherwise that the updater's codecs encode the
+  // pack-bound data of a packed package (it applies the package with the
+  // updater's own code before handing it out): the check here, which
+  // encodes every such file once more, is left out.
+  bool encodingsProven = false;
+};
+// The same with options; the one above uses the defaults.
+bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
+                       PatchKind kind, const std::vector<PackageData>* data,
+                       const PackageBuildOptions& options);
+// The same with the zip method of a packed package's container chosen.
 bool BuildPatchPackage(const std::vector<PackageLine>& lines, const char* root, const char* output,
                        PatchKind kind, const std::vector<PackageData>* data,
                        ZipMethod packedMethod);

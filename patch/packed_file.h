@@ -1,7 +1,7 @@
-// Unpacking a packed patch file ("JZQ1", the content's length, the content
-// encoded by LzmaCodec, a CRC trailer) as a stream: memory stays at the
-// decoder's window whatever the size of the patch. Internal to the patch
-// subsystem.
+// Packing and unpacking a packed patch file ("JZQ1", the content's length,
+// the content encoded by LzmaCodec, a CRC trailer) as a stream: memory stays
+// at the coders' windows whatever the size of the patch. Internal to the
+// patch subsystem.
 #pragma once
 
 #include "base/platform.h"
@@ -24,5 +24,27 @@ namespace qlmr {
 // ERR_NO_MEMORY "LZMA decompress=%d" (no memory for the decoder); ERR_WRITE
 // "WinErr=%d" (a write to `output`).
 bool UnpackPackedFile(const char* source, File* output);
+
+// Zips up to this size are coded plain and behind the x86 converter at once:
+// each coder's window is the size of its input, and both together take
+// about 100 MiB (about 11 bytes per window byte). Larger ones are coded one
+// way after the other with the full window, so that memory stays there
+// whatever the size of the package.
+constexpr uint32_t kPackBothAtOnceLimit = 4u << 20;
+
+// Writes the packed form of the plain zip `source` to `destination`, which
+// may be the same file: the zip's bytes inverted (the content is an inverted
+// zip), coded as LzmaCodec codes them (plain and behind the x86 converter,
+// the smaller kept, the plain one on a tie; refused, as the codec refuses,
+// when that exceeds the codec's bound), word-masked, behind the 8-byte
+// header and before the CRC trailer: byte for byte what the codec makes of
+// it in memory. The coded forms go to temporary files beside `destination`,
+// which is replaced only when whole.
+//
+// Fails with ERR_READ "winErr=%d" (open) or "WinErr=%d" (read); ERR_NO_MEMORY
+// "Size=%d" (over 4 GiB) or "LZMA compress=%d" (no memory for a coder);
+// ERR_CODEC "LZMA compress[%d]"; ERR_ACCESS "WinErr=%d" (a temporary file)
+// or ERR_WRITE "WinErr=%d".
+bool PackPlainFile(const char* source, const char* destination);
 
 }  // namespace qlmr

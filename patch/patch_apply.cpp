@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <thread>
 
 #include "base/codec.h"
@@ -120,8 +121,7 @@ class ApplyRun {
         if (!PatchPackageImpl::ApplyLooseEntry(installDir_, *step.entry, callback_, ahead_)) {
           return false;
         }
-        if (step.entry->op == ENTRY_OP_WRITE)
-          written_.push_back(JoinPath(installDir_, step.entry->fileName));
+        NoteLooseChange(*step.entry);
         return true;
       case PatchStep::kPause:
         std::this_thread::sleep_for(std::chrono::milliseconds(pauseMilliseconds_));
@@ -169,21 +169,31 @@ class ApplyRun {
     return ExtractEntryDurably(entry.container, entry.fileName.c_str(), target.c_str());
   }
 
-  // Pack archives flush as they go; loose files, whole archives written as
-  // loose files and new folders take one file-system flush, or where the
-  // system refuses that, a flush of each file written.
-  bool MakeEarlierWritesDurable() {
-    if (FlushFileSystem(installDir_)) return true;
-    for (const std::string& path : written_) {
-      File file;
-      if (!file.Open(path.c_str(), FileMode::kReadWrite) || !file.Flush()) {
-        int systemError = LastSystemError();
-        ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", path.c_str(), systemError,
-                    SystemErrorWords(systemError));
-        return false;
-      }
+  // Remembers what a loose entry changed, for MakeEarlierWritesDurable: the
+  // file written, or the folder of the file deleted (once for a run of
+  // deletions in one folder, as the key order brings them).
+  void NoteLooseChange(const PatchEntry& entry) {
+    std::string target = JoinPath(installDir_, entry.fileName);
+    if (entry.op != ENTRY_OP_WRITE) {
+      target = PathFolder(target);
+      if (target == lastFolder_ || !IsFolder(target.c_str())) return;
+      lastFolder_ = target;
     }
-    return true;
+    changed_.push_back(target);
+  }
+
+  // Pack archives flush as they go. Loose files, whole archives written as
+  // loose files, new folders and deletions are made durable together, on
+  // every file system they lie on: a folder of the installation may be a
+  // link to another disk.
+  bool MakeEarlierWritesDurable() {
+    changed_.push_back(installDir_);
+    std::string failed;
+    if (MakeDurable(changed_, &failed)) return true;
+    int systemError = LastSystemError();
+    ReportError(ERR_WRITE, "File=%s, WinErr: %d, %s", failed.c_str(), systemError,
+                SystemErrorWords(systemError));
+    return false;
   }
 
   const char* installDir_;
@@ -191,8 +201,9 @@ class ApplyRun {
   PatchProgressCallback callback_;
   uint32_t pauseMilliseconds_;
   std::unique_ptr<PackArchive> archive_;
-  std::vector<std::string> written_;
-  ApplyAhead* ahead_;  // null: every entry's work done at its turn
+  std::vector<std::string> changed_;  // loose files written, folders deleted from
+  std::string lastFolder_;            // the last folder deleted from
+  ApplyAhead* ahead_;                 // null: every entry's work done at its turn
 };
 
 uint32_t StepSize(const PlannedStep& step) {

@@ -31,28 +31,10 @@ bool PatchPackageImpl::ConvertPackageFile(const char* source, const char* target
     ReportError(ERR_BAD_DATA, "");
     return false;
   }
-  CodecRegistry& registry = GetCodecRegistry();
-  const Codec* codec = registry.Find(fmt::kPackedCodec);
-  if (codec == nullptr) return false;
-
-  if (kind == PATCH_KIND_ZIP) {
-    // The packed form holds an inverted zip behind "JZQ1" and its length.
-    uint32_t plainSize = FileSizeOf(target);
-    if (!MaskFileInPlace(target, false, true)) return false;
-    uint8_t packedHeader[fmt::kHeaderSize];
-    StoreLittleEndian32(fmt::kPackedMagic, packedHeader);
-    StoreLittleEndian32(plainSize, packedHeader + fmt::kPackedSizeOffset);
-    if (registry.EncodeFile(codec, target, target, nullptr, packedHeader, fmt::kHeaderSize, true,
-                            nullptr)) {
-      return true;
-    }
-    // Give the target its zip back (the source itself when both are one file);
-    // the encoder's report is what the caller needs to see.
-    KeptError failure;
-    MaskFileInPlace(target, false, true);
-    failure.Restore();
-    return false;
-  }
+  // The packed form holds an inverted zip behind "JZQ1" and its length,
+  // coded as a stream so that memory does not grow with the package; the
+  // target keeps its zip until the packed file replaces it whole.
+  if (kind == PATCH_KIND_ZIP) return PackPlainFile(target, target);
   // Checked and streamed through a copy beside the target: a forged length
   // cannot make a huge file, and a damaged file leaves the target as it was.
   ReplacingFile unpacked;

@@ -31,10 +31,6 @@ constexpr int kMinimumFields = 5;
 // Work folder for the unpacked copy of a packed file.
 constexpr const char kWorkFolderPrefix[] = "axu";
 constexpr const char kUnpackedExtension[] = ".~patch";
-// The file in a work folder that names the process using it (its id in
-// decimal and a line feed), so that another run leaves the folder alone
-// while it lives.
-constexpr const char kWorkFolderOwnerName[] = ".~owner";
 
 // Entry data is copied to files in chunks of this size: large enough that
 // the system calls per file do not set the pace of a patch of many files.

@@ -15,6 +15,7 @@
 #include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/run_folder.h"
 #include "base/strings.h"
 #include "patch/control_list.h"
 #include "patch/extract_entry.h"
@@ -36,108 +37,13 @@ std::string UnpackedCopyName(const std::string& key) {
   return name + patch_format::kUnpackedExtension;
 }
 
-// `prefix`, 1 to 4 hexadecimal digits and ".tmp", as the system's unique
-// temporary names are made; letter case ignored.
-bool IsUniqueTempName(const std::string& name, const char* prefix) {
-  size_t prefixLength = strlen(prefix);
-  if (name.size() < prefixLength + 5 || name.size() > prefixLength + 8) return false;
-  if (strncasecmp(name.c_str(), prefix, prefixLength) != 0) return false;
-  size_t digitsEnd = name.size() - 4;
-  if (strcasecmp(name.c_str() + digitsEnd, ".tmp") != 0) return false;
-  for (size_t i = prefixLength; i < digitsEnd; ++i) {
-    if (!isxdigit(static_cast<unsigned char>(name[i]))) return false;
-  }
-  return true;
-}
-
-bool HasSuffix(const std::string& name, const char* suffix) {
-  size_t length = strlen(suffix);
-  return name.size() >= length && strcasecmp(name.c_str() + name.size() - length, suffix) == 0;
-}
-
-// The ids of the running processes, read once per cleanup and only when a
-// folder names its owner.
-class RunningProcesses {
- public:
-  bool Contains(uint32_t id) {
-    if (!read_) {
-      read_ = true;
-      // Unreadable: every owner counts as alive, so nothing in use is lost.
-      readable_ = EnumerateProcesses([this](const ProcessEntry& p) { ids_.insert(p.id); });
-    }
-    return !readable_ || ids_.count(id) > 0;
-  }
-
- private:
-  bool read_ = false;
-  bool readable_ = false;
-  std::set<uint32_t> ids_;
-};
-
-// The process id an owner file names: digits and a line feed. False when it
-// names none, as a write cut short leaves it (its prefix may be a live id).
-bool ReadOwnerId(const std::string& path, uint32_t* id) {
-  File file;
-  char text[16] = {};
-  uint32_t got = 0;
-  if (!file.Open(path.c_str(), FileMode::kRead) || !file.Read(text, sizeof text - 1, &got) ||
-      got < 2 || text[got - 1] != '\n') {
-    return false;
-  }
-  for (uint32_t i = 0; i + 1 < got; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-  }
-  *id = ParseDecimal(text);
-  return true;
-}
-
-// A work folder that an interrupted run of ours left behind: our name
-// pattern, nothing inside but unpacked copies, the decoder's temporary files
-// and the owner file, and no running process named as its owner (another
-// run's folder in use stays). Anything else in it means it is not ours to
-// remove.
-bool IsLeftoverWorkFolder(const std::string& folder, const std::string& name,
-                          RunningProcesses* running) {
-  if (!IsUniqueTempName(name, patch_format::kWorkFolderPrefix)) return false;
-  std::vector<FolderEntry> entries;
-  if (!ListFolder(folder.c_str(), &entries)) return false;
-  for (const FolderEntry& entry : entries) {
-    if (entry.isFolder) return false;
-    if (strcasecmp(entry.name.c_str(), patch_format::kWorkFolderOwnerName) == 0) {
-      uint32_t owner = 0;
-      if (ReadOwnerId(JoinPath(folder, entry.name), &owner) && running->Contains(owner)) {
-        return false;
-      }
-      continue;
-    }
-    bool ours = HasSuffix(entry.name, patch_format::kUnpackedExtension) ||
-                IsUniqueTempName(entry.name, kCodecTempPrefix);
-    if (!ours) return false;
-  }
-  return true;
-}
-
-// Removes the work folders of interrupted runs from the temporary folder, so
-// that they do not pile up. One listing per package, not per entry.
-void RemoveLeftoverWorkFolders(const std::string& tempFolder) {
-  std::vector<FolderEntry> entries;
-  if (!ListFolder(tempFolder.c_str(), &entries)) return;
-  RunningProcesses running;
-  for (const FolderEntry& entry : entries) {
-    std::string path = JoinPath(tempFolder, entry.name);
-    if (!entry.isFolder) {
-      // The empty file that reserved a work folder's name, left when a run
-      // ended before the folder took its place.
-      if (IsUniqueTempName(entry.name, patch_format::kWorkFolderPrefix) &&
-          FileSizeOf(path.c_str()) == 0) {
-        RemoveFileAt(path.c_str());
-      }
-      continue;
-    }
-    if (!IsLeftoverWorkFolder(path, entry.name, &running)) continue;
-    RemoveFolderContents(path.c_str());
-    RemoveEmptyFolder(path.c_str());
-  }
+// What a work folder holds besides its owner file: unpacked copies and the
+// decoder's temporary files.
+bool IsWorkFolderFile(const std::string& name) {
+  const size_t suffix = strlen(patch_format::kUnpackedExtension);
+  return (name.size() >= suffix &&
+          strcasecmp(name.c_str() + name.size() - suffix, patch_format::kUnpackedExtension) == 0) ||
+         IsRunTempName(name, kCodecTempPrefix);
 }
 
 }  // namespace
@@ -227,7 +133,7 @@ PatchContainer* PatchPackageImpl::OpenContainer(const std::string& path, const s
     // trailer is checked on the way: a damaged download is refused before
     // its zip is looked at.
     File copyFile;
-    if (!copyFile.Open(copy.c_str(), FileMode::kCreate)) {
+    if (!copyFile.Open(copy.c_str(), FileMode::kCreateFresh)) {
       ReportError(ERR_ACCESS, "WinErr=%d", LastSystemError());
       return nullptr;
     }
@@ -296,9 +202,17 @@ bool PatchPackageImpl::SetWorkFolder(const char* path) {
 }
 
 std::string PatchPackageImpl::GetWorkFolder() {
+  if (!workFolder_.empty() && ownsWorkFolder_ && !IsFolder(workFolder_.c_str())) {
+    workFolder_.clear();  // gone: a new private one takes its place
+  }
   if (workFolder_.empty()) {
-    RemoveLeftoverWorkFolders(TempFolderPath());
-    if (!MakeOwnWorkFolder()) return std::string();
+    std::string temp = TempFolderPath();
+    RemoveLeftoverRunFolders(temp, patch_format::kWorkFolderPrefix, &IsWorkFolderFile);
+    if (!MakeRunFolder(temp, patch_format::kWorkFolderPrefix, &workFolder_)) {
+      ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", temp.c_str(), LastSystemError());
+      return std::string();
+    }
+    ownsWorkFolder_ = true;
   }
   if (!IsFolder(workFolder_.c_str()) && !MakeFolder(workFolder_.c_str())) {
     ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", workFolder_.c_str(), LastSystemError());
@@ -307,39 +221,10 @@ std::string PatchPackageImpl::GetWorkFolder() {
   return workFolder_;
 }
 
-// Another run may, at the same moment, reserve the same name or take the
-// new folder for a leftover before it names its owner: then another name.
-bool PatchPackageImpl::MakeOwnWorkFolder() {
-  constexpr int kAttempts = 16;
-  std::string owner = std::to_string(CurrentProcessId()) + "\n";
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    std::string name;
-    if (!CreateUniqueTempFile(TempFolderPath().c_str(), patch_format::kWorkFolderPrefix, &name)) {
-      break;
-    }
-    RemoveFileAt(name.c_str());
-    if (!MakeFolder(name.c_str())) continue;
-    File file;
-    std::string ownerPath = JoinPath(name, patch_format::kWorkFolderOwnerName);
-    if (file.Open(ownerPath.c_str(), FileMode::kCreate) &&
-        file.Write(owner.data(), static_cast<uint32_t>(owner.size())) && file.Close()) {
-      workFolder_ = name;
-      ownsWorkFolder_ = true;
-      return true;
-    }
-    file.Close();
-    RemoveFileAt(ownerPath.c_str());
-    RemoveEmptyFolder(name.c_str());
-  }
-  ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", TempFolderPath().c_str(), LastSystemError());
-  return false;
-}
-
 void PatchPackageImpl::RemoveWorkFolder() {
   if (workFolder_.empty()) return;
   if (ownsWorkFolder_) {
-    RemoveFolderContents(workFolder_.c_str());
-    RemoveEmptyFolder(workFolder_.c_str());
+    RemoveRunFolder(workFolder_);
     return;
   }
   // A folder the caller named may hold files of its own: only what this

@@ -54,9 +54,9 @@ class PatchPackageImpl : public PatchPackage {
   std::vector<PlannedStep> Plan(const char* packExtension, const char* versionFileName) const;
   const std::string& workFolder() const { return workFolder_; }
 
-  // The work folder, made on first use (a fresh temporary name starting with
-  // "axu", holding an owner file with this process's id) and made again if it
-  // has gone. Empty when it cannot be made (ERR_ACCESS "Path=%s, WinErr=%d").
+  // The work folder, made on first use (a private run folder, base/
+  // run_folder.h, named "axu..."), and made anew if it has gone. Empty when it
+  // cannot be made (ERR_ACCESS "Path=%s, WinErr=%d").
   std::string GetWorkFolder();
   // Deletes the work folder and its content; workFolder keeps its value.
   void RemoveWorkFolder();
@@ -72,9 +72,6 @@ class PatchPackageImpl : public PatchPackage {
   ~PatchPackageImpl() override = default;
 
  private:
-  // Makes a new work folder under a fresh name and names this process its
-  // owner in it. ERR_ACCESS "Path=%s, WinErr=%d" when none can be made.
-  bool MakeOwnWorkFolder();
   // OpenPackage without its guard against running out of memory.
   bool OpenPackageUnguarded(const char* path, const char* packExtension);
   // Opens the container of a patch file of `kind` and stores it under `key`;

@@ -2,6 +2,8 @@
 
 #include <zip.h>
 
+#include <algorithm>
+
 #include "base/error.h"
 #include "base/mask.h"
 #include "base/platform.h"
@@ -15,6 +17,19 @@ bool ReportZipError(int error) {
   return false;
 }
 
+// The civil date (proleptic Gregorian, UTC) of a day counted from 1970-01-01.
+void CivilDate(int64_t days, int* year, int* month, int* day) {
+  days += 719468;  // from 0000-03-01, so that leap days end a year
+  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  int64_t dayOfEra = days - era * 146097;
+  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  int64_t monthIndex = (5 * dayOfYear + 2) / 153;  // from March
+  *day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+  *month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+  *year = static_cast<int>(yearOfEra + era * 400 + (*month <= 2 ? 1 : 0));
+}
+
 }  // namespace
 
 ZipWriter::ZipWriter() : deflate_(std::make_unique<MemberDeflate>()) {}
@@ -26,7 +41,7 @@ ZipWriter::~ZipWriter() {
 bool ZipWriter::Open(const char* output, ZipMethod method) {
   method_ = method;
   int error = 0;
-  zip_ = zip_open(RuntimeFileName(output).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+  zip_ = zip_open(Utf8LibraryFileName(output).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
   if (zip_ == nullptr) return ReportZipError(error);
   return true;
 }
@@ -43,7 +58,7 @@ bool ZipWriter::AddBuffer(const std::string& name, std::string data, bool stored
 }
 
 bool ZipWriter::AddFile(const std::string& name, const std::string& path, bool stored) {
-  std::string file = RuntimeFileName(path.c_str());
+  std::string file = Utf8LibraryFileName(path.c_str());
   zip_source_t* source = zip_source_file(zip_, file.c_str(), 0, -1);
   // libzip's own source tells the file's size and time, and deflates a
   // large file itself as it copies it.
@@ -53,6 +68,22 @@ bool ZipWriter::AddFile(const std::string& name, const std::string& path, bool s
     source = deflate_->AddFile(zip_, path, source, stat);
   }
   return Add(name, source, stored);
+}
+
+void ZipWriter::SetMemberTime(int64_t utcSeconds) {
+  constexpr int64_t kFirst = 315532800;  // 1980-01-01 00:00:00
+  constexpr int64_t kLast = 4354819198;  // 2107-12-31 23:59:58
+  utcSeconds = std::min(std::max(utcSeconds, kFirst), kLast);
+  int64_t days = utcSeconds / 86400;
+  int64_t second = utcSeconds % 86400;
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  CivilDate(days, &year, &month, &day);
+  dosDate_ = static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
+  dosTime_ = static_cast<uint16_t>(((second / 3600) << 11) | ((second / 60 % 60) << 5) |
+                                   (second % 60 / 2));
+  fixedTime_ = true;
 }
 
 bool ZipWriter::Close() {
@@ -68,6 +99,10 @@ bool ZipWriter::Add(const std::string& name, zip_source_t* source, bool stored) 
   zip_int64_t index = zip_file_add(zip_, name.c_str(), source, ZIP_FL_ENC_CP437 | ZIP_FL_OVERWRITE);
   if (index < 0) {
     zip_source_free(source);
+    return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
+  }
+  if (fixedTime_ &&
+      zip_file_set_dostime(zip_, static_cast<zip_uint64_t>(index), dosTime_, dosDate_, 0) != 0) {
     return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
   }
   zip_int32_t zipMethod = stored || method_ == ZipMethod::kStore ? ZIP_CM_STORE : ZIP_CM_DEFLATE;

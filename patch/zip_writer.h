@@ -3,6 +3,7 @@
 // "ziperr=%d" with libzip's error number, and return false.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
@@ -44,6 +45,11 @@ class ZipWriter {
   // already compressed only costs time to deflate.
   bool AddBuffer(const std::string& name, std::string data, bool stored = false);
   bool AddFile(const std::string& name, const std::string& path, bool stored = false);
+  // Gives every member added from now on the modification time `utcSeconds`
+  // (seconds since 1970, UTC; the zip keeps 2-second steps from 1980 to 2107,
+  // so it is rounded down to one of those) in place of its file's or the clock's,
+  // so that the same members make the same bytes.
+  void SetMemberTime(int64_t utcSeconds);
   // Writes the archive.
   bool Close();
 
@@ -54,6 +60,9 @@ class ZipWriter {
   std::unique_ptr<MemberDeflate> deflate_;  // outlives zip_, whose sources it serves
   zip_t* zip_ = nullptr;
   ZipMethod method_ = ZipMethod::kDeflate;
+  bool fixedTime_ = false;
+  uint16_t dosTime_ = 0;
+  uint16_t dosDate_ = 0;
   std::deque<std::string> buffers_;
 };
 

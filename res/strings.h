@@ -1,4 +1,4 @@
-// The string table (texts 103 to 122) as the program uses it: code page 936
+// The string table (texts 103 to 125) as the program uses it: code page 936
 // text, looked up by id. Built once from res/string_table.inc on first use;
 // every function may be called from any thread.
 #pragma once

@@ -9,6 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 linux_packages=(
   build-essential cmake ninja-build pkg-config ccache
   zlib1g-dev liblzma-dev liblzo2-dev libzzip-dev libzip-dev libcli11-dev nlohmann-json3-dev
+  nettle-dev
 )
 test_packages=(
   clang-tidy googletest libgtest-dev libgmock-dev libbenchmark-dev

@@ -136,5 +136,10 @@ for updater in "$linux_bin/qlmr-update" "$windows_bin/qlmrupdate.exe" "${more_up
   check "both tools wrap $name alike" cmp lin-wrapped-$name win-wrapped-$name
 done
 
+# Both systems' tools pass one table of every command with Chinese paths.
+check "the Linux tools take Chinese paths" bash "$root/tests/tools/chinese_paths.sh" "$linux_bin"
+check "the Windows tools take Chinese paths" \
+  bash "$root/tests/tools/chinese_paths.sh" "$windows_bin" "$wine_loader" "$wine_prefix"
+
 echo "windows tools: $passed passed, $failed failed"
 [ $failed -eq 0 ]

@@ -65,8 +65,9 @@ if wants windows; then
   printf '#include <stdio.h>\nint main(void) { puts("wine64 runs"); return 0; }\n' >"$probe/probe.c"
   if ! x86_64-w64-mingw32-gcc-posix -o "$probe/probe.exe" "$probe/probe.c" 2>"$probe/log"; then
     problems+=("the x86_64 cross compiler cannot build a program: $(cat "$probe/log")")
+  # A Windows console ends its lines with CR LF; the CR is not part of the answer.
   elif ! out=$(bash scripts/wine-run.sh /usr/lib/wine/wine64 "$PWD/build-win64/wineprefix" \
-    "$probe/probe.exe" 2>"$probe/log") || [ "$out" != "wine64 runs" ]; then
+    "$probe/probe.exe" 2>"$probe/log" | tr -d '\r') || [ "$out" != "wine64 runs" ]; then
     problems+=("wine64 cannot run a Windows program: $out $(cat "$probe/log")")
   else
     echo "wine64 runs Windows programs"

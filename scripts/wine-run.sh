@@ -28,8 +28,10 @@ unset DISPLAY WAYLAND_DISPLAY
 # prompts would wait for a click that never comes.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 # The prefix counts as made only once wineboot has finished and the Wine
-# server has written everything: its registry files appear earlier.
-ready=$prefix/.qlmr-ready
+# server has written everything: its registry files appear earlier. Its
+# windows go to Wine's null display driver: tests may make windows (the main
+# dialog's test drives one by messages) where there is no X server.
+ready=$prefix/.qlmr-ready-headless
 if [ ! -f "$ready" ]; then
   mkdir -p "$(dirname "$prefix")"
   (
@@ -37,7 +39,9 @@ if [ ! -f "$ready" ]; then
     if [ ! -f "$ready" ]; then
       rm -rf "$prefix"
       log=$prefix.log
-      if ! { "$loader" wineboot -i && wineserver -w; } >"$log" 2>&1; then
+      if ! { "$loader" wineboot -i && wineserver -w &&
+        "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f &&
+        wineserver -w; } >"$log" 2>&1; then
         echo "wine-run.sh: cannot make the Wine prefix $prefix with $loader:" >&2
         cat "$log" >&2
         exit 1

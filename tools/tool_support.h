@@ -1,11 +1,18 @@
-// What the release team's command-line tools share: the exit convention and
-// a progress bar. Exit codes: 0 success, 1 failure (after PrintLastError),
-// 2 usage error (CLI11's own).
+// What the release team's command-line tools share about their output: the
+// exit convention, the program's name and how much it says, and how the
+// system's names are shown.
+//
+// Exit codes: 0 success, 1 failure (after Fail, tools/failure.h), 2 usage
+// error (the command line), 130 interrupted (Ctrl+C; the work in hand was
+// finished and every file left whole).
+//
+// Names. Inside the tools every path and stored name is the system's form:
+// code page 936 (tools/command_line.h converts the command line into it).
+// People see UTF-8: ShownName for stored names and list text, ShownPath for
+// paths, with the separator of the system the tool runs on.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "base/error.h"
 
@@ -15,61 +22,54 @@ namespace tools {
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;  // as a shell reports a process ended by SIGINT
+
+// The program's name for messages ("qlmr-pak"), set once by the tool's
+// entry (ToolApp).
+const std::string& ProgramName();
+void SetProgramName(const std::string& name);
+
+// -q: no progress and no notes, only what was asked for (listings, data,
+// JSON) and failures. -v: a line for every file handled. Set by ToolApp.
+enum class Verbosity { kQuiet, kNormal, kVerbose };
+Verbosity CurrentVerbosity();
+void SetVerbosity(Verbosity verbosity);
+inline bool IsQuiet() { return CurrentVerbosity() == Verbosity::kQuiet; }
+inline bool IsVerbose() { return CurrentVerbosity() == Verbosity::kVerbose; }
 
 // Tool output, UTF-8 text: printf-style to standard output or standard
 // error, through WriteStandardText so that a Windows console shows every
 // character.
 void Print(const char* format, ...) QLMR_PRINTF_FORMAT(1, 2);
 void PrintError(const char* format, ...) QLMR_PRINTF_FORMAT(1, 2);
+// A note on standard error, "<program>: <text>\n", unless quiet.
+void Note(const char* format, ...) QLMR_PRINTF_FORMAT(1, 2);
+// A line for one file on standard error, "<program>: <text>\n", when verbose.
+void Detail(const char* format, ...) QLMR_PRINTF_FORMAT(1, 2);
+// What a command that writes a file says it did ("built x.patch: 3 lines"):
+// on standard output, or on standard error while standard output carries
+// the file itself ("-o -"); nothing when quiet.
+void Summary(const char* format, ...) QLMR_PRINTF_FORMAT(1, 2);
+// Marks standard output as carrying a file's bytes from now on.
+void TakeStandardOutput();
 // Writes bytes or text to standard output as they are.
 bool WriteOut(const std::string& text);
 
 // Flushes standard output as a command ends: output lost to a full disk or
-// a closed pipe turns a successful `exitCode` into a failure, reported as
-// ERR_WRITE "stdout, WinErr=%d". Other codes are returned as they are.
+// a closed pipe turns a successful `exitCode` into a failure (ERR_WRITE
+// "stdout, WinErr=%d", said in words). Other codes are returned as they are.
 int FinishOutput(int exitCode);
 
-// The arguments as UTF-8 for the command-line parser (CommandLineArguments
-// of the platform layer), held for the tool's lifetime.
-class Arguments {
- public:
-  Arguments(int argc, char** argv);
-  int count() const { return static_cast<int>(pointers_.size()); }
-  char** values() { return pointers_.data(); }
+// The name of a compression type as the tools show it: "stored", "masked",
+// "LZO", "LZMA", or "type <n>".
+std::string CompressionName(int type);
 
- private:
-  std::vector<std::string> texts_;
-  std::vector<char*> pointers_;
-};
-
-// Prints "error <code>: <message>" of the calling thread's error state to stderr
-// and returns kExitFailure.
-int PrintLastError();
-
-// `text` in the system's code page 936 as the tools' terminal shows it
-// (UTF-8); bytes that do not convert are kept.
-std::string TerminalText(const std::string& text);
-
-// `text` (the system's code page 936) as a quoted JSON string in UTF-8.
-std::string JsonString(const std::string& text);
-
-// A one-line progress bar on stderr, drawn only when stderr is a terminal
-// and there is more than one step, so that scripts, tests and one-file
-// commands see clean output. Use from one thread.
-class ProgressBar {
- public:
-  ProgressBar(const std::string& label, uint64_t total);
-  ~ProgressBar();  // ends the line if anything was drawn
-  void Advance(uint64_t steps = 1);
-
- private:
-  void Draw();
-  std::string label_;
-  uint64_t total_;
-  uint64_t done_ = 0;
-  int lastPercent_ = -1;
-  bool enabled_;
-};
+// A stored name or other system text (code page 936) in UTF-8, as it is;
+// bytes that do not convert are kept.
+std::string ShownName(const std::string& text);
+// A path (code page 936) in UTF-8 with the separators of this system:
+// slashes on POSIX, backslashes on Windows.
+std::string ShownPath(const std::string& path);
 
 }  // namespace tools
 }  // namespace qlmr

@@ -13,7 +13,9 @@
 
 namespace qlmr {
 
-// The folder of the temporary folder that receives the extracted patch.
+// The start of the name of the folder, private to one run of the updater
+// (base/run_folder.h), that receives the extracted patch in the temporary
+// folder.
 constexpr const char* kPatchTempFolderName = "~qlmrPatch";
 
 // Where the block starts: the length of the updater's executable before the
@@ -50,15 +52,17 @@ struct EmbeddedPatch {
 };
 
 // Reads the block at `offset` of `executablePath` and copies the patch data
-// to "<tempFolder>\~qlmrPatch\ql-<from>-<to>.patch" (the folder is created if
-// needed). Fills `patch` as far as it got. False, without a report, when the
-// file cannot be read, ends at or before `offset` or inside a version text,
-// has a length field of 32 or more, names a version that cannot be part of a
-// file name (a separator, a drive colon, a control byte, or dots alone) or
-// when the patch file cannot be created or closed; false with ERR_READ or
+// to "ql-<from>-<to>.patch" in a new run folder "~qlmrPatch<16 hex
+// digits>.tmp" of `tempFolder`, private to this user, after removing the run
+// folders that earlier runs left there (base/run_folder.h). Fills `patch` as
+// far as it got. False, without a report, when the file cannot be read, ends
+// at or before `offset` or inside a version text, has a length field of 32 or
+// more, names a version that cannot be part of a file name (a separator, a
+// drive colon, a control byte, or dots alone), or when no run folder can be
+// made or the patch file cannot be created or closed; false with ERR_READ or
 // ERR_WRITE "WinErr=%d" when copying the data fails. A patch file cut short
-// by a failure is left in place. Data without a patch gives an empty patch
-// file.
+// by a failure is left in place, for a later run to remove. Data without a
+// patch gives an empty patch file.
 bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,
                           const std::string& tempFolder, EmbeddedPatch* patch);
 

@@ -4,6 +4,7 @@
 #include "base/little_endian.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/run_folder.h"
 #include "update/carrier.h"
 #include "update/carrier_format.h"
 
@@ -24,6 +25,9 @@ bool ReadCarrierText(File* file, std::string* text) {
   *text = std::string(bytes, strnlen(bytes, length));
   return true;
 }
+
+// What an updater's run folder holds besides its owner file.
+bool IsPatchFileName(const std::string& name) { return PathExtension(name) == "patch"; }
 
 }  // namespace
 
@@ -53,14 +57,20 @@ bool ExtractEmbeddedPatch(const char* executablePath, uint64_t offset,
     return false;
   }
 
-  std::string folder = JoinPath(tempFolder, kPatchTempFolderName);
-  MakeFolder(folder.c_str());  // it may exist from an earlier run
+  // The patch goes into a private folder of this run: in a shared temporary
+  // folder, a name anybody can guess could hold a link to any file.
+  RemoveLeftoverRunFolders(tempFolder, kPatchTempFolderName, &IsPatchFileName);
+  std::string folder;
+  if (!MakeRunFolder(tempFolder, kPatchTempFolderName, &folder)) return false;
   patch->patchPath = JoinPath(folder, PatchFileName(patch->fromVersionText, patch->toVersionText));
   // A cut name would write some other file.
-  if (patch->patchPath.size() > kMaxPath) return false;
+  if (patch->patchPath.size() > kMaxPath) {
+    RemoveRunFolder(folder);
+    return false;
+  }
 
   File target;
-  if (!target.Open(patch->patchPath.c_str(), FileMode::kCreate)) return false;
+  if (!target.Open(patch->patchPath.c_str(), FileMode::kCreateFresh)) return false;
   // A patch file that lost bytes would fail later with a misleading text.
   uint64_t copied = 0;
   if (!AppendFileContent(&source, &target, &copied)) return false;

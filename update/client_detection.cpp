@@ -10,7 +10,7 @@ namespace {
 
 bool IsClient(const ProcessEntry& process, const std::string& clientPath) {
   auto same = [&](const std::string& path) {
-    return !path.empty() && ComparePaths(path.c_str(), clientPath.c_str()) == 0;
+    return !path.empty() && PathsNameOneFile(path.c_str(), clientPath.c_str());
   };
   return same(process.imagePath) || same(process.commandFile);
 }

@@ -17,7 +17,9 @@ std::string ClientPath(const std::string& installDir);
 // The ids of the running processes that are the client `clientPath`: the
 // process's executable is that file, or (as under Wine, where the executable
 // is the loader) the first argument of its command line names it. Compared
-// with ComparePaths. A process list that cannot be read gives none.
+// as the file system compares names (PathsNameOneFile): on POSIX another
+// installation whose folder differs in letter case alone is not this one. A
+// process list that cannot be read gives none.
 std::vector<uint32_t> FindRunningClients(const std::string& clientPath);
 
 // Terminates every running client of `clientPath`; does not wait for them to

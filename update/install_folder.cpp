@@ -58,4 +58,8 @@ bool LocateInstallFolder(const std::string& executablePath, UpdateFrontEnd* fron
   return ReadLocalVersion(chosen, false, state);
 }
 
+NamedLock::Outcome LockInstallation(const std::string& installDir, NamedLock* lock) {
+  return lock->TryLock(installDir.c_str(), "");
+}
+
 }  // namespace qlmr

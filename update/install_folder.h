@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/platform.h"
 #include "update/carrier.h"
 #include "update/version.h"
 
@@ -43,5 +44,11 @@ bool ReadLocalVersion(const std::string& folder, bool strict, UpdateState* state
 // cancelled.
 bool LocateInstallFolder(const std::string& executablePath, UpdateFrontEnd* frontEnd,
                          UpdateState* state);
+
+// Takes the lock of the installation `installDir` (a NamedLock of the folder
+// itself), which every update takes before it looks at the installed
+// version and keeps until it has ended: the updater's, and the release
+// tools' apply. kHeldElsewhere: another update of the installation runs.
+NamedLock::Outcome LockInstallation(const std::string& installDir, NamedLock* lock);
 
 }  // namespace qlmr

@@ -5,6 +5,7 @@
 #include "base/error.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/run_folder.h"
 #include "patch/patch_package.h"
 #include "res/strings.h"
 #include "update/carrier.h"
@@ -93,6 +94,10 @@ void UpdateController::UpdateThread() {
   if (!LocateInstallFolder(options_.executablePath, frontEnd_, &state_)) {
     return Fail(LoadText(IDS_NO_INSTALL_FOLDER));
   }
+  // Before the versions are compared: another update may be changing them.
+  if (LockInstallation(state_.installDir, &installLock_) == NamedLock::Outcome::kHeldElsewhere) {
+    return Fail(LoadText(IDS_ANOTHER_UPDATE));
+  }
   int from = CompareVersions(state_.localVersion, patch.fromVersion);
   if (from == VERSION_OTHER_LANGUAGE) return Fail(LoadText(IDS_WRONG_LANGUAGE));
   if (from == VERSION_OLDER) {
@@ -130,6 +135,7 @@ bool UpdateController::RunUpdate() {
     frontEnd_->SetStatusText(LoadText(IDS_CLIENT_RUNNING));
     return false;
   }
+  TerminationDeferral whole;
   if (!package->ApplyPackage(state_.installDir.c_str(), kPackExtension, kVersionFileName,
                              &UpdateController::ProgressCallback)) {
     frontEnd_->SetStatusText(FormatText(IDS_UPDATE_ERROR, LastErrorCode(), LastErrorMessage()));
@@ -153,7 +159,11 @@ void UpdateController::MovePatchToDownload() {
   std::string target =
       JoinPath(JoinPath(state_.installDir, kDownloadFolderName), PathFileName(from));
   RemoveFileAt(target.c_str());
-  MoveFileReplace(from.c_str(), target.c_str());
+  if (!MoveFileReplace(from.c_str(), target.c_str())) return;
+  // The run folder goes with the patch; without `download` it stays with it.
+  std::string folder = PathFolder(from);
+  RemoveFileAt(JoinPath(folder, kRunFolderOwnerName).c_str());
+  RemoveEmptyFolder(folder.c_str());
 }
 
 int UpdateController::ProgressCallback(const char* /*packName*/, const char* /*fileName*/,

@@ -10,6 +10,14 @@
 // Failures. Each failed step ends the update with a fixed text in the status
 // line, except a failed apply: its text 116 shows the code and message that
 // the patch package left in the update thread's error state (base/error.h).
+//
+// Two updates. The update thread holds the lock of its patch file from
+// before it writes the file, and the lock of the installation from when the
+// folder is found, until the controller goes (LockInstallation). A second
+// updater that finds either taken shows text 123 and changes nothing.
+//
+// Interruptions. From the start of the apply until the patch file has been
+// filed away, a request to end the process waits (TerminationDeferral).
 #pragma once
 
 #include <atomic>
@@ -19,6 +27,7 @@
 #include <string>
 #include <thread>
 
+#include "base/platform.h"
 #include "update/carrier.h"
 #include "update/front_end.h"
 #include "update/install_folder.h"
@@ -50,7 +59,7 @@ class StartEvent {
 struct UpdateOptions {
   std::string executablePath;  // the file carrying the patch
   uint64_t carrierOffset = kCarrierOffset;
-  std::string tempFolder;  // receives "~qlmrPatch"
+  std::string tempFolder;  // receives the run folder "~qlmrPatch..."
   PatchPackage* (*createPackage)() = nullptr;
 
   // The running executable, kCarrierOffset, the user's temporary folder and
@@ -101,6 +110,7 @@ class UpdateController {
   UpdateState state_;
   StartEvent startEvent_;
   int32_t progressCalls_ = 0;  // calls of ProgressCallback so far
+  NamedLock installLock_;
   std::atomic<bool> finished_{false};
   std::thread thread_;
 };

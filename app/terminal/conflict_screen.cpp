@@ -3,6 +3,8 @@
 #include <chrono>
 
 #include "app/terminal/terminal_front_end.h"
+#include "base/platform.h"
+#include "res/strings.h"
 #include "update/client_detection.h"
 
 namespace qlmr {
@@ -18,13 +20,17 @@ ConflictScreen::ConflictScreen(TerminalFrontEnd* owner, std::string clientPath)
 
 int ConflictScreen::RunModal() {
   // No search here: the screen opens because one has just found a client.
-  owner_->Send([this] {
+  bool inputEnded = false;
+  owner_->Send([this, &inputEnded] {
     owner_->conflict_ = this;
     owner_->screen()->ShowConflict();
+    inputEnded = owner_->inputEnded_;
     return intptr_t{0};
   });
+  if (inputEnded) OnEndOfInput();
   for (;;) {
-    Key key = keys_.Pop();
+    Key key = inputEnded_ ? Key::kRetry : keys_.Pop();
+    if (key == Key::kEndOfInput) OnEndOfInput();
     if (key == Key::kRetry && Retry()) break;
     if (key == Key::kForce) ForceCloseClients(clientPath_);
   }
@@ -43,12 +49,22 @@ void ConflictScreen::SetActionsEnabled(bool enabled) {
   });
 }
 
+void ConflictScreen::OnEndOfInput() {
+  inputEnded_ = true;
+  owner_->Send([this] {
+    owner_->screen()->SetConflictNote(Cp936ToUtf8(LoadText(IDS_RETRYING_WITHOUT_INPUT)));
+    return intptr_t{0};
+  });
+}
+
 bool ConflictScreen::Retry() {
   SetActionsEnabled(false);
-  // Keys pressed meanwhile reach disabled actions and are dropped.
+  // Keys pressed meanwhile reach disabled actions and are dropped; the end of
+  // the input is no key.
   auto deadline = std::chrono::steady_clock::now() + kRetryDelay;
   Key dropped;
   while (keys_.PopUntil(deadline, &dropped)) {
+    if (dropped == Key::kEndOfInput) OnEndOfInput();
   }
   if (FindRunningClients(clientPath_).empty()) return true;
   SetActionsEnabled(true);

@@ -1,6 +1,8 @@
 // The conflict screen: shown on the update thread while the game client runs
 // after the start key. It has two actions, retry (r) and the force-close link
-// (f), and no other way out: it ends only when a retry finds no client.
+// (f), and no other way out: it ends only when a retry finds no client. Once
+// the input has ended, nobody can press retry any more: the screen says so
+// and retries by itself, once a second, until the client is gone.
 #pragma once
 
 #include <string>
@@ -26,10 +28,12 @@ class ConflictScreen {
  private:
   void SetActionsEnabled(bool enabled);
   bool Retry();
+  void OnEndOfInput();
 
   TerminalFrontEnd* owner_;
   std::string clientPath_;
   BlockingQueue<Key> keys_;
+  bool inputEnded_ = false;
 };
 
 }  // namespace qlmr

@@ -11,7 +11,7 @@
 
 int main() {
   using namespace qlmr;
-  IgnoreInterruptSignal();
+  IgnoreConsoleSignals();
   ConsoleInput input;
   input.Open();  // a terminal that cannot be switched still gives lines
   TerminalScreen screen(stdout, StdoutIsTerminal());

@@ -2,9 +2,13 @@
 // status line, progress bar, start and exit buttons) and what can open over
 // it (the folder prompt, the message box, the conflict screen).
 //
-// On a terminal the picture is drawn in place and redrawn on every change.
-// Otherwise each change is written as one line, "[what] detail", so that
-// scripts and tests can follow the program. Texts are UTF-8.
+// On a terminal the picture is drawn in place and redrawn on every change; a
+// line wider than the terminal counts each row it wraps onto. Otherwise each
+// change is written as one line, "[what] detail", so that scripts and tests
+// can follow the program. Control bytes of a status text (the line end that
+// ".ver" gives the local version) are not shown. Texts are UTF-8. Once a write fails (a closed
+// terminal, a reader that has gone), there is no screen any more: nothing more is written, and the
+// program goes on without it.
 //
 // Used by the front end's own thread only.
 #pragma once
@@ -17,7 +21,8 @@ namespace qlmr {
 class TerminalScreen {
  public:
   // `drawn`: draw the picture (stdout is a terminal); otherwise log lines.
-  TerminalScreen(FILE* out, bool drawn);
+  // `columns`: the terminal's width; 0 asks the terminal at each drawing.
+  TerminalScreen(FILE* out, bool drawn, int columns = 0);
 
   void SetTitle(const std::string& title);
   void SetStatus(const std::string& status);
@@ -34,6 +39,8 @@ class TerminalScreen {
 
   void ShowConflict();
   void SetConflictActionsEnabled(bool enabled);
+  // A line below the conflict screen's actions.
+  void SetConflictNote(const std::string& note);
   void HideConflict();
 
   // Ends the picture so that the shell continues below it.
@@ -44,9 +51,12 @@ class TerminalScreen {
 
   void Log(const char* what, const std::string& detail);
   void Redraw();
+  void Write(const std::string& text);
 
   FILE* out_;
   bool drawn_;
+  int columns_;
+  bool gone_ = false;  // a write failed: no screen any more
   std::string title_;
   std::string status_;
   bool failed_ = false;
@@ -59,8 +69,14 @@ class TerminalScreen {
   std::string overlayText_;
   std::string promptAnswer_;
   bool conflictActionsEnabled_ = true;
-  int linesDrawn_ = 0;
+  std::string conflictNote_;
+  int rowsAboveCursor_ = 0;  // of the picture drawn last
 };
+
+// The rows that `text` (UTF-8, with attribute sequences) takes on a terminal
+// `columns` wide: wide characters (Chinese among them) take two columns, and
+// one that does not fit at the end of a row goes to the next.
+int TerminalRows(const std::string& text, int columns);
 
 // A button caption without its keyboard mnemonic: "开始升级(&S)" gives
 // "开始升级", "取消" stays as it is. The terminal has its own keys.

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "app/terminal/conflict_screen.h"
 #include "base/path.h"
@@ -53,7 +54,17 @@ void TerminalFrontEnd::StartInputThread() {
   // program ends right after Run() returns, taking it along.
   std::thread([this] {
     std::string input;
-    while (input_->Read(&input)) events_.Push(Event{Event::Kind::kInput, input, nullptr});
+    KeySplitter splitter;
+    std::vector<std::string> keys;
+    while (input_->Read(&input)) {
+      keys.clear();
+      if (input_->IsTerminal()) {
+        splitter.Feed(input, &keys);  // one event per key, however they arrived
+      } else {
+        keys.push_back(input);
+      }
+      for (std::string& key : keys) events_.Push(Event{Event::Kind::kInput, key, nullptr});
+    }
     events_.Push(Event{Event::Kind::kInputEnded, std::string(), nullptr});
   }).detach();
 }
@@ -119,6 +130,7 @@ void TerminalFrontEnd::HandleKey(Key key) {
 
 void TerminalFrontEnd::OnInputEnded() {
   inputEnded_ = true;
+  if (conflict_ != nullptr) conflict_->PostKey(Key::kEndOfInput);
   EnterState(state_);
 }
 
@@ -253,15 +265,17 @@ std::string TerminalFrontEnd::ReadPromptAnswer() {
   std::string input;
   if (!input_->IsTerminal()) return NextInput(&input) ? Trimmed(input) : std::string();
   std::string answer;
-  while (NextInput(&input)) {
-    if (input[0] == '\r' || input[0] == '\n') break;
-    if (input[0] == 0x7F || input[0] == '\b') {
+  while (NextInput(&input)) {  // one key each
+    auto first = static_cast<unsigned char>(input[0]);
+    if (first == '\r' || first == '\n') break;
+    if (first == 0x7F || first == '\b') {
       while (!answer.empty() && IsContinuationByte(answer.back())) answer.pop_back();
       if (!answer.empty()) answer.pop_back();
-    } else if (static_cast<unsigned char>(input[0]) >= 0x20) {
-      answer += input;  // typed text, possibly several bytes of one character
+    } else if ((first >= 0x20 && first < 0x7F) || (first >= 0xC0 && input.size() > 1)) {
+      answer += input;  // a character
     }
-    // Control keys and escape sequences (arrows, Escape) are not text.
+    // Control keys, escape sequences (arrows, Escape) and stray bytes are not
+    // text.
     screen_->SetPromptAnswer(answer);
   }
   return Trimmed(answer);

@@ -9,6 +9,7 @@
 #include "app/win32/wide_text.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "base/win32_lookup.h"
 #include "res/resource.h"
 #include "res/strings.h"
 
@@ -19,9 +20,22 @@ constexpr COLORREF kFailedColour = RGB(255, 0, 0);
 
 std::wstring Text(int id) { return WideFromCp936(LoadText(id)); }
 
+// The reason the session does not end, as the system shows it, or none.
+// Systems before Vista have neither function.
+void SetShutdownBlockReason(HWND window, const wchar_t* reason) {
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  if (reason != nullptr) {
+    auto create = LookUp<BOOL(WINAPI*)(HWND, LPCWSTR)>(user32, "ShutdownBlockReasonCreate");
+    if (create != nullptr) create(window, reason);
+  } else {
+    auto destroy = LookUp<BOOL(WINAPI*)(HWND)>(user32, "ShutdownBlockReasonDestroy");
+    if (destroy != nullptr) destroy(window);
+  }
+}
+
 }  // namespace
 
-const MessageMapEntry<MainDialog> MainDialog::kMessageMap[9] = {
+const MessageMapEntry<MainDialog> MainDialog::kMessageMap[10] = {
     {WM_INITDIALOG, 0, &MainDialog::OnInitDialog},
     // Escape and the close box give IDCANCEL: they must not end the dialog.
     {WM_COMMAND, IDOK, &MainDialog::OnDialogKey},
@@ -32,6 +46,7 @@ const MessageMapEntry<MainDialog> MainDialog::kMessageMap[9] = {
     {WM_UPDATE_FAILED, 0, &MainDialog::OnUpdateFailed},
     {WM_UPDATE_PROGRESS, 0, &MainDialog::OnProgress},
     {WM_UPDATE_SUCCEEDED, 0, &MainDialog::OnUpdateSucceeded},
+    {WM_QUERYENDSESSION, 0, &MainDialog::OnQueryEndSession},
 };
 
 MainDialog::MainDialog(UpdateOptions options) : Dialog(IDD_MAIN), options_(std::move(options)) {}
@@ -67,8 +82,25 @@ LRESULT MainDialog::OnStart(WPARAM, LPARAM, bool*) {
   EnableSystemClose(false);
   EnableItem(IDC_START, false);
   EnableItem(IDC_EXIT, false);
+  SetRunning(true);
   controller_->Start();
   return 0;
+}
+
+void MainDialog::SetRunning(bool running) {
+  running_ = running;
+  if (running) {
+    SetShutdownBlockReason(hwnd(), Text(IDS_UPDATE_RUNNING).c_str());
+  } else {
+    SetShutdownBlockReason(hwnd(), nullptr);
+  }
+}
+
+LRESULT MainDialog::OnQueryEndSession(WPARAM, LPARAM, bool* handled) {
+  // Ending the session would end the update half-way: the version file is
+  // written last, but an archive may be left marked as being written.
+  if (!running_) *handled = false;  // the default answer: it may end
+  return FALSE;
 }
 
 LRESULT MainDialog::OnExit(WPARAM, LPARAM, bool*) {
@@ -96,6 +128,7 @@ LRESULT MainDialog::OnUpdateFailed(WPARAM, LPARAM, bool*) {
 }
 
 void MainDialog::EnterFailedState() {
+  if (running_) SetRunning(false);
   failed_ = true;
   EnableItem(IDC_START, false);
   EnableItem(IDC_EXIT, true);
@@ -115,6 +148,7 @@ void MainDialog::SetProgress(int position) {
 }
 
 LRESULT MainDialog::OnUpdateSucceeded(WPARAM, LPARAM, bool*) {
+  SetRunning(false);
   EnableSystemClose(true);
   EnableItem(IDC_START, false);
   EnableItem(IDC_EXIT, true);
@@ -164,8 +198,12 @@ bool MainDialog::BrowseForFolder(const std::string& title, std::string* folder) 
   bool chosen = false;
   if (item != nullptr) {
     wchar_t path[MAX_PATH];
-    // A folder whose name has no form in code page 936 cannot be used.
-    chosen = SHGetPathFromIDListW(item, path) && Cp936FromWide(path, folder);
+    // A folder whose name has no form in code page 936 is taken in its short
+    // form; one without that either cannot be used.
+    if (SHGetPathFromIDListW(item, path)) {
+      *folder = SystemPathFromWide(path);
+      chosen = !folder->empty();
+    }
     CoTaskMemFree(item);
   }
   if (SUCCEEDED(com)) CoUninitialize();

@@ -5,7 +5,8 @@
 // WM_UPDATE_*), so every handler below runs on the dialog's own thread.
 //
 // States: initialising (start disabled), ready (the thread enabled start),
-// running (both buttons and the Close menu item disabled), failed (status
+// running (both buttons and the Close menu item disabled; the window refuses
+// the end of the session, naming text 124 as the reason), failed (status
 // line red, exit enabled), succeeded (exit captioned "OK"; leaving starts the
 // automatic patcher). Escape and the close box never end the dialog; the exit
 // button ends the modal loop with a quit message.
@@ -44,17 +45,20 @@ class MainDialog : public Dialog, public UpdateFrontEnd {
   LRESULT OnUpdateFailed(WPARAM wParam, LPARAM lParam, bool* handled);
   LRESULT OnProgress(WPARAM wParam, LPARAM lParam, bool* handled);
   LRESULT OnUpdateSucceeded(WPARAM wParam, LPARAM lParam, bool* handled);
+  LRESULT OnQueryEndSession(WPARAM wParam, LPARAM lParam, bool* handled);
 
+  void SetRunning(bool running);
   void EnterFailedState();
   void SetProgress(int position);
   void LaunchPatcher();
 
-  static const MessageMapEntry<MainDialog> kMessageMap[9];
+  static const MessageMapEntry<MainDialog> kMessageMap[10];
 
   UpdateOptions options_;
   std::unique_ptr<UpdateController> controller_;
   bool failed_ = false;               // the status line is drawn red
   bool launchPatcherOnExit_ = false;  // set after success
+  bool running_ = false;              // from the start button to the report
 };
 
 }  // namespace qlmr

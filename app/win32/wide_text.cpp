@@ -20,17 +20,4 @@ std::wstring WideFromCp936(const std::string& text) {
   return wide;
 }
 
-bool Cp936FromWide(const std::wstring& text, std::string* out) {
-  out->clear();
-  if (text.empty()) return true;
-  BOOL lossy = FALSE;
-  int length = WideCharToMultiByte(kCodePage936, WC_NO_BEST_FIT_CHARS, text.data(),
-                                   static_cast<int>(text.size()), nullptr, 0, nullptr, &lossy);
-  if (length <= 0 || lossy) return false;
-  out->resize(static_cast<size_t>(length));
-  WideCharToMultiByte(kCodePage936, WC_NO_BEST_FIT_CHARS, text.data(),
-                      static_cast<int>(text.size()), &(*out)[0], length, nullptr, nullptr);
-  return true;
-}
-
 }  // namespace qlmr

@@ -17,6 +17,9 @@ if [ -d "$ram" ] && [ -w "$ram" ]; then
   # The whole command: the comparison, the patch written and self-checked.
   ratio diff_and_patch_vs_hash ">=0.5" "$out/qlmr_diff_bench.json" \
     BM_DiffAndWritePatch/iterations:1/real_time BM_HashBothTrees/iterations:1/real_time
+  # release: the same patch, wrapped, read back, digested and reported.
+  ratio release_vs_hash "$out/qlmr_diff_bench.json" \
+    BM_Release/iterations:1/real_time BM_HashBothTrees/iterations:1/real_time
   mv "$out/qlmr_diff_bench.json" "$out/qlmr_diff_bench_ram.json"
 fi
 # Three runs are enough there: the disk's flushes dwarf the spread.
@@ -24,3 +27,13 @@ build-release/bin/qlmr_diff_bench --benchmark_repetitions=3 --benchmark_report_a
   --benchmark_out="$out/qlmr_diff_bench.json" --benchmark_out_format=json >&2
 ratio diff_and_patch_vs_hash_on_disk - "$out/qlmr_diff_bench.json" \
   BM_DiffAndWritePatch/iterations:1/real_time BM_HashBothTrees/iterations:1/real_time
+# The size of a cumulative patch over four releases (063, 064 and 065 to 066)
+# against the three step patches together and against the largest step
+# (below 1: the cumulative patch is the smaller). Sizes do not vary between
+# runs: two repetitions give the medians the ratios read.
+build-release/bin/qlmr_chain_bench --benchmark_repetitions=2 --benchmark_report_aggregates_only=true \
+  --benchmark_out="$out/qlmr_chain_bench.json" --benchmark_out_format=json >&2
+ratio cumulative_vs_sum_of_steps_size "$out/qlmr_chain_bench.json" \
+  BM_CumulativePatch/iterations:1/real_time BM_StepPatches/iterations:1/real_time patch_bytes
+ratio cumulative_vs_largest_step_size "$out/qlmr_chain_bench.json" \
+  BM_CumulativePatch/iterations:1/real_time BM_LargestStepPatch/iterations:1/real_time patch_bytes

@@ -6,6 +6,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,6 +23,7 @@
 #include "base/platform.h"
 #include "pack/pack_archive.h"
 #include "patch/package_builder.h"
+#include "res/strings.h"
 #include "tests/support/test_util.h"
 #include "tests/update/child_process.h"
 #include "update/carrier.h"
@@ -27,14 +32,19 @@ namespace qlmr {
 namespace {
 
 using testing_support::ChildProcess;
+using testing_support::LinkKind;
+using testing_support::MakeLink;
 using testing_support::ProcessRuns;
 using testing_support::ReadFileOrEmpty;
+using testing_support::SnapshotTree;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
 
 constexpr const char* kFrom = "CN.0.551.065";
 constexpr const char* kTo = "CN.0.551.066";
 constexpr const char* kPatchName = "ql-CN.0.551.065-CN.0.551.066.patch";
+// The start button as a terminal draws it once it is enabled (bold).
+constexpr const char* kStartEnabled = "\x1b[1m[Enter] 开始升级";
 // 中文\名字.txt in code page 936.
 const std::string kChineseName = "\xD6\xD0\xCE\xC4\\\xC3\xFB\xD7\xD6.txt";
 
@@ -167,8 +177,67 @@ class UpdaterTest : public ::testing::Test {
     return patch;
   }
 
+  // A patch that writes `count` more stored files into data\a.pak (with its
+  // list file) and the version file: count + 2 entries, each a write that
+  // is flushed on its own, so that the apply takes a while.
+  std::string MakeLongPatch(int count) {
+    std::string data = JoinPath(root.path(), "long");
+    std::vector<PackageLine> lines;
+    longPackA = kPackA;
+    for (int i = 0; i < count; ++i) {
+      StoredFile file{"n" + std::to_string(i) + ".txt", COMPRESS_NONE,
+                      testing_support::RandomBytes(100 + i, 700)};
+      WriteFileOrDie(JoinPath(data, "data\\a.pak\\" + file.name), file.content);
+      lines.push_back({ENTRY_OP_WRITE, "data\\a.pak", file.name, COMPRESS_NONE});
+      longPackA.push_back(file);
+    }
+    WriteFileOrDie(JoinPath(data, "data\\a.pak\\(list)"), ListFile(longPackA));
+    lines.push_back({ENTRY_OP_WRITE, "data\\a.pak", "(list)", COMPRESS_NONE});
+    WriteFileOrDie(JoinPath(data, ".ver"), std::string(kTo) + "\r\n");
+    lines.push_back({ENTRY_OP_WRITE, "", ".ver", 0});
+    std::string patch = JoinPath(root.path(), "long.patch");
+    EXPECT_TRUE(BuildPatchPackage(lines, data.c_str(), patch.c_str(), PATCH_KIND_MASKED_ZIP))
+        << LastErrorMessage();
+    return patch;
+  }
+
+  // The installation as a whole update of `stored` into data\a.pak leaves
+  // it: the new version, and an archive that holds each file and verifies.
+  void ExpectWhole(const std::vector<StoredFile>& stored) {
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+    for (const StoredFile& file : stored) {
+      bool verified = false;
+      EXPECT_EQ(StoredContent(JoinPath(install, "data\\a.pak"), file.name, &verified), file.content)
+          << file.name;
+      EXPECT_TRUE(verified) << LastErrorMessage();
+    }
+  }
+
+  // Runs the installation's game client (a stand-in) until `game` goes.
+  void RunClient(ChildProcess* game) {
+    std::string client = JoinPath(install, "qlmr.exe");
+    ASSERT_TRUE(CopyFileReplace(QLMR_FAKE_CLIENT, client.c_str()));
+    ASSERT_TRUE(MarkExecutable(client.c_str()));
+    std::string marker = JoinPath(root.path(), "client-started");
+    ChildProcess::Options options;
+    options.program = MapPath(client);
+    options.argv = {MapPath(client), MapPath(marker)};
+    ASSERT_TRUE(game->Start(options));
+    for (int i = 0; i < 1000 && !PathExists(marker.c_str()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+
+  // Gives the test a fresh installation folder and temporary folder below
+  // `caseRoot`.
+  void UseFolders(const TempDir& caseRoot) {
+    install = JoinPath(caseRoot.path(), "game");
+    temp = JoinPath(caseRoot.path(), "tmp");
+    ASSERT_TRUE(CreateFolderChain(temp.c_str()));
+  }
+
   // The updater carrying `patch`, placed in `folder`.
-  std::string Wrap(const std::string& patch, const std::string& folder) {
+  std::string Wrap(const std::string& patch, const std::string& folder, const char* to = kTo) {
     std::string updater = JoinPath(folder, "qlmr-update");
     EXPECT_TRUE(CreateFolderChain(folder.c_str()));
     // The built program names its own offset, as the release tool reads it.
@@ -176,18 +245,30 @@ class UpdaterTest : public ::testing::Test {
     EXPECT_TRUE(ReadCarrierOffset(QLMR_UPDATER, &named)) << LastErrorMessage();
     EXPECT_EQ(named, kCarrierOffset);
     EXPECT_TRUE(
-        WriteCarrier(QLMR_UPDATER, kFrom, kTo, patch.c_str(), updater.c_str(), kCarrierOffset))
+        WriteCarrier(QLMR_UPDATER, kFrom, to, patch.c_str(), updater.c_str(), kCarrierOffset))
         << LastErrorMessage();
     return updater;
   }
 
-  void Start(const std::string& updater) {
+  void Start(const std::string& updater) { Start(updater, &program); }
+  void Start(const std::string& updater, ChildProcess* child, bool terminal = false) {
+    StartIn(updater, child, terminal, root.path());
+  }
+  // Starts `updater` in `child`, its standard streams through pipes, with
+  // the test's temporary folder and `workingFolder` (empty: ours).
+  void StartPiped(ChildProcess* child, const std::string& updater,
+                  const std::string& workingFolder = "") {
+    StartIn(updater, child, false, workingFolder);
+  }
+  void StartIn(const std::string& updater, ChildProcess* child, bool terminal,
+               const std::string& workingFolder) {
     ChildProcess::Options options;
     options.program = MapPath(updater);
-    options.pipes = true;
+    options.pipes = !terminal;
+    options.terminal = terminal;
     options.extraEnv = {"TMPDIR=" + MapPath(temp)};
-    options.workingFolder = root.path();
-    ASSERT_TRUE(program.Start(options));
+    options.workingFolder = workingFolder;
+    ASSERT_TRUE(child->Start(options));
   }
 
   // Waits for a line of the program's output that holds `text`.
@@ -230,6 +311,22 @@ class UpdaterTest : public ::testing::Test {
     return found;
   }
 
+  // The patch files in the updater's run folders in the temporary folder.
+  std::vector<std::string> TempPatchFiles() const {
+    std::vector<std::string> found;
+    std::vector<FolderEntry> entries;
+    ListFolder(temp.c_str(), &entries);
+    for (const FolderEntry& folder : entries) {
+      std::vector<FolderEntry> inside;
+      if (folder.name.rfind("~qlmrPatch", 0) != 0) continue;
+      ListFolder(JoinPath(temp, folder.name).c_str(), &inside);
+      for (const FolderEntry& file : inside) {
+        if (PathExtension(file.name) == "patch") found.push_back(file.name);
+      }
+    }
+    return found;
+  }
+
   // A disk path for the test's own system calls.
   static std::string MapPath(const std::string& path) { return RuntimeFileName(path.c_str()); }
 
@@ -237,6 +334,7 @@ class UpdaterTest : public ::testing::Test {
   std::string install;
   std::string temp;
   ChildProcess program;
+  std::vector<StoredFile> longPackA;  // data\a.pak after MakeLongPatch's patch
 };
 
 TEST_F(UpdaterTest, AppliesTheCarriedPatchAndStartsThePatcherAtExit) {
@@ -297,7 +395,10 @@ TEST_F(UpdaterTest, AppliesTheCarriedPatchAndStartsThePatcherAtExit) {
   }
   // The patch file went into download.
   EXPECT_TRUE(PathExists(JoinPath(install, std::string("download\\") + kPatchName).c_str()));
-  EXPECT_FALSE(PathExists(JoinPath(temp, std::string("~qlmrPatch\\") + kPatchName).c_str()));
+  // Its run folder went with it: the temporary folder is as it was.
+  std::vector<FolderEntry> left;
+  ASSERT_TRUE(ListFolder(temp.c_str(), &left));
+  EXPECT_TRUE(left.empty()) << left.front().name;
   // The patcher ran, in the installation folder. It renames its record into
   // place, so the file appears whole or not at all.
   for (int i = 0; i < 500 && !PathExists(JoinPath(install, "patcher-ran").c_str()); ++i) {
@@ -311,7 +412,7 @@ TEST_F(UpdaterTest, WithoutDownloadFolderThePatchStaysInTheTemporaryFolder) {
   Start(Wrap(MakePatch(), install));
   RunToSuccess();
   EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
-  EXPECT_TRUE(PathExists(JoinPath(temp, std::string("~qlmrPatch\\") + kPatchName).c_str()));
+  EXPECT_EQ(TempPatchFiles(), std::vector<std::string>{kPatchName});
   EXPECT_FALSE(PathExists(JoinPath(install, "download").c_str()));
 }
 
@@ -378,11 +479,7 @@ TEST_F(UpdaterTest, EachFailureShowsItsTextAndLeavesOnlyTheExitKey) {
       updater = Wrap(patch, install);
     }
     ChildProcess run;
-    ChildProcess::Options options;
-    options.program = MapPath(updater);
-    options.pipes = true;
-    options.extraEnv = {"TMPDIR=" + MapPath(temp)};
-    ASSERT_TRUE(run.Start(options));
+    StartPiped(&run, updater);
     if (c.answer != nullptr) {
       ASSERT_TRUE(run.WaitForLine("[prompt] ")) << run.output();
       std::string answer = c.answer;
@@ -427,20 +524,79 @@ TEST_F(UpdaterTest, ATargetThatCannotBeWrittenStopsWithTheErrorAndKeepsTheVersio
   EXPECT_TRUE(Lines("[message] ").empty());
 }
 
+// Whoever can write into the installation or the shared temporary folder
+// must not turn the updater's writes to another file by planting a link at a
+// name it writes: the patch file it extracts (the fixed name earlier versions
+// used included), the copy it files into download, the temporary copies of
+// the apply.
+TEST_F(UpdaterTest, NoPlantedLinkChangesAByteOutsideTheInstallation) {
+  struct Case {
+    const char* where;  // "temp\\..." or "install\\...": the planted name
+    LinkKind kind;
+    bool folder;    // a link to the outside folder instead of the victim file
+    bool download;  // the installation has a download folder
+  } cases[] = {
+      // Without download the patch file stays where it was written.
+      {"temp\\~qlmrPatch", LinkKind::kSymbolic, true, false},
+      {"temp\\~qlmrPatch\\ql-CN.0.551.065-CN.0.551.066.patch", LinkKind::kSymbolic, false, true},
+      {"temp\\~qlmrPatch\\ql-CN.0.551.065-CN.0.551.066.patch", LinkKind::kHard, false, true},
+      {"install\\download\\ql-CN.0.551.065-CN.0.551.066.patch", LinkKind::kSymbolic, false, true},
+      {"install\\download\\ql-CN.0.551.065-CN.0.551.066.patch", LinkKind::kHard, false, true},
+      {"install\\.ver.~new", LinkKind::kSymbolic, false, true},
+      {"install\\.ver.~new", LinkKind::kHard, false, true},
+      {"install\\readme.txt.~new", LinkKind::kSymbolic, false, true},
+      {"install\\readme.txt.~new", LinkKind::kHard, false, true},
+  };
+  int untouched = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.kind == LinkKind::kHard ? "hard" : "symbolic") + " link at " +
+                 c.where);
+    TempDir case_root;
+    install = JoinPath(case_root.path(), "install");
+    temp = JoinPath(case_root.path(), "temp");
+    std::string outside = JoinPath(case_root.path(), "outside");
+    WriteFileOrDie(JoinPath(outside, "victim.txt"), "precious");
+    ASSERT_TRUE(CreateFolderChain(temp.c_str()));
+    MakeInstallation();
+    if (c.download) {
+      ASSERT_TRUE(MakeFolder(JoinPath(install, "download").c_str()));
+    }
+    std::string planted = JoinPath(case_root.path(), c.where);
+    CreateFolderChain(PathFolder(planted).c_str());
+    ASSERT_TRUE(MakeLink(planted, c.folder ? outside : JoinPath(outside, "victim.txt"), c.kind));
+    std::map<std::string, std::string> before = SnapshotTree(outside);
+
+    ChildProcess run;
+    ChildProcess::Options options;
+    options.program = MapPath(Wrap(MakePatch(), install));
+    options.pipes = true;
+    options.extraEnv = {"TMPDIR=" + MapPath(temp)};
+    ASSERT_TRUE(run.Start(options));
+    ASSERT_TRUE(run.WaitForLine("[buttons] start(Enter)=on")) << run.output();
+    ASSERT_TRUE(run.Write("\n"));
+    ASSERT_TRUE(run.WaitForLine("[message]")) << run.output();
+    ASSERT_TRUE(run.Write("\nq\n"));
+    int status = -1;
+    ASSERT_TRUE(run.Wait(&status)) << run.output();
+    EXPECT_EQ(status, 0);
+
+    std::map<std::string, std::string> after = SnapshotTree(outside);
+    EXPECT_EQ(after, before);
+    if (after == before) ++untouched;
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "readme.txt")), "readme 66");
+    EXPECT_EQ(PathExists(JoinPath(install, std::string("download\\") + kPatchName).c_str()),
+              c.download);
+  }
+  printf("planted links: %d, %d left every byte outside as it was\n",
+         static_cast<int>(sizeof cases / sizeof cases[0]), untouched);
+  EXPECT_EQ(untouched, static_cast<int>(sizeof cases / sizeof cases[0]));
+}
+
 TEST_F(UpdaterTest, ARunningClientHoldsTheUpdateUntilARetryFindsItGone) {
   MakeInstallation();
-  std::string client = JoinPath(install, "qlmr.exe");
-  ASSERT_TRUE(CopyFileReplace(QLMR_FAKE_CLIENT, client.c_str()));
-  ASSERT_TRUE(MarkExecutable(client.c_str()));
-  std::string marker = JoinPath(root.path(), "client-started");
   ChildProcess game;
-  ChildProcess::Options game_options;
-  game_options.program = MapPath(client);
-  game_options.argv = {MapPath(client), MapPath(marker)};
-  ASSERT_TRUE(game.Start(game_options));
-  for (int i = 0; i < 1000 && !PathExists(marker.c_str()); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  RunClient(&game);
 
   Start(Wrap(MakePatch(), install));
   Expect("[buttons] start(Enter)=on");
@@ -467,6 +623,111 @@ TEST_F(UpdaterTest, ARunningClientHoldsTheUpdateUntilARetryFindsItGone) {
   Press("");
   Leave();
   EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+}
+
+// The release workflow end to end: qlmr-patchkit release over three old
+// installations, then the program it wrote run in each of them, which
+// reaches NEW (loose files byte for byte, archives by their stored
+// content), and in one below its range, which it refuses untouched.
+TEST_F(UpdaterTest, AReleasedProgramTakesEveryVerifiedVersionToNew) {
+  struct Version {
+    std::string text;
+    std::vector<StoredFile> packA;
+    std::vector<std::string> loose;  // names; the content is name and version
+  };
+  const std::vector<StoredFile> packA63 = {{"x.txt", COMPRESS_NONE, "x of 63"},
+                                           {"y.bin", COMPRESS_LZO, "y, gone in 65"},
+                                           {kChineseName, COMPRESS_LZMA, std::string(900, 'c')}};
+  std::vector<StoredFile> packA64 = packA63;
+  packA64[0].content = "x of 64";
+  std::vector<StoredFile> packA65 = {packA64[0], packA64[2], {"z.bin", COMPRESS_MASK, "z of 65"}};
+  const std::vector<StoredFile> packA66 = {{"x.txt", COMPRESS_LZMA, std::string(300, 'x') + "66"},
+                                           packA63[2],
+                                           {"z.bin", COMPRESS_LZO, "z of 66"}};
+  const std::vector<Version> versions = {
+      {"CN.0.551.062", packA63, {"readme.txt", "bin\\old.dll"}},
+      {"CN.0.551.063", packA63, {"readme.txt", "bin\\old.dll"}},
+      {"CN.0.551.064", packA64, {"readme.txt", "bin\\old.dll", "bin\\only64.dll"}},
+      {"CN.0.551.065", packA65, {"readme.txt"}},
+      {"CN.0.551.066", packA66, {"readme.txt", kChineseName}},
+  };
+  auto makeTree = [&](const Version& version, const std::string& folder) {
+    WriteFileOrDie(JoinPath(folder, ".ver"), version.text + "\r\n");
+    for (const std::string& name : version.loose) {
+      WriteFileOrDie(JoinPath(folder, name), name + " of " + version.text);
+    }
+    MakeArchive(JoinPath(folder, "data\\a.pak"), version.packA);
+    MakeArchive(JoinPath(folder, "data\\keep.pak"), {{"k", COMPRESS_NONE, "the same in all"}});
+  };
+  for (const Version& version : versions) makeTree(version, JoinPath(root.path(), version.text));
+
+  std::string released = JoinPath(root.path(), "release\\qlmr-update");
+  ASSERT_TRUE(CreateFolderChain(PathFolder(released).c_str()));
+  std::string command = std::string(QLMR_PATCHKIT) + " release --updater " + QLMR_UPDATER +
+                        " -o '" + MapPath(released) + "' --new '" +
+                        MapPath(JoinPath(root.path(), "CN.0.551.066")) + "' --old";
+  for (int i = 1; i <= 3; ++i) {
+    command += " '" + MapPath(JoinPath(root.path(), versions[i].text)) + "'";
+  }
+  ASSERT_EQ(std::system((command + " >/dev/null").c_str()), 0) << command;
+  // Runs the program placed in the installation `folder`, answering a folder
+  // prompt with that folder; `lines` are waited for in turn, an empty one
+  // pressing the start key or closing the message box.
+  auto run = [&](const std::string& folder, const std::vector<std::string>& lines) {
+    std::string updater = JoinPath(folder, "qlmr-update");
+    ASSERT_TRUE(CopyFileReplace(released.c_str(), updater.c_str()));
+    ASSERT_TRUE(MarkExecutable(updater.c_str()));
+    ChildProcess child;
+    StartPiped(&child, updater);
+    for (const std::string& line : lines) {
+      if (line.empty()) {
+        ASSERT_TRUE(child.Write("\n"));
+      } else if (line == "[prompt] ") {
+        ASSERT_TRUE(child.WaitForLine(line)) << child.output();
+        ASSERT_TRUE(child.Write(MapPath(folder) + "\n"));
+      } else {
+        ASSERT_TRUE(child.WaitForLine(line)) << "missing: " << line << "\n" << child.output();
+      }
+    }
+    ASSERT_TRUE(child.Write("q\n"));
+    int status = -1;
+    ASSERT_TRUE(child.Wait(&status)) << child.output();
+    EXPECT_EQ(status, 0);
+  };
+
+  for (int i = 1; i <= 3; ++i) {
+    SCOPED_TRACE(versions[i].text);
+    install = JoinPath(root.path(), "run" + std::to_string(i) + "\\game");
+    makeTree(versions[i], install);
+    run(install, {"[title] 《Quelmar》升级补丁[CN.0.551.063-CN.0.551.066]",
+                  "[buttons] start(Enter)=on", "", "[message] ", ""});
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), "CN.0.551.066\r\n");
+    for (const std::string& name : versions[4].loose) {
+      EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, name)), name + " of CN.0.551.066");
+    }
+    for (const char* gone : {"bin\\old.dll", "bin\\only64.dll"}) {
+      EXPECT_FALSE(PathExists(JoinPath(install, gone).c_str())) << gone;
+    }
+    for (const StoredFile& file : packA66) {
+      bool verified = false;
+      EXPECT_EQ(StoredContent(JoinPath(install, "data\\a.pak"), file.name, &verified), file.content)
+          << file.name;
+      EXPECT_TRUE(verified);
+    }
+    bool verified = false;
+    EXPECT_EQ(StoredContent(JoinPath(install, "data\\a.pak"), "y.bin", &verified), "");
+    EXPECT_EQ(StoredContent(JoinPath(install, "data\\keep.pak"), "k", &verified),
+              "the same in all");
+  }
+
+  // Below the range: the program's own folder does not fit, and the same
+  // folder chosen again is refused with its range before anything changes.
+  install = JoinPath(root.path(), "run0\\game");
+  makeTree(versions[0], install);
+  run(install,
+      {"[prompt] ", "[status] 该补丁支持CN.0.551.063及其以上的版本,本地版本为CN.0.551.062"});
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), "CN.0.551.062\r\n");
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "bin\\old.dll")), "bin\\old.dll of CN.0.551.062");
 }
 
 TEST_F(UpdaterTest, InterruptsAndTheEndOfInputDoNotCutAnUpdateShort) {
@@ -503,6 +764,195 @@ TEST_F(UpdaterTest, OnATerminalKeysActAtOnceAndCtrlCIsAKeyLikeAnyOther) {
   ASSERT_TRUE(program.Write("\r"));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   ASSERT_TRUE(program.Write("q"));
+  int status = -1;
+  ASSERT_TRUE(program.Wait(&status)) << program.output();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+}
+
+// Once the update runs, no signal ends it but a crash: the interrupt and
+// quit keys, a closed terminal (SIGHUP), a reader that went away (SIGPIPE).
+// A request to end the process (SIGTERM) waits until the update is whole.
+TEST_F(UpdaterTest, ASignalSweepOverTheApplyInterruptsNothing) {
+  constexpr int kFiles = 40;
+  constexpr int kEntries = kFiles + 2;
+  std::string patch = MakeLongPatch(kFiles);
+  int deliveries = 0;
+  int interrupted = 0;
+  for (int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM}) {
+    SCOPED_TRACE(strsignal(signal_number));
+    TempDir case_root;
+    UseFolders(case_root);
+    MakeInstallation();
+    ChildProcess run;
+    Start(Wrap(patch, install), &run);
+    ASSERT_TRUE(run.WaitForLine("[buttons] start(Enter)=on")) << run.output();
+    ASSERT_TRUE(run.Write("\n"));
+    for (int point : {1, kEntries / 4, kEntries / 2, 3 * kEntries / 4, kEntries - 1}) {
+      std::string status = Cp936ToUtf8(FormatText(IDS_UPDATING_FILE, point, kEntries));
+      ASSERT_TRUE(run.WaitForLine("[status] " + status)) << run.output();
+      ASSERT_EQ(kill(static_cast<pid_t>(run.pid()), signal_number), 0);
+      ++deliveries;
+    }
+    int status = -1;
+    if (signal_number == SIGTERM) {
+      // Ended as asked, once the update was whole.
+      ASSERT_TRUE(run.Wait(&status)) << run.output();
+      EXPECT_EQ(status, -SIGTERM);
+      run.ReadToEnd();
+      std::string last = Cp936ToUtf8(FormatText(IDS_UPDATING_FILE, kEntries, kEntries));
+      EXPECT_NE(run.output().find("[status] " + last), std::string::npos) << run.output();
+    } else {
+      ASSERT_TRUE(run.WaitForLine("[message]")) << run.output();
+      ASSERT_TRUE(run.Write("\nq\n"));
+      ASSERT_TRUE(run.Wait(&status)) << run.output();
+      EXPECT_EQ(status, 0);
+    }
+    bool whole = ReadFileOrEmpty(JoinPath(install, ".ver")) == std::string(kTo) + "\r\n";
+    interrupted += whole ? 0 : 1;
+    ExpectWhole(longPackA);
+  }
+  std::cout << "signal sweep: " << deliveries << " signals at 5 points of an apply of " << kEntries
+            << " entries, " << interrupted << " updates interrupted\n";
+}
+
+// The terminal goes away during the update, or the program that reads its
+// output does: the update carries on without a screen and ends whole.
+TEST_F(UpdaterTest, AClosedTerminalOrAReaderThatWentAwayDoesNotStopTheUpdate) {
+  constexpr int kFiles = 40;
+  std::string patch = MakeLongPatch(kFiles);
+  for (bool terminal : {false, true}) {
+    SCOPED_TRACE(terminal ? "terminal closed" : "reader gone");
+    TempDir case_root;
+    UseFolders(case_root);
+    MakeInstallation();
+    ChildProcess run;
+    Start(Wrap(patch, install), &run, terminal);
+    ASSERT_TRUE(run.WaitForLine(terminal ? kStartEnabled : "[buttons] start(Enter)=on"))
+        << run.output();
+    ASSERT_TRUE(run.Write(terminal ? "\r" : "\n"));
+    ASSERT_TRUE(run.WaitForLine(Cp936ToUtf8(FormatText(IDS_UPDATING_FILE, 3, kFiles + 2))))
+        << run.output();
+    // Output lost at once, then the input: the program leaves by itself
+    // once it waits for the user alone.
+    run.CloseOutput();
+    run.CloseInput();
+    int status = -1;
+    ASSERT_TRUE(run.Wait(&status));
+    EXPECT_EQ(status, 0);
+    ExpectWhole(longPackA);
+  }
+}
+
+// Two copies of the updater started together on one installation: one
+// updates it, the other says that another update runs and changes nothing.
+// Both carry the same patch (they share its file in the temporary folder)
+// or different ones (they share the installation only).
+TEST_F(UpdaterTest, TwoCopiesStartedTogetherGiveOneUpdateAndOneRefusal) {
+  constexpr int kRounds = 20;
+  MakeInstallation();
+  std::string patch = MakePatch();
+  std::string template_install = JoinPath(root.path(), "template");
+  testing_support::CopyTreeOrDie(install, template_install);
+  std::string same = Wrap(patch, JoinPath(root.path(), "same"));
+  std::string other = Wrap(patch, JoinPath(root.path(), "other"), "CN.0.551.067");
+  const std::string refusal = Cp936ToUtf8(LoadText(IDS_ANOTHER_UPDATE));
+  int successes = 0;
+  int refusals = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    TempDir case_root;
+    UseFolders(case_root);
+    testing_support::CopyTreeOrDie(template_install, install);
+    std::string first = JoinPath(install, "qlmr-update");
+    std::string second = JoinPath(install, "qlmr-update-2");
+    ASSERT_TRUE(CopyFileReplace(same.c_str(), first.c_str()));
+    ASSERT_TRUE(CopyFileReplace((round % 2 == 0 ? same : other).c_str(), second.c_str()));
+    ASSERT_TRUE(MarkExecutable(first.c_str()));
+    ASSERT_TRUE(MarkExecutable(second.c_str()));
+    ChildProcess copies[2];
+    Start(first, &copies[0]);
+    Start(second, &copies[1]);
+    int ready = -1;
+    for (int i = 0; i < 2; ++i) {
+      // Each ends up ready, or refused.
+      for (;;) {
+        ASSERT_TRUE(copies[i].WaitForLine("[status] ")) << copies[i].output();
+        const std::string& line = copies[i].foundLine();
+        if (line.find("准备开始升级") != std::string::npos) {
+          ASSERT_EQ(ready, -1) << "both copies are ready";
+          ready = i;
+          break;
+        }
+        if (line.find(refusal) != std::string::npos) {
+          ASSERT_TRUE(copies[i].WaitForLine("[failed] status line red: " + refusal));
+          ++refusals;
+          break;
+        }
+      }
+    }
+    ASSERT_NE(ready, -1) << "neither copy is ready";
+    ChildProcess& winner = copies[ready];
+    ASSERT_TRUE(winner.WaitForLine("[buttons] start(Enter)=on")) << winner.output();
+    ASSERT_TRUE(winner.Write("\n"));
+    ASSERT_TRUE(winner.WaitForLine("[message]")) << winner.output();
+    for (ChildProcess& copy : copies) {
+      ASSERT_TRUE(copy.Write("\nq\n"));
+      int status = -1;
+      ASSERT_TRUE(copy.Wait(&status)) << copy.output();
+      EXPECT_EQ(status, 0);
+    }
+    ++successes;
+    ExpectWhole(kPackAAfter);
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "readme.txt")), "readme 66");
+    EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, "bin\\new.dll")), "new dll");
+  }
+  std::cout << "two copies started together " << kRounds << " times: " << successes
+            << " successes, " << refusals << " refusals\n";
+  EXPECT_EQ(refusals, kRounds);
+}
+
+// With the client running and the input at its end, nobody can press retry:
+// the conflict screen says so and retries once a second until the client
+// is gone, and the update goes on.
+TEST_F(UpdaterTest, WhenTheInputEndsOnTheConflictScreenItRetriesUntilTheClientIsGone) {
+  MakeInstallation();
+  ChildProcess game;
+  RunClient(&game);
+
+  Start(Wrap(MakePatch(), install));
+  Expect("[buttons] start(Enter)=on");
+  Press("");
+  program.CloseInput();
+  Expect("[conflict] 升级冲突");
+  Expect("[conflict] " + Cp936ToUtf8(LoadText(IDS_RETRYING_WITHOUT_INPUT)));
+  for (int retry = 0; retry < 2; ++retry) {
+    Expect("[conflict] retry(r)=off force-close(f)=off");
+    Expect("[conflict] retry(r)=on force-close(f)=on");
+  }
+  game.Kill();
+  Expect("[conflict] closed");
+  int status = -1;
+  ASSERT_TRUE(program.Wait(&status)) << program.output();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(install, ".ver")), std::string(kTo) + "\r\n");
+}
+
+// A folder pasted into the prompt with its Enter, and keys typed faster than
+// the program reads them, count key by key.
+TEST_F(UpdaterTest, OnATerminalEveryKeyOfAPasteCounts) {
+  MakeInstallation();
+  std::string elsewhere = JoinPath(root.path(), "downloads");
+  ASSERT_TRUE(CreateFolderChain(elsewhere.c_str()));
+  std::string updater = Wrap(MakePatch(), elsewhere);
+  Start(updater, &program, true);
+  Expect("请选择《Quelmar》所在的路径");
+  // The folder, a wrong tail taken back with three Backspaces, and Enter.
+  ASSERT_TRUE(program.Write(MapPath(install) + "/中x\x7f\x7f\x7f\r"));
+  Expect(kStartEnabled);
+  ASSERT_TRUE(program.Write("\r"));
+  Expect("成功更新到CN.0.551.066!");
+  ASSERT_TRUE(program.Write("\rq"));
   int status = -1;
   ASSERT_TRUE(program.Wait(&status)) << program.output();
   EXPECT_EQ(status, 0);

@@ -55,7 +55,15 @@ std::vector<std::function<bool()>> EveryKindOfCall(const TempDir& dir, File* fil
         std::string made;
         return CreateUniqueTempFile(folder.c_str(), "qft", &made);
       },
-      [=] { return FlushFileSystem(folder.c_str()); },
+      [=] {
+        std::string failed;
+        return MakeDurable({folder, b}, &failed);
+      },
+      [=] { return file->Open(a.c_str(), FileMode::kCreateFresh) && file->Close(); },
+      [=] {
+        std::string made;
+        return MakePrivateFolder(folder.c_str(), "qfp", &made);
+      },
       [=] { return RemoveFolderContents(folder.c_str()); },
   };
 }
@@ -88,13 +96,13 @@ TEST(FaultSeamTest, FailsExactlyTheChosenCallWithTheChosenError) {
   };
   for (Case c : {Case{FaultError::kDiskFull, kDiskFullError, "disk full"},
                  Case{FaultError::kIoError, kIoDeviceError, "I/O error"}}) {
-    for (uint64_t k = 1; k <= 12; ++k) {
+    for (uint64_t k = 1; k <= 14; ++k) {
       SCOPED_TRACE("call " + std::to_string(k) + ", error " + std::to_string(c.expected));
       SeamGuard guard;
       TempDir dir;
       File file;
       std::vector<std::function<bool()>> calls = EveryKindOfCall(dir, &file);
-      ASSERT_EQ(calls.size(), 12u);
+      ASSERT_EQ(calls.size(), 14u);
       FaultPlan plan;
       plan.model = FaultModel::kFail;
       plan.at = k;
@@ -256,6 +264,50 @@ TEST(FaultSeamTest, PowerCutAfterMoveOfUnflushedFileLosesItsDataNotTheMove) {
     if (left != "new content") sawLoss = true;
   }
   EXPECT_TRUE(sawLoss);
+}
+
+// A folder on another file system keeps its unflushed data through a flush
+// of the first one: only a MakeDurable that names a path on it flushes it.
+TEST(FaultSeamTest, MakeDurableFlushesOnlyTheFileSystemsOfItsPaths) {
+  struct Case {
+    const char* name;
+    bool namesOtherDisk;  // MakeDurable names the file on the other disk
+  };
+  for (Case c : {Case{"first file system only", false}, Case{"both", true}}) {
+    SCOPED_TRACE(c.name);
+    bool lost = false;
+    for (uint32_t seed = 0; seed < 8; ++seed) {
+      TempDir dir;
+      std::string here = dir.Join("here.bin");
+      std::string there = dir.Join("disk2\\there.bin");
+      WriteFileOrDie(here, "");
+      WriteFileOrDie(there, "");
+      FaultPlan plan;
+      plan.model = FaultModel::kPowerCut;
+      plan.at = 6;
+      plan.seed = seed;
+      plan.separateFileSystems = {dir.Join("disk2")};
+      int status = RunArmed(plan, [&] {
+        const std::string content(2048, 'n');
+        for (const std::string& path : {here, there}) {
+          File file;
+          file.Open(path.c_str(), FileMode::kReadWrite);
+          file.Write(content.data(), static_cast<uint32_t>(content.size()));  // 1, 2
+        }
+        std::string failed;
+        std::vector<std::string> named = {dir.path()};
+        if (c.namesOtherDisk) named.push_back(there);
+        MakeDurable(named, &failed);              // 3
+        MakeFolder(dir.Join("a").c_str());        // 4
+        MakeFolder(dir.Join("b").c_str());        // 5
+        MakeFolder(dir.Join("the cut").c_str());  // 6
+      });
+      EXPECT_EQ(status, kEnded);
+      EXPECT_EQ(ReadFileOrEmpty(here), std::string(2048, 'n'));
+      if (ReadFileOrEmpty(there) != std::string(2048, 'n')) lost = true;
+    }
+    EXPECT_EQ(lost, !c.namesOtherDisk);
+  }
 }
 
 #endif  // !defined(_WIN32)

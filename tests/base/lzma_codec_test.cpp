@@ -330,3 +330,83 @@ TEST(LzmaDecodeStreamTest, AForgedWindowIsHeldAtTheEncodersDictionary) {
 
 }  // namespace
 }  // namespace qlmr
+
+namespace qlmr {
+namespace {
+
+using testing_support::TextLike;
+using testing_support::X86Like;
+
+// Collects a stream's output and checks that the positions follow on.
+struct Collected {
+  std::string bytes;
+  static bool Write(void* context, uint64_t position, const uint8_t* data, size_t length) {
+    Collected* self = static_cast<Collected*>(context);
+    if (position != self->bytes.size()) return false;
+    self->bytes.append(reinterpret_cast<const char*>(data), length);
+    return true;
+  }
+};
+
+// The streamed form, fed in uneven pieces, is the buffer form byte for byte
+// for both filters, so that a packer that streams writes what the codec
+// writes.
+TEST(LzmaEncodeStreamTest, InPiecesItGivesTheBufferForm) {
+  const std::string inputs[] = {TextLike(3, 150000), X86Like(4, 90000), std::string(20, 'a')};
+  for (const std::string& input : inputs) {
+    for (uint8_t flag : {kLzmaFilterPlain, kLzmaFilterX86}) {
+      SCOPED_TRACE(std::to_string(input.size()) + " bytes, filter " + std::to_string(flag));
+      const uint8_t* data = reinterpret_cast<const uint8_t*>(input.data());
+      uint32_t length = static_cast<uint32_t>(input.size());
+      std::vector<uint8_t> buffer(length * 2 + 64);
+      uint32_t size = 0;
+      ASSERT_EQ(EncodeLzmaBuffer(data, length, flag, buffer.data(),
+                                 static_cast<uint32_t>(buffer.size()), &size),
+                LZMA_RESULT_OK);
+      LzmaEncodeStream stream;
+      Collected out;
+      ASSERT_EQ(stream.Start(length, flag, kLzmaDictionarySize, &Collected::Write, &out),
+                LZMA_RESULT_OK);
+      size_t done = 0;
+      for (size_t piece : {size_t{1}, size_t{7}, size_t{4096}, size_t{65536 + 3}}) {
+        piece = std::min(piece, input.size() - done);
+        ASSERT_EQ(stream.Feed(data + done, piece), LZMA_RESULT_OK);
+        done += piece;
+      }
+      ASSERT_EQ(stream.Feed(data + done, input.size() - done), LZMA_RESULT_OK);
+      ASSERT_EQ(stream.Finish(), LZMA_RESULT_OK);
+      EXPECT_EQ(stream.EncodedSize(), out.bytes.size());
+      EXPECT_TRUE(out.bytes == std::string(buffer.begin(), buffer.begin() + size));
+    }
+  }
+}
+
+// The header holds the length: input that does not come to it is an error,
+// and so is a receiver that refuses the output.
+TEST(LzmaEncodeStreamTest, ALengthOtherThanStartedOrARefusedOutputFails) {
+  const std::string input = TextLike(5, 1000);
+  const uint8_t* data = reinterpret_cast<const uint8_t*>(input.data());
+  struct Case {
+    uint32_t started;
+    int fed;  // the result of feeding the 1000 bytes
+  };
+  for (Case c : {Case{1001, LZMA_RESULT_OK}, Case{999, LZMA_RESULT_ERROR}}) {
+    SCOPED_TRACE(c.started);
+    Collected out;
+    LzmaEncodeStream stream;
+    ASSERT_EQ(
+        stream.Start(c.started, kLzmaFilterPlain, kLzmaDictionarySize, &Collected::Write, &out),
+        LZMA_RESULT_OK);
+    EXPECT_EQ(stream.Feed(data, input.size()), c.fed);
+    EXPECT_EQ(stream.Finish(), LZMA_RESULT_ERROR);
+  }
+
+  LzmaEncodeStream refused;
+  auto refuse = [](void*, uint64_t, const uint8_t*, size_t) { return false; };
+  EXPECT_EQ(refused.Start(1000, kLzmaFilterPlain, kLzmaDictionarySize, refuse, nullptr),
+            LZMA_RESULT_OUTPUT_FAILED);
+  EXPECT_EQ(refused.Feed(data, input.size()), LZMA_RESULT_OUTPUT_FAILED);
+}
+
+}  // namespace
+}  // namespace qlmr

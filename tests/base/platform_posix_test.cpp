@@ -1,8 +1,14 @@
 // The POSIX side of the platform layer: how system names map to the disk.
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,6 +22,8 @@
 namespace qlmr {
 namespace {
 
+using testing_support::LinkKind;
+using testing_support::MakeLink;
 using testing_support::ReadFileOrEmpty;
 using testing_support::TempDir;
 using testing_support::WriteFileOrDie;
@@ -95,6 +103,101 @@ TEST(PosixNamesTest, AListingScopeFollowsThisProcessesOwnChanges) {
   for (const FolderEntry& e : entries) names.push_back(e.name);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"Hidden.txt", "Moved.txt", "Sub", "nEw.txt"}));
+}
+
+// The updater ignores the console's signals; the automatic patcher it
+// starts must not inherit that.
+TEST(PosixProcessTest, AStartedProgramBeginsWithTheSignalsDefaults) {
+  TempDir dir;
+  std::string program = dir.Join("report.sh");
+  WriteFileOrDie(program,
+                 "#!/bin/sh\ngrep SigIgn /proc/self/status > ignored.part\n"
+                 "mv ignored.part ignored\n");
+  ASSERT_TRUE(MarkExecutable(program.c_str()));
+  int status = testing_support::RunInForkedChild([&] {
+    IgnoreConsoleSignals();
+    return StartDetachedProcess(program.c_str(), dir.path().c_str()) ? 0 : 1;
+  });
+  ASSERT_EQ(status, 0);
+  std::string line;
+  for (int i = 0; i < 500 && (line = ReadFileOrEmpty(dir.Join("ignored"))).empty(); ++i) {
+    usleep(10000);
+  }
+  ASSERT_EQ(line.rfind("SigIgn:", 0), 0u) << line;
+  unsigned long long ignored = strtoull(line.c_str() + 7, nullptr, 16);
+  for (int signal_number : {SIGINT, SIGQUIT, SIGHUP, SIGPIPE}) {
+    EXPECT_EQ(ignored & (1ull << (signal_number - 1)), 0u) << strsignal(signal_number);
+  }
+}
+
+// The lock goes with its process, however that ends.
+TEST(NamedLockTest, AHolderThatIsKilledLetsTheLockGo) {
+  TempDir dir;
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    NamedLock lock;
+    char outcome = lock.TryLock(dir.path().c_str(), "") == NamedLock::Outcome::kTaken ? 'y' : 'n';
+    ssize_t written = write(ready[1], &outcome, 1);
+    (void)written;
+    pause();
+    _exit(0);
+  }
+  close(ready[1]);
+  char outcome = 0;
+  ASSERT_EQ(read(ready[0], &outcome, 1), 1);
+  close(ready[0]);
+  EXPECT_EQ(outcome, 'y');
+  NamedLock lock;
+  EXPECT_EQ(lock.TryLock(dir.path().c_str(), ""), NamedLock::Outcome::kHeldElsewhere);
+  kill(holder, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(holder, &status, 0), holder);
+  EXPECT_EQ(lock.TryLock(dir.path().c_str(), ""), NamedLock::Outcome::kTaken);
+}
+
+TEST(PosixPrivacyTest, APrivateFolderIsOnlyItsOwnersAndAnotherUsersFolderIsNotOwn) {
+  TempDir dir;
+  std::string folder;
+  ASSERT_TRUE(MakePrivateFolder(dir.path().c_str(), "qpf", &folder));
+  struct stat st;
+  ASSERT_EQ(stat(MapNameToDisk(folder.c_str()).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(st.st_uid, geteuid());
+  if (geteuid() == 0) {
+    ASSERT_TRUE(MakeFolder(dir.Join("someone else's").c_str()));
+    ASSERT_EQ(chown(MapNameToDisk(dir.Join("someone else's").c_str()).c_str(), 12345, 12345), 0);
+    EXPECT_FALSE(IsOwnFolder(dir.Join("someone else's").c_str()));
+  }
+}
+
+// A move to another file system copies: the copy must replace a link at the
+// target as a rename does, never write through it. Needs a second file
+// system: /dev/shm, when the temporary folder is not on it.
+TEST(PosixPrivacyTest, AMoveAcrossFileSystemsReplacesALinkAtTheTarget) {
+  TempDir dir;
+  struct stat here;
+  struct stat shm;
+  if (stat(MapNameToDisk(dir.path().c_str()).c_str(), &here) != 0 || stat("/dev/shm", &shm) != 0 ||
+      here.st_dev == shm.st_dev) {
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  }
+  std::string source;
+  ASSERT_TRUE(CreateUniqueTempFile("/dev/shm", "qmv", &source));
+  for (LinkKind kind : {LinkKind::kSymbolic, LinkKind::kHard}) {
+    SCOPED_TRACE(kind == LinkKind::kHard ? "hard link" : "symbolic link");
+    WriteFileOrDie(source, "moved content");
+    WriteFileOrDie(dir.Join("victim"), "precious");
+    RemoveFileAt(dir.Join("target").c_str());
+    ASSERT_TRUE(MakeLink(dir.Join("target"), dir.Join("victim"), kind));
+    ASSERT_TRUE(MoveFileReplace(source.c_str(), dir.Join("target").c_str())) << LastSystemError();
+    EXPECT_FALSE(PathExists(source.c_str()));
+    EXPECT_EQ(ReadFileOrEmpty(dir.Join("target")), "moved content");
+    EXPECT_EQ(ReadFileOrEmpty(dir.Join("victim")), "precious");
+    EXPECT_FALSE(PathExists(dir.Join("target.~move").c_str()));
+  }
 }
 
 // The processors a process may use are its affinity, not the machine's: a

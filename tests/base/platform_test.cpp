@@ -17,6 +17,8 @@ namespace qlmr {
 namespace {
 
 using testing_support::CurrentFolderScope;
+using testing_support::LinkKind;
+using testing_support::MakeLink;
 using testing_support::ReadFileOrEmpty;
 using testing_support::Spelling;
 using testing_support::SpellingsOfOneFile;
@@ -110,6 +112,97 @@ TEST(PlatformFileTest, MoveReplacesAndTempNamesAreUnique) {
   EXPECT_EQ(PathFileName(one).rfind("axu", 0), 0u);
   EXPECT_EQ(FileSizeOf(one.c_str()), 0u);
   EXPECT_TRUE(PathExists(two.c_str()));
+}
+
+// A fresh file never goes through what stood at its name: a link there goes
+// itself, and the file it pointed to keeps every byte.
+TEST(PlatformFileTest, CreateFreshReplacesWhatStandsAtTheNameNeverWritingThroughIt) {
+  enum class Standing { kNothing, kFile, kSymbolicLink, kHardLink, kDanglingLink };
+  const Standing cases[] = {Standing::kNothing, Standing::kFile, Standing::kSymbolicLink,
+                            Standing::kHardLink, Standing::kDanglingLink};
+  for (Standing standing : cases) {
+    SCOPED_TRACE(static_cast<int>(standing));
+    TempDir dir;
+    std::string name = dir.Join("x.~new");
+    std::string victim = dir.Join("victim");
+    WriteFileOrDie(victim, "precious");
+    bool made = true;
+    switch (standing) {
+      case Standing::kNothing:
+        break;
+      case Standing::kFile:
+        WriteFileOrDie(name, "an older copy, longer than the new one");
+        break;
+      case Standing::kSymbolicLink:
+        made = MakeLink(name, victim, LinkKind::kSymbolic);
+        break;
+      case Standing::kHardLink:
+        made = MakeLink(name, victim, LinkKind::kHard);
+        break;
+      case Standing::kDanglingLink:
+        made = MakeLink(name, dir.Join("nothing"), LinkKind::kSymbolic);
+        break;
+    }
+    if (!made) continue;  // Windows without the privilege for symbolic links
+    File file;
+    ASSERT_TRUE(file.Open(name.c_str(), FileMode::kCreateFresh)) << LastSystemError();
+    ASSERT_TRUE(file.Write("new", 3));
+    ASSERT_TRUE(file.Close());
+    EXPECT_EQ(ReadFileOrEmpty(name), "new");
+    EXPECT_EQ(ReadFileOrEmpty(victim), "precious");
+    EXPECT_FALSE(PathExists(dir.Join("nothing").c_str()));
+  }
+  // A folder at the name stays, and the file is refused.
+  TempDir dir;
+  WriteFileOrDie(dir.Join("x.~new\\inside"), "kept");
+  File file;
+  EXPECT_FALSE(file.Open(dir.Join("x.~new").c_str(), FileMode::kCreateFresh));
+  EXPECT_EQ(ReadFileOrEmpty(dir.Join("x.~new\\inside")), "kept");
+}
+
+TEST(PlatformFileTest, MakeDurableNamesThePathItCannotKeep) {
+  TempDir dir;
+  WriteFileOrDie(dir.Join("sub\\a.bin"), "a");
+  std::string failed = "untouched";
+  EXPECT_TRUE(MakeDurable({dir.Join("sub\\a.bin"), dir.Join("sub"), dir.path()}, &failed));
+  EXPECT_EQ(failed, "untouched");
+  EXPECT_TRUE(MakeDurable({}, &failed));
+  EXPECT_FALSE(MakeDurable({dir.Join("sub\\a.bin"), dir.Join("gone.bin")}, &failed));
+  EXPECT_EQ(failed, dir.Join("gone.bin"));
+  EXPECT_NE(LastSystemError(), 0);
+}
+
+// Folders for a shared temporary folder: new each time, named so that nobody
+// can guess the next one, and this user's alone.
+TEST(PlatformTest, PrivateFoldersAreNewOwnAndUnguessable) {
+  TempDir dir;
+  std::string one;
+  std::string two;
+  ASSERT_TRUE(MakePrivateFolder(dir.path().c_str(), "qpf", &one));
+  ASSERT_TRUE(MakePrivateFolder(dir.path().c_str(), "qpf", &two));
+  EXPECT_NE(one, two);
+  for (const std::string& folder : {one, two}) {
+    std::string name = PathFileName(folder);
+    ASSERT_EQ(name.size(), 3u + 16u + 4u) << name;
+    EXPECT_EQ(name.substr(0, 3), "qpf");
+    EXPECT_EQ(name.substr(19), ".tmp");
+    EXPECT_EQ(name.find_first_not_of("0123456789ABCDEF", 3), 19u) << name;
+    EXPECT_TRUE(IsFolder(folder.c_str()));
+    EXPECT_TRUE(IsOwnFolder(folder.c_str()));
+  }
+  // 64 random bits each: two names that share half their digits would be a
+  // counter, not chance.
+  EXPECT_NE(PathFileName(one).substr(3, 8), PathFileName(two).substr(3, 8));
+  // A file and a link to an own folder are no own folders.
+  WriteFileOrDie(dir.Join("file"), "");
+  EXPECT_FALSE(IsOwnFolder(dir.Join("file").c_str()));
+  if (MakeLink(dir.Join("link"), one, LinkKind::kSymbolic)) {
+#ifndef _WIN32
+    // (Wine's links to folders do not show as folders.)
+    EXPECT_TRUE(IsFolder(dir.Join("link").c_str()));
+#endif
+    EXPECT_FALSE(IsOwnFolder(dir.Join("link").c_str()));
+  }
 }
 
 // Every spelling of one file names that file: ComparePaths answers 0, and
@@ -206,6 +299,72 @@ TEST(PlatformProcessTest, FailuresLeaveTheSystemsErrorNumber) {
   EXPECT_NE(LastSystemError(), 0);
   EXPECT_FALSE(TerminateProcessById(0));
   EXPECT_NE(LastSystemError(), 0);
+}
+
+// --- NamedLock -------------------------------------------------------------------
+
+TEST(NamedLockTest, OneHolderAtATimeUnderEverySpellingOfTheFolder) {
+  TempDir dir;
+  std::string game = dir.Join("Game");
+  ASSERT_TRUE(MakeFolder(game.c_str()));
+  NamedLock holder;
+  ASSERT_EQ(holder.TryLock(game.c_str(), ""), NamedLock::Outcome::kTaken) << LastSystemError();
+  EXPECT_TRUE(holder.IsHeld());
+
+  CurrentFolderScope here(dir.path());
+  for (const std::string& spelling : {game, dir.Join("GAME"), game + "\\", dir.path() + "/Game/",
+                                      std::string("Game"), std::string(".\\game\\..\\Game")}) {
+    NamedLock second;
+    EXPECT_EQ(second.TryLock(spelling.c_str(), ""), NamedLock::Outcome::kHeldElsewhere) << spelling;
+    EXPECT_FALSE(second.IsHeld());
+  }
+  // A name in the folder is a lock of its own; its letter case counts where
+  // the file system's does.
+  NamedLock patch;
+  ASSERT_EQ(patch.TryLock(game.c_str(), "ql-a-b.patch"), NamedLock::Outcome::kTaken);
+  NamedLock other_case;
+  EXPECT_EQ(other_case.TryLock(game.c_str(), "QL-A-B.patch"),
+            kNamesIgnoreCase ? NamedLock::Outcome::kHeldElsewhere : NamedLock::Outcome::kTaken);
+  // The lock of the same name in another folder is another lock.
+  ASSERT_TRUE(MakeFolder(dir.Join("Other").c_str()));
+  NamedLock elsewhere;
+  EXPECT_EQ(elsewhere.TryLock(dir.Join("Other").c_str(), "ql-a-b.patch"),
+            NamedLock::Outcome::kTaken);
+
+  holder.Release();
+  EXPECT_FALSE(holder.IsHeld());
+  NamedLock after;
+  EXPECT_EQ(after.TryLock(dir.Join("GAME").c_str(), ""), NamedLock::Outcome::kTaken);
+  EXPECT_EQ(holder.TryLock(game.c_str(), ""), NamedLock::Outcome::kHeldElsewhere);
+  {
+    NamedLock gone;
+    ASSERT_EQ(gone.TryLock(dir.Join("Other").c_str(), ""), NamedLock::Outcome::kTaken);
+  }
+  EXPECT_EQ(holder.TryLock(dir.Join("Other").c_str(), ""), NamedLock::Outcome::kTaken)
+      << "the lock goes with its object";
+
+  NamedLock missing;
+  EXPECT_EQ(missing.TryLock(dir.Join("missing").c_str(), ""), NamedLock::Outcome::kFailed);
+  EXPECT_NE(LastSystemError(), 0);
+}
+
+// A program started while the lock is held (the automatic patcher after an
+// update) must not keep it after this process lets it go.
+TEST(NamedLockTest, AStartedProgramDoesNotInheritTheLock) {
+  TempDir dir;
+  std::string client = dir.Join("qlmr.exe");
+  ASSERT_TRUE(CopyFileReplace(QLMR_FAKE_CLIENT, client.c_str()));
+  ASSERT_TRUE(MarkExecutable(client.c_str()));
+  NamedLock lock;
+  ASSERT_EQ(lock.TryLock(dir.path().c_str(), ""), NamedLock::Outcome::kTaken);
+  ASSERT_TRUE(StartDetachedProcess(client.c_str(), dir.path().c_str())) << LastSystemError();
+  std::vector<uint32_t> ids = WaitForProcesses(client, 1);
+  ASSERT_EQ(ids.size(), 1u);
+  lock.Release();
+  NamedLock again;
+  EXPECT_EQ(again.TryLock(dir.path().c_str(), ""), NamedLock::Outcome::kTaken);
+  EXPECT_TRUE(TerminateProcessById(ids[0]));
+  WaitForProcesses(client, 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/file_util.h"
+#include "base/path.h"
 #include "base/platform.h"
 #include "tests/support/test_util.h"
 
@@ -131,12 +132,10 @@ TEST(Win32NamesTest, ShortNamesNameTheSameFile) {
   EXPECT_EQ(ShortPathName(missing.c_str()), missing);
 }
 
-TEST(Win32ProcessTest, ClientInAChineseFolderIsListedUnderItsCp936Path) {
-  TempDir dir;
-  std::string client = dir.Join(std::string(kChineseCp936) + "\\qlmr.exe");
-  ASSERT_TRUE(CreateFolderChain(dir.Join(kChineseCp936).c_str()));
-  ASSERT_TRUE(CopyFileReplace(QLMR_FAKE_CLIENT, client.c_str()));
-  ASSERT_TRUE(StartDetachedProcess(client.c_str(), dir.path().c_str()));
+// Starts the program `client` in `folder`, waits until the process list shows
+// it under a path that names its file, and ends it.
+void ExpectListedUnderItsPathAndEnd(const std::string& client, const std::string& folder) {
+  ASSERT_TRUE(StartDetachedProcess(client.c_str(), folder.c_str()));
   uint32_t id = 0;
   for (int i = 0; i < 400 && id == 0; ++i) {
     EnumerateProcesses([&](const ProcessEntry& process) {
@@ -146,6 +145,90 @@ TEST(Win32ProcessTest, ClientInAChineseFolderIsListedUnderItsCp936Path) {
   }
   ASSERT_NE(id, 0u) << "the client is not listed under " << client;
   EXPECT_TRUE(TerminateProcessById(id));
+}
+
+TEST(Win32ProcessTest, ClientInAChineseFolderIsListedUnderItsCp936Path) {
+  TempDir dir;
+  std::string client = dir.Join(std::string(kChineseCp936) + "\\qlmr.exe");
+  ASSERT_TRUE(CreateFolderChain(dir.Join(kChineseCp936).c_str()));
+  ASSERT_TRUE(CopyFileReplace(QLMR_FAKE_CLIENT, client.c_str()));
+  ExpectListedUnderItsPathAndEnd(client, dir.path());
+}
+
+// Names that code page 936 lacks: a Korean user name, a Danish one.
+struct ForeignName {
+  const char* what;
+  const wchar_t* name;
+};
+const ForeignName kForeignNames[] = {
+    {"Hangul", L"\xD55C\xAE00"},
+    {"Danish", L"S\x00F8ren"},
+    {"Hangul, long", L"\xD55C\xAE00 temporary folder"},
+};
+
+// The folder `name` made below `dir`, in UTF-16.
+std::wstring MakeWideFolder(const TempDir& dir, const wchar_t* name) {
+  std::wstring folder = Wide(dir.path()) + L"\\" + name;
+  EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  return folder;
+}
+
+// Whether the file `name` exists in the UTF-16 folder `folder`.
+bool WideFileExists(const std::wstring& folder, const wchar_t* name) {
+  return GetFileAttributesW((folder + L"\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A path with a character that code page 936 lacks comes back in its short
+// form, which names the same folder; before, it came back with "?" in their
+// place, naming nothing.
+TEST(Win32NamesTest, PathsOutsideCodePage936ComeBackInTheirShortForm) {
+  for (const ForeignName& foreign : kForeignNames) {
+    SCOPED_TRACE(foreign.what);
+    TempDir dir;
+    std::wstring folder = MakeWideFolder(dir, foreign.name);
+    std::string path = SystemPathFromWide(folder);
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path.find('?'), std::string::npos) << path;
+    EXPECT_TRUE(IsFolder(path.c_str())) << path;
+    WriteFileOrDie(JoinPath(path, "x.txt"), "x");
+    EXPECT_TRUE(WideFileExists(folder, L"x.txt"));
+    // A path that does not exist has no short form: nothing usable.
+    EXPECT_EQ(SystemPathFromWide(folder + L"\\" + foreign.name), "");
+  }
+}
+
+// The temporary folder of a user whose name code page 936 lacks.
+TEST(Win32NamesTest, ATemporaryFolderOutsideCodePage936IsUsable) {
+  wchar_t tmp[MAX_PATH];
+  wchar_t temp[MAX_PATH];
+  ASSERT_GT(GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH), 0u);
+  ASSERT_GT(GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH), 0u);
+  for (const ForeignName& foreign : kForeignNames) {
+    SCOPED_TRACE(foreign.what);
+    TempDir dir;
+    std::wstring folder = MakeWideFolder(dir, foreign.name);
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", folder.c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"TEMP", folder.c_str()));
+    std::string path = TempFolderPath();
+    SetEnvironmentVariableW(L"TMP", tmp);
+    SetEnvironmentVariableW(L"TEMP", temp);
+    EXPECT_EQ(path.find('?'), std::string::npos) << path;
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path.back(), '\\');
+    WriteFileOrDie(path + "patch.bin", "p");
+    EXPECT_TRUE(WideFileExists(folder, L"patch.bin")) << path;
+  }
+}
+
+// A client in such a folder is listed under a path that names its file.
+TEST(Win32ProcessTest, AClientInAFolderOutsideCodePage936IsListedUnderItsShortPath) {
+  TempDir dir;
+  std::wstring folder = MakeWideFolder(dir, kForeignNames[0].name);
+  std::wstring client = folder + L"\\qlmr.exe";
+  ASSERT_TRUE(CopyFileW(Wide(QLMR_FAKE_CLIENT).c_str(), client.c_str(), FALSE));
+  std::string clientPath = SystemPathFromWide(client);
+  ASSERT_FALSE(clientPath.empty());
+  ExpectListedUnderItsPathAndEnd(clientPath, dir.path());
 }
 
 }  // namespace

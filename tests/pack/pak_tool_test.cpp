@@ -13,17 +13,14 @@
 #include "pack/pack_format.h"
 #include "tests/pack/pack_test_util.h"
 #include "tests/support/test_util.h"
+#include "tests/support/tool_run.h"
+#include "tools/json_output.h"
+#include "tools/progress.h"
 
 namespace qlmr {
 namespace {
 
 using namespace testing_support;
-
-// The shell wants the disk's separators.
-std::string Shell(std::string path) {
-  for (char& c : path) c = c == '\\' ? '/' : c;
-  return path;
-}
 
 std::string CrcHex(const std::string& content) {
   uint32_t crc = 0;
@@ -57,24 +54,12 @@ std::string ContentWithCrc(const std::string& prefix, uint32_t wanted) {
   return content;
 }
 
-struct ToolRun {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
 class PakToolTest : public ::testing::Test {
  protected:
   // Runs qlmr-pak with `args` (shell words) in the test folder; its output
   // goes to `outPath` if given (and is then not read back).
   ToolRun Pak(const std::string& args, const std::string& outPath = "") {
-    std::string out = outPath.empty() ? dir_.Join("stdout.txt") : outPath;
-    std::string err = dir_.Join("stderr.txt");
-    std::string command = "cd '" + Shell(dir_.path()) + "' && '" QLMR_PAK_BIN "' " + args + " >'" +
-                          Shell(out) + "' 2>'" + Shell(err) + "'";
-    int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-            outPath.empty() ? ReadFileOrEmpty(out) : std::string(), ReadFileOrEmpty(err)};
+    return RunTool(QLMR_PAK_BIN, args, dir_.path(), "", outPath);
   }
   // The `ls` row of a file stored as is; `listed` says whether its CRC comes
   // from the list file.
@@ -96,8 +81,8 @@ TEST_F(PakToolTest, FillListReadAndVerify) {
 
   ASSERT_EQ(Pak("create x.pak").exitCode, 0);
   EXPECT_EQ(Pak("verify x.pak").out, "ok: 0 files\n") << "an empty archive has a list";
-  EXPECT_EQ(Pak("verify --json x.pak").out,
-            "{\"archive\": \"x.pak\", \"ok\": true, \"files\": 0}\n");
+  EXPECT_EQ(tools::Json::parse(Pak("verify --json x.pak").out),
+            tools::Json({{"ok", true}, {"archive", "x.pak"}, {"files", 0}}));
   ASSERT_EQ(Pak("add x.pak 'Data\\One.txt=one.txt'").exitCode, 0);
   ToolRun tree = Pak("add-tree x.pak tree");
   ASSERT_EQ(tree.exitCode, 0) << tree.err;
@@ -118,17 +103,20 @@ TEST_F(PakToolTest, FillListReadAndVerify) {
   ToolRun ls = Pak("ls x.pak");
   EXPECT_EQ(ls.exitCode, 0);
   EXPECT_EQ(ls.out, expected_ls);
-  // The same listing for scripts: one object per line of the plain form.
+  // The same listing for scripts: one object per row of the plain form, in
+  // its order, names with forward slashes.
   ToolRun json = Pak("ls --json x.pak");
   EXPECT_EQ(json.exitCode, 0);
-  EXPECT_EQ(json.out.rfind("[\n  {\"name\": ", 0), 0u) << json.out;
-  EXPECT_NE(
-      json.out.find("{\"name\": \"Data\\\\One.txt\", \"contentSize\": " +
-                    std::to_string(one.size()) + ", \"storedSize\": " + std::to_string(one.size()) +
-                    ", \"type\": 0, \"crc\": \"" + CrcHex(one) + "\"}"),
-      std::string::npos)
+  tools::Json listing = tools::Json::parse(json.out);
+  EXPECT_EQ(listing["ok"], true);
+  ASSERT_EQ(listing["files"].size(), 4u) << json.out;
+  EXPECT_EQ(listing["files"][0], tools::Json({{"name", "Data/One.txt"},
+                                              {"contentSize", one.size()},
+                                              {"storedSize", one.size()},
+                                              {"type", 0},
+                                              {"compression", "stored"},
+                                              {"crc", CrcHex(one)}}))
       << json.out;
-  EXPECT_EQ(json.out.substr(json.out.size() - 4), "}\n]\n");
 
   ToolRun verify = Pak("verify x.pak");
   EXPECT_EQ(verify.exitCode, 0) << verify.err;
@@ -179,7 +167,7 @@ TEST_F(PakToolTest, CompressedTypesAreEncodedListedAndDecoded) {
   EXPECT_EQ(verify.out, "ok: 3 files\n");
   ToolRun unknown = Pak("add --type 7 x.pak t7=text.txt");
   EXPECT_EQ(unknown.exitCode, 1);
-  EXPECT_EQ(unknown.err, "error 18: CompressType=7\n");
+  EXPECT_EQ(ErrorState(unknown.err), "ERR_NO_CODEC 18: CompressType=7");
 }
 
 TEST_F(PakToolTest, RemoveKeepsTheListRight) {
@@ -190,7 +178,7 @@ TEST_F(PakToolTest, RemoveKeepsTheListRight) {
   EXPECT_EQ(Pak("verify x.pak").out, "ok: 1 files\n");
   ToolRun missing = Pak("rm x.pak b nope");
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_EQ(missing.err, "error 1: nope\n");
+  EXPECT_EQ(ErrorState(missing.err), "ERR_NOT_FOUND 1: nope");
   EXPECT_EQ(Pak("verify x.pak").out, "ok: 0 files\n") << "what was removed is unlisted";
   // Replacing keeps one list entry.
   ASSERT_EQ(Pak("add x.pak a=f").exitCode, 0);
@@ -208,13 +196,14 @@ TEST_F(PakToolTest, WithoutTheListUnlistedFilesShowAsSlots) {
   EXPECT_NE(Pak("ls x.pak").out.find(Line(name, "x", false)), std::string::npos);
   ToolRun verify = Pak("verify x.pak");
   EXPECT_EQ(verify.exitCode, 1);
-  EXPECT_EQ(verify.err.rfind("error 2: unref hashnode(", 0), 0u) << verify.err;
+  EXPECT_EQ(ErrorState(verify.err).rfind("ERR_BAD_DATA 2: unref hashnode(", 0), 0u) << verify.err;
   ToolRun json = Pak("verify --json x.pak");
   EXPECT_EQ(json.exitCode, 1);
-  EXPECT_EQ(json.out.rfind("{\"archive\": \"x.pak\", \"ok\": false, \"code\": 2, "
-                           "\"message\": \"unref hashnode(",
-                           0),
-            0u)
+  tools::Json document = tools::Json::parse(json.out);
+  EXPECT_EQ(document["ok"], false);
+  EXPECT_EQ(document["archive"], "x.pak");
+  EXPECT_EQ(document["error"]["code"], 2);
+  EXPECT_EQ(document["error"]["message"].get<std::string>().rfind("unref hashnode(", 0), 0u)
       << json.out;
   ASSERT_EQ(Pak("extract x.pak out").exitCode, 0);
   std::string unlisted = std::string(name + 1);
@@ -231,7 +220,9 @@ TEST_F(PakToolTest, ExtractWritesNoNameThatLeavesItsFolderOrIsNoFileOnWindows) {
     ASSERT_EQ(Pak(std::string("add x.pak '") + name + "=f'").exitCode, 0);
     ToolRun extract = Pak("extract x.pak out");
     EXPECT_EQ(extract.exitCode, 1);
-    EXPECT_EQ(extract.err, std::string("error 10: name=") + name + " (leaves the folder)\n");
+    std::string shown = name;  // messages show the separators of the system
+    for (char& c : shown) c = c == '\\' ? '/' : c;
+    EXPECT_EQ(ErrorState(extract.err), "ERR_INVALID 10: name=" + shown + " (leaves the folder)");
   }
   EXPECT_FALSE(PathExists(dir_.Join("escape").c_str()));
 }
@@ -243,7 +234,7 @@ TEST_F(PakToolTest, ExtractNeverWritesOverTheArchiveItReads) {
   std::string before = ReadFileOrEmpty(dir_.Join("x.pak"));
   ToolRun extract = Pak("extract x.pak .");
   EXPECT_EQ(extract.exitCode, 1);
-  EXPECT_EQ(extract.err, "error 10: name=X.PAK (the archive itself)\n");
+  EXPECT_EQ(ErrorState(extract.err), "ERR_INVALID 10: name=X.PAK (the archive itself)");
   EXPECT_TRUE(ReadFileOrEmpty(dir_.Join("x.pak")) == before) << "the archive changed";
   EXPECT_EQ(Pak("verify x.pak").exitCode, 0);
 }
@@ -256,7 +247,7 @@ TEST_F(PakToolTest, UsageAndFailures) {
   EXPECT_EQ(Pak("--help").exitCode, 0);
   ToolRun absent = Pak("ls none.pak");
   EXPECT_EQ(absent.exitCode, 1);
-  EXPECT_EQ(absent.err.rfind("error 3: File=none.pak, WinErr=2", 0), 0u) << absent.err;
+  EXPECT_EQ(ErrorState(absent.err), "ERR_ACCESS 3: File=none.pak, WinErr=2") << absent.err;
   WriteFileOrDie(dir_.Join("f"), "x");
   ASSERT_EQ(Pak("create x.pak").exitCode, 0);
   ToolRun list_name = Pak("add x.pak '(LIST)=f'");
@@ -272,7 +263,8 @@ TEST_F(PakToolTest, OutputLostToAFullDiskFailsTheCommand) {
   for (const char* command : {"cat x.pak f", "ls x.pak", "verify x.pak"}) {
     ToolRun run = Pak(command, "/dev/full");
     EXPECT_EQ(run.exitCode, 1) << command;
-    EXPECT_EQ(run.err.rfind("error 5: stdout, WinErr=", 0), 0u) << command << ": " << run.err;
+    EXPECT_EQ(ErrorState(run.err).rfind("ERR_WRITE 5: stdout, WinErr=", 0), 0u)
+        << command << ": " << run.err;
   }
 }
 
@@ -299,24 +291,25 @@ TEST_F(PakToolTest, RefusedAddsLeaveTheArchiveUntouched) {
   struct Case {
     const char* what;
     std::string args;
-    std::string error;  // the start of the message on stderr
+    std::string error;  // the start of the error state the failure shows
   } cases[] = {
       {"a list line of 1,039 bytes", "add x.pak new=f " + longest + "n=f",
-       "error 10: its list line would be longer than 1038 bytes: name=nnnn"},
+       "ERR_INVALID 10: its list line would be longer than 1038 bytes: name=nnnn"},
       {"the list's own name", "add x.pak new=f '(LIST)=f'",
-       "error 10: the list file's own name: name=(LIST)\n"},
-      {"a missing second file", "add x.pak new=f other=missing", "error 3: File=missing, WinErr=2"},
+       "ERR_INVALID 10: the list file's own name: name=(LIST)"},
+      {"a missing second file", "add x.pak new=f other=missing",
+       "ERR_ACCESS 3: File=missing, WinErr=2"},
       {"data LZMA refuses", "add --type 3 x.pak new=text noise=noise",
-       "error 19: File=noise, LZMA compress["},
-      {"a tree with data LZMA refuses", "add-tree --type 3 x.pak tree", "error 19: File=tree"},
+       "ERR_CODEC 19: File=noise, LZMA compress["},
+      {"a tree with data LZMA refuses", "add-tree --type 3 x.pak tree", "ERR_CODEC 19: File=tree/"},
       {"a file larger than an archive holds", "add --type 0 x.pak new=f huge=huge",
-       "error 12: File=huge, size too large\n"},
+       "ERR_NO_BLOCK 12: File=huge, size too large"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ToolRun run = Pak(c.args);
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err.rfind(c.error, 0), 0u) << run.err;
+    EXPECT_EQ(ErrorState(run.err).rfind(c.error, 0), 0u) << run.err;
     EXPECT_TRUE(ReadFileOrEmpty(dir_.Join("x.pak")) == before) << "the archive changed";
   }
   ToolRun fits = Pak("add x.pak " + longest + "=f");
@@ -341,7 +334,7 @@ TEST_F(PakToolTest, CheckedListingFlagsFilesTheListMisdescribes) {
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.out.find(" differs  b\n"), std::string::npos) << bad.out;
   EXPECT_NE(bad.out.find(" unlisted #"), std::string::npos) << bad.out;
-  EXPECT_EQ(bad.err, "error 2: 1 stored files differ from the list\n");
+  EXPECT_EQ(ErrorState(bad.err), "ERR_BAD_DATA 2: 1 stored files differ from the list");
   EXPECT_NE(Pak("ls x.pak").out.find(" " + CrcHex("data") + " b\n"), std::string::npos)
       << "without --check the CRC is the listed one";
 }
@@ -367,7 +360,7 @@ TEST_F(PakToolTest, CheckedListingTellsUndecodableFilesFromDifferingOnes) {
   WriteFileOrDie(dir_.Join("g"), allOnes);
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "type " << int{c.type} << ", size " << c.text.size());
-    std::remove(dir_.Join("x.pak").c_str());
+    RemoveFileAt(dir_.Join("x.pak").c_str());
     ASSERT_EQ(Pak("create x.pak").exitCode, 0);
     ASSERT_EQ(Pak("add x.pak a=f z=g").exitCode, 0);
     // Stored without the list, so the listing names it by its slot.
@@ -386,12 +379,92 @@ TEST_F(PakToolTest, CheckedListingTellsUndecodableFilesFromDifferingOnes) {
     EXPECT_NE(run.out.find(" ?        unreadable #"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(" ok       a\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find(" FFFFFFFF ok       z\n"), std::string::npos) << run.out;
-    EXPECT_EQ(run.err, "error 2: 1 stored files cannot be read, 0 differ from the list\n");
+    EXPECT_EQ(ErrorState(run.err),
+              "ERR_BAD_DATA 2: 1 stored files cannot be read, 0 differ from the list");
     ToolRun json = Pak("ls --check --json x.pak");
     EXPECT_EQ(json.exitCode, 1);
-    EXPECT_NE(json.out.find("\"crc\": null, \"check\": \"unreadable\""), std::string::npos)
-        << json.out;
+    tools::Json document = tools::Json::parse(json.out);
+    EXPECT_EQ(document["ok"], false);
+    size_t unreadable = 0;
+    for (const tools::Json& file : document["files"]) {
+      if (file["check"] == "unreadable") {
+        ++unreadable;
+        EXPECT_TRUE(file["crc"].is_null()) << json.out;
+      }
+    }
+    EXPECT_EQ(unreadable, 1u) << json.out;
   }
+}
+
+// The row of `name` in a listing: content size, stored size and type.
+struct Listed {
+  unsigned content = 0, stored = 0, type = 99;
+};
+Listed RowOf(const std::string& listing, const std::string& name) {
+  Listed row;
+  size_t end = listing.find(" " + name + "\n");
+  if (end == std::string::npos) return row;
+  size_t at = listing.rfind('\n', end) + 1;
+  sscanf(listing.c_str() + at, "%u %u %u", &row.content, &row.stored, &row.type);
+  return row;
+}
+
+// Without --type the tool compresses with LZMA where that makes a file
+// smaller and stores it as it is where it does not; a type asked for is
+// obeyed.
+TEST_F(PakToolTest, IncompressibleDataIsStoredAsItIsUnlessATypeIsAsked) {
+  const std::string noise = RandomBytes(9, 1500000);
+  std::string text;
+  while (text.size() < 600000) text += "a line of text that repeats itself\n";
+  WriteFileOrDie(dir_.Join("noise.bin"), noise);
+  WriteFileOrDie(dir_.Join("text.txt"), text);
+  WriteFileOrDie(dir_.Join("tiny"), "ab");
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+  ToolRun add = Pak("add x.pak noise=noise.bin text=text.txt tiny=tiny");
+  ASSERT_EQ(add.exitCode, 0) << add.err;
+  ToolRun asked = Pak("add --type 3 x.pak noise3=noise.bin && " QLMR_PAK_BIN
+                      " add --type 0 x.pak text0=text.txt");
+  ASSERT_EQ(asked.exitCode, 0) << asked.err;
+  std::string listing = Pak("ls x.pak").out;
+  Listed plain = RowOf(listing, "noise");
+  EXPECT_EQ(plain.type, 0u) << listing;
+  EXPECT_EQ(plain.stored, noise.size()) << "no byte more than the data";
+  Listed packed = RowOf(listing, "text");
+  EXPECT_EQ(packed.type, 3u) << listing;
+  EXPECT_LT(packed.stored, text.size() / 10);
+  EXPECT_EQ(RowOf(listing, "tiny").type, 0u) << "too small for LZMA's own header";
+  Listed obeyed = RowOf(listing, "noise3");
+  EXPECT_EQ(obeyed.type, 3u) << listing;
+  EXPECT_GT(obeyed.stored, noise.size());
+  EXPECT_EQ(RowOf(listing, "text0").type, 0u) << listing;
+  EXPECT_EQ(Pak("verify x.pak").out, "ok: 5 files\n");
+  EXPECT_TRUE(Pak("cat x.pak noise").out == noise);
+  EXPECT_TRUE(Pak("cat x.pak text").out == text);
+}
+
+// On a terminal the progress line names each phase and counts bytes; -q
+// and a pipe see none.
+TEST_F(PakToolTest, ProgressOnATerminalCountsBytesByPhase) {
+  if (system("script --version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no script(1) for a terminal";
+  std::string text;
+  while (text.size() < 400000) text += "progress text that LZMA shrinks well\n";
+  WriteFileOrDie(dir_.Join("tree\\a.txt"), text);
+  WriteFileOrDie(dir_.Join("tree\\b.bin"), RandomBytes(4, 100000));
+  ASSERT_EQ(Pak("create x.pak").exitCode, 0);
+  // script(1) runs the tool on a terminal of its own and copies it out.
+  ToolRun shown =
+      RunTool("script", "-qec '" QLMR_PAK_BIN " add-tree x.pak tree' /dev/null", dir_.path());
+  EXPECT_EQ(shown.exitCode, 0) << shown.out;
+  const std::string total = tools::FormatBytes(text.size() + 100000);
+  EXPECT_NE(shown.out.find("\rcompress  0 B of " + total + "  0%"), std::string::npos) << shown.out;
+  EXPECT_NE(shown.out.find("\rcompress  " + total + " of " + total + "  100%"), std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.out.find("\rstore  "), std::string::npos) << shown.out;
+  ToolRun quiet =
+      RunTool("script", "-qec '" QLMR_PAK_BIN " -q add-tree x.pak tree' /dev/null", dir_.path());
+  EXPECT_EQ(quiet.exitCode, 0) << quiet.out;
+  EXPECT_EQ(quiet.out.find('\r'), std::string::npos) << quiet.out;
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ namespace {
 using testing_support::CopyTreeOrDie;
 using testing_support::MakeArchiveOrDie;
 using testing_support::RandomBytes;
-using testing_support::ReadTree;
+using testing_support::SnapshotTree;
 using testing_support::TempDir;
 using testing_support::TextLike;
 using testing_support::WriteFileOrDie;
@@ -94,7 +94,7 @@ class Release {
     impl->SetApplyThreads(threads);
     *applied = package->OpenPackage(patch(kind).c_str(), "pak") &&
                package->ApplyPackage(install.path().c_str(), "pak", ".ver", nullptr);
-    return ReadTree(install.path());
+    return SnapshotTree(install.path());
   }
 
  private:
@@ -221,7 +221,7 @@ TEST(ApplyAheadTest, ADamagedEntryFailsTheSameWayPreparedOrNot) {
     ASSERT_TRUE(package->OpenPackage(patch.c_str(), "pak"));
     EXPECT_FALSE(package->ApplyPackage(install.path().c_str(), "pak", ".ver", nullptr));
     reports.emplace_back(LastErrorCode(), LastErrorMessage());
-    trees.push_back(ReadTree(install.path()));
+    trees.push_back(SnapshotTree(install.path()));
   }
   EXPECT_EQ(reports[0].first, ERR_BAD_DATA);
   EXPECT_EQ(reports[1], reports[0]);

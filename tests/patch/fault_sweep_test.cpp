@@ -3,8 +3,12 @@
 // installation is one the updater accepts (the old version file, or the new
 // one over a complete installation), and applying the same patch again gives
 // exactly what a clean apply gives. Each fault point runs in a forked child
-// that the platform layer's fault seam fails or ends at call k.
+// that the platform layer's fault seam fails or ends at call k. One folder of
+// the installation is a link to another disk, which the seam models as a file
+// system of its own: what the patch writes there must be as durable as the
+// rest before the version file names the new version.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -38,6 +42,8 @@ using Files = std::map<std::string, std::string>;
 constexpr char kOldVersion[] = "CN.00001.00000.00001";
 constexpr char kNewVersion[] = "CN.00001.00000.00002";
 constexpr int kEnded = 86;  // FaultPlan's exit code
+// The folder of the installation that lies on another disk.
+constexpr char kOtherDiskFolder[] = "media";
 
 // Stored files of a pack archive before and after the patch.
 struct PackChange {
@@ -97,6 +103,12 @@ PatchSource MakePatchSource(const std::string& newArchiveImage) {
   loose(ENTRY_OP_WRITE, "new\\two.bin", RandomBytes(11, 100));
   loose(ENTRY_OP_WRITE, "data\\c.pak", newArchiveImage);
   loose(ENTRY_OP_DELETE, "data\\d.pak", "");
+  // On the other disk: a new file, a changed one, one in a new folder, and
+  // a deletion.
+  loose(ENTRY_OP_WRITE, "media\\added.txt", Text("added", 40));
+  loose(ENTRY_OP_WRITE, "media\\changed.bin", RandomBytes(14, 3000));
+  loose(ENTRY_OP_WRITE, "media\\deep\\new.txt", Text("deep", 20));
+  loose(ENTRY_OP_DELETE, "media\\gone.txt", "");
   // Types by name: LZMA (3) and LZO (2) only for text, which they shrink.
   const std::map<std::string, int32_t> types = {{"grow.bin", 2},   {"grow.txt", 3},
                                                 {"retype.txt", 3}, {"masked.bin", 1},
@@ -120,8 +132,6 @@ PatchSource MakePatchSource(const std::string& newArchiveImage) {
   return source;
 }
 
-// Every file and folder below `root` (folders end with a backslash), with
-// the content of each file.
 // Applies the patch the way the update procedure does: open, apply, destroy.
 bool ApplyPatch(const std::string& patch, const std::string& install) {
   PatchPackagePtr package(CreatePatchPackage());
@@ -159,8 +169,12 @@ class Sweep {
       MakeArchiveOrDie(JoinPath(base_, change.name), change.before);
       packs_[change.name] = change.after;
     }
+    otherDisk_ = dir_.Join("other-disk");
+    WriteFileOrDie(JoinPath(otherDisk_, "changed.bin"), RandomBytes(15, 2000));
+    WriteFileOrDie(JoinPath(otherDisk_, "gone.txt"), "gone");
+    WriteFileOrDie(JoinPath(otherDisk_, "kept.txt"), "kept");
     clean_ = dir_.Join("clean");
-    CopyTreeOrDie(base_, clean_);
+    CopyBase(clean_);
     ArmFaultSeam(FaultPlan());
     bool applied = ApplyPatch(patch_, clean_);
     calls_ = FaultSeamCalls();
@@ -169,7 +183,7 @@ class Sweep {
       fprintf(stderr, "the clean apply failed: %d %s\n", LastErrorCode(), LastErrorMessage());
       abort();
     }
-    cleanTree_ = ReadTree(clean_);
+    cleanTree_ = SnapshotTree(clean_);
   }
 
   uint64_t calls() const { return calls_; }
@@ -178,7 +192,7 @@ class Sweep {
   // Whether `install` is what a clean apply gives; adds test failures.
   bool MatchesClean(const std::string& install) const {
     int failures = FailureCount();
-    Files tree = ReadTree(install);
+    Files tree = SnapshotTree(install);
     for (const auto& file : cleanTree_) {
       auto found = tree.find(file.first);
       if (found == tree.end()) {
@@ -207,9 +221,11 @@ class Sweep {
     int failures = FailureCount();
     TempDir work;
     std::string install = work.Join("install");
-    CopyTreeOrDie(base_, install);
+    CopyBase(install);
     int status = RunInForkedChild([&] {
-      ArmFaultSeam(plan);
+      FaultPlan withDisks = plan;
+      withDisks.separateFileSystems = {JoinPath(install, kOtherDiskFolder)};
+      ArmFaultSeam(withDisks);
       return ApplyPatch(patch_, install) ? 0 : 1;
     });
     if (plan.model == FaultModel::kFail) {
@@ -232,8 +248,19 @@ class Sweep {
     return FailureCount() == failures;
   }
 
-  // The fixture's old installation copied to `install`.
-  void CopyBase(const std::string& install) const { CopyTreeOrDie(base_, install); }
+  // The fixture's old installation copied to `install`; its folder
+  // kOtherDiskFolder is a link to a folder beside it, as to another disk.
+  void CopyBase(const std::string& install) const {
+    CopyTreeOrDie(base_, install);
+    std::string disk = install + "-" + kOtherDiskFolder;
+    CopyTreeOrDie(otherDisk_, disk);
+    std::string link = JoinPath(install, kOtherDiskFolder);
+    if (symlink(RuntimeFileName(disk.c_str()).c_str(), RuntimeFileName(link.c_str()).c_str()) !=
+        0) {
+      perror("symlink");
+      abort();
+    }
+  }
   const std::string& patch() const { return patch_; }
   const std::map<std::string, Files>& packs() const { return packs_; }
 
@@ -249,6 +276,7 @@ class Sweep {
   TempDir dir_;
   std::string patch_;
   std::string base_;
+  std::string otherDisk_;  // what the base has on the other disk
   std::string clean_;
   std::map<std::string, Files> packs_;  // archive -> stored files after the patch
   Files cleanTree_;
@@ -268,6 +296,10 @@ TEST(FaultSweepTest, CleanApplyCoversEveryKindOfChange) {
   EXPECT_EQ(tree.count("data\\d.pak"), 0u);
   EXPECT_EQ(tree.count("new\\deep\\"), 1u);
   EXPECT_EQ(tree.count(".ver.~new"), 0u);
+  // Written through the link, which stays a link.
+  EXPECT_EQ(tree.at("media\\deep\\new.txt"), Text("deep", 20));
+  EXPECT_EQ(tree.count("media\\gone.txt"), 0u);
+  EXPECT_EQ(tree.at("media\\kept.txt"), "kept");
   // The figure the sweeps below go through, once per model.
   EXPECT_GT(sweep.calls(), 40u);
   printf("sweep: %llu calls change the disk in a clean apply\n",

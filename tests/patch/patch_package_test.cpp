@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "base/codec.h"
 #include "base/crc.h"
 #include "base/error.h"
 #include "base/file_util.h"
 #include "base/mask.h"
 #include "base/path.h"
 #include "base/platform.h"
+#include "patch/packed_file.h"
 #include "patch/patch_package_impl.h"
 #include "tests/patch/patch_fixtures.h"
 #include "tests/support/test_util.h"
@@ -364,6 +366,72 @@ TEST_F(PatchPackageTest, ConvertTurnsAPlainZipIntoAPackedFileAndBack) {
   // Back, in place.
   ASSERT_TRUE(package_->ConvertPackageFile(packed.c_str(), packed.c_str()));
   EXPECT_EQ(ReadFileOrEmpty(packed), original);
+}
+
+// The packed file is what the codec makes of the inverted zip in memory,
+// behind "JZQ1" and the length and before the CRC trailer: the streaming
+// packer writes that same form, below its limit for coding both ways at
+// once and above it (repeats further apart than that limit, and x86 code).
+TEST_F(PatchPackageTest, AConvertedZipIsTheCodecsFormOfTheInvertedZip) {
+  // A repeat further back than the limit: found only with the full window.
+  // The gap repeats a block further apart than deflate's window, so the zip
+  // keeps its size while LZMA codes it quickly.
+  std::string repeated = RandomBytes(8, 1u << 20);
+  std::string block = RandomBytes(10, 40000);
+  std::string gap;
+  while (gap.size() < kPackBothAtOnceLimit - (1u << 19)) gap += block;
+  // Calls to a few targets, as in x86 code, which the converter helps with.
+  std::string code;
+  for (uint32_t at = 0; code.size() < 200000; at += 5) {
+    uint32_t relative = (at % 4 == 0 ? 0x1000u : 0x2345u) - at;
+    code += '\xE8';
+    for (int i = 0; i < 4; ++i) code += static_cast<char>(relative >> (8 * i));
+  }
+  const std::vector<std::vector<ZipMember>> zips = {
+      {{"a.txt", std::string(30000, 'a') + "end"}, {"b.bin", RandomBytes(6, 5000)}},
+      {{"first.bin", repeated}, {"gap.bin", gap}, {"code.exe", code}, {"again.bin", repeated}},
+  };
+  for (const auto& members : zips) {
+    std::string zip = dir_.Join("plain.zip");
+    std::string list;
+    for (const ZipMember& member : members) list += "0||" + member.name + "|0|0\n";
+    WriteContainerOrDie(zip, list.c_str(), members, ZipByteForm::kPlain);
+    std::string inverted = ReadFileOrEmpty(zip);
+    for (char& c : inverted) c = static_cast<char>(~c);
+    std::vector<uint8_t> coded;
+    ASSERT_TRUE(EncodeToBuffer(*GetCodecRegistry().Find(COMPRESS_LZMA),
+                               reinterpret_cast<const uint8_t*>(inverted.data()),
+                               static_cast<uint32_t>(inverted.size()), &coded));
+    std::string expected = "JZQ1";
+    for (int i = 0; i < 4; ++i) expected += static_cast<char>(inverted.size() >> (8 * i));
+    expected.append(coded.begin(), coded.end());
+    uint32_t crc = CrcFinish(CrcUpdate(kCrcInit, expected.data(), expected.size()));
+    for (int i = 0; i < 4; ++i) expected += static_cast<char>(crc >> (8 * i));
+
+    ASSERT_TRUE(package_->ConvertPackageFile(zip.c_str(), zip.c_str())) << LastErrorMessage();
+    EXPECT_TRUE(ReadFileOrEmpty(zip) == expected) << inverted.size() << " bytes";
+  }
+}
+
+// A zip larger than the packer's limit for coding both ways at once
+// round-trips and opens.
+TEST_F(PatchPackageTest, AZipLargerThanThePackersLimitRoundTrips) {
+  std::string zip = dir_.Join("large.zip");
+  std::string big = RandomBytes(7, 1u << 20);
+  big += big + big + big + big;  // 5 MiB, repeating every MiB
+  WriteContainerOrDie(zip, "0||big.bin|0|0\n", {{"big.bin", big}}, ZipByteForm::kPlain);
+  std::string original = ReadFileOrEmpty(zip);
+  ASSERT_GT(original.size(), size_t{kPackBothAtOnceLimit});
+  ASSERT_TRUE(package_->ConvertPackageFile(zip.c_str(), zip.c_str())) << LastErrorMessage();
+  EXPECT_LT(FileSizeOf(zip.c_str()), original.size() / 2);  // the repeats were found
+  EXPECT_TRUE(package_->VerifyPackageFile(zip.c_str()));
+  {
+    PatchPackagePtr opened(CreatePatchPackage());
+    ASSERT_TRUE(opened->OpenPackage(zip.c_str(), "pak")) << LastErrorMessage();
+    EXPECT_EQ(opened->GetEntryCount(), 1);
+  }
+  ASSERT_TRUE(package_->ConvertPackageFile(zip.c_str(), zip.c_str()));
+  EXPECT_TRUE(ReadFileOrEmpty(zip) == original);
 }
 
 // Converting a file onto itself, however it is named, converts it in place

@@ -1,5 +1,8 @@
 #include "tests/support/test_util.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <unistd.h>
 
 #include <cctype>
@@ -72,6 +75,55 @@ std::vector<Spelling> SpellingsOfOneFile(const TempDir& dir, const std::string& 
   return spellings;
 }
 
+bool MakeLink(const std::string& link, const std::string& target, LinkKind kind) {
+#ifdef _WIN32
+  auto wide = [](const std::string& path) {
+    std::wstring text(path.size() + 1, L'\0');
+    int n = MultiByteToWideChar(936, 0, path.c_str(), -1, &text[0], static_cast<int>(text.size()));
+    text.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
+    return text;
+  };
+  if (kind == LinkKind::kHard) {
+    return CreateHardLinkW(wide(link).c_str(), wide(target).c_str(), nullptr) != 0;
+  }
+  // Without the privilege, developer mode may still allow it.
+  constexpr DWORD kAllowUnprivileged = 0x2;
+  DWORD flags = kAllowUnprivileged;
+  if (IsFolder(target.c_str())) flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
+  return CreateSymbolicLinkW(wide(link).c_str(), wide(target).c_str(), flags) != 0;
+#else
+  std::string from = RuntimeFileName(target.c_str());
+  std::string at = RuntimeFileName(link.c_str());
+  return (kind == LinkKind::kHard ? ::link(from.c_str(), at.c_str())
+                                  : symlink(from.c_str(), at.c_str())) == 0;
+#endif
+}
+
+namespace {
+
+void Snapshot(const std::string& root, const std::string& prefix,
+              std::map<std::string, std::string>* tree) {
+  std::vector<FolderEntry> entries;
+  ListFolder(JoinPath(root, prefix).c_str(), &entries);
+  for (const FolderEntry& entry : entries) {
+    std::string name = prefix.empty() ? entry.name : prefix + "\\" + entry.name;
+    if (entry.isFolder) {
+      (*tree)[name + "\\"] = "";
+      Snapshot(root, name, tree);
+    } else {
+      (*tree)[name] = ReadFileOrEmpty(JoinPath(root, name));
+    }
+  }
+}
+
+}  // namespace
+
+std::map<std::string, std::string> SnapshotTree(const std::string& root) {
+  std::map<std::string, std::string> tree;
+  Snapshot(root, "", &tree);
+  return tree;
+}
+
 void WriteFileOrDie(const std::string& path, const std::string& content) {
   std::string folder = PathFolder(path);
   if (!folder.empty()) CreateFolderChain(folder.c_str());
@@ -111,31 +163,6 @@ void CopyTreeOrDie(const std::string& from, const std::string& to) {
       abort();
     }
   }
-}
-
-namespace {
-
-void ReadTreeBelow(const std::string& root, const std::string& prefix,
-                   std::map<std::string, std::string>* tree) {
-  std::vector<FolderEntry> entries;
-  ListFolder(JoinPath(root, prefix).c_str(), &entries);
-  for (const FolderEntry& entry : entries) {
-    std::string name = prefix.empty() ? entry.name : prefix + "\\" + entry.name;
-    if (entry.isFolder) {
-      (*tree)[name + "\\"] = "";
-      ReadTreeBelow(root, name, tree);
-    } else {
-      (*tree)[name] = ReadFileOrEmpty(JoinPath(root, name));
-    }
-  }
-}
-
-}  // namespace
-
-std::map<std::string, std::string> ReadTree(const std::string& root) {
-  std::map<std::string, std::string> tree;
-  ReadTreeBelow(root, "", &tree);
-  return tree;
 }
 
 std::string RandomBytes(uint32_t seed, size_t length) {

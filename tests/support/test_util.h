@@ -50,6 +50,16 @@ struct Spelling {
 // link, which this call creates beside the file.
 std::vector<Spelling> SpellingsOfOneFile(const TempDir& dir, const std::string& name);
 
+enum class LinkKind { kSymbolic, kHard };
+// Makes `link` a symbolic or hard link to `target` (a file, or for a
+// symbolic link also a folder). False when the system does not allow it here
+// (Win32 symbolic links need a privilege).
+bool MakeLink(const std::string& link, const std::string& target, LinkKind kind);
+
+// Every file below `root` (folders end with a backslash, links are followed)
+// with its content: a tree to compare before and after a run.
+std::map<std::string, std::string> SnapshotTree(const std::string& root);
+
 // Writes `content` to `path`, creating missing folders. Aborts the test
 // binary on failure (a broken fixture is not a test result).
 void WriteFileOrDie(const std::string& path, const std::string& content);
@@ -58,10 +68,6 @@ std::string ReadFileOrEmpty(const std::string& path, bool* ok = nullptr);
 // Copies the folder `from` with everything below it to `to`, creating `to`
 // and the folders above it. Aborts the test binary on failure.
 void CopyTreeOrDie(const std::string& from, const std::string& to);
-// Everything below the folder `root`: each file's path below it (joined with
-// backslashes) to its content, each folder's path with a trailing backslash
-// to "".
-std::map<std::string, std::string> ReadTree(const std::string& root);
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(uint32_t seed, size_t length);
 

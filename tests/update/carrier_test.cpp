@@ -8,7 +8,9 @@
 #include <string>
 
 #include "base/error.h"
+#include "base/path.h"
 #include "base/platform.h"
+#include "base/run_folder.h"
 #include "tests/support/test_util.h"
 #include "update/carrier_format.h"
 
@@ -46,17 +48,41 @@ TEST(ExtractEmbeddedPatchTest, CopiesEverythingAfterTheTextsIntoTheTemporaryFold
   EXPECT_EQ(patch.toVersionText, "CN.0.551.066");
   EXPECT_EQ(patch.fromVersion.number, "00000.00551.00065");
   EXPECT_EQ(patch.toVersion.language, "CN");
-  EXPECT_EQ(patch.patchPath, dir.Join("~qlmrPatch\\ql-CN.0.551.065-CN.0.551.066.patch"));
+  EXPECT_EQ(PathFileName(patch.patchPath), "ql-CN.0.551.065-CN.0.551.066.patch");
   EXPECT_EQ(ReadFileOrEmpty(patch.patchPath), data);
+  // In a run folder of its own, which only this user may enter.
+  std::string folder = PathFolder(patch.patchPath);
+  EXPECT_EQ(PathFolder(folder), dir.path());
+  EXPECT_TRUE(IsRunTempName(PathFileName(folder), "~qlmrPatch")) << folder;
+  EXPECT_TRUE(IsOwnFolder(folder.c_str()));
+  EXPECT_EQ(ReadFileOrEmpty(JoinPath(folder, kRunFolderOwnerName)),
+            std::to_string(CurrentProcessId()) + "\n");
+#ifndef _WIN32
+  struct stat st;
+  ASSERT_EQ(stat(RuntimeFileName(folder.c_str()).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+#endif
 }
 
-TEST(ExtractEmbeddedPatchTest, ReplacesAnEarlierPatchFile) {
+TEST(ExtractEmbeddedPatchTest, EachRunHasItsOwnFolderAndEarlierRunsLeftoversGo) {
   TempDir dir;
-  WriteFileOrDie(dir.Join("~qlmrPatch\\ql-CN.1-CN.2.patch"), std::string(5000, 'x'));
   WriteFileOrDie(dir.Join("updater"), CarrierFile(Text("CN.1") + Text("CN.2") + "new"));
-  EmbeddedPatch patch;
-  ASSERT_TRUE(ExtractEmbeddedPatch(dir.Join("updater").c_str(), kOffset, dir.path(), &patch));
-  EXPECT_EQ(ReadFileOrEmpty(patch.patchPath), "new");
+  EmbeddedPatch first;
+  ASSERT_TRUE(ExtractEmbeddedPatch(dir.Join("updater").c_str(), kOffset, dir.path(), &first));
+  // A run still going keeps its folder; the one of a run that ended goes.
+  EmbeddedPatch second;
+  ASSERT_TRUE(ExtractEmbeddedPatch(dir.Join("updater").c_str(), kOffset, dir.path(), &second));
+  EXPECT_NE(PathFolder(first.patchPath), PathFolder(second.patchPath));
+  EXPECT_EQ(ReadFileOrEmpty(first.patchPath), "new");
+  WriteFileOrDie(JoinPath(PathFolder(first.patchPath), kRunFolderOwnerName), "999999999\n");
+  // The fixed folder of earlier versions is nobody's run folder: it stays.
+  WriteFileOrDie(dir.Join("~qlmrPatch\\ql-CN.1-CN.2.patch"), "older version's");
+  EmbeddedPatch third;
+  ASSERT_TRUE(ExtractEmbeddedPatch(dir.Join("updater").c_str(), kOffset, dir.path(), &third));
+  EXPECT_FALSE(PathExists(PathFolder(first.patchPath).c_str()));
+  EXPECT_EQ(ReadFileOrEmpty(second.patchPath), "new");
+  EXPECT_EQ(ReadFileOrEmpty(third.patchPath), "new");
+  EXPECT_EQ(ReadFileOrEmpty(dir.Join("~qlmrPatch\\ql-CN.1-CN.2.patch")), "older version's");
 }
 
 TEST(ExtractEmbeddedPatchTest, Blocks) {
@@ -144,7 +170,7 @@ TEST(WriteCarrierTest, DoubledDotsInAVersionAreAccepted) {
   EmbeddedPatch patch;
   ASSERT_TRUE(ExtractEmbeddedPatch(dir.Join("out").c_str(), kOffset, dir.path(), &patch));
   EXPECT_EQ(patch.fromVersion.number, "00000.00551.00065");
-  EXPECT_EQ(patch.patchPath, dir.Join("~qlmrPatch\\ql-CN..0.551.065-CN.0.551.066.patch"));
+  EXPECT_EQ(PathFileName(patch.patchPath), "ql-CN..0.551.065-CN.0.551.066.patch");
   EXPECT_EQ(ReadFileOrEmpty(patch.patchPath), "data");
 }
 

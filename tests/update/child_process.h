@@ -33,6 +33,9 @@ class ChildProcess {
     std::string workingFolder;          // empty: ours
     bool pipes = false;                 // stdin and stdout through pipes (POSIX)
     bool terminal = false;              // stdin and stdout on a new terminal (POSIX)
+    // Created suspended (Win32): it runs none of its own code until it is
+    // ended, and its modules cannot be read yet.
+    bool suspended = false;
   };
   bool Start(const Options& options);
 
@@ -42,12 +45,17 @@ class ChildProcess {
   // Writes to the child's standard input (pipes or terminal).
   bool Write(const std::string& text);
   void CloseInput();
+  // Stops reading the child's output: its reader is gone (a closed pipe);
+  // with CloseInput, a closed terminal.
+  void CloseOutput();
 
   // Reads output lines until one contains `needle`; the lines read are kept
   // in output(). False when the output ends or `timeout` passes first.
   bool WaitForLine(const std::string& needle,
                    std::chrono::milliseconds timeout = std::chrono::seconds(20));
   const std::string& output() const { return output_; }
+  // The line that the last successful WaitForLine found.
+  const std::string& foundLine() const { return foundLine_; }
   // Reads the rest of the output until the child closes it.
   void ReadToEnd(std::chrono::milliseconds timeout = std::chrono::seconds(20));
 #endif
@@ -69,6 +77,7 @@ class ChildProcess {
   int fromChild_ = -1;
   std::string output_;
   size_t scanned_ = 0;  // the first line of output_ not searched yet
+  std::string foundLine_;
 #endif
 };
 

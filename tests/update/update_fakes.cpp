@@ -86,6 +86,7 @@ class FakePatchPackage : public PatchPackage {
     script_->appliedExtension = packExtension;
     script_->appliedVersionFile = versionFileName;
     for (int32_t kind : script_->callbackKinds) callback("", "file", kind);
+    if (script_->duringApply) script_->duringApply();
     if (!script_->applySucceeds) {
       ReportError(script_->errorCode, "%s", script_->errorMessage.c_str());
     }

@@ -48,6 +48,7 @@ struct PackageScript {
   int32_t entryCount = 0;
   std::vector<int32_t> callbackKinds;  // one progress call per item
   bool applySucceeds = true;
+  std::function<void()> duringApply;  // runs inside ApplyPackage, after the progress calls
   int32_t errorCode = 0;
   std::string errorMessage;
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/path.h"
 #include "base/platform.h"
 #include "tests/support/test_util.h"
 #include "tests/update/update_fakes.h"
@@ -60,7 +61,8 @@ class UpdateProcedureTest : public ::testing::Test {
     return front->Calls();
   }
 
-  std::string TempPatch() { return temp.Join(std::string("~qlmrPatch\\") + kPatchName); }
+  // The patch file extracted into the temporary folder by the last Run.
+  std::string TempPatch() const { return state.patch.patchPath; }
 
   TempDir install;
   TempDir temp;
@@ -90,13 +92,16 @@ TEST_F(UpdateProcedureTest, SuccessReportsEachStepAndFilesThePatchAway) {
   EXPECT_EQ(Script().destroyed, 1);
   EXPECT_EQ(state.entryCount, 3);
   EXPECT_EQ(ReadFileOrEmpty(install.Join(std::string("download\\") + kPatchName)), "patch data");
-  EXPECT_FALSE(PathExists(TempPatch().c_str()));
+  // Its run folder went with it.
+  EXPECT_EQ(PathFileName(TempPatch()), kPatchName);
+  EXPECT_FALSE(PathExists(PathFolder(TempPatch()).c_str()));
 }
 
 TEST_F(UpdateProcedureTest, WithoutDownloadFolderThePatchStaysInTheTemporaryFolder) {
   WriteFileOrDie(install.Join(".ver"), "CN.0.551.065");
   std::vector<std::string> calls = Run(Updater());
   EXPECT_EQ(calls.back(), "succeeded");
+  EXPECT_EQ(PathFolder(PathFolder(TempPatch())), temp.path());
   EXPECT_EQ(ReadFileOrEmpty(TempPatch()), "patch data");
   EXPECT_FALSE(PathExists(install.Join("download").c_str()));
 }
@@ -203,6 +208,28 @@ TEST_F(UpdateProcedureTest, EachFailureShowsItsText) {
     EXPECT_EQ(Script().applied, c.reachesReady) << c.name;
     EXPECT_EQ(Script().destroyed, c.createsPackage ? 1 : 0) << c.name;
   }
+}
+
+// A second update finds the installation taken by the first: it says so and
+// changes nothing. (Each run extracts its patch into a folder of its own, so
+// two runs never share that file.)
+TEST_F(UpdateProcedureTest, AnotherUpdateOfTheInstallationIsRefused) {
+  const std::string kAnotherUpdate = "status 另一个《Quelmar》升级程序正在运行,请等它结束后再试!";
+  WriteFileOrDie(install.Join(".ver"), "CN.0.551.065");
+  std::string updater = Updater();
+  {
+    SCOPED_TRACE("the installation");
+    NamedLock first;
+    ASSERT_EQ(LockInstallation(install.path(), &first), NamedLock::Outcome::kTaken);
+    RecordingFrontEnd front;
+    std::vector<std::string> calls = Run(updater, &front);
+    EXPECT_EQ(calls, (std::vector<std::string>{kAnotherUpdate, "failed"}));
+    EXPECT_EQ(Script().destroyed, 0);
+    EXPECT_FALSE(Script().applied);
+  }
+  // Once the first has gone, the update runs.
+  EXPECT_EQ(Run(updater).back(), "succeeded");
+  EXPECT_TRUE(Script().applied);
 }
 
 }  // namespace

@@ -193,7 +193,8 @@ TEST(ResourceTest, MainDialogTemplate) {
                {
                    {1001, "button", 0x50010001, 239, 58, 60, 14, "开始升级(&S)", 0},
                    {1002, "button", 0x50010000, 307, 58, 50, 14, "取消", 0},
-                   {1003, "static", 0x50020000, 7, 7, 350, 18, "", 0},
+                   // SS_NOPREFIX: "&" in a status text (a path) is shown as it is.
+                   {1003, "static", 0x50020080, 7, 7, 350, 18, "", 0},
                    {1004, "msctls_progress32", 0x50800000, 7, 40, 350, 10, "", 0},
                });
 }
@@ -213,7 +214,7 @@ TEST(ResourceTest, ConflictDialogTemplate) {
 // built from one source; they must agree, entry for entry.
 TEST(ResourceTest, StringTableMatchesProgramTexts) {
   HMODULE module = GetModuleHandleW(nullptr);
-  for (int id = 103; id <= 122; ++id) {
+  for (int id = 103; id <= 125; ++id) {
     SCOPED_TRACE(id);
     const wchar_t* text = nullptr;
     int length = LoadStringW(module, static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&text), 0);

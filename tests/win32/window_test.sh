@@ -8,13 +8,17 @@
 # LOADER is the Wine of the programs' architecture (/usr/lib/wine/wine64 or
 # /usr/lib/wine/wine).
 # "prefix" makes the Wine prefix the scenarios share (once; kept in DIR).
-# Scenarios: success, version-gate, apply-failure, conflict. Each builds a
+# Scenarios: success, version-gate, apply-failure, conflict, foreign-names
+# (an installation folder and a temporary folder whose names code page 936
+# lacks: Hangul, "Søren"), release. Each builds a
 # small installation with the Linux release tools (qlmr-pak, qlmr-patchkit),
 # wraps the Windows updater with the patch (with the Linux qlmr-patchkit, or
 # with the one given, a Windows one run under Wine), runs it in its own X server,
 # presses the buttons, saves PNG screenshots in the shots folder and checks
 # the installation afterwards. The window's own pixels tell the status line's
-# colour and whether the start button is enabled.
+# colour and whether the start button is enabled. "release" makes three old
+# installations and a new one, builds the program with qlmr-patchkit release
+# and runs it in each old one, which must then be the new one.
 set -euo pipefail
 
 scenario=$1
@@ -228,10 +232,11 @@ treeItemSelected() {
 # The main dialog, template 101: 364 x 79 dialog units.
 mainWindow() { waitWindow '^《Quelmar》' "${1:-30}"; }
 # The ready dialog: its title is set just before its start button is
-# enabled, so a click must wait for the button.
+# enabled, so a click must wait for the button. $1: the version range in its
+# title (default 065 to 066), as a regular expression.
 readyWindow() {
   local id
-  id=$(waitWindow '升级补丁\[CN\.0\.551\.065-CN\.0\.551\.066\]' 60) || return 1
+  id=$(waitWindow "升级补丁\\[${1:-CN\\.0\\.551\\.065-CN\\.0\\.551\\.066}\\]" 60) || return 1
   shotUntil .probe 60 startEnabled "$id" || return 1
   rm -f "$shots/.probe.png"
   echo "$id"
@@ -260,8 +265,12 @@ retryDisabled() { [ "$(retryDark "$1" "$2")" -eq 0 ]; }
 
 base=$work/$scenario
 game=$base/Quelmar
+# The failure's text names a file of the installation: an "&" in its path
+# shows as it is (window-apply-failure.png), not as an underlined letter.
+[ "$scenario" = apply-failure ] && game="$base/R&D Quelmar"
+temp=$base/tmp
 rm -rf "$base"
-mkdir -p "$game/data" "$game/download" "$game/说明" "$base/new/data/item.pak/名称" "$base/new/bin" "$base/tmp"
+mkdir -p "$game/data" "$game/download" "$game/说明" "$base/new/data/item.pak/名称" "$base/new/bin" "$temp"
 mkdir -p "$shots"
 pak() { "$tools/qlmr-pak" "$@" >/dev/null; }
 
@@ -335,7 +344,7 @@ expectPatcherStarted() {
 
 # Runs the wrapped updater from the installation; sets updaterPid.
 startUpdater() {
-  (cd "$game" && TMP="$(winepath -w "$base/tmp")" TEMP="$(winepath -w "$base/tmp")" \
+  (cd "$game" && TMP="$(winepath -w "$temp")" TEMP="$(winepath -w "$temp")" \
     exec "$wineLoader" "$game/qlmrupdate.exe" >/dev/null 2>&1) &
   updaterPid=$!
 }
@@ -425,6 +434,27 @@ case "$scenario" in
     sleep 1
     [ ! -e "$game/qlmrpatch-started.txt" ] || fail "the patcher started after a failure"
     ;;
+  foreign-names)
+    # The installation and the temporary folder move to names that code
+    # page 936 lacks (the release tools that made them take such names
+    # only): the updater finds both under their short names and updates as
+    # anywhere else.
+    mkdir -p "$base/Søren" "$base/임시 폴더"
+    mv "$game" "$base/Søren/퀠마르"
+    game="$base/Søren/퀠마르"
+    temp="$base/임시 폴더"
+    startUpdater
+    main=$(readyWindow) || fail "never ready"
+    clickStart "$main"
+    closeSuccessBox "$main" window-foreign-names
+    clickExit "$main"
+    waitUpdaterEnd
+    expectPatcherStarted
+    [ -z "$(ls -A "$temp")" ] || fail "left in the temporary folder: $(ls -A "$temp")"
+    mv "$game" "$base/Quelmar"
+    game=$base/Quelmar
+    expectUpdated
+    ;;
   apply-failure)
     # readme.txt cannot be written: a folder has its name. The stored file
     # and effects.dll come before it in the patch and are written.
@@ -484,6 +514,56 @@ case "$scenario" in
     clickExit "$main"
     waitUpdaterEnd
     expectPatcherStarted
+    ;;
+  release)
+    # Three old versions and the new one, each with its own loose files and
+    # item.pak; the program for the range they prove, run in each old one.
+    rel=$base/release
+    makeRelease() {  # makeRelease DIR BUILD
+      local dir=$rel/$1 build=$2
+      mkdir -p "$dir/data" "$dir/说明"
+      printf 'CN.0.551.%s\r\n' "$build" >"$dir/.ver"
+      printf 'Quelmar 0.551.%s\n' "$build" >"$dir/readme.txt"
+      [ "$build" -lt 065 ] && printf '旧版说明\n' >"$dir/说明/旧版说明.txt"
+      [ "$build" = 064 ] && printf 'only in 064\n' >"$dir/only64.txt"
+      printf '长剑 攻击力 %s\n%.0s' "$build" {1..40} >"$rel/weapon-$build.txt"
+      seq 1 $((2000 + 10#$build)) >"$rel/b-$build.mdl"
+      pak create "$dir/data/item.pak"
+      pak add --type 1 "$dir/data/item.pak" "名称\\武器.txt=$rel/weapon-$build.txt"
+      pak add --type 3 "$dir/data/item.pak" "models\\b.mdl=$rel/b-$build.mdl"
+      [ "$build" = 063 ] && pak add --type 2 "$dir/data/item.pak" "models\\old.mdl=$rel/b-063.mdl"
+      return 0
+    }
+    for build in 063 064 065 066; do makeRelease "v$build" "$build"; done
+    mkdir -p "$rel/out"
+    "$tools/qlmr-patchkit" release --old "$rel/v063" "$rel/v064" "$rel/v065" --new "$rel/v066" \
+      --updater "$updater" -o "$rel/out/qlmrupdate.exe" >/dev/null || fail "release refused"
+    for build in 063 064 065; do
+      game=$rel/run$build
+      cp -r "$rel/v$build" "$game"
+      cp "$rel/out/qlmrupdate.exe" "$game/qlmrupdate.exe"
+      startUpdater
+      main=$(readyWindow 'CN\.0\.551\.063-CN\.0\.551\.066') || fail "$build: never ready"
+      clickStart "$main"
+      closeSuccessBox "$main" "window-release-$build"
+      clickExit "$main"
+      waitUpdaterEnd
+      # NEW byte for byte, the archive by its stored content.
+      rm "$game/qlmrupdate.exe"
+      for file in .ver readme.txt; do
+        cmp -s "$game/$file" "$rel/v066/$file" || fail "$build: $file is not NEW's"
+      done
+      [ "$(cd "$game" && find . -type f | sort)" = "$(cd "$rel/v066" && find . -type f | sort)" ] ||
+        fail "$build: other files than NEW's"
+      for stored in "名称\\武器.txt" "models\\b.mdl" "(list)"; do
+        cmp -s <("$tools/qlmr-pak" cat "$game/data/item.pak" "$stored") \
+          <("$tools/qlmr-pak" cat "$rel/v066/data/item.pak" "$stored") ||
+          fail "$build: $stored is not NEW's"
+      done
+      "$tools/qlmr-pak" verify "$game/data/item.pak" >/dev/null || fail "$build: item.pak does not verify"
+      [ "$("$tools/qlmr-pak" ls "$game/data/item.pak" | wc -l)" = \
+        "$("$tools/qlmr-pak" ls "$rel/v066/data/item.pak" | wc -l)" ] || fail "$build: other stored files"
+    done
     ;;
   *)
     fail "unknown scenario $scenario"

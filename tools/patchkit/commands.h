@@ -1,20 +1,29 @@
-// The subcommands of qlmr-patchkit. Each Register function adds one
-// subcommand to the app; when it runs, its callback stores the process's exit
-// code (tools/tool_support.h) in *exitCode.
+// The commands of qlmr-patchkit, a file each. Each Register function adds
+// its command to the tool with the function that runs it (tools/
+// command_line.h), which returns the process's exit code and has said any
+// failure in words (tools/failure.h).
 #pragma once
 
-#include <CLI/CLI.hpp>
+#include <string>
+
+#include "tools/command_line.h"
 
 namespace qlmr {
 namespace patchkit {
 
-void RegisterBuildCommand(CLI::App& app, int* exitCode);
-void RegisterInspectCommand(CLI::App& app, int* exitCode);
-void RegisterConvertCommand(CLI::App& app, int* exitCode);
-void RegisterVerifyCommand(CLI::App& app, int* exitCode);
-void RegisterApplyCommand(CLI::App& app, int* exitCode);
-void RegisterWrapCommand(CLI::App& app, int* exitCode);
-void RegisterDiffCommand(CLI::App& app, int* exitCode);
+void RegisterBuildCommand(tools::ToolApp& tool);
+void RegisterInspectCommand(tools::ToolApp& tool);
+void RegisterConvertCommand(tools::ToolApp& tool);
+void RegisterVerifyCommand(tools::ToolApp& tool);
+void RegisterApplyCommand(tools::ToolApp& tool);
+void RegisterWrapCommand(tools::ToolApp& tool);
+void RegisterDiffCommand(tools::ToolApp& tool);
+void RegisterReleaseCommand(tools::ToolApp& tool);
+
+// Says a failure to open the patch package `path` (OpenPackage,
+// VerifyPackageFile) in words: a file of another kind is "not a patch
+// package", whatever the error state's message.
+int FailToOpenPatch(const std::string& action, const std::string& path);
 
 }  // namespace patchkit
 }  // namespace qlmr

@@ -79,24 +79,24 @@ std::string FormatPatchSteps(const std::vector<PatchStep>& steps) {
   return text;
 }
 
-std::string PatchStepsJson(const std::vector<PatchStep>& steps) {
-  std::string json = "[";
-  for (size_t i = 0; i < steps.size(); ++i) {
-    const PatchStep& step = steps[i];
-    json += i == 0 ? "\n" : ",\n";
-    json += "  {\"step\": " + tools::JsonString(StepKindName(step.kind));
-    if (step.kind == PatchStep::kOpenPack) json += ", \"pack\": " + tools::JsonString(step.packKey);
+tools::Json PatchStepsJson(const std::vector<PatchStep>& steps) {
+  tools::Json json = tools::Json::array();
+  for (const PatchStep& step : steps) {
+    tools::Json item = {{"step", StepKindName(step.kind)}};
+    if (step.kind == PatchStep::kOpenPack) item["pack"] = tools::JsonName(step.packKey);
     if (step.kind == PatchStep::kLooseEntry || step.kind == PatchStep::kPackEntry ||
         step.kind == PatchStep::kSkipped) {
-      json += ", \"op\": " + std::to_string(step.op) +
-              ", \"packName\": " + tools::JsonString(step.packName) +
-              ", \"fileName\": " + tools::JsonString(step.fileName) +
-              ", \"compressType\": " + std::to_string(step.compressType) +
-              ", \"contentSize\": " + std::to_string(step.contentSize);
+      item["op"] = step.op;
+      item["operation"] = OpName(step.op);
+      item["packName"] = tools::JsonName(step.packName);
+      item["fileName"] = tools::JsonName(step.fileName);
+      item["compressType"] = step.compressType;
+      item["compression"] = tools::CompressionName(step.compressType);
+      item["contentSize"] = step.contentSize;
     }
-    json += "}";
+    json.push_back(std::move(item));
   }
-  return json + (steps.empty() ? "]" : "\n]");
+  return json;
 }
 
 }  // namespace patchkit

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "patch/patch_package.h"
+#include "tools/json_output.h"
 
 namespace qlmr {
 namespace patchkit {
@@ -18,8 +19,12 @@ const char* PatchKindName(PatchKind kind);
 // 10 bytes)", "pause 500 ms", "never applied: ...".
 std::string FormatPatchSteps(const std::vector<PatchStep>& steps);
 
-// The same steps as a JSON array of objects.
-std::string PatchStepsJson(const std::vector<PatchStep>& steps);
+// The same steps as a JSON array of objects: "step" (loose, pause, pack,
+// stored, skipped), "pack" for a pack step, and for entries "op" with its
+// name "operation" (write, delete), "packName", "fileName", "compressType"
+// with its name "compression" (stored, masked, LZO, LZMA) and
+// "contentSize".
+tools::Json PatchStepsJson(const std::vector<PatchStep>& steps);
 
 }  // namespace patchkit
 }  // namespace qlmr

@@ -1,372 +1,227 @@
+// The diff of installations in four steps: scan the trees, compare what they
+// share (on every core), plan each archive and loose file, assemble the
+// entries in the order of application.
 #include "tools/patchkit/tree_diff.h"
 
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <cstring>
-#include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
-#include <thread>
-#include <tuple>
 
 #include "base/codec.h"
 #include "base/error.h"
 #include "base/file_util.h"
 #include "base/path.h"
 #include "base/platform.h"
-#include "base/replacing_file.h"
 #include "pack/pack_archive.h"
 #include "pack/pack_inspect.h"
-#include "pack/pack_list_file.h"
-#include "patch/control_list.h"
-#include "patch/patch_format.h"
-#include "patch/zip_writer.h"
+#include "tools/patchkit/diff_support.h"
+#include "tools/progress.h"
 #include "tools/tool_support.h"
 
 namespace qlmr {
 namespace patchkit {
 namespace {
 
-constexpr char kPackExtension[] = "pak";
-constexpr char kVersionFileName[] = ".ver";
-constexpr uint32_t kChunk = 1u << 16;
+// --- Compare ---------------------------------------------------------------------
 
-// --- Work on both cores ------------------------------------------------------
-
-// Runs work(i) for every i below `count` on two threads while the calling
-// thread advances a progress bar. Stops at the first failure and reports it
-// again on the calling thread, whose error state is the one callers read.
-bool ForEachOnBothCores(size_t count, const char* label, const std::function<bool(size_t)>& work) {
-  std::atomic<size_t> next{0};
-  std::atomic<size_t> done{0};
-  std::atomic<bool> failed{false};
-  std::mutex lock;
-  std::condition_variable finished;
-  int running = 2;
-  int32_t errorCode = ERR_NONE;
-  std::string errorMessage;
-  auto worker = [&] {
-    while (!failed.load()) {
-      size_t i = next.fetch_add(1);
-      if (i >= count) break;
-      if (!work(i)) {
-        std::lock_guard<std::mutex> guard(lock);
-        if (!failed.exchange(true)) {
-          errorCode = LastErrorCode();
-          errorMessage = LastErrorMessage();
-        }
-        break;
-      }
-      done.fetch_add(1);
-    }
-    std::lock_guard<std::mutex> guard(lock);
-    --running;
-    finished.notify_all();
-  };
-  tools::ProgressBar progress(label, count);
-  std::thread first(worker);
-  std::thread second(worker);
-  size_t shown = 0;
-  {
-    std::unique_lock<std::mutex> guard(lock);
-    while (running > 0) {
-      finished.wait_for(guard, std::chrono::milliseconds(100));
-      size_t now = done.load();
-      progress.Advance(now - shown);
-      shown = now;
-    }
-  }
-  first.join();
-  second.join();
-  if (failed.load()) {
-    ReportError(errorCode, "%s", errorMessage.c_str());
-    return false;
-  }
-  return true;
-}
-
-// --- Files -------------------------------------------------------------------
-
-bool OpenForReading(const std::string& path, File* file, uint64_t* size) {
-  if (!file->Open(path.c_str(), FileMode::kRead)) {
-    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
-    return false;
-  }
-  if (!file->Size(size)) {
-    ReportError(ERR_READ, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
-    return false;
-  }
-  return true;
-}
-
-bool SizeOf(const std::string& path, uint64_t* size) {
-  File file;
-  return OpenForReading(path, &file, size);
-}
-
-bool ReadChunk(File* file, const std::string& path, uint8_t* buffer, uint32_t length) {
-  uint32_t got = 0;
-  if (file->Read(buffer, length, &got) && got == length) return true;
-  ReportError(ERR_READ, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
-  return false;
-}
-
-// Whether two files hold the same bytes: sizes first, then the content.
-// `*secondSize` receives the size of `second`.
-bool SameFileContent(const std::string& first, const std::string& second, bool* same,
-                     uint64_t* secondSize) {
-  File a;
-  File b;
-  uint64_t sizeA = 0;
-  if (!OpenForReading(first, &a, &sizeA) || !OpenForReading(second, &b, secondSize)) return false;
-  *same = sizeA == *secondSize;
-  if (!*same) return true;
-  std::unique_ptr<uint8_t[]> bufferA(new uint8_t[kChunk]);
-  std::unique_ptr<uint8_t[]> bufferB(new uint8_t[kChunk]);
-  for (uint64_t left = sizeA; left > 0;) {
-    uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(left, kChunk));
-    if (!ReadChunk(&a, first, bufferA.get(), n) || !ReadChunk(&b, second, bufferB.get(), n)) {
-      return false;
-    }
-    if (memcmp(bufferA.get(), bufferB.get(), n) != 0) {
-      *same = false;
-      return true;
-    }
-    left -= n;
-  }
-  return true;
-}
-
-bool WriteWholeFile(const std::string& path, const void* data, uint32_t length) {
-  File file;
-  if (!file.Open(path.c_str(), FileMode::kCreate)) {
-    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
-    return false;
-  }
-  if ((length > 0 && !file.Write(data, length)) || !file.Close()) {
-    ReportError(ERR_WRITE, "File=%s, WinErr=%d", path.c_str(), LastSystemError());
-    return false;
-  }
-  return true;
-}
-
-// A new folder in the temporary folder, removed with its content at the end
-// of its owner's scope.
-class ScratchFolder {
- public:
-  ~ScratchFolder() {
-    if (path_.empty()) return;
-    RemoveFolderContents(path_.c_str());
-    RemoveEmptyFolder(path_.c_str());
-  }
-  bool Create(const char* prefix) {
-    std::string name;
-    if (!CreateUniqueTempFile(TempFolderPath().c_str(), prefix, &name) ||
-        !RemoveFileAt(name.c_str()) || !MakeFolder(name.c_str())) {
-      ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", TempFolderPath().c_str(), LastSystemError());
-      return false;
-    }
-    path_ = name;
-    return true;
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+// An archive of NEW as one OLD holds it, and what comparing the two found.
+struct OldArchive {
+  PackSide side;
+  bool wholeSame = false;                  // byte for byte: when not compared file by file
+  std::map<std::string, bool> storedSame;  // the stored files both hold, by key
+  bool listSame = false;
 };
 
-// --- Trees -------------------------------------------------------------------
-
-struct LooseFile {
-  std::string name;  // relative, folders joined with backslashes, as on disk
-  std::string path;
-};
-
-using LooseFiles = std::map<std::string, LooseFile>;  // by normalized name
-
-bool ScanFolder(const std::string& root, const std::string& relative, LooseFiles* files) {
-  std::string folder = relative.empty() ? root : JoinPath(root, relative);
-  std::vector<FolderEntry> entries;
-  if (!ListFolder(folder.c_str(), &entries)) {
-    ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", folder.c_str(), LastSystemError());
-    return false;
-  }
-  for (const FolderEntry& entry : entries) {
-    std::string name = relative.empty() ? entry.name : relative + "\\" + entry.name;
-    if (entry.isFolder) {
-      if (!ScanFolder(root, name, files)) return false;
-      continue;
-    }
-    auto inserted = files->emplace(NormalizeName(name), LooseFile{name, JoinPath(root, name)});
-    if (!inserted.second) {
-      // The installation is blind to case: these two would be one file.
-      ReportError(ERR_DUPLICATE, "File=%s, File=%s", inserted.first->second.path.c_str(),
-                  JoinPath(root, name).c_str());
-      return false;
-    }
-  }
-  return true;
-}
-
-bool ScanTree(const std::string& root, LooseFiles* files) {
-  if (!IsFolder(root.c_str())) {
-    ReportError(ERR_INVALID, "Path=%s (not a folder)", root.c_str());
-    return false;
-  }
-  return ScanFolder(root, "", files);
-}
-
-bool IsPackName(const std::string& key) { return PathExtension(key) == kPackExtension; }
-
-// --- Pack archives -----------------------------------------------------------
-
-struct StoredFile {
-  std::string name;  // as the list file writes it
-  PackBlockEntry block;
-};
-
-// One side of a pack archive comparison.
-struct PackSide {
-  std::string path;
-  std::unique_ptr<PackArchive> archive = NewPackArchive();
-  std::map<std::string, StoredFile> files;  // by normalized name
-  bool hasList = false;
-  StoredFile list;
-  std::string problem;  // why it cannot be compared file by file; empty when it can
-};
-
-bool ReadStoredContent(PackArchive& archive, const std::string& name, std::string* content) {
-  PackFileStream* stream = archive.OpenFile(name.c_str());
-  if (stream == nullptr) return false;
-  content->assign(stream->GetSize(), '\0');
-  uint32_t got = content->empty() ? 0 : stream->Read(&(*content)[0], stream->GetSize());
-  stream->Release();
-  return got == content->size();  // a short read reported why
-}
-
-bool ReadStoredBytes(PackArchive& archive, const StoredFile& file, std::string* bytes) {
-  bytes->assign(file.block.storedSize, '\0');
-  return archive.ReadFileData(file.name.c_str(), false, bytes->empty() ? nullptr : &(*bytes)[0],
-                              file.block.storedSize);
-}
-
-// Opens one side and learns its stored files from the list file. A side that
-// cannot be compared file by file gets a `problem`; false only for failures
-// that would also stop a whole-archive comparison.
-bool LoadPackSide(const std::string& path, const char* treeName, PackSide* side) {
-  side->path = path;
-  if (!side->archive->Open(path.c_str(), true)) {
-    side->problem = std::string("not readable as an archive in ") + treeName + " (error " +
-                    std::to_string(LastErrorCode()) + ")";
-    return true;
-  }
-  std::vector<PackSlotInfo> slots;
-  if (!ListPackSlots(*side->archive, &slots)) return false;
-  std::map<uint32_t, const PackSlotInfo*> bySlot;
-  for (const PackSlotInfo& info : slots) {
-    if (!info.hasBlock) {
-      side->problem = std::string("damaged tables in ") + treeName;
-      return true;
-    }
-    bySlot[info.slot] = &info;
-  }
-  const char* listName = side->archive->GetListFileName();
-  int32_t listSlot = FindPackSlot(*side->archive, listName);
-  if (listSlot < 0) {
-    side->problem = std::string("no list file in ") + treeName;
-    return true;
-  }
-  side->hasList = true;
-  side->list = {listName, bySlot[static_cast<uint32_t>(listSlot)]->block};
-  std::string text;
-  if (!ReadStoredContent(*side->archive, listName, &text)) return false;
-  PackListFile list;
-  list.Parse(text);
-  size_t covered = 1;  // the list file itself
-  for (const auto& keyed : list.entries()) {
-    const PackListEntry& entry = keyed.second;
-    int32_t slot = FindPackSlotOfKey(*side->archive, keyed.first);
-    if (slot < 0) continue;  // listed but not stored: nothing to compare or write
-    auto inserted =
-        side->files.emplace(keyed.first, StoredFile{entry.name, bySlot[uint32_t(slot)]->block});
-    if (inserted.second) ++covered;
-  }
-  if (covered != slots.size()) {
-    side->problem = std::string("stored files without a name in the list file in ") + treeName;
-  }
-  return true;
-}
-
-// Whether two stored files have the same type and decoded content. Equal
-// stored bytes settle it without decoding.
-bool SameStoredFile(PackArchive& oldArchive, const StoredFile& oldFile, PackArchive& newArchive,
-                    const StoredFile& newFile, bool* same) {
-  *same = false;
-  if (oldFile.block.CompressType() != newFile.block.CompressType() ||
-      oldFile.block.contentSize != newFile.block.contentSize) {
-    return true;
-  }
-  std::string a;
-  std::string b;
-  if (oldFile.block.storedSize == newFile.block.storedSize) {
-    if (!ReadStoredBytes(oldArchive, oldFile, &a) || !ReadStoredBytes(newArchive, newFile, &b)) {
-      return false;
-    }
-    if (a == b) {
-      *same = true;
-      return true;
-    }
-  }
-  if (oldFile.block.CompressType() == COMPRESS_NONE) return true;  // the bytes are the content
-  if (!ReadStoredContent(oldArchive, oldFile.name, &a) ||
-      !ReadStoredContent(newArchive, newFile.name, &b)) {
-    return false;
-  }
-  *same = a == b;
-  return true;
-}
-
-// A pack archive present in both trees.
-struct PackPair {
-  std::string key;
-  const LooseFile* oldFile = nullptr;
-  const LooseFile* newFile = nullptr;
-  PackSide oldSide;
+// An archive of NEW that at least one OLD holds too.
+struct ArchiveComparison {
   PackSide newSide;
-  bool wholeFilesEqual = false;  // compared byte for byte when not file by file
+  std::vector<std::unique_ptr<OldArchive>> olds;  // one per OLD, null where it lacks the archive
+  // Packed patches: the stored files a per-file patch would hand the
+  // updater's encoder and that it refuses, by key, with the codec's words.
+  std::map<std::string, std::string> unencodable;
+
+  // Whether a per-file patch writes NEW's stored file `key`: some OLD lacks it
+  // or holds it otherwise.
+  bool Written(const std::string& key) const {
+    return !std::all_of(olds.begin(), olds.end(), [&](const auto& old) {
+      auto same = old->storedSame.find(key);
+      return same != old->storedSame.end() && same->second;
+    });
+  }
+
+  bool HeldByEveryOld() const {
+    return std::all_of(olds.begin(), olds.end(), [](const auto& old) { return old != nullptr; });
+  }
+  // Why the archive cannot be patched stored file by stored file; empty when
+  // it can.
+  std::string Problem() const {
+    if (!newSide.problem.empty()) return newSide.problem;
+    for (const auto& old : olds) {
+      if (old != nullptr && !old->side.problem.empty()) return old->side.problem;
+    }
+    return std::string();
+  }
 };
 
-// One comparison to make on the worker threads.
+// What the comparison of the trees found.
+struct Comparisons {
+  std::vector<std::map<std::string, bool>> looseSame;  // per OLD: files it shares with NEW
+  std::map<std::string, std::unique_ptr<ArchiveComparison>> archives;  // by key
+};
+
+// One comparison for the worker threads, and where its answer goes.
 struct Comparison {
-  enum Kind { kLoose, kStored, kList, kWholePack } kind;
-  const LooseFile* oldFile = nullptr;  // kLoose
+  const LooseFile* oldFile = nullptr;  // two files byte for byte,
   const LooseFile* newFile = nullptr;
-  PackPair* pack = nullptr;  // the others
+  PackSide* oldSide = nullptr;  // or two stored files
+  PackSide* newSide = nullptr;
   const StoredFile* oldStored = nullptr;
   const StoredFile* newStored = nullptr;
-  bool same = false;
-  uint64_t newSize = 0;
+  bool* same = nullptr;
 };
 
-bool RunComparison(Comparison* c) {
-  switch (c->kind) {
-    case Comparison::kLoose:
-      return SameFileContent(c->oldFile->path, c->newFile->path, &c->same, &c->newSize);
-    case Comparison::kWholePack:
-      return SameFileContent(c->pack->oldFile->path, c->pack->newFile->path, &c->same, &c->newSize);
-    case Comparison::kStored:
-    case Comparison::kList:
-      return SameStoredFile(*c->pack->oldSide.archive, *c->oldStored, *c->pack->newSide.archive,
-                            *c->newStored, &c->same);
-  }
-  return false;
+bool RunComparison(const Comparison& c) {
+  if (c.oldFile != nullptr) return SameFileContent(c.oldFile->path, c.newFile->path, c.same);
+  return SameStoredFile(*c.oldSide->archive, *c.oldStored, *c.newSide->archive, *c.newStored,
+                        c.same);
 }
+
+// Opens the archive `key` on every side that holds it and lists the
+// comparisons it needs: none when some OLD lacks it (it is written whole
+// then), whole files when a side cannot be compared file by file, else
+// every stored file both hold and the list files.
+bool ListArchiveComparisons(const std::string& key, const std::vector<Tree>& olds,
+                            const Tree& newTree, ArchiveComparison* archive,
+                            std::vector<Comparison>* work) {
+  if (!LoadPackSide(newTree.files.at(key).path, newTree.label, &archive->newSide)) return false;
+  for (const Tree& old : olds) {
+    const LooseFile* file = old.Find(key);
+    archive->olds.emplace_back(file == nullptr ? nullptr : new OldArchive);
+    if (file != nullptr && !LoadPackSide(file->path, old.label, &archive->olds.back()->side)) {
+      return false;
+    }
+  }
+  if (!archive->HeldByEveryOld()) return true;
+  bool fileByFile = archive->Problem().empty();
+  for (size_t i = 0; i < olds.size(); ++i) {
+    OldArchive& old = *archive->olds[i];
+    if (!fileByFile) {
+      work->push_back({olds[i].Find(key), &newTree.files.at(key)});
+      work->back().same = &old.wholeSame;
+      continue;
+    }
+    for (const auto& stored : archive->newSide.files) {
+      auto oldStored = old.side.files.find(stored.first);
+      if (oldStored == old.side.files.end()) continue;
+      bool* same = &old.storedSame[stored.first];
+      work->push_back({nullptr, nullptr, &old.side, &archive->newSide, &oldStored->second,
+                       &stored.second, same});
+    }
+    work->push_back({nullptr, nullptr, &old.side, &archive->newSide, &old.side.list,
+                     &archive->newSide.list, &old.listSame});
+  }
+  return true;
+}
+
+bool CompareTrees(const std::vector<Tree>& olds, const Tree& newTree, Comparisons* found) {
+  std::vector<Comparison> work;
+  found->looseSame.resize(olds.size());
+  for (const auto& file : newTree.files) {
+    const std::string& key = file.first;
+    if (key == kVersionFileName) continue;
+    if (IsPackName(key)) {
+      bool inSomeOld = std::any_of(olds.begin(), olds.end(),
+                                   [&](const Tree& old) { return old.Find(key) != nullptr; });
+      if (!inSomeOld) continue;
+      auto& archive = found->archives[key];
+      archive.reset(new ArchiveComparison);
+      if (!ListArchiveComparisons(key, olds, newTree, archive.get(), &work)) return false;
+      continue;
+    }
+    for (size_t i = 0; i < olds.size(); ++i) {
+      const LooseFile* oldFile = olds[i].Find(key);
+      if (oldFile == nullptr) continue;
+      work.push_back({oldFile, &file.second});
+      work.back().same = &found->looseSame[i][key];
+    }
+  }
+  return ForEachOnEveryCore(work.size(), "compare",
+                            [&](size_t i) { return RunComparison(work[i]); });
+}
+
+// A packed patch carries stored files decoded, and the updater encodes them
+// again with the codec of their type; LZO and LZMA refuse some data (LZMA
+// whatever it cannot shrink). Finds, for every archive that could be
+// patched file by file, the files it would write that the codec refuses:
+// the small ones on every core, the large ones (each coder takes tens of
+// MiB) one at a time, and those only for kEvery.
+bool FindUnencodable(EncodingCheck check, Comparisons* found) {
+  struct Candidate {
+    ArchiveComparison* archive;
+    const StoredFile* file;
+    std::string refusal;
+  };
+  std::vector<Candidate> small;
+  std::vector<Candidate> large;
+  for (auto& keyed : found->archives) {
+    ArchiveComparison& archive = *keyed.second;
+    if (!archive.HeldByEveryOld() || !archive.Problem().empty()) continue;
+    for (const auto& stored : archive.newSide.files) {
+      uint8_t type = stored.second.block.CompressType();
+      if ((type != COMPRESS_LZO && type != COMPRESS_LZMA) || !archive.Written(stored.first)) {
+        continue;
+      }
+      bool isSmall = stored.second.block.contentSize <= kSmallEncodingCheck;
+      if (isSmall || check == EncodingCheck::kEvery) {
+        (isSmall ? small : large).push_back({&archive, &stored.second, std::string()});
+      }
+    }
+  }
+  auto encode = [](Candidate* candidate) {
+    const Codec* codec = GetCodecRegistry().Find(candidate->file->block.CompressType());
+    std::string content;
+    if (codec == nullptr ||
+        !ReadStoredContent(*candidate->archive->newSide.archive, candidate->file->name, &content)) {
+      return false;
+    }
+    std::vector<uint8_t> encoded;
+    if (!EncodeToBuffer(*codec, reinterpret_cast<const uint8_t*>(content.data()),
+                        static_cast<uint32_t>(content.size()), &encoded)) {
+      candidate->refusal = LastErrorMessage();
+    }
+    return true;
+  };
+  if (!ForEachOnEveryCore(small.size(), "encode", [&](size_t i) { return encode(&small[i]); })) {
+    return false;
+  }
+  tools::ProgressBar progress("encode", large.size());
+  for (Candidate& candidate : large) {
+    if (!encode(&candidate)) return false;
+    progress.Advance();
+  }
+  for (auto* group : {&small, &large}) {
+    for (const Candidate& candidate : *group) {
+      if (!candidate.refusal.empty()) {
+        candidate.archive->unencodable[NormalizeName(candidate.file->name)] = candidate.refusal;
+      }
+    }
+  }
+  return true;
+}
+
+// --- Plan ------------------------------------------------------------------------
+
+// The entries of the patch, by the group they are applied in, and their
+// summary.
+struct Plan {
+  std::vector<DiffEntry> wholePacks;
+  std::vector<DiffEntry> packBound;
+  std::vector<DiffEntry> loose;
+  DiffSummary summary;
+};
 
 // Whether `name` can stand in a control-list line and be opened by the
 // application: no field or line separator, and for the names of loose
@@ -380,7 +235,37 @@ bool CheckEntryName(const std::string& name, bool isPath) {
     ReportError(ERR_BAD_DATA, "File=%s (not a safe relative name)", name.c_str());
     return false;
   }
+  if (isPath && name.size() > kMaxInstalledName) {
+    ReportError(ERR_BAD_DATA, "File=%s (%zu bytes, more than the %zu an installation has room for)",
+                name.c_str(), name.size(), kMaxInstalledName);
+    return false;
+  }
   return true;
+}
+
+DiffEntry LooseEntry(int32_t op, const LooseFile& file, uint64_t bytes) {
+  DiffEntry entry;
+  entry.line.op = op;
+  entry.line.fileName = file.name;
+  if (op == ENTRY_OP_WRITE) entry.source = file.path;
+  entry.bytes = bytes;
+  // The builder records a loose file's length too, although nothing reads it.
+  entry.contentSize = static_cast<uint32_t>(bytes);
+  return entry;
+}
+
+DiffEntry PackEntry(int32_t op, const std::string& packName, const StoredFile& file) {
+  DiffEntry entry;
+  entry.line.op = op;
+  entry.line.packName = packName;
+  entry.line.fileName = file.name;
+  if (op == ENTRY_OP_WRITE) {
+    entry.line.compressType = file.block.CompressType();
+    entry.source = file.name;
+    entry.bytes = file.block.storedSize;
+    entry.contentSize = file.block.contentSize;
+  }
+  return entry;
 }
 
 // What one entry costs in a patch besides its data: the zip's local and
@@ -426,29 +311,256 @@ bool EncodedArchiveSize(PackSide& side, const DiffEntry& entry, uint64_t* bytes)
   return true;
 }
 
-DiffEntry LooseEntry(int32_t op, const LooseFile& file, uint64_t bytes) {
-  DiffEntry entry;
-  entry.line.op = op;
-  entry.line.fileName = file.name;
-  if (op == ENTRY_OP_WRITE) entry.source = file.path;
-  entry.bytes = bytes;
-  // The builder records a loose file's length too, although nothing reads it.
-  entry.contentSize = static_cast<uint32_t>(bytes);
-  return entry;
+// A loose file that is no archive: written when some OLD lacks it or holds
+// other bytes, deleted when some OLD holds it and NEW does not.
+bool PlanLooseFile(const std::string& key, const std::vector<Tree>& olds, const Tree& newTree,
+                   const Comparisons& found, Plan* plan) {
+  const LooseFile* newFile = newTree.Find(key);
+  if (newFile == nullptr) {
+    for (const Tree& old : olds) {
+      const LooseFile* oldFile = old.Find(key);
+      if (oldFile == nullptr) continue;
+      plan->loose.push_back(LooseEntry(ENTRY_OP_DELETE, *oldFile, 0));
+      ++plan->summary.looseDeletions;
+      return true;
+    }
+    return true;
+  }
+  bool sameInEveryOld = true;
+  for (size_t i = 0; i < olds.size(); ++i) {
+    auto same = found.looseSame[i].find(key);
+    sameInEveryOld = sameInEveryOld && same != found.looseSame[i].end() && same->second;
+  }
+  if (sameInEveryOld) return true;
+  uint64_t size = 0;
+  if (!SizeOf(newFile->path, &size)) return false;
+  plan->loose.push_back(LooseEntry(ENTRY_OP_WRITE, *newFile, size));
+  ++plan->summary.looseWrites;
+  plan->summary.looseWriteBytes += size;
+  return true;
 }
 
-DiffEntry PackEntry(int32_t op, const std::string& packName, const StoredFile& file) {
-  DiffEntry entry;
-  entry.line.op = op;
-  entry.line.packName = packName;
-  entry.line.fileName = file.name;
-  if (op == ENTRY_OP_WRITE) {
-    entry.line.compressType = file.block.CompressType();
-    entry.source = file.name;
-    entry.bytes = file.block.storedSize;
-    entry.contentSize = file.block.contentSize;
+// The pack-bound entries that turn every OLD's archive into NEW's: each
+// stored file that some OLD holds and NEW does not is deleted, each that some
+// OLD lacks or holds otherwise is written, and the list file last.
+std::vector<DiffEntry> PerFileEntries(const std::string& packName, ArchiveComparison& archive,
+                                      bool* listWritten) {
+  std::vector<DiffEntry> entries;
+  std::set<std::string> deleted;
+  for (const auto& old : archive.olds) {
+    for (const auto& stored : old->side.files) {
+      if (archive.newSide.files.count(stored.first) == 0 && deleted.insert(stored.first).second) {
+        entries.push_back(PackEntry(ENTRY_OP_DELETE, packName, stored.second));
+      }
+    }
   }
-  return entry;
+  for (const auto& stored : archive.newSide.files) {
+    if (archive.Written(stored.first)) {
+      entries.push_back(PackEntry(ENTRY_OP_WRITE, packName, stored.second));
+    }
+  }
+  *listWritten = !std::all_of(archive.olds.begin(), archive.olds.end(),
+                              [](auto& old) { return old->listSame; });
+  if (*listWritten) entries.push_back(PackEntry(ENTRY_OP_WRITE, packName, archive.newSide.list));
+  return entries;
+}
+
+// Why an archive of a packed patch goes whole: the updater's encoder refuses
+// `name`, the first stored file it would write, with `refusal`.
+std::string UnencodableReason(const std::string& name, const std::string& refusal) {
+  return "the updater's encoder refuses " + name + " (" + refusal + ")";
+}
+
+// Chooses for an archive that every OLD holds and that can be compared file by
+// file whichever form costs less: its per-file entries, or NEW's whole file.
+bool ChooseArchiveForm(const LooseFile& newFile, ArchiveComparison& archive, PackSummary* pack,
+                       std::vector<DiffEntry>* perFile) {
+  *perFile = PerFileEntries(pack->name, archive, &pack->listWritten);
+  for (const DiffEntry& entry : *perFile) {
+    if (!CheckEntryName(entry.line.fileName, false)) return false;
+    pack->perFileBytes += EntryOverhead(entry);
+    if (entry.line.op == ENTRY_OP_DELETE) {
+      ++pack->deletions;
+      continue;
+    }
+    ++pack->writes;
+    pack->writeBytes += entry.bytes;
+    pack->perFileBytes += entry.bytes;
+  }
+  if (perFile->empty()) {
+    pack->plan = PackPlan::kPerFile;
+    pack->reason = "unchanged";
+    return true;
+  }
+  if (!archive.unencodable.empty()) {
+    const auto& first = *archive.unencodable.begin();
+    pack->plan = PackPlan::kWhole;
+    pack->reason = UnencodableReason(archive.newSide.files.at(first.first).name, first.second);
+    pack->perFileBytes = 0;
+    pack->writes = 0;
+    pack->deletions = 0;
+    pack->listWritten = false;
+    perFile->clear();
+    return true;
+  }
+  if (!EncodedArchiveSize(archive.newSide, LooseEntry(ENTRY_OP_WRITE, newFile, 0),
+                          &pack->wholeBytes)) {
+    return false;
+  }
+  if (pack->perFileBytes <= pack->wholeBytes) {
+    pack->plan = PackPlan::kPerFile;
+    pack->reason = "per-file entries " + std::to_string(pack->perFileBytes) +
+                   " bytes <= whole archive " + std::to_string(pack->wholeBytes) + " bytes";
+    return true;
+  }
+  pack->plan = PackPlan::kWhole;
+  pack->reason = "whole archive " + std::to_string(pack->wholeBytes) +
+                 " bytes < per-file entries " + std::to_string(pack->perFileBytes) + " bytes";
+  pack->writes = 0;
+  pack->deletions = 0;
+  pack->listWritten = false;
+  perFile->clear();
+  return true;
+}
+
+// One pack archive: deleted when only OLDs hold it, written whole when NEW
+// adds it, some OLD lacks it or some side cannot be compared file by file,
+// else patched per stored file or written whole, whichever is smaller.
+bool PlanArchive(const std::string& key, const std::vector<Tree>& olds, const Tree& newTree,
+                 Comparisons& found, Plan* plan) {
+  const LooseFile* newFile = newTree.Find(key);
+  PackSummary pack;
+  if (newFile == nullptr) {
+    for (const Tree& old : olds) {
+      const LooseFile* oldFile = old.Find(key);
+      if (oldFile == nullptr) continue;
+      pack.name = oldFile->name;
+      pack.plan = PackPlan::kRemoved;
+      pack.reason = "only in OLD";
+      plan->wholePacks.push_back(LooseEntry(ENTRY_OP_DELETE, *oldFile, 0));
+      ++plan->summary.wholePackDeletions;
+      plan->summary.packs.push_back(pack);
+      return true;
+    }
+    return true;
+  }
+  pack.name = newFile->name;
+  auto compared = found.archives.find(key);
+  if (compared == found.archives.end()) {
+    pack.plan = PackPlan::kAdded;
+    pack.reason = "only in NEW";
+  } else if (!compared->second->HeldByEveryOld()) {
+    pack.plan = PackPlan::kWhole;
+    pack.reason = "not in every OLD";
+  } else if (!compared->second->Problem().empty()) {
+    ArchiveComparison& archive = *compared->second;
+    std::string problem = archive.Problem();
+    bool sameInEveryOld = std::all_of(archive.olds.begin(), archive.olds.end(),
+                                      [](auto& old) { return old->wholeSame; });
+    pack.plan = PackPlan::kWhole;
+    pack.reason = sameInEveryOld ? "unchanged (" + problem + ")" : problem;
+    if (sameInEveryOld) {
+      plan->summary.packs.push_back(pack);
+      return true;
+    }
+  } else {
+    std::vector<DiffEntry> perFile;
+    if (!ChooseArchiveForm(*newFile, *compared->second, &pack, &perFile)) return false;
+    if (pack.plan == PackPlan::kPerFile) {
+      plan->packBound.insert(plan->packBound.end(), perFile.begin(), perFile.end());
+      plan->summary.packs.push_back(pack);
+      return true;
+    }
+  }
+  uint64_t wholeSize = 0;
+  if (!SizeOf(newFile->path, &wholeSize)) return false;
+  pack.writeBytes = wholeSize;
+  plan->wholePacks.push_back(LooseEntry(ENTRY_OP_WRITE, *newFile, wholeSize));
+  ++plan->summary.wholePackWrites;
+  plan->summary.wholePackBytes += wholeSize;
+  plan->summary.packs.push_back(pack);
+  return true;
+}
+
+// Plans every name of every tree but the version file, in key order.
+bool PlanTrees(const std::vector<Tree>& olds, const Tree& newTree, Comparisons& found, Plan* plan) {
+  std::set<std::string> keys;
+  for (const auto& file : newTree.files) keys.insert(file.first);
+  for (const Tree& old : olds) {
+    for (const auto& file : old.files) keys.insert(file.first);
+  }
+  for (const std::string& key : keys) {
+    if (key == kVersionFileName) continue;
+    const LooseFile* named = newTree.Find(key);
+    for (size_t i = 0; named == nullptr && i < olds.size(); ++i) named = olds[i].Find(key);
+    if (!CheckEntryName(named->name, true)) return false;
+    bool planned = IsPackName(key) ? PlanArchive(key, olds, newTree, found, plan)
+                                   : PlanLooseFile(key, olds, newTree, found, plan);
+    if (!planned) return false;
+  }
+  return true;
+}
+
+// --- Assemble ----------------------------------------------------------------------
+
+// The entries in the order of application, NEW's version file last under its
+// exact name, so that it is applied last.
+bool Assemble(const Tree& newTree, Plan& plan, TreeDiff* diff) {
+  const LooseFile* version = newTree.Find(kVersionFileName);
+  uint64_t versionSize = 0;
+  if (!SizeOf(version->path, &versionSize)) return false;
+  DiffEntry versionEntry = LooseEntry(ENTRY_OP_WRITE, *version, versionSize);
+  versionEntry.line.fileName = kVersionFileName;
+  plan.summary.versionBytes = versionEntry.bytes;
+  for (auto* group : {&plan.wholePacks, &plan.packBound, &plan.loose}) {
+    diff->entries.insert(diff->entries.end(), group->begin(), group->end());
+  }
+  diff->entries.push_back(versionEntry);
+  diff->summary = plan.summary;
+  return true;
+}
+
+// Whether applying `entries` in order turns each OLD's folders and files into
+// NEW's without meeting a folder where a file is to go, or a file where a
+// folder is needed: an apply removes no folder, and writes whole archives
+// before it deletes loose files. Names the path that is in the way.
+bool CheckFoldersAndFiles(const std::vector<Tree>& olds, const std::vector<DiffEntry>& entries) {
+  for (const Tree& old : olds) {
+    std::set<std::string> files;
+    std::set<std::string> folders;
+    for (const auto& file : old.files) files.insert(file.first);
+    for (const auto& folder : old.folders) folders.insert(folder.first);
+    for (const DiffEntry& entry : entries) {
+      if (!entry.line.packName.empty()) continue;
+      std::string key = NormalizeName(entry.line.fileName);
+      if (entry.line.op == ENTRY_OP_DELETE) {
+        files.erase(key);
+        continue;
+      }
+      if (folders.count(key) != 0) {
+        ReportError(ERR_BAD_DATA,
+                    "File=%s (a folder in %s, a file in NEW: no patch removes a folder)",
+                    entry.line.fileName.c_str(), old.label.c_str());
+        return false;
+      }
+      for (size_t slash = key.find('/'); slash != std::string::npos;
+           slash = key.find('/', slash + 1)) {
+        std::string folder = key.substr(0, slash);
+        if (files.count(folder) != 0) {
+          const LooseFile* blocking = old.Find(folder);
+          ReportError(ERR_BAD_DATA,
+                      "File=%s (a file in %s that NEW needs as the folder of %s before the "
+                      "patch deletes it: archives are written before loose files are deleted)",
+                      blocking != nullptr ? blocking->name.c_str() : folder.c_str(),
+                      old.label.c_str(), entry.line.fileName.c_str());
+          return false;
+        }
+        folders.insert(folder);
+      }
+      files.insert(key);
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -467,435 +579,62 @@ const char* PackPlanName(PackPlan plan) {
   return "?";
 }
 
-bool DiffInstallations(const std::string& oldRoot, const std::string& newRoot, TreeDiff* diff) {
+bool DiffInstallations(const std::vector<std::string>& oldRoots, const std::string& newRoot,
+                       PatchKind kind, TreeDiff* diff, EncodingCheck check) {
   *diff = TreeDiff();
-  diff->oldRoot = oldRoot;
+  diff->oldRoots = oldRoots;
   diff->newRoot = newRoot;
-  LooseFiles oldFiles;
-  LooseFiles newFiles;
-  if (!ScanTree(oldRoot, &oldFiles) || !ScanTree(newRoot, &newFiles)) return false;
-  for (const auto& file : oldFiles) diff->oldNames.insert(file.first);
-  for (const auto& file : newFiles) diff->newNames.insert(file.first);
-  auto version = newFiles.find(kVersionFileName);
-  if (version == newFiles.end()) {
-    ReportError(ERR_NOT_FOUND, "%s", JoinPath(newRoot, kVersionFileName).c_str());
-    return false;
-  }
-
-  // Everything to compare, loose files and archives alike.
-  std::vector<std::unique_ptr<PackPair>> packs;
-  std::vector<Comparison> comparisons;
-  for (const auto& file : newFiles) {
-    auto old = oldFiles.find(file.first);
-    if (old == oldFiles.end() || file.first == kVersionFileName) continue;
-    if (!IsPackName(file.first)) {
-      comparisons.push_back({Comparison::kLoose, &old->second, &file.second});
-      continue;
-    }
-    packs.emplace_back(new PackPair);
-    PackPair& pack = *packs.back();
-    pack.key = file.first;
-    pack.oldFile = &old->second;
-    pack.newFile = &file.second;
-    if (!LoadPackSide(old->second.path, "OLD", &pack.oldSide) ||
-        !LoadPackSide(file.second.path, "NEW", &pack.newSide)) {
-      return false;
-    }
-    if (!pack.oldSide.problem.empty() || !pack.newSide.problem.empty()) {
-      Comparison whole{Comparison::kWholePack};
-      whole.pack = &pack;
-      comparisons.push_back(whole);
-      continue;
-    }
-    for (const auto& stored : pack.newSide.files) {
-      auto oldStored = pack.oldSide.files.find(stored.first);
-      if (oldStored == pack.oldSide.files.end()) continue;
-      Comparison c{Comparison::kStored};
-      c.pack = &pack;
-      c.oldStored = &oldStored->second;
-      c.newStored = &stored.second;
-      comparisons.push_back(c);
-    }
-    Comparison list{Comparison::kList};
-    list.pack = &pack;
-    list.oldStored = &pack.oldSide.list;
-    list.newStored = &pack.newSide.list;
-    comparisons.push_back(list);
-  }
-  if (!ForEachOnBothCores(comparisons.size(), "compare",
-                          [&](size_t i) { return RunComparison(&comparisons[i]); })) {
-    return false;
-  }
-
-  // Loose files, the archives among them by what the comparisons found.
-  std::map<std::string, bool> looseSame;  // by key, for files in both trees
-  std::map<std::string, uint64_t> newSizes;
-  std::map<const PackPair*, std::vector<const Comparison*>> packComparisons;
-  for (const Comparison& c : comparisons) {
-    if (c.kind == Comparison::kLoose) {
-      std::string key = NormalizeName(c.newFile->name);
-      looseSame[key] = c.same;
-      newSizes[key] = c.newSize;
-    } else {
-      packComparisons[c.pack].push_back(&c);
-    }
-  }
-  std::vector<DiffEntry> wholePacks;
-  std::vector<DiffEntry> packBound;
-  std::vector<DiffEntry> loose;
-  DiffSummary& summary = diff->summary;
-  std::map<std::string, PackPair*> packsByKey;
-  for (auto& pack : packs) packsByKey[pack->key] = pack.get();
-
-  // Every key of either tree, in order.
-  std::set<std::string> keys = diff->oldNames;
-  keys.insert(diff->newNames.begin(), diff->newNames.end());
-  for (const std::string& key : keys) {
-    if (key == kVersionFileName) continue;
-    auto oldFile = oldFiles.find(key);
-    auto newFile = newFiles.find(key);
-    bool inOld = oldFile != oldFiles.end();
-    bool inNew = newFile != newFiles.end();
-    const LooseFile& named = inNew ? newFile->second : oldFile->second;
-    if (!CheckEntryName(named.name, true)) return false;
-    if (!IsPackName(key)) {
-      if (!inNew) {
-        loose.push_back(LooseEntry(ENTRY_OP_DELETE, oldFile->second, 0));
-        ++summary.looseDeletions;
-      } else if (!inOld || !looseSame[key]) {
-        uint64_t size = newSizes[key];
-        if (!inOld && !SizeOf(newFile->second.path, &size)) return false;
-        loose.push_back(LooseEntry(ENTRY_OP_WRITE, newFile->second, size));
-        ++summary.looseWrites;
-        summary.looseWriteBytes += size;
-      }
-      continue;
-    }
-    PackSummary pack;
-    pack.name = named.name;
-    if (!inNew) {
-      pack.plan = PackPlan::kRemoved;
-      pack.reason = "only in OLD";
-      wholePacks.push_back(LooseEntry(ENTRY_OP_DELETE, oldFile->second, 0));
-      ++summary.wholePackDeletions;
-      summary.packs.push_back(pack);
-      continue;
-    }
-    uint64_t wholeSize = 0;
-    if (!SizeOf(newFile->second.path, &wholeSize)) return false;
-    if (!inOld) {
-      pack.plan = PackPlan::kAdded;
-      pack.reason = "only in NEW";
-    } else {
-      PackPair& pair = *packsByKey[key];
-      std::string problem =
-          !pair.oldSide.problem.empty() ? pair.oldSide.problem : pair.newSide.problem;
-      if (!problem.empty()) {
-        const Comparison& whole = *packComparisons[&pair].front();
-        pack.plan = PackPlan::kWhole;
-        pack.reason = whole.same ? "unchanged (" + problem + ")" : problem;
-        if (whole.same) {
-          summary.packs.push_back(pack);
-          continue;
-        }
-      } else {
-        std::vector<DiffEntry> entries;
-        std::map<std::string, bool> same;
-        for (const Comparison* c : packComparisons[&pair]) {
-          if (c->kind == Comparison::kStored) same[NormalizeName(c->newStored->name)] = c->same;
-        }
-        for (const auto& stored : pair.oldSide.files) {
-          if (pair.newSide.files.count(stored.first) == 0) {
-            entries.push_back(PackEntry(ENTRY_OP_DELETE, pack.name, stored.second));
-            ++pack.deletions;
-          }
-        }
-        for (const auto& stored : pair.newSide.files) {
-          auto found = same.find(stored.first);
-          if (found != same.end() && found->second) continue;
-          entries.push_back(PackEntry(ENTRY_OP_WRITE, pack.name, stored.second));
-        }
-        const Comparison* list = nullptr;
-        for (const Comparison* c : packComparisons[&pair]) {
-          if (c->kind == Comparison::kList) list = c;
-        }
-        if (list != nullptr && !list->same) {
-          entries.push_back(PackEntry(ENTRY_OP_WRITE, pack.name, pair.newSide.list));
-          pack.listWritten = true;
-        }
-        for (const DiffEntry& entry : entries) {
-          if (!CheckEntryName(entry.line.fileName, false)) return false;
-          pack.perFileBytes += EntryOverhead(entry);
-          if (entry.line.op != ENTRY_OP_WRITE) continue;
-          ++pack.writes;
-          pack.writeBytes += entry.bytes;
-          pack.perFileBytes += entry.bytes;
-        }
-        if (!entries.empty() &&
-            !EncodedArchiveSize(pair.newSide, LooseEntry(ENTRY_OP_WRITE, newFile->second, 0),
-                                &pack.wholeBytes)) {
-          return false;
-        }
-        if (entries.empty() || pack.perFileBytes <= pack.wholeBytes) {
-          pack.plan = PackPlan::kPerFile;
-          pack.reason = entries.empty() ? "unchanged"
-                                        : "per-file entries " + std::to_string(pack.perFileBytes) +
-                                              " bytes <= whole archive " +
-                                              std::to_string(pack.wholeBytes) + " bytes";
-          packBound.insert(packBound.end(), entries.begin(), entries.end());
-          summary.packs.push_back(pack);
-          continue;
-        }
-        pack.plan = PackPlan::kWhole;
-        pack.reason = "whole archive " + std::to_string(pack.wholeBytes) +
-                      " bytes < per-file entries " + std::to_string(pack.perFileBytes) + " bytes";
-        pack.writes = 0;
-        pack.deletions = 0;
-      }
-    }
-    pack.writeBytes = wholeSize;
-    wholePacks.push_back(LooseEntry(ENTRY_OP_WRITE, newFile->second, wholeSize));
-    ++summary.wholePackWrites;
-    summary.wholePackBytes += wholeSize;
-    summary.packs.push_back(pack);
-  }
-
-  // The version file last, under its exact name so that it is applied last.
-  uint64_t versionSize = 0;
-  if (!SizeOf(version->second.path, &versionSize)) return false;
-  DiffEntry versionEntry = LooseEntry(ENTRY_OP_WRITE, version->second, versionSize);
-  versionEntry.line.fileName = kVersionFileName;
-  summary.versionBytes = versionEntry.bytes;
-  for (auto* group : {&wholePacks, &packBound, &loose}) {
-    diff->entries.insert(diff->entries.end(), group->begin(), group->end());
-  }
-  diff->entries.push_back(versionEntry);
-  return true;
-}
-
-std::string ControlListText(const TreeDiff& diff) {
-  std::string text;
-  for (const DiffEntry& entry : diff.entries) {
-    text += FormatControlLine(entry.line, entry.contentSize) + "\r\n";
-  }
-  return text;
-}
-
-bool PlanPatch(const TreeDiff& diff, std::vector<PatchStep>* steps) {
-  steps->clear();
-  std::string temp;
-  if (!CreateUniqueTempFile(TempFolderPath().c_str(), "qdl", &temp)) {
-    ReportError(ERR_ACCESS, "Path=%s, WinErr=%d", TempFolderPath().c_str(), LastSystemError());
-    return false;
-  }
-  PatchPackagePtr package(CreatePatchPackage());
-  bool ok = WriteZipContainer({{patch_format::kControlListName, ControlListText(diff)}},
-                              temp.c_str(), ZipByteForm::kMasked) &&
-            package->OpenPackage(temp.c_str(), kPackExtension);
-  if (ok) *steps = PlanPatchApplication(*package, kPackExtension, kVersionFileName);
-  package.reset();
-  RemoveFileAt(temp.c_str());
-  return ok;
-}
-
-namespace {
-
-// Writes the data of every pack-bound write into `staging` and points the
-// lines at it: the stored bytes for a masked package, which carries them as
-// they are, the decoded content for a packed one.
-bool StagePackData(const TreeDiff& diff, PatchKind kind, const std::string& staging,
-                   std::vector<PackageLine>* lines, std::vector<PackageData>* data) {
-  std::map<std::string, std::unique_ptr<PackArchive>> archives;  // by normalized packName
-  std::vector<size_t> staged;
-  for (size_t i = 0; i < diff.entries.size(); ++i) {
-    const DiffEntry& entry = diff.entries[i];
-    lines->push_back(entry.line);
-    data->emplace_back();
-    PackageData& source = data->back();
-    if (entry.line.op != ENTRY_OP_WRITE) continue;
-    if (entry.line.packName.empty()) {
-      source.path = entry.source;
-      continue;
-    }
-    std::string key = NormalizeName(entry.line.packName);
-    std::unique_ptr<PackArchive>& archive = archives[key];
-    if (archive == nullptr) {
-      archive = NewPackArchive();
-      if (!archive->Open(JoinPath(diff.newRoot, entry.line.packName).c_str(), true)) return false;
-    }
-    source.path = JoinPath(staging, std::to_string(i));
-    source.storedForm = kind == PATCH_KIND_MASKED_ZIP;
-    source.contentSize = entry.contentSize;
-    staged.push_back(i);
-  }
-  return ForEachOnBothCores(staged.size(), "stage", [&](size_t n) {
-    size_t i = staged[n];
-    const DiffEntry& entry = diff.entries[i];
-    PackArchive& archive = *archives.find(NormalizeName(entry.line.packName))->second;
-    std::string bytes;
-    bool ok = false;
-    if (kind == PATCH_KIND_MASKED_ZIP) {
-      bytes.assign(static_cast<size_t>(entry.bytes), '\0');
-      ok = archive.ReadFileData(entry.source.c_str(), false, bytes.empty() ? nullptr : &bytes[0],
-                                static_cast<uint32_t>(entry.bytes));
-    } else {
-      ok = ReadStoredContent(archive, entry.source, &bytes);
-    }
-    return ok && WriteWholeFile((*data)[i].path, bytes.data(), static_cast<uint32_t>(bytes.size()));
-  });
-}
-
-// What ApplyPackage did to a scratch folder, compared with NEW.
-class PatchChecker {
- public:
-  PatchChecker(const TreeDiff& diff, const std::string& scratch, SelfCheck* check)
-      : diff_(diff), scratch_(scratch), check_(check) {}
-
-  bool Mismatch(const std::string& what) {
-    ReportError(ERR_BAD_DATA, "self-check: %s", what.c_str());
-    return false;
-  }
-
-  // Every loose file the patch writes equals NEW's, and the loose names
-  // after the patch are NEW's.
-  bool CheckLoose(const std::vector<PatchStep>& steps) {
-    std::set<std::string> names = diff_.oldNames;
-    for (const PatchStep& step : steps) {
-      if (step.kind != PatchStep::kLooseEntry) continue;
-      std::string key = NormalizeName(step.fileName);
-      if (step.op == ENTRY_OP_DELETE) {
-        names.erase(key);
-        continue;
-      }
-      names.insert(key);
-      if (diff_.newNames.count(key) == 0) return Mismatch("writes " + step.fileName);
-      bool same = false;
-      uint64_t size = 0;
-      if (!SameFileContent(JoinPath(scratch_, step.fileName),
-                           JoinPath(diff_.newRoot, step.fileName), &same, &size)) {
-        return false;
-      }
-      if (!same) return Mismatch(step.fileName + " differs");
-      ++check_->filesCompared;
-    }
-    if (names != diff_.newNames) return Mismatch("the loose files differ from NEW's");
-    return true;
-  }
-
-  // An archive changed in place holds the stored files NEW's does, with
-  // their types and sizes, and every file the patch wrote has NEW's content.
-  bool CheckPack(const std::string& packName, const std::vector<std::string>& written) {
-    auto patched = NewPackArchive();
-    auto wanted = NewPackArchive();
-    if (!patched->Open(JoinPath(scratch_, packName).c_str(), true) ||
-        !wanted->Open(JoinPath(diff_.newRoot, packName).c_str(), true)) {
-      return false;
-    }
-    std::vector<PackSlotInfo> a;
-    std::vector<PackSlotInfo> b;
-    if (!ListPackSlots(*patched, &a) || !ListPackSlots(*wanted, &b)) return false;
-    auto shape = [](const std::vector<PackSlotInfo>& slots) {
-      std::multiset<std::tuple<uint32_t, uint32_t, uint8_t, uint32_t>> result;
-      for (const PackSlotInfo& s : slots) {
-        result.emplace(s.hash.hashA, s.hash.hashB, s.block.CompressType(), s.block.contentSize);
-      }
-      return result;
-    };
-    if (shape(a) != shape(b)) return Mismatch(packName + ": other stored files than NEW's");
-    for (const std::string& name : written) {
-      std::string x;
-      std::string y;
-      if (!ReadStoredContent(*patched, name, &x) || !ReadStoredContent(*wanted, name, &y)) {
-        return false;
-      }
-      if (x != y) return Mismatch(packName + "|" + name + " differs");
-      ++check_->filesCompared;
-    }
-    return true;
-  }
-
- private:
-  const TreeDiff& diff_;
-  std::string scratch_;
-  SelfCheck* check_;
-};
-
-bool SelfCheckPatch(const TreeDiff& diff, const std::string& patch, SelfCheck* check) {
-  ScratchFolder scratch;
-  if (!scratch.Create("qdc")) return false;
-  PatchPackagePtr package(CreatePatchPackage());
-  if (!package->OpenPackage(patch.c_str(), kPackExtension)) return false;
-  std::vector<PatchStep> steps = PlanPatchApplication(*package, kPackExtension, kVersionFileName);
-  // Only the archives changed in place need their old content; the patch
-  // writes every other file it touches from scratch.
-  std::map<std::string, std::vector<std::string>> packs;  // packName -> written names
-  std::string current;
-  for (const PatchStep& step : steps) {
-    if (step.kind == PatchStep::kOpenPack) {
-      current = step.packKey;
-      packs[current];
-      std::string from = JoinPath(diff.oldRoot, current);
-      std::string to = JoinPath(scratch.path(), current);
-      if (!CreateFolderChain(PathFolder(to).c_str())) {
-        ReportError(ERR_ACCESS, "File=%s, WinErr=%d", PathFolder(to).c_str(), LastSystemError());
-        return false;
-      }
-      if (!CopyFileReplace(from.c_str(), to.c_str())) {
-        ReportError(ERR_WRITE, "File=%s, WinErr=%d", to.c_str(), LastSystemError());
-        return false;
-      }
-    } else if (step.kind == PatchStep::kPackEntry && step.op == ENTRY_OP_WRITE) {
-      packs[current].push_back(step.fileName);
-    }
-  }
-  if (!package->ApplyPackage(scratch.path().c_str(), kPackExtension, kVersionFileName, nullptr)) {
-    return false;
-  }
-  check->method =
-      "applied to a scratch copy of the archives OLD changes in place; written files, "
-      "loose names and stored files compared with NEW";
-  PatchChecker checker(diff, scratch.path(), check);
-  if (!checker.CheckLoose(steps)) return false;
-  for (const auto& pack : packs) {
-    if (!checker.CheckPack(pack.first, pack.second)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind, SelfCheck* check) {
-  *check = SelfCheck();
-  if (output.empty() || (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED)) {
+  diff->kind = kind;
+  if (oldRoots.empty() || (kind != PATCH_KIND_MASKED_ZIP && kind != PATCH_KIND_PACKED)) {
     ReportError(ERR_INVALID, "");
     return false;
   }
-  ScratchFolder staging;
-  std::vector<PackageLine> lines;
-  std::vector<PackageData> data;
-  if (!staging.Create("qds")) return false;
-  {
-    // One file per pack-bound write, all new in one folder: read it once.
-    FolderListingScope listings;
-    if (!StagePackData(diff, kind, staging.path(), &lines, &data)) return false;
+  std::vector<Tree> olds(oldRoots.size());
+  Tree newTree;
+  for (size_t i = 0; i < oldRoots.size(); ++i) {
+    std::string label = oldRoots.size() == 1 ? "OLD" : "OLD " + oldRoots[i];
+    if (!ScanTree(oldRoots[i], label, &olds[i])) return false;
   }
-  std::string folder = PathFolder(output);
-  // The builder writes the patch by name; a failed build or self-check
-  // leaves no patch behind, and an earlier one at `output` stays whole.
-  ReplacingFile temp;
-  if (!temp.Create(folder.empty() ? "." : folder.c_str(), "qdp")) {
-    ReportError(ERR_ACCESS, "File=%s, WinErr=%d", output.c_str(), LastSystemError());
+  if (!ScanTree(newRoot, "NEW", &newTree)) return false;
+  if (newTree.Find(kVersionFileName) == nullptr) {
+    ReportError(ERR_NOT_FOUND, "%s", JoinPath(newRoot, kVersionFileName).c_str());
     return false;
   }
-  temp.file()->Close();
-  if (!BuildPatchPackage(lines, diff.newRoot.c_str(), temp.tempPath().c_str(), kind, &data) ||
-      !SelfCheckPatch(diff, temp.tempPath(), check)) {
-    return false;
+  Comparisons found;
+  Plan plan;
+  return CompareTrees(olds, newTree, &found) &&
+         (kind != PATCH_KIND_PACKED || FindUnencodable(check, &found)) &&
+         PlanTrees(olds, newTree, found, &plan) && Assemble(newTree, plan, diff) &&
+         CheckFoldersAndFiles(olds, diff->entries);
+}
+
+bool WriteArchiveWhole(TreeDiff* diff, const std::string& packName, const std::string& refusedFile,
+                       const std::string& refusal) {
+  std::string key = NormalizeName(packName);
+  auto pack = std::find_if(diff->summary.packs.begin(), diff->summary.packs.end(),
+                           [&](const PackSummary& p) { return NormalizeName(p.name) == key; });
+  if (pack == diff->summary.packs.end() || pack->plan != PackPlan::kPerFile) return false;
+  std::string path = JoinPath(diff->newRoot, pack->name);
+  uint64_t size = 0;
+  if (!SizeOf(path, &size)) return false;
+  // The whole archives lead, by key, as PlanArchive places them.
+  std::vector<DiffEntry> whole;
+  std::vector<DiffEntry> rest;
+  for (const DiffEntry& entry : diff->entries) {
+    if (NormalizeName(entry.line.packName) == key) continue;
+    bool isWhole = entry.line.packName.empty() && IsPackName(NormalizeName(entry.line.fileName));
+    (isWhole && rest.empty() ? whole : rest).push_back(entry);
   }
-  if (!temp.Commit(output.c_str())) {
-    ReportError(ERR_WRITE, "File=%s, WinErr=%d", output.c_str(), LastSystemError());
-    return false;
-  }
+  whole.push_back(LooseEntry(ENTRY_OP_WRITE, LooseFile{pack->name, path}, size));
+  std::stable_sort(whole.begin(), whole.end(), [](const DiffEntry& a, const DiffEntry& b) {
+    return NormalizeName(a.line.fileName) < NormalizeName(b.line.fileName);
+  });
+  diff->entries = whole;
+  diff->entries.insert(diff->entries.end(), rest.begin(), rest.end());
+  *pack = PackSummary{pack->name, PackPlan::kWhole, UnencodableReason(refusedFile, refusal)};
+  pack->writeBytes = size;
+  ++diff->summary.wholePackWrites;
+  diff->summary.wholePackBytes += size;
   return true;
 }
 

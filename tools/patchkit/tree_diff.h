@@ -1,36 +1,47 @@
-// The patch between two installations: what turns OLD (the installed
-// version) into NEW (the version to reach), written as a patch package and
-// proven on a scratch copy before it is handed out.
+// The patch between installations: what turns each of one or more OLD
+// installations into NEW, written as a patch package and proven on a scratch
+// copy of every OLD before it is handed out.
 //
 // What is compared:
 //   - loose files, by their normalized names (the installation is blind to
-//     ASCII case): added or changed ones (size, then content) become writes,
-//     gone ones deletions. Folders follow their files.
+//     ASCII case): a file is written when some OLD lacks it or holds other
+//     bytes (size, then content), deleted when some OLD holds it and NEW does
+//     not (a deletion of what an installation lacks does nothing there).
+//     Folders follow their files.
 //   - the version file ".ver" of NEW is always written, and last.
-//   - pack archives (extension "pak", any case) present in both trees are
-//     compared stored file by stored file, by name and decoded content, the
-//     names taken from each archive's list file. A changed compression type is
-//     a change. Each archive then gets whichever is smaller in the patch:
-//     its per-file entries (their stored, i.e. encoded, bytes plus what each
-//     entry costs in the container and the control list) or its whole NEW
-//     file (stored bytes and free extents, plus its header and tables as the
-//     container's deflate shrinks them).
+//   - pack archives (extension "pak", any case) that NEW and every OLD hold
+//     are compared stored file by stored file, by name and decoded content,
+//     the names taken from each archive's list file. A changed compression
+//     type is a change. Each archive then gets whichever is smaller in the
+//     patch: its per-file entries over all OLDs (their stored, i.e. encoded,
+//     bytes plus what each entry costs in the container and the control
+//     list) or its whole NEW file (stored bytes and free extents, plus its
+//     header and tables as the container's deflate shrinks them).
 //     An archive that cannot be compared file by file (no list file, stored
-//     files the list does not name, not readable as an archive) is replaced
-//     whole. An archive only in NEW is written whole, one only in OLD deleted.
+//     files the list does not name, not readable as an archive), that some
+//     OLD lacks, or (in a packed patch) that would hand the updater a stored
+//     file its encoder refuses is replaced whole. One only in OLDs is deleted.
+//
+// Refused, before anything is written: changes no order of entries can
+// make (a folder of OLD that NEW has as a file: an apply removes no folder;
+// a file of OLD that NEW needs as a folder of an archive, which is written
+// before loose files are deleted), names the updater cannot hold (characters
+// outside code page 936; longer than any installation folder leaves room
+// for), two names in one tree that differ only in case.
 //
 // Failures are reported through base/error.h and return false. Reading
 // files fails with ERR_ACCESS "File=%s, WinErr=%d" (open), ERR_ACCESS
 // "Path=%s, WinErr=%d" (listing a folder) or ERR_READ "File=%s, WinErr=%d";
 // reading stored files with the pack archive's OpenFile, Read and
-// ReadFileData codes, or ERR_READ "%s" for a short read without a report.
+// ReadFileData codes.
 //
-// Threads: a call runs its comparisons on two threads of its own; the calls
-// themselves are made from one thread at a time.
+// Threads: a call runs its comparisons on one thread per core; the calls
+// themselves are made from one thread at a time, which no other thread
+// shares the current folder with while WritePatch runs (its self-check
+// applies the patch from inside the scratch copy).
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -84,24 +95,49 @@ struct DiffEntry {
 };
 
 struct TreeDiff {
-  std::string oldRoot;
+  std::vector<std::string> oldRoots;
   std::string newRoot;
-  std::vector<DiffEntry> entries;  // whole archives, pack-bound, loose, ".ver" last
+  PatchKind kind = PATCH_KIND_MASKED_ZIP;  // the package the entries are planned for
+  std::vector<DiffEntry> entries;          // whole archives, pack-bound, loose, ".ver" last
   DiffSummary summary;
-  // Normalized names of the loose files of each tree (archives included),
-  // for the self-check.
-  std::set<std::string> oldNames;
-  std::set<std::string> newNames;
 };
 
-// Compares the installations in the folders `oldRoot` and `newRoot`. Shows
-// progress on a terminal. Fails with ERR_INVALID "Path=%s (not a folder)",
-// ERR_DUPLICATE "File=%s, File=%s" (two names in one tree that differ only in
-// ASCII case), ERR_NOT_FOUND "%s" (no ".ver" in NEW), ERR_BAD_DATA "File=%s
-// (cannot stand in the control list)" or "File=%s (not a safe relative
-// name)", or the read failures above. An archive that cannot be opened is
-// no failure: it is replaced whole.
-bool DiffInstallations(const std::string& oldRoot, const std::string& newRoot, TreeDiff* diff);
+// The longest loose name a patch may carry: the updater joins it to its
+// installation folder within the system's path limit, and no folder is
+// shorter than a drive's root ("C:\").
+constexpr size_t kMaxInstalledName = 256;
+
+// Compares the installations in the folders `oldRoots` (one or more) with
+// the one in `newRoot` and plans a package of `kind` (PATCH_KIND_MASKED_ZIP
+// or PATCH_KIND_PACKED). Shows progress on a terminal. Fails with
+// ERR_INVALID (no OLD, another kind) or "Path=%s (not a folder)",
+// ERR_DUPLICATE "File=%s, File=%s" (two names in one tree that differ only
+// in ASCII case), ERR_NOT_FOUND "%s" (no ".ver" in NEW), ERR_BAD_DATA
+// "File=%s (...)" for a name that cannot stand in the control list, is no
+// safe relative name, is longer than kMaxInstalledName, holds characters
+// code page 936 cannot (shown as <U+XXXX>), or a change between a folder
+// and a file that no patch can make; or the read failures above. An
+// archive that cannot be opened is no failure: it is replaced whole.
+//
+// A packed patch hands the updater's encoder every stored file it writes
+// into an archive; an archive where the encoder refuses one goes whole.
+// `check` says which of those files the diff encodes to learn that: all
+// (kEvery), or only those of at most kSmallEncodingCheck bytes (kSmall), the
+// cheap ones where refusals are common, leaving the rest to WritePatch's
+// self-check, which encodes them anyway and makes the archive of one that is
+// refused whole. Both give the same patch.
+enum class EncodingCheck { kEvery, kSmall };
+constexpr uint32_t kSmallEncodingCheck = 64 * 1024;
+bool DiffInstallations(const std::vector<std::string>& oldRoots, const std::string& newRoot,
+                       PatchKind kind, TreeDiff* diff, EncodingCheck check = EncodingCheck::kEvery);
+
+// Makes `diff` write the archive `packName` (its name in NEW) whole instead
+// of per stored file, since the updater's encoder refuses its stored file
+// `refusedFile` with `refusal` (as DiffInstallations would have found with
+// kEvery). False, without a report, when the diff does not patch that
+// archive per stored file.
+bool WriteArchiveWhole(TreeDiff* diff, const std::string& packName, const std::string& refusedFile,
+                       const std::string& refusal);
 
 // The control list "(command)" the patch of `diff` carries.
 std::string ControlListText(const TreeDiff& diff);
@@ -112,24 +148,51 @@ std::string ControlListText(const TreeDiff& diff);
 // temporary file), the zip writer's codes or OpenPackage's.
 bool PlanPatch(const TreeDiff& diff, std::vector<PatchStep>* steps);
 
-// What the self-check did, for the report.
+// How WritePatch writes.
+struct PatchOptions {
+  // The modification time of every member of the container, in seconds
+  // since 1970 UTC; negative: the time NEW's version file was written. The
+  // same trees and options give the same bytes.
+  int64_t time = -1;
+};
+
+// Reads a time for PatchOptions: "YYYY-MM-DD", "YYYY-MM-DDTHH:MM" or
+// "YYYY-MM-DDTHH:MM:SS" in UTC (a trailing "Z" allowed), or "@" and seconds
+// since 1970. False for anything else, or a date before 1970.
+bool ParsePatchTime(const std::string& text, int64_t* seconds);
+
+// What the self-check did on one OLD, for the report.
 struct SelfCheck {
+  std::string oldRoot;
   std::string method;          // how the check was made
   uint32_t filesCompared = 0;  // loose files and stored files compared with NEW
 };
 
-// Builds the patch of `diff` as a package of `kind` (PATCH_KIND_MASKED_ZIP or
-// PATCH_KIND_PACKED) under a temporary name beside `output`, applies it to a
-// scratch copy of the parts of OLD it changes in place, compares the result
-// with NEW, and only then moves it to `output`. Fails with ERR_INVALID
-// (empty `output`, another kind), ERR_ACCESS "Path=%s, WinErr=%d" (a scratch
-// folder), ERR_ACCESS "File=%s, WinErr=%d" (the temporary file beside
-// `output`, a staged data file, or a folder of the scratch copy), ERR_WRITE "File=%s, WinErr=%d"
-// (staging data, copying an archive of OLD to the scratch copy, or moving the patch to `output`),
-// ERR_BAD_DATA "self-check: %s" (the applied patch does not reproduce NEW), the read failures
-// above, and the codes of the pack archive's Open, BuildPatchPackage, OpenPackage and ApplyPackage.
-// On failure no file is left at `output` by this call (one that was there stays).
-bool WritePatch(const TreeDiff& diff, const std::string& output, PatchKind kind, SelfCheck* check);
+struct PatchReport {
+  int64_t time = 0;               // the container members' time used
+  std::vector<SelfCheck> checks;  // one per OLD, in the order of diff.oldRoots
+};
+
+// Builds the patch of `diff` as a package of diff.kind under a temporary name
+// beside `output`, applies it with the updater's own code to a scratch copy
+// of every OLD (whole: hard links to the files it leaves alone, copies of
+// the archives it changes in place), compares each result with NEW, and
+// only then moves it to `output`. Fails with ERR_INVALID (empty `output`,
+// another kind) or "File=%s (inside %s)" (`output` lies in one of the
+// trees), ERR_ACCESS "Path=%s, WinErr=%d" (a scratch folder, or the time of
+// NEW's version file), ERR_ACCESS "File=%s, WinErr=%d" (the temporary file
+// beside `output`, a staged data file, or a file of a scratch copy),
+// ERR_WRITE "File=%s, WinErr=%d" (staging data, a scratch copy, or moving
+// the patch to `output`), ERR_BAD_DATA "self-check on %s: %s" (the applied
+// patch does not reproduce NEW from that OLD), the read failures above, and
+// the codes of the pack archive's Open, BuildPatchPackage, OpenPackage and
+// ApplyPackage (an apply that fails on a scratch copy). On failure no file
+// is left at `output` by this call (one that was there stays). When the
+// updater's encoder refuses a stored file during the self-check of a packed
+// patch, its archive is made whole in `diff` (WriteArchiveWhole) and the
+// patch is built again.
+bool WritePatch(TreeDiff* diff, const std::string& output, const PatchOptions& options,
+                PatchReport* report);
 
 }  // namespace patchkit
 }  // namespace qlmr

@@ -1,48 +1,51 @@
 // qlmr-patchkit verify PATCH [--json]: checks a packed file's CRC trailer.
-#include <cstdio>
+#include <memory>
 #include <string>
 
 #include "base/error.h"
 #include "patch/patch_package.h"
+#include "tools/failure.h"
+#include "tools/json_output.h"
 #include "tools/patchkit/commands.h"
 #include "tools/tool_support.h"
 
 namespace qlmr {
 namespace patchkit {
+namespace {
 
-void RegisterVerifyCommand(CLI::App& app, int* exitCode) {
-  struct Options {
-    std::string path;
-    bool json = false;
-  };
-  auto options = std::make_shared<Options>();
-  CLI::App* command = app.add_subcommand("verify", "Check the CRC trailer of a packed file");
-  command->add_option("patch", options->path, "the file to check")->required();
-  command->add_flag("--json", options->json, "print one JSON document");
-  command->callback([options, exitCode] {
-    const char* path = options->path.c_str();
-    PatchPackagePtr package(CreatePatchPackage());
-    ReportError(ERR_NONE, "");
-    bool ok = package->VerifyPackageFile(path);
+struct VerifyOptions {
+  std::string path;
+  bool json = false;
+};
+
+int RunVerify(const VerifyOptions& options) {
+  tools::JsonReport report(options.json);
+  report.fields()["file"] = tools::JsonName(options.path);
+  tools::InputFile input;
+  if (!input.Open(options.path)) return tools::Fail("cannot read", options.path);
+  PatchPackagePtr package(CreatePatchPackage());
+  ReportError(ERR_NONE, "");
+  if (!package->VerifyPackageFile(input.path().c_str())) {
     // A trailer that does not match is a failure without a report of its own.
-    if (!ok && LastErrorCode() == ERR_NONE) ReportError(ERR_BAD_DATA, "crc mismatch: %s", path);
-    if (options->json) {
-      tools::Print("{\"file\": %s, \"ok\": %s", tools::JsonString(path).c_str(),
-                   ok ? "true" : "false");
-      if (!ok) {
-        tools::Print(", \"code\": %d, \"message\": %s", LastErrorCode(),
-                     tools::JsonString(LastErrorMessage()).c_str());
-      }
-      tools::Print("}\n");
-      if (!ok) *exitCode = tools::kExitFailure;
-      return;
-    }
-    if (ok) {
-      tools::Print("%s: ok\n", path);
-      return;
-    }
-    *exitCode = tools::PrintLastError();
-  });
+    if (LastErrorCode() != ERR_NONE) return tools::Fail("cannot check", options.path);
+    ReportError(ERR_BAD_DATA, "crc mismatch: %s", options.path.c_str());
+    return tools::Fail("the check failed for", options.path,
+                       "its last 4 bytes are not the CRC of the bytes before them");
+  }
+  if (report.enabled()) return report.Succeed();
+  tools::Print("%s: ok\n", tools::ShownPath(options.path).c_str());
+  return tools::kExitSuccess;
+}
+
+}  // namespace
+
+void RegisterVerifyCommand(tools::ToolApp& tool) {
+  auto options = std::make_shared<VerifyOptions>();
+  CLI::App* command = tool.AddCommand("verify", "Check the CRC trailer of a packed file",
+                                      [options] { return RunVerify(*options); });
+  tools::AddPath(command, "PATCH", &options->path, "The file to check; - reads standard input")
+      ->required();
+  command->add_flag("--json", options->json, "Print one JSON document");
 }
 
 }  // namespace patchkit
