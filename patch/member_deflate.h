@@ -112,7 +112,8 @@ class MemberDeflate {
   bool Deflate(DeflateMember* member, MemberError* error);
   // Under the lock.
   static void SetError(DeflateMember* member, const MemberError& error);
-  bool Cancelled() const { return cancel_ != nullptr && cancel_->load(); }
+  // A cancel, or the end of this object: a member being deflated stops.
+  bool Cancelled() const { return stop_ || (cancel_ != nullptr && cancel_->load()); }
   // Waits until `member` is deflated or failed. True when deflated.
   bool Wait(DeflateMember* member);
   // libzip is done with `member`: its memory goes to the members after it.
@@ -127,7 +128,7 @@ class MemberDeflate {
   uint64_t used_ = 0;
   const std::atomic<bool>* cancel_ = nullptr;
   bool started_ = false;
-  bool stop_ = false;
+  std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::thread> threads_;

@@ -37,6 +37,8 @@ ZipWriter::ZipWriter()
 
 ZipWriter::~ZipWriter() {
   if (zip_ != nullptr) zip_discard(zip_);
+  // The threads stop before the buffers they may still read are freed.
+  deflate_.reset();
 }
 
 bool ZipWriter::Open(const char* output, ZipMethod method) {

@@ -77,7 +77,9 @@ class ZipWriter {
   bool Add(const std::string& name, zip_source_t* source, bool stored, DeflateMember* member);
   bool Deflated(bool stored) const { return !stored && method_ == ZipMethod::kDeflate; }
 
-  std::unique_ptr<MemberDeflate> deflate_;  // outlives zip_, whose sources it serves
+  // Outlives zip_, whose sources it serves; ends before buffers_, which its
+  // threads read.
+  std::unique_ptr<MemberDeflate> deflate_;
   zip_t* zip_ = nullptr;
   ZipMethod method_ = ZipMethod::kDeflate;
   bool fixedTime_ = false;
