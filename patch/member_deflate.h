@@ -47,12 +47,9 @@
 #include <thread>
 #include <vector>
 
-namespace qlmr {
+#include "patch/zip_writer.h"  // kDeflateAheadLimit, kDeflateAheadMemory
 
-// Members above this size are left to libzip.
-constexpr uint64_t kDeflateAheadLimit = 16u << 20;
-// The budget for members deflated ahead: their data as read and as deflated.
-constexpr uint64_t kDeflateAheadMemory = 64u << 20;
+namespace qlmr {
 
 class MemberDeflate;
 

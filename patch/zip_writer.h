@@ -20,6 +20,13 @@ namespace qlmr {
 class MemberDeflate;
 struct DeflateMember;
 
+// Deflated members above this size are left to libzip, which deflates them
+// on the thread that closes the archive.
+constexpr uint64_t kDeflateAheadLimit = 16u << 20;
+// The default budget for the members deflated ahead of the one being
+// written: their data as read and as deflated.
+constexpr uint64_t kDeflateAheadMemory = 64u << 20;
+
 // How the writer puts members in the archive.
 enum class ZipMethod {
   kDeflate,  // compressed with deflate

@@ -17,7 +17,6 @@
 
 #include "base/error.h"
 #include "base/platform.h"
-#include "patch/member_deflate.h"
 #include "patch/package_builder.h"
 #include "tests/base/codec_test_data.h"
 #include "tests/patch/patch_fixtures.h"
