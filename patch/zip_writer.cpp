@@ -7,6 +7,7 @@
 #include "base/error.h"
 #include "base/mask.h"
 #include "base/platform.h"
+#include "patch/member_deflate.h"
 
 namespace qlmr {
 namespace {
@@ -31,8 +32,13 @@ void CivilDate(int64_t days, int* year, int* month, int* day) {
 
 }  // namespace
 
+ZipWriter::ZipWriter()
+    : deflate_(std::make_unique<MemberDeflate>()), deflateMemory_(kDeflateAheadMemory) {}
+
 ZipWriter::~ZipWriter() {
   if (zip_ != nullptr) zip_discard(zip_);
+  // The threads stop before the buffers they may still read are freed.
+  deflate_.reset();
 }
 
 bool ZipWriter::Open(const char* output, ZipMethod method) {
@@ -46,12 +52,35 @@ bool ZipWriter::Open(const char* output, ZipMethod method) {
 bool ZipWriter::AddBuffer(const std::string& name, std::string data, bool stored) {
   buffers_.push_back(std::move(data));
   const std::string& kept = buffers_.back();
-  return Add(name, zip_source_buffer(zip_, kept.data(), kept.size(), 0), stored);
+  if (Deflated(stored) && kept.size() <= kDeflateAheadLimit) {
+    DeflateMember* member = nullptr;
+    zip_source_t* source = deflate_->AddBuffer(zip_, reinterpret_cast<const uint8_t*>(kept.data()),
+                                               kept.size(), &member);
+    return Add(name, source, stored, member);
+  }
+  return Add(name, zip_source_buffer(zip_, kept.data(), kept.size(), 0), stored, nullptr);
 }
 
 bool ZipWriter::AddFile(const std::string& name, const std::string& path, bool stored) {
-  return Add(name, zip_source_file(zip_, Utf8LibraryFileName(path.c_str()).c_str(), 0, -1), stored);
+  zip_source_t* source = zip_source_file(zip_, Utf8LibraryFileName(path.c_str()).c_str(), 0, -1);
+  // libzip's own source tells the file's size, time and attributes; it
+  // deflates a large file itself as it copies it.
+  zip_stat_t stat;
+  if (source != nullptr && Deflated(stored) && zip_source_stat(source, &stat) == 0 &&
+      (stat.valid & ZIP_STAT_SIZE) != 0 && stat.size <= kDeflateAheadLimit) {
+    DeflateMember* member = nullptr;
+    source = deflate_->AddFile(zip_, path, source, stat, &member);
+    return Add(name, source, stored, member);
+  }
+  return Add(name, source, stored, nullptr);
 }
+
+void ZipWriter::SetDeflateWork(uint32_t threads, uint64_t memory) {
+  deflateThreads_ = threads;
+  deflateMemory_ = memory;
+}
+
+void ZipWriter::SetCancel(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
 void ZipWriter::SetMemberTime(int64_t utcSeconds) {
   constexpr int64_t kFirst = 315532800;  // 1980-01-01 00:00:00
@@ -70,12 +99,22 @@ void ZipWriter::SetMemberTime(int64_t utcSeconds) {
 }
 
 bool ZipWriter::Close() {
+  if (cancel_ != nullptr) {
+    zip_register_cancel_callback_with_state(
+        zip_,
+        [](zip_t*, void* cancel) {
+          return static_cast<const std::atomic<bool>*>(cancel)->load() ? 1 : 0;
+        },
+        nullptr, const_cast<std::atomic<bool>*>(cancel_));
+  }
+  deflate_->Start(deflateThreads_, deflateMemory_, cancel_);
   if (zip_close(zip_) != 0) return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
   zip_ = nullptr;
   return true;
 }
 
-bool ZipWriter::Add(const std::string& name, zip_source_t* source, bool stored) {
+bool ZipWriter::Add(const std::string& name, zip_source_t* source, bool stored,
+                    DeflateMember* member) {
   if (source == nullptr) return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
   // CP936 names are stored as their bytes, without the UTF-8 flag.
   zip_int64_t index = zip_file_add(zip_, name.c_str(), source, ZIP_FL_ENC_CP437 | ZIP_FL_OVERWRITE);
@@ -83,6 +122,7 @@ bool ZipWriter::Add(const std::string& name, zip_source_t* source, bool stored) 
     zip_source_free(source);
     return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
   }
+  deflate_->Place(member, static_cast<uint64_t>(index));  // or takes a replaced one's out
   if (fixedTime_ &&
       zip_file_set_dostime(zip_, static_cast<zip_uint64_t>(index), dosTime_, dosDate_, 0) != 0) {
     return ReportZipError(zip_error_code_zip(zip_get_error(zip_)));
