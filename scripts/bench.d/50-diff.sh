@@ -18,7 +18,7 @@ if [ -d "$ram" ] && [ -w "$ram" ]; then
   ratio diff_and_patch_vs_hash ">=0.5" "$out/qlmr_diff_bench.json" \
     BM_DiffAndWritePatch/iterations:1/real_time BM_HashBothTrees/iterations:1/real_time
   # release: the same patch, wrapped, read back, digested and reported.
-  ratio release_vs_hash "$out/qlmr_diff_bench.json" \
+  ratio release_vs_hash - "$out/qlmr_diff_bench.json" \
     BM_Release/iterations:1/real_time BM_HashBothTrees/iterations:1/real_time
   mv "$out/qlmr_diff_bench.json" "$out/qlmr_diff_bench_ram.json"
 fi
