@@ -14,8 +14,7 @@ namespace {
 class PrivateTempFolder : public ::testing::Environment {
  public:
   void SetUp() override {
-    if (!qlmr::CreateUniqueTempFile(qlmr::TempFolderPath().c_str(), "qpt", &folder_) ||
-        !qlmr::RemoveFileAt(folder_.c_str()) || !qlmr::MakeFolder(folder_.c_str())) {
+    if (!qlmr::MakePrivateFolder(qlmr::TempFolderPath().c_str(), "qpt", &folder_)) {
       fprintf(stderr, "cannot make a private temporary folder\n");
       abort();
     }

@@ -19,9 +19,11 @@ namespace qlmr {
 namespace testing_support {
 
 TempDir::TempDir() {
+  // Made in one step under a random name: threads of one test make them at
+  // once (each tool run makes one for its streams), and a file made, removed
+  // and made again as a folder could be taken by the other in between.
   std::string file;
-  if (!CreateUniqueTempFile(TempFolderPath().c_str(), "qlt", &file) ||
-      !RemoveFileAt(file.c_str()) || !MakeFolder(file.c_str())) {
+  if (!MakePrivateFolder(TempFolderPath().c_str(), "qlt", &file)) {
     fprintf(stderr, "cannot make a temporary folder\n");
     abort();
   }
